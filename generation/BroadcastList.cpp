@@ -1,0 +1,138 @@
+#include "BroadcastList.h"
+
+#include "AdvertisingData.h"
+#include "ListParts.h"
+#include "Vendor.h"
+
+namespace qz {
+
+namespace {
+
+constexpr std::string_view addressMessage = "Please input correct MAC value!";
+constexpr std::string_view characterMessage = "Please input correct value!";
+constexpr std::string_view advertStructureMessage = "Please fill in correct advertisiment package";
+constexpr std::string_view scanStructureMessage = "Please fill in correct ScanResponse package";
+
+constexpr std::size_t addressLength = 12;
+constexpr std::size_t shortestPackageText = 6;
+constexpr std::size_t paddedPackageLength = 66;
+constexpr int pieceLength = 22;
+constexpr std::string_view hexPrefix = "0X";
+
+// One package text on its way through the checks, with the edit its refusals name.
+struct Package {
+    std::string text;
+    Field field;
+    std::string_view structureMessage;
+
+    bool hasValidLength() const
+    {
+        return text.size() >= shortestPackageText && text.size() % 2 == 0;
+    }
+    void normalise()
+    {
+        text = UpperCase(text);
+        if (text.compare(0, hexPrefix.size(), hexPrefix) == 0)
+            text.erase(0, hexPrefix.size());
+    }
+    void pad()
+    {
+        if (text.size() < paddedPackageLength)
+            text.append(paddedPackageLength - text.size(), '0');
+    }
+    Rejection reject(std::string_view message) const { return {std::string(message), field}; }
+};
+
+bool holdsLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+std::string rightAligned(std::string_view text)
+{
+    const std::size_t indent = text.size() < CommentWidth ? CommentWidth - text.size() : 0;
+    return std::string(indent, ' ').append(text);
+}
+
+void appendPackageLines(CommandList& lines, const std::string& padded, int firstCommand)
+{
+    for (int piece = 0; piece < 3; ++piece) {
+        lines.push_back("AT+Z" + std::to_string(firstCommand + piece)
+                        + SubText(padded, piece * pieceLength + 1, pieceLength));
+        lines.emplace_back();
+    }
+}
+
+CommandList broadcastLines(const std::string& name, const std::string& address, const std::string& advert,
+                           const std::string& scan)
+{
+    CommandList lines{
+        CommentLine("This function need V7.09 or higher for (QZ-10/11)"),
+        OnceMoreLine(),
+        SeparatorLine(),
+        "",
+        "AT+RENEW",
+        "",
+        "AT+NAME" + name,
+        "",
+        "AT+ADDR" + address,
+        "",
+    };
+    appendPackageLines(lines, advert, 1);
+    appendPackageLines(lines, scan, 4);
+    lines.insert(lines.end(), {
+        "AT+RESET",
+        "",
+        SeparatorLine(),
+        rightAligned(VendorWebAddress),
+        rightAligned(VendorSupportMail),
+        rightAligned("WeChat: " + std::string(VendorSocialAccount)),
+    });
+    return lines;
+}
+
+} // namespace
+
+GeneratorResult BuildBroadcastList(std::string_view name, std::string_view address, std::string_view advert,
+                                   std::string_view scan, bool sameAsAdvert)
+{
+    const std::string trimmedName = TrimField(name);
+    const std::string trimmedAddress = TrimField(address);
+    Package advertPackage{TrimField(advert), Field::edtAdvert, advertStructureMessage};
+    Package scanPackage{TrimField(scan), Field::edtScan, scanStructureMessage};
+
+    if (trimmedName.empty())
+        return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceName};
+    // A line break inside the name would split the name command in two.
+    if (holdsLineBreak(trimmedName))
+        return Rejection{std::string(characterMessage), Field::edtDeviceName};
+    if (trimmedAddress.size() != addressLength)
+        return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceAddress};
+    if (!AllHexDigits(trimmedAddress))
+        return Rejection{std::string(addressMessage), Field::edtDeviceAddress};
+
+    std::vector<Package*> checked{&advertPackage};
+    if (!sameAsAdvert)
+        checked.push_back(&scanPackage);
+    for (const Package* package : checked) {
+        if (!package->hasValidLength())
+            return package->reject(FillInAllFieldsMessage);
+    }
+    for (Package* package : checked)
+        package->normalise();
+    for (const Package* package : checked) {
+        if (!AllHexDigits(package->text))
+            return package->reject(characterMessage);
+    }
+    for (const Package* package : checked) {
+        if (!IsValidAdvertisingData(package->text, package->text.size()))
+            return package->reject(package->structureMessage);
+    }
+    for (Package* package : checked)
+        package->pad();
+
+    const Package& source = sameAsAdvert ? advertPackage : scanPackage;
+    return broadcastLines(trimmedName, trimmedAddress, advertPackage.text, source.text);
+}
+
+} // namespace qz

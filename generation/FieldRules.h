@@ -1,0 +1,79 @@
+#pragma once
+
+// The text operations that every generator builds on. Texts are byte strings as the
+// edits deliver them; every operation returns a new text and leaves its argument alone.
+// Bytes are compared as unsigned values and no locale is consulted anywhere: a byte
+// 0xA0 is never white space and a byte 0xE9 is never a letter.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace qz {
+
+// The lines a generator produces, first line first. An empty line is an empty entry;
+// no entry holds a line break.
+using CommandList = std::vector<std::string>;
+
+// The edits a Rejection can send the keyboard focus to, named after the window's
+// components so that the window and the command line each map them in one table.
+enum class Field {
+    None,
+    edtCharNotify,
+    edtCharWrite,
+    edtiBeaconUUID,
+    edtiBeaconMajor,
+    edtiBeaconMinor,
+    edtDeviceName,
+    edtDeviceAddress,
+    edtAdvert,
+    edtScan,
+};
+
+// A generator's refusal: the fixed message shown to the user and the edit to focus.
+struct Rejection {
+    std::string message;
+    Field field = Field::None;
+
+    bool operator==(const Rejection& other) const
+    {
+        return message == other.message && field == other.field;
+    }
+};
+
+using GeneratorResult = std::variant<CommandList, Rejection>;
+
+// Passes over every byte of code 32 or below at both ends; inner bytes stay.
+std::string TrimField(std::string_view text);
+
+// "a" to "z" become "A" to "Z"; every other byte, 128 to 255 included, stays.
+std::string UpperCase(std::string_view text);
+
+// Takes out every "-" and closes up the rest.
+std::string RemoveDashes(std::string_view text);
+
+// "0" to "9" and upper-case "A" to "F" only.
+bool IsHexDigit(char c);
+// "0" to "9" only.
+bool IsDecimalDigit(char c);
+
+bool AllHexDigits(std::string_view text);
+bool AllDecimalDigits(std::string_view text);
+
+// Base-16 value of one to eight hex digits. Callers test the text first; anything else
+// is their fault and throws std::invalid_argument.
+std::uint32_t HexValue(std::string_view digits);
+
+// Base-10 value of decimal digits up to 2147483647; the same contract as HexValue.
+std::uint32_t DecimalValue(std::string_view digits);
+
+// Upper-case base-16 digits of value, zero-padded to at least minDigits (0 to 32; any
+// other count is taken as 0). A value that needs more digits is written in full.
+std::string HexText(std::uint32_t value, int minDigits);
+
+// At most count bytes from the 1-based start position; out-of-range parts are clipped.
+std::string SubText(std::string_view text, int start, int count);
+
+} // namespace qz

@@ -1,0 +1,160 @@
+#include "StudyList.h"
+
+#include "ListParts.h"
+
+#include <optional>
+
+namespace qz {
+
+namespace {
+
+constexpr std::string_view notifyMessage = "Please input correct included \"Notify\" Characteristic!";
+constexpr std::string_view writeMessage =
+    "Please input correct included \"Write\" or \"WriteWithoutResponse\" Characteristic!";
+constexpr std::string_view differentBytesMessage =
+    "Those two Characteristics is defferent more than 1 Bytes, We cant use it!";
+
+constexpr std::size_t shortUUIDLength = 4;
+constexpr std::size_t longUUIDLength = 32;
+
+// One characteristic's digits with the message and edit that its refusals name.
+struct Characteristic {
+    std::string digits;
+    std::string_view message;
+    Field field;
+
+    Rejection reject() const { return {std::string(message), field}; }
+};
+
+bool isValidShortUUID(const std::string& digits)
+{
+    if (digits.size() != shortUUIDLength)
+        return false;
+    const std::uint32_t value = HexValue(digits);
+    return value >= 1 && value <= 0xFFFF;
+}
+
+// The 1-based index of the one byte in which two 32-digit UUIDs differ, 0 when they are
+// equal, or nothing when the differences touch more than one byte. Adjacency counts from
+// the first difference, so any third difference refuses the pair.
+std::optional<int> differingByte(const std::string& notify, const std::string& write)
+{
+    constexpr std::size_t pastLast = longUUIDLength + 1;
+    int count = 0;
+    std::size_t first = 0;
+    for (std::size_t position = 1; position <= longUUIDLength; ++position) {
+        if (notify[position - 1] == write[position - 1])
+            continue;
+        ++count;
+        if (first == 0) {
+            first = position;
+            continue;
+        }
+        if (position != first + 1) {
+            first = pastLast;
+            break;
+        }
+    }
+    if (count > 2 || first == pastLast || (count == 2 && first % 2 == 0))
+        return std::nullopt;
+    return count == 0 ? 0 : static_cast<int>((first + 1) / 2);
+}
+
+CommandList headLines()
+{
+    return {
+        CommentLine("This function is need V6.xx version for QZ-10/11"),
+        CommentLine("This function doesnt work in V7.xx version"),
+        CommentLine("Please look at \"how to use self-learning.pdf\""),
+        OnceMoreLine(),
+        SeparatorLine(),
+        "AT+RENEW",
+        "AT+IMME1",
+        "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)",
+        "AT+COMP1",
+        "AT+NOTI1",
+    };
+}
+
+void appendTail(CommandList& lines)
+{
+    lines.insert(lines.end(), {
+        "AT+ROLE1",
+        " ",
+        "  Now you can use those AT Commands to discovery or connect a slave device.",
+        "  " + std::string(73, '='),
+        "AT+DISC? (Start a scan procedure)",
+        "OK+DISCS (Module response, Start scan procedure)",
+        "OK+DIS<P1><P2><P3> (Module response, Found device)",
+        "      <P1>: Device Type",
+        "      <P2>: Device MAC Address",
+        "      <P3>: Device Name",
+        "OK+DISCE (Module response, Scan procedure finished)",
+        "AT+CO<P1><P2> (Try to connect a slave device)",
+        "     <P1>: Device Type",
+        "     <P2>: Device MAC address",
+    });
+}
+
+CommandList shortFormList(const Characteristic& notify, const Characteristic& write)
+{
+    CommandList lines = headLines();
+    lines.push_back("AT+128B0");
+    lines.push_back("AT+UUID0x" + write.digits);
+    lines.push_back("AT+CHAR0x" + notify.digits);
+    appendTail(lines);
+    return lines;
+}
+
+CommandList longFormList(const Characteristic& notify, const Characteristic& write, int byteIndex)
+{
+    CommandList lines = headLines();
+    lines.push_back("AT+128B1");
+    for (std::string& piece : UUIDPieceLines(notify.digits))
+        lines.push_back(std::move(piece));
+    if (byteIndex == 0)
+        lines.push_back("AT+CHAR0x00FF");
+    else
+        lines.push_back("AT+CHAR0x" + HexText(static_cast<std::uint32_t>(byteIndex), 2)
+                        + SubText(write.digits, 2 * byteIndex - 1, 2));
+    appendTail(lines);
+    return lines;
+}
+
+} // namespace
+
+GeneratorResult BuildStudyList(int uuidTypeIndex, std::string_view notifyText, std::string_view writeText)
+{
+    const std::string notifyTrimmed = TrimField(notifyText);
+    const std::string writeTrimmed = TrimField(writeText);
+    if (notifyTrimmed.empty())
+        return Rejection{std::string(FillInAllFieldsMessage), Field::edtCharNotify};
+    if (writeTrimmed.empty())
+        return Rejection{std::string(FillInAllFieldsMessage), Field::edtCharWrite};
+
+    const Characteristic notify{UUIDDigits(notifyTrimmed), notifyMessage, Field::edtCharNotify};
+    const Characteristic write{UUIDDigits(writeTrimmed), writeMessage, Field::edtCharWrite};
+    for (const Characteristic* characteristic : {&notify, &write}) {
+        if (!AllHexDigits(characteristic->digits))
+            return characteristic->reject();
+    }
+
+    if (uuidTypeIndex == UUIDType16Bit) {
+        for (const Characteristic* characteristic : {&notify, &write}) {
+            if (!isValidShortUUID(characteristic->digits))
+                return characteristic->reject();
+        }
+        return shortFormList(notify, write);
+    }
+
+    for (const Characteristic* characteristic : {&notify, &write}) {
+        if (characteristic->digits.size() != longUUIDLength)
+            return characteristic->reject();
+    }
+    const std::optional<int> byteIndex = differingByte(notify.digits, write.digits);
+    if (!byteIndex)
+        return Rejection{std::string(differentBytesMessage), Field::None};
+    return longFormList(notify, write, *byteIndex);
+}
+
+} // namespace qz

@@ -1,0 +1,241 @@
+// Runs the real qzconfig binary and compares its exit status, standard output and
+// standard error byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct ProcessResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+ProcessResult runQzconfig(const std::vector<std::string>& args)
+{
+    char outPath[] = "/tmp/qzconfig-out-XXXXXX";
+    char errPath[] = "/tmp/qzconfig-err-XXXXXX";
+    const int outFd = mkstemp(outPath);
+    const int errFd = mkstemp(errPath);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+
+    std::vector<char*> argv{const_cast<char*>(QZCONFIG_PATH)};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    ProcessResult run;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, QZCONFIG_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+        int wstatus = 0;
+        waitpid(pid, &wstatus, 0);
+        run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(outFd);
+    close(errFd);
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    std::remove(outPath);
+    std::remove(errPath);
+    return run;
+}
+
+std::string joined(const std::vector<std::string>& args)
+{
+    std::string text;
+    for (const std::string& arg : args)
+        text += "[" + arg + "]";
+    return text;
+}
+
+const std::string separator = "         ================================================";
+
+const std::string studyHead =
+    "         This function is need V6.xx version for QZ-10/11\n"
+    "         This function doesnt work in V7.xx version\n"
+    "         Please look at \"how to use self-learning.pdf\"\n"
+    "         Those AT Command only need be executed once more\n"
+    + separator + "\n"
+    "AT+RENEW\n"
+    "AT+IMME1\n"
+    "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)\n"
+    "AT+COMP1\n"
+    "AT+NOTI1\n";
+
+const std::string studyTail =
+    "AT+ROLE1\n"
+    " \n"
+    "  Now you can use those AT Commands to discovery or connect a slave device.\n"
+    "  =========================================================================\n"
+    "AT+DISC? (Start a scan procedure)\n"
+    "OK+DISCS (Module response, Start scan procedure)\n"
+    "OK+DIS<P1><P2><P3> (Module response, Found device)\n"
+    "      <P1>: Device Type\n"
+    "      <P2>: Device MAC Address\n"
+    "      <P3>: Device Name\n"
+    "OK+DISCE (Module response, Scan procedure finished)\n"
+    "AT+CO<P1><P2> (Try to connect a slave device)\n"
+    "     <P1>: Device Type\n"
+    "     <P2>: Device MAC address\n";
+
+const std::string beaconInitial =
+    "         Those AT Command only need be executed once more\n"
+    + separator + "\n"
+    "AT+RENEW\n\nAT+IBEA1\n\nAT+IBE00000FFF0\n\nAT+IBE100001000\n\nAT+IBE280000080\n\n"
+    "AT+IBE35F9B34FB\n\nAT+MARJ0x278B\n\nAT+MINO0x278D\n";
+
+struct Expected {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+TEST(Qzconfig, ListsAndRejectionsByteForByte)
+{
+    const std::string shortList = studyHead + "AT+128B0\nAT+UUID0xFFE1\nAT+CHAR0xFFE1\n" + studyTail;
+    const Expected cases[] = {
+        {{"study"}, 0, shortList, ""},
+        {{"study", "--uuid-type=16", "--notify", "FFE1", "--write=ffe1"}, 0, shortList, ""},
+        {{"study", "--notify=0000", "--notify=FFE1"}, 0, shortList, ""},
+        {{"study", "--write", "FFE2"}, 0, studyHead + "AT+128B0\nAT+UUID0xFFE2\nAT+CHAR0xFFE1\n" + studyTail, ""},
+        {{"study", "--uuid-type", "128", "--notify=0000FFE1-0000-1000-8000-00805F9B34FB",
+          "--write=0000FFE2-0000-1000-8000-00805F9B34FB"},
+         0,
+         studyHead + "AT+128B1\nAT+IBE00000FFE1\nAT+IBE100001000\nAT+IBE280000080\nAT+IBE35F9B34FB\nAT+CHAR0x04E2\n"
+             + studyTail,
+         ""},
+        {{"study", "--uuid-type=128"}, 1, "", "qzconfig: --notify: Please input correct included \"Notify\" Characteristic!\n"},
+        {{"study", "--write", ""}, 1, "", "qzconfig: --write: Please fill in all fields\n"},
+        {{"study", "--write", "-"}, 1, "",
+         "qzconfig: --write: Please input correct included \"Write\" or \"WriteWithoutResponse\" Characteristic!\n"},
+        {{"study", "--uuid-type=128", "--notify", std::string(32, 'A'), "--write", std::string(30, 'A') + "BB"}, 0,
+         studyHead + "AT+128B1\nAT+IBE0AAAAAAAA\nAT+IBE1AAAAAAAA\nAT+IBE2AAAAAAAA\nAT+IBE3AAAAAAAA\nAT+CHAR0x10BB\n"
+             + studyTail,
+         ""},
+        {{"study", "--uuid-type=128", "--notify", std::string(32, 'A'), "--write", std::string(29, 'A') + "BBB"}, 1, "",
+         "qzconfig: Those two Characteristics is defferent more than 1 Bytes, We cant use it!\n"},
+        {{"ibeacon"}, 0, beaconInitial, ""},
+        {{"ibeacon", "--major", "12G45"}, 1, "", "qzconfig: --major: Please input correct iBeacon Major value!\n"},
+        {{"ibeacon", "--uuid="}, 1, "", "qzconfig: --uuid: Please fill in all fields\n"},
+        {{"ibeacon", "--minor", "-0001"}, 1, "", "qzconfig: --minor: Please input correct iBeacon Minor value!\n"},
+        {{"broadcast"}, 1, "", "qzconfig: --address: Please fill in all fields\n"},
+        {{"broadcast", "--address=000E0B123456", "--advert=0x0201060302F0FF", "--scan", "G", "--same"}, 0,
+         "         This function need V7.09 or higher for (QZ-10/11)\n"
+         "         Those AT Command only need be executed once more\n" + separator + "\n\nAT+RENEW\n\nAT+NAMEQZSoft\n\n"
+         "AT+ADDR000E0B123456\n\n"
+         "AT+Z10201060302F0FF00000000\n\nAT+Z20000000000000000000000\n\nAT+Z30000000000000000000000\n\n"
+         "AT+Z40201060302F0FF00000000\n\nAT+Z50000000000000000000000\n\nAT+Z60000000000000000000000\n\n"
+         "AT+RESET\n\n" + separator + "\n"
+         "                                       www.kavrel.example\n"
+         "                                      help@kavrel.example\n"
+         "                                        WeChat: KavrelBLE\n",
+         ""},
+        {{"broadcast", "--address=000E0B123456", "--advert=020106", "--scan", "02010G"}, 1, "",
+         "qzconfig: --scan: Please input correct value!\n"},
+        {{"broadcast", "--name", " ", "--address=000E0B123456"}, 1, "", "qzconfig: --name: Please fill in all fields\n"},
+        {{"--version"}, 0, "qzconfig 1.03\n", ""},
+    };
+    for (const Expected& c : cases) {
+        const ProcessResult run = runQzconfig(c.args);
+        EXPECT_EQ(run.status, c.status) << joined(c.args);
+        EXPECT_EQ(run.out, c.out) << joined(c.args);
+        EXPECT_EQ(run.err, c.err) << joined(c.args);
+    }
+}
+
+TEST(Qzconfig, UsageErrorsExitWithTwoAndOneLineOnStandardError)
+{
+    const std::vector<std::string> cases[] = {
+        {},
+        {"nonsense"},
+        {"STUDY"},
+        {"study", "--bogus=1"},
+        {"study", "--notify"},
+        {"study", "stray"},
+        {"study", "--uuid-type=32"},
+        {"study", "--uuid-type", ""},
+        {"study", "--notify", std::string(37, 'A')},
+        {"study", "--major=1"},
+        {"ibeacon", "--major", "123456"},
+        {"ibeacon", "--uuid", "0000FFF0-0000-1000-8000-00805F9B34FB0"},
+        {"broadcast", "--name", std::string(16, 'N')},
+        {"broadcast", "--address", "000E0B1234567"},
+        {"broadcast", "--advert", std::string(65, '0')},
+        {"broadcast", "--scan", std::string(65, '0')},
+        {"broadcast", "--same=1"},
+        {"broadcast", "--bogus\nline"},
+        {"-h"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const ProcessResult run = runQzconfig(args);
+        EXPECT_EQ(run.status, 2) << joined(args);
+        EXPECT_EQ(run.out, "") << joined(args);
+        EXPECT_EQ(run.err.rfind("qzconfig: ", 0), 0u) << joined(args) << run.err;
+        EXPECT_NE(run.err.find("--help"), std::string::npos) << joined(args) << run.err;
+        ASSERT_FALSE(run.err.empty());
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << joined(args) << run.err;
+    }
+}
+
+TEST(Qzconfig, ValuesAtTheirLimitsAreNotUsageErrors)
+{
+    // A value as long as its edit holds, and values that begin with "-", reach the generator.
+    const Expected cases[] = {
+        {{"study", "--notify", std::string(36, '-')}, 1, "",
+         "qzconfig: --notify: Please input correct included \"Notify\" Characteristic!\n"},
+        {{"ibeacon", "--major", "-----"}, 1, "", "qzconfig: --major: Please input correct iBeacon Major value!\n"},
+        {{"broadcast", "--name", std::string(15, 'N'), "--address", "000e0b123456"}, 1, "",
+         "qzconfig: --address: Please input correct MAC value!\n"},
+        {{"broadcast", "--address=000E0B123456", "--advert", std::string(64, '0'), "--same"}, 1, "",
+         "qzconfig: --advert: Please fill in correct advertisiment package\n"},
+    };
+    for (const Expected& c : cases) {
+        const ProcessResult run = runQzconfig(c.args);
+        EXPECT_EQ(run.status, c.status) << joined(c.args);
+        EXPECT_EQ(run.out, c.out) << joined(c.args);
+        EXPECT_EQ(run.err, c.err) << joined(c.args);
+    }
+}
+
+TEST(Qzconfig, HelpNamesEverySubcommandAndItsDefaults)
+{
+    const ProcessResult run = runQzconfig({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    for (const char* needle : {"study", "ibeacon", "broadcast", "--uuid-type=16|128", "--same", "default: FFE1\n",
+                               "default: 0000FFF0-0000-1000-8000-00805F9B34FB\n", "default: QZSoft\n", "Exit status",
+                               "Example"}) {
+        EXPECT_NE(run.out.find(needle), std::string::npos) << needle;
+    }
+    const ProcessResult study = runQzconfig({"study", "--notify=x", "--help"});
+    EXPECT_EQ(study.status, 0);
+    EXPECT_EQ(study.out.rfind("Usage: qzconfig study", 0), 0u) << study.out;
+    EXPECT_EQ(study.out.find("--major"), std::string::npos);
+}
+
+} // namespace

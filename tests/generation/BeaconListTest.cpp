@@ -1,0 +1,128 @@
+#include "BeaconList.h"
+
+#include "ResultHelpers.h"
+
+namespace qz {
+namespace {
+
+const std::string fillIn = "Please fill in all fields";
+const std::string uuidMessage = "Please input correct iBeacon UUID!";
+const std::string uuidValueMessage = "Please input correct iBeacon UUID value!";
+const std::string majorMessage = "Please input correct iBeacon Major value!";
+const std::string minorMessage = "Please input correct iBeacon Minor value!";
+
+const std::string initialUUID = "0000FFF0-0000-1000-8000-00805F9B34FB";
+const std::string uuid31 = "0000FFF000001000800000805F9B34F";
+
+TEST(BeaconList, InitialTextsGiveTheWholeList)
+{
+    const CommandList expected = {
+        "         Those AT Command only need be executed once more",
+        separator,
+        "AT+RENEW",
+        "",
+        "AT+IBEA1",
+        "",
+        "AT+IBE00000FFF0",
+        "",
+        "AT+IBE100001000",
+        "",
+        "AT+IBE280000080",
+        "",
+        "AT+IBE35F9B34FB",
+        "",
+        "AT+MARJ0x278B",
+        "",
+        "AT+MINO0x278D",
+    };
+    EXPECT_EQ(listOf(BuildBeaconList(initialUUID, "10123", "10125")), expected);
+}
+
+TEST(BeaconList, ValuesInBothModesGiveFourUpperCaseDigits)
+{
+    const struct {
+        std::string text;
+        std::string digits;
+    } cases[] = {
+        {"04D2", "04D2"},  {"04d2", "04D2"},  {"01234", "04D2"}, {"1234", "1234"}, {"FFFF", "FFFF"},
+        {"ffff", "FFFF"},  {"65535", "FFFF"}, {"0001", "0001"},  {"00001", "0001"}, {" 04d2", "04D2"},
+        {"\t10123\r\n", "278B"}, {"9999", "9999"}, {"10000", "2710"}, {"aBcD", "ABCD"},
+    };
+    for (const auto& c : cases) {
+        const CommandList asMajor = listOf(BuildBeaconList(initialUUID, c.text, "0001"));
+        const CommandList asMinor = listOf(BuildBeaconList(initialUUID, "0001", c.text));
+        ASSERT_EQ(asMajor.size(), 17u) << c.text;
+        ASSERT_EQ(asMinor.size(), 17u) << c.text;
+        EXPECT_EQ(asMajor[14], "AT+MARJ0x" + c.digits) << c.text;
+        EXPECT_EQ(asMinor[16], "AT+MINO0x" + c.digits) << c.text;
+    }
+}
+
+TEST(BeaconList, UUIDIsNormalisedBeforeItIsCut)
+{
+    for (const std::string uuid : {"0000fff0-0000-1000-8000-00805f9b34fb", "0000FFF000001000800000805F9B34FB",
+                                   "-0000FFF0000010-0080000-0805F9B34FB--", " 0000fff000001000800000805f9b34fb\t"}) {
+        const CommandList lines = listOf(BuildBeaconList(uuid, "10123", "10125"));
+        ASSERT_EQ(lines.size(), 17u) << uuid;
+        EXPECT_EQ(lines[6], "AT+IBE00000FFF0") << uuid;
+        EXPECT_EQ(lines[12], "AT+IBE35F9B34FB") << uuid;
+    }
+}
+
+TEST(BeaconList, RejectionsNameTheirMessageAndField)
+{
+    const struct {
+        std::string uuid;
+        std::string major;
+        std::string minor;
+        std::string message;
+        Field field;
+    } cases[] = {
+        // emptiness, in the order UUID, major, minor
+        {"", "", "", fillIn, Field::edtiBeaconUUID},
+        {"  ", "10123", "10125", fillIn, Field::edtiBeaconUUID},
+        {initialUUID, " \t", "10125", fillIn, Field::edtiBeaconMajor},
+        {initialUUID, "10123", "\r\n", fillIn, Field::edtiBeaconMinor},
+        // UUID characters and length
+        {"{0000FFF0-0000-1000-8000-00805F9B34FB}", "10123", "10125", uuidMessage, Field::edtiBeaconUUID},
+        {"0000FFG0-0000-1000-8000-00805F9B34FB", "10123", "10125", uuidMessage, Field::edtiBeaconUUID},
+        {"0000FFF0 0000-1000-8000-00805F9B34FB", "10123", "10125", uuidMessage, Field::edtiBeaconUUID},
+        {"---", "10123", "10125", uuidValueMessage, Field::edtiBeaconUUID},
+        {uuid31, "10123", "10125", uuidValueMessage, Field::edtiBeaconUUID},
+        {uuid31 + "BB", "10123", "10125", uuidValueMessage, Field::edtiBeaconUUID},
+        // major and minor: characters, lengths, values
+        {initialUUID, "12G4", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "12A45", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "4D2", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "12 45", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "-1234", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "123", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "12", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "123456", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "0000", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "00000", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "65536", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "99999", "10125", majorMessage, Field::edtiBeaconMajor},
+        {initialUUID, "10123", "0000", minorMessage, Field::edtiBeaconMinor},
+        {initialUUID, "10123", "65536", minorMessage, Field::edtiBeaconMinor},
+        {initialUUID, "10123", "1", minorMessage, Field::edtiBeaconMinor},
+        {initialUUID, "10123", "FFFG", minorMessage, Field::edtiBeaconMinor},
+        // precedence
+        {"0000FFG0", "10123", "", fillIn, Field::edtiBeaconMinor},
+        {"0000FFG0", "12G45", "10125", uuidMessage, Field::edtiBeaconUUID},
+        {uuid31, "12G45", "10125", majorMessage, Field::edtiBeaconMajor},
+        {uuid31, "10123", "12G45", minorMessage, Field::edtiBeaconMinor},
+        {uuid31, "123", "10125", uuidValueMessage, Field::edtiBeaconUUID},
+        {initialUUID, "0000", "12G", minorMessage, Field::edtiBeaconMinor},
+        {initialUUID, "99999", "123", minorMessage, Field::edtiBeaconMinor},
+        {initialUUID, "123", "12G", minorMessage, Field::edtiBeaconMinor},
+        {initialUUID, "0000", "0000", majorMessage, Field::edtiBeaconMajor},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rejectionOf(BuildBeaconList(c.uuid, c.major, c.minor)), (Rejection{c.message, c.field}))
+            << c.uuid << " / " << c.major << " / " << c.minor;
+    }
+}
+
+} // namespace
+} // namespace qz

@@ -1,0 +1,54 @@
+#include "ATCommandList.h"
+
+#include "WindowStyle.h"
+
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+
+TfrmResult::TfrmResult()
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                           | Qt::WindowCloseButtonHint)
+    , GBResult(new QGroupBox(this))
+    , btnOK(new QPushButton(QStringLiteral("OK"), this))
+    , memLog(new QPlainTextEdit(GBResult))
+{
+    setObjectName(QStringLiteral("frmResult"));
+    setWindowTitle(QStringLiteral("AT Commands List"));
+    setFont(qz::windowFont());
+    setFixedSize(467, 424);
+
+    GBResult->setObjectName(QStringLiteral("GBResult"));
+    GBResult->setGeometry(0, 0, 467, 385);
+
+    memLog->setObjectName(QStringLiteral("memLog"));
+    memLog->setGeometry(2, 14, 463, 369);
+    memLog->setReadOnly(true);
+    memLog->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    memLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    memLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setGeometry(176, 392, 75, 25);
+    // Neither default nor cancel button: Enter in memLog must not close the window.
+    btnOK->setAutoDefault(false);
+    btnOK->setDefault(false);
+    connect(btnOK, &QPushButton::clicked, this, &TfrmResult::btnOKClick);
+
+    setTabOrder(memLog, btnOK);
+    memLog->setFocus();
+}
+
+void TfrmResult::AddLine(const std::string& line)
+{
+    QTextCursor end = memLog->textCursor();
+    end.movePosition(QTextCursor::End);
+    end.insertText(qz::fromBytes(line) + QLatin1Char('\n'));
+}
+
+void TfrmResult::btnOKClick()
+{
+    done(QDialog::Accepted);
+}

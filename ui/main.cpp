@@ -1,0 +1,332 @@
+#include "main.h"
+
+#include "ATCommandList.h"
+#include "BeaconList.h"
+#include "BroadcastList.h"
+#include "ByteLengthValidator.h"
+#include "Notice.h"
+#include "StudyList.h"
+#include "Vendor.h"
+#include "WindowStyle.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int clientWidth = 520;
+constexpr int clientHeight = 384;
+constexpr int statusBarHeight = 25;
+constexpr int boxMargin = 8;
+constexpr int editTop = 16;
+constexpr int editWidth = 497;
+constexpr int editHeight = 21;
+constexpr int hintTop = 48;
+constexpr int fieldBoxHeight = 72;
+constexpr int helpLineSpacing = 20;
+constexpr int buttonHeight = 25;
+
+template <typename Widget>
+Widget* named(Widget* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+QLabel* addLabel(QWidget* parent, const QString& name, const char* text, int left, int top)
+{
+    auto* label = named(new QLabel(QLatin1String(text), parent), name);
+    label->adjustSize();
+    label->move(left, top);
+    return label;
+}
+
+// A group box of a page's column. A fixed height stacks it; none lets it take the rest.
+QGroupBox* addGroupBox(QWidget* page, const char* name, const char* caption, int fixedHeight)
+{
+    auto* box = named(new QGroupBox(QLatin1String(caption), page), name);
+    if (fixedHeight > 0)
+        box->setFixedHeight(fixedHeight);
+    static_cast<QVBoxLayout*>(page->layout())->addWidget(box, fixedHeight > 0 ? 0 : 1);
+    return box;
+}
+
+QWidget* addPage(QTabWidget* pages, const char* name, const char* caption)
+{
+    auto* page = named(new QWidget(pages), name);
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    pages->addTab(page, QLatin1String(caption));
+    return page;
+}
+
+QPushButton* addButton(QWidget* parent, const char* name, const char* caption, int width)
+{
+    auto* button = named(new QPushButton(QLatin1String(caption), parent), name);
+    button->resize(width, buttonHeight);
+    return button;
+}
+
+// Keeps a button at the right edge of its box once the page's column has sized the box.
+class RightEdgePlacer : public QObject {
+public:
+    RightEdgePlacer(QPushButton* button, int top, QWidget* box)
+        : QObject(box)
+        , button_(button)
+        , top_(top)
+    {
+        box->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            const int boxWidth = static_cast<QWidget*>(watched)->width();
+            button_->move(boxWidth - boxMargin - button_->width(), top_);
+        }
+        return false;
+    }
+
+private:
+    QPushButton* button_;
+    int top_;
+};
+
+// The Tab key visits the widgets in the order given, whatever their order on screen.
+void chainTabOrder(std::initializer_list<QWidget*> chain)
+{
+    for (auto widget = chain.begin(); widget + 1 != chain.end(); ++widget)
+        QWidget::setTabOrder(*widget, *(widget + 1));
+}
+
+} // namespace
+
+TfrmMain::TfrmMain()
+    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                               | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , MainPage(named(new QTabWidget(this), "MainPage"))
+    , sbTitle(named(new QStatusBar(this), "sbTitle"))
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Kavrel Config Assistant V") + qz::fromBytes(std::string(qz::ProductVersion)));
+    setFont(qz::windowFont());
+    setFixedSize(clientWidth, clientHeight);
+    setCentralWidget(MainPage);
+
+    createStudyPage();
+    createBeaconPage();
+    createBroadcastPage();
+    createStatusBar();
+    FormCreate();
+}
+
+void TfrmMain::FormCreate()
+{
+    // Qt paints every window through a back buffer, so nothing flickers to switch off here.
+    MainPage->setCurrentWidget(TabSheet1);
+    qz::centreOnDesktop(this);
+}
+
+QLineEdit* TfrmMain::addEdit(QGroupBox* box, const char* name, const char* text, int maxLength, qz::Field field)
+{
+    auto* edit = named(new QLineEdit(QLatin1String(text), box), name);
+    edit->setGeometry(boxMargin, editTop, editWidth, editHeight);
+    edit->setMaxLength(maxLength);
+    edit->setValidator(new qz::ByteLengthValidator(maxLength, edit));
+    editsByField_[field] = edit;
+    return edit;
+}
+
+void TfrmMain::createStudyPage()
+{
+    tbStudy = addPage(MainPage, "tbStudy", "Study Function for Master Role");
+
+    QGroupBox* type = addGroupBox(tbStudy, "GBUUIDType", "UUID Type", 41);
+    const QLabel* typeLabel = addLabel(type, "lbStudyUUIDType", "Chose UUID type:", boxMargin, 19);
+    cbUUIDType = named(new QComboBox(type), "cbUUIDType");
+    cbUUIDType->addItem(QStringLiteral("Slave device is using 16 Bit format UUID"));
+    cbUUIDType->addItem(QStringLiteral("Slave device is using 128 Bit format UUID"));
+    const int listLeft = typeLabel->geometry().right() + boxMargin;
+    cbUUIDType->setGeometry(listLeft, 15, boxMargin + editWidth - listLeft, editHeight);
+
+    QGroupBox* notify = addGroupBox(tbStudy, "GBUUIDNotify", "Characteristic included \"Notify\" property",
+                                    fieldBoxHeight);
+    edtCharNotify = addEdit(notify, "edtCharNotify", "FFE1", 36, qz::Field::edtCharNotify);
+    addLabel(notify, "lbCharNotify", "Please input UUID which included \"Notify\" property", boxMargin, hintTop);
+
+    QGroupBox* write = addGroupBox(
+        tbStudy, "GBUUIDWrite", "Characteristic included \"Write\" or \"WriteWithoutResponse\" property", fieldBoxHeight);
+    edtCharWrite = addEdit(write, "edtCharWrite", "FFE1", 36, qz::Field::edtCharWrite);
+    addLabel(write, "lbCharWrite", "Please input UUID which included \"Write\" or \"WriteWithoutResponse\" property",
+             boxMargin, hintTop);
+
+    QGroupBox* help = addGroupBox(tbStudy, "GBHelp", "Help information", 0);
+    const char* helpLines[] = {
+        "1. 16 Bits UUID format is like 'FFF0'",
+        "2. 128 Bits UUID format is like '0000FFE0-0000-1000-8000-00805F9B34FB'",
+        "3. Please use LightBlue for iOS to find UUID, android always show as 128 Bits UUID",
+        "4. If slave device is used one UUID, please keep those two UUID is same",
+    };
+    for (int i = 0; i < 4; ++i)
+        addLabel(help, QStringLiteral("lbStudyHelp%1").arg(i + 1), helpLines[i], boxMargin, editTop + i * helpLineSpacing);
+
+    QGroupBox* buttonBox = addGroupBox(tbStudy, "GBButton", "", 44);
+    btnShow = addButton(buttonBox, "btnShow", "Create AT Commands List", 155);
+    new RightEdgePlacer(btnShow, 11, buttonBox);
+    connect(btnShow, &QPushButton::clicked, this, &TfrmMain::btnShowClick);
+
+    for (QLineEdit* edit : {edtCharNotify, edtCharWrite})
+        edit->installEventFilter(this);
+    chainTabOrder({cbUUIDType, edtCharWrite, edtCharNotify, btnShow});
+}
+
+void TfrmMain::createBeaconPage()
+{
+    tabBeacon = addPage(MainPage, "tabBeacon", "iBeacon function for Slave Role");
+
+    QGroupBox* uuid = addGroupBox(tabBeacon, "gbiBeaconUUID", "iBeacon UUID or WeChat UUID", fieldBoxHeight);
+    edtiBeaconUUID = addEdit(uuid, "edtiBeaconUUID", "0000FFF0-0000-1000-8000-00805F9B34FB", 36,
+                             qz::Field::edtiBeaconUUID);
+    addLabel(uuid, "lbiBeaconUUID", "Please input UUID, Should like \"0000FFE0-0000-1000-8000-00805F9B34FB\"",
+             boxMargin, hintTop);
+
+    QGroupBox* major = addGroupBox(tabBeacon, "gbiBeaconMajor", "iBeacon Major or WeChat Major", fieldBoxHeight);
+    edtiBeaconMajor = addEdit(major, "edtiBeaconMajor", "10123", 5, qz::Field::edtiBeaconMajor);
+    addLabel(major, "lbiBeaconMajor",
+             "Please input Major, Should like \"04D2\" (Hex mode) or \"01234\" (Decimal mode)", boxMargin, hintTop);
+
+    QGroupBox* minor = addGroupBox(tabBeacon, "gbiBeaconMinor", "iBeacon Minor or WeChat Minor", fieldBoxHeight);
+    edtiBeaconMinor = addEdit(minor, "edtiBeaconMinor", "10125", 5, qz::Field::edtiBeaconMinor);
+    addLabel(minor, "lbiBeaconMinor",
+             "Please input Minor, Should like \"04D3\" (Hex mode) or \"01235\" (Decimal mode)", boxMargin, hintTop);
+
+    QGroupBox* help = addGroupBox(tabBeacon, "gbiBeaconHelp", "Help information", 0);
+    const char* helpLines[] = {
+        "1. Major or Minor is between 1~65535, Hex mode length is 4, Decimal mode is 5.",
+        "2. If you want to use it in WeChat, Please ask Tencent to get UUID information.",
+        "3. iBeacon is based on BLE, iBeacon format is 21 Bytes in advertising data.",
+    };
+    for (int i = 0; i < 3; ++i)
+        addLabel(help, QStringLiteral("lbiBeaconHelp%1").arg(i + 1), helpLines[i], boxMargin,
+                 editTop + i * helpLineSpacing);
+    btniBeacon = addButton(help, "btniBeacon", "Create iBeacon AT Commands List", 227);
+    new RightEdgePlacer(btniBeacon, editTop + 3 * helpLineSpacing + 4, help);
+    connect(btniBeacon, &QPushButton::clicked, this, &TfrmMain::btniBeaconClick);
+
+    chainTabOrder({edtiBeaconMinor, edtiBeaconUUID, edtiBeaconMajor, btniBeacon});
+}
+
+void TfrmMain::createBroadcastPage()
+{
+    TabSheet1 = addPage(MainPage, "TabSheet1", "Broadcast Package");
+
+    QGroupBox* name = addGroupBox(TabSheet1, "gbDeviceName", "Device Name", fieldBoxHeight);
+    edtDeviceName = addEdit(name, "edtDeviceName", "QZSoft", 15, qz::Field::edtDeviceName);
+    addLabel(name, "lbDeviceName", "Please input device name string, Max legnth is 15 strings.", boxMargin, hintTop);
+
+    QGroupBox* address = addGroupBox(TabSheet1, "gbDeviceAddress", "Device Address", fieldBoxHeight);
+    edtDeviceAddress = addEdit(address, "edtDeviceAddress", "", 12, qz::Field::edtDeviceAddress);
+    addLabel(address, "lbDeviceAddress", "Please input device address strings, should like \"000E0B123456\"",
+             boxMargin, hintTop);
+
+    QGroupBox* advert = addGroupBox(TabSheet1, "gbAdvert", "Advertisement package", fieldBoxHeight);
+    edtAdvert = addEdit(advert, "edtAdvert", "", 64, qz::Field::edtAdvert);
+    addLabel(advert, "lbAdvert", "Please input Advertisement package, Max length is 31 Hex Bytes,62 ASCII strings",
+             boxMargin, hintTop);
+
+    QGroupBox* scan = addGroupBox(TabSheet1, "gbScan", "ScanResponse package", fieldBoxHeight);
+    edtScan = addEdit(scan, "edtScan", "", 64, qz::Field::edtScan);
+    addLabel(scan, "lbScan", "Please input ScanResponse package, Max length is 31 Hex Bytes,62 ASCII strings",
+             boxMargin, hintTop);
+
+    // The check box and the button sit under the boxes, at the positions the page was drawn with.
+    auto* bottom = new QWidget(TabSheet1);
+    static_cast<QVBoxLayout*>(TabSheet1->layout())->addWidget(bottom, 1);
+    const int bottomTop = 4 * fieldBoxHeight;
+    cbSame = named(new QCheckBox(QStringLiteral("ScanResponse package as same as Advertisiment package"), bottom),
+                   "cbSame");
+    cbSame->setGeometry(boxMargin, 304 - bottomTop - 2, 345, 21);
+    btBroadcast = addButton(bottom, "btBroadcast", "Create AT Commands List", 147);
+    btBroadcast->move(360, 299 - bottomTop);
+    connect(btBroadcast, &QPushButton::clicked, this, &TfrmMain::btBroadcastClick);
+
+    chainTabOrder({edtScan, edtAdvert, edtDeviceAddress, edtDeviceName, btBroadcast, cbSame});
+}
+
+void TfrmMain::createStatusBar()
+{
+    setStatusBar(sbTitle);
+    sbTitle->setFixedHeight(statusBarHeight);
+    sbTitle->setSizeGripEnabled(false);
+
+    auto* web = named(new QLabel(qz::fromBytes(std::string(qz::VendorWebAddress)), sbTitle), "sbTitlePanel1");
+    web->setFixedWidth(160);
+    web->setAlignment(Qt::AlignCenter);
+    sbTitle->addWidget(web);
+
+    const std::string contact = "WeChat: " + std::string(qz::VendorSocialAccount) + "  Mail: "
+        + std::string(qz::VendorSupportMail) + "  QQ: " + std::string(qz::VendorMessagingNumber);
+    auto* contactLine = named(new QLabel(qz::fromBytes(contact), sbTitle), "sbTitlePanel2");
+    contactLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    sbTitle->addWidget(contactLine, 1);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && (watched == edtCharNotify || watched == edtCharWrite))
+        edtCharNotifyKeyPress(static_cast<QKeyEvent*>(event));
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::edtCharNotifyKeyPress(QKeyEvent* /*key*/)
+{
+    // Every key reaches the characteristic edits unchanged: lower case, "-" and spaces are
+    // all cleaned up by the generator, so nothing is filtered while typing.
+}
+
+void TfrmMain::btnShowClick()
+{
+    showAnswer(qz::BuildStudyList(cbUUIDType->currentIndex(), qz::toBytes(edtCharNotify->text()),
+                                  qz::toBytes(edtCharWrite->text())));
+}
+
+void TfrmMain::btniBeaconClick()
+{
+    showAnswer(qz::BuildBeaconList(qz::toBytes(edtiBeaconUUID->text()), qz::toBytes(edtiBeaconMajor->text()),
+                                   qz::toBytes(edtiBeaconMinor->text())));
+}
+
+void TfrmMain::btBroadcastClick()
+{
+    showAnswer(qz::BuildBroadcastList(qz::toBytes(edtDeviceName->text()), qz::toBytes(edtDeviceAddress->text()),
+                                      qz::toBytes(edtAdvert->text()), qz::toBytes(edtScan->text()),
+                                      cbSame->isChecked()));
+}
+
+void TfrmMain::showAnswer(const qz::GeneratorResult& answer)
+{
+    if (const auto* rejection = std::get_if<qz::Rejection>(&answer)) {
+        qz::ShowNotice(this, rejection->message);
+        // Not every window manager hands activation back to the owner of a closed box.
+        activateWindow();
+        const auto edit = editsByField_.find(rejection->field);
+        if (edit != editsByField_.end())
+            edit->second->setFocus();
+        return;
+    }
+    // A stack object: the window is destroyed however this handler ends.
+    TfrmResult frmResult;
+    for (const std::string& line : std::get<qz::CommandList>(answer))
+        frmResult.AddLine(line);
+    frmResult.exec();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "FieldRules.h"
+
+#include <QMainWindow>
+
+#include <map>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+
+// The main window: three tab pages, each with its fields and one button that hands the
+// fields to a generator and shows the answer.
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    TfrmMain();
+
+    QTabWidget* MainPage;
+    QStatusBar* sbTitle;
+
+    QWidget* tbStudy;
+    QComboBox* cbUUIDType;
+    QLineEdit* edtCharNotify;
+    QLineEdit* edtCharWrite;
+    QPushButton* btnShow;
+
+    QWidget* tabBeacon;
+    QLineEdit* edtiBeaconUUID;
+    QLineEdit* edtiBeaconMajor;
+    QLineEdit* edtiBeaconMinor;
+    QPushButton* btniBeacon;
+
+    QWidget* TabSheet1;
+    QLineEdit* edtDeviceName;
+    QLineEdit* edtDeviceAddress;
+    QLineEdit* edtAdvert;
+    QLineEdit* edtScan;
+    QCheckBox* cbSame;
+    QPushButton* btBroadcast;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void btnShowClick();
+    void btniBeaconClick();
+    void btBroadcastClick();
+
+private:
+    void FormCreate();
+    void edtCharNotifyKeyPress(QKeyEvent* key);
+
+    void createStudyPage();
+    void createBeaconPage();
+    void createBroadcastPage();
+    void createStatusBar();
+
+    QLineEdit* addEdit(QGroupBox* box, const char* name, const char* text, int maxLength, qz::Field field);
+    void showAnswer(const qz::GeneratorResult& answer);
+
+    std::map<qz::Field, QLineEdit*> editsByField_;
+};
