@@ -39,6 +39,7 @@ TfrmResult::TfrmResult()
 
     setTabOrder(memLog, btnOK);
     memLog->setFocus();
+    qz::centreOnDesktop(this);
 }
 
 void TfrmResult::AddLine(const std::string& line)

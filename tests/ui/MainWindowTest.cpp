@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
@@ -65,6 +66,13 @@ QString focusName()
     return focus == nullptr ? QStringLiteral("<none>") : focus->objectName();
 }
 
+// Whether a window stands in the middle of the desktop, give or take its frame.
+bool isCentred(const QWidget* window)
+{
+    const QPoint offset = window->frameGeometry().center() - window->screen()->availableGeometry().center();
+    return offset.manhattanLength() <= 40;
+}
+
 const QString separator = QStringLiteral("         ================================================");
 
 } // namespace
@@ -115,6 +123,7 @@ private:
         bool readOnly = false;
         QString focus;
         QSize size;
+        bool centred = false;
     };
 
     // Presses a page button and returns what the result window showed, closing it with
@@ -130,7 +139,7 @@ private:
             }
             QTRY_VERIFY(QApplication::focusWidget() != nullptr);
             seen = {result->windowTitle(), result->memLog->toPlainText(), result->memLog->isReadOnly(),
-                    focusName(), result->size()};
+                    focusName(), result->size(), isCentred(result)};
             if (closeWithOK)
                 QTest::mouseClick(result->btnOK, Qt::LeftButton);
             else
@@ -165,6 +174,7 @@ private slots:
         QCOMPARE(window->windowTitle(), QStringLiteral("Kavrel Config Assistant V1.03"));
         QCOMPARE(window->size(), QSize(520, 384));
         QCOMPARE(window->minimumSize(), window->maximumSize());
+        QVERIFY(isCentred(window.get()));
         QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(window->windowFlags() & Qt::WindowMinimizeButtonHint);
         QCOMPARE(window->MainPage->count(), 3);
@@ -309,6 +319,7 @@ private slots:
         QVERIFY(seen.readOnly);
         QCOMPARE(seen.focus, QStringLiteral("memLog"));
         QCOMPARE(seen.size, QSize(467, 424));
+        QVERIFY(seen.centred);
         QCOMPARE(find<QLineEdit>("edtiBeaconMajor")->text(), QStringLiteral("04d2"));
     }
 
