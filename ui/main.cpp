@@ -32,6 +32,8 @@ constexpr int editHeight = 21;
 constexpr int hintTop = 48;
 constexpr int fieldBoxHeight = 72;
 constexpr int helpLineSpacing = 20;
+// Help lines start a little lower than the edits so that the first clears the frame.
+constexpr int helpTop = 20;
 constexpr int buttonHeight = 25;
 
 template <typename Widget>
@@ -178,7 +180,7 @@ void TfrmMain::createStudyPage()
         "4. If slave device is used one UUID, please keep those two UUID is same",
     };
     for (int i = 0; i < 4; ++i)
-        addLabel(help, QStringLiteral("lbStudyHelp%1").arg(i + 1), helpLines[i], boxMargin, editTop + i * helpLineSpacing);
+        addLabel(help, QStringLiteral("lbStudyHelp%1").arg(i + 1), helpLines[i], boxMargin, helpTop + i * helpLineSpacing);
 
     QGroupBox* buttonBox = addGroupBox(tbStudy, "GBButton", "", 44);
     btnShow = addButton(buttonBox, "btnShow", "Create AT Commands List", 155);
@@ -218,9 +220,9 @@ void TfrmMain::createBeaconPage()
     };
     for (int i = 0; i < 3; ++i)
         addLabel(help, QStringLiteral("lbiBeaconHelp%1").arg(i + 1), helpLines[i], boxMargin,
-                 editTop + i * helpLineSpacing);
+                 helpTop + i * helpLineSpacing);
     btniBeacon = addButton(help, "btniBeacon", "Create iBeacon AT Commands List", 227);
-    new RightEdgePlacer(btniBeacon, editTop + 3 * helpLineSpacing + 4, help);
+    new RightEdgePlacer(btniBeacon, helpTop + 3 * helpLineSpacing + 4, help);
     connect(btniBeacon, &QPushButton::clicked, this, &TfrmMain::btniBeaconClick);
 
     chainTabOrder({edtiBeaconMinor, edtiBeaconUUID, edtiBeaconMajor, btniBeacon});
