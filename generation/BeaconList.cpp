@@ -27,21 +27,27 @@ struct BeaconValue {
     bool hasValidLength() const { return text.size() == hexModeLength || text.size() == decimalModeLength; }
     // Only for a text that has passed both checks above.
     std::uint32_t value() const { return isHexMode() ? HexValue(text) : DecimalValue(text); }
-    bool hasValidValue() const { return value() >= 1 && value() <= 0xFFFF; }
+    static bool isValidValue(std::uint32_t number) { return number >= 1 && number <= 0xFFFF; }
     Rejection reject() const { return {std::string(message), field}; }
 };
 
-CommandList beaconLines(const std::string& uuid, const BeaconValue& major, const BeaconValue& minor)
+CommandList beaconLines(const std::string& uuid, std::uint32_t major, std::uint32_t minor)
 {
-    CommandList lines{OnceMoreLine(), SeparatorLine(), "AT+RENEW", "", "AT+IBEA1"};
+    constexpr std::size_t lineCount = 17;
+    CommandList lines;
+    lines.reserve(lineCount);
+    lines.push_back(OnceMoreLine());
+    lines.push_back(SeparatorLine());
+    for (const char* line : {"AT+RENEW", "", "AT+IBEA1"})
+        lines.emplace_back(line);
     for (std::string& piece : UUIDPieceLines(uuid)) {
         lines.emplace_back();
         lines.push_back(std::move(piece));
     }
     lines.emplace_back();
-    lines.push_back("AT+MARJ0x" + HexText(major.value(), 4));
+    lines.push_back(CommandWithParameter("AT+MARJ0x", HexText(major, 4)));
     lines.emplace_back();
-    lines.push_back("AT+MINO0x" + HexText(minor.value(), 4));
+    lines.push_back(CommandWithParameter("AT+MINO0x", HexText(minor, 4)));
     return lines;
 }
 
@@ -49,9 +55,9 @@ CommandList beaconLines(const std::string& uuid, const BeaconValue& major, const
 
 GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majorText, std::string_view minorText)
 {
-    const std::string uuidTrimmed = TrimField(uuidText);
-    const std::string majorTrimmed = TrimField(majorText);
-    const std::string minorTrimmed = TrimField(minorText);
+    std::string uuidTrimmed = TrimField(uuidText);
+    std::string majorTrimmed = TrimField(majorText);
+    std::string minorTrimmed = TrimField(minorText);
     if (uuidTrimmed.empty())
         return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconUUID};
     if (majorTrimmed.empty())
@@ -59,9 +65,9 @@ GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majo
     if (minorTrimmed.empty())
         return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconMinor};
 
-    const std::string uuid = UUIDDigits(uuidTrimmed);
-    const BeaconValue major{UpperCase(majorTrimmed), majorMessage, Field::edtiBeaconMajor};
-    const BeaconValue minor{UpperCase(minorTrimmed), minorMessage, Field::edtiBeaconMinor};
+    const std::string uuid = UUIDDigits(std::move(uuidTrimmed));
+    const BeaconValue major{UpperCase(std::move(majorTrimmed)), majorMessage, Field::edtiBeaconMajor};
+    const BeaconValue minor{UpperCase(std::move(minorTrimmed)), minorMessage, Field::edtiBeaconMinor};
     const BeaconValue* const values[] = {&major, &minor};
 
     if (!AllHexDigits(uuid))
@@ -76,11 +82,13 @@ GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majo
         if (!value->hasValidLength())
             return value->reject();
     }
-    for (const BeaconValue* value : values) {
-        if (!value->hasValidValue())
-            return value->reject();
-    }
-    return beaconLines(uuid, major, minor);
+    const std::uint32_t majorValue = major.value();
+    if (!BeaconValue::isValidValue(majorValue))
+        return major.reject();
+    const std::uint32_t minorValue = minor.value();
+    if (!BeaconValue::isValidValue(minorValue))
+        return minor.reject();
+    return beaconLines(uuid, majorValue, minorValue);
 }
 
 } // namespace qz

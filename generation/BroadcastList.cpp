@@ -31,7 +31,7 @@ struct Package {
     }
     void normalise()
     {
-        text = UpperCase(text);
+        text = UpperCase(std::move(text));
         if (text.compare(0, hexPrefix.size(), hexPrefix) == 0)
             text.erase(0, hexPrefix.size());
     }
@@ -41,6 +41,25 @@ struct Package {
             text.append(paddedPackageLength - text.size(), '0');
     }
     Rejection reject(std::string_view message) const { return {std::string(message), field}; }
+};
+
+// The trimmed package text, in a string that the padding will not have to grow.
+std::string roomForPadding(std::string_view text)
+{
+    std::string trimmed;
+    trimmed.reserve(paddedPackageLength);
+    trimmed.assign(TrimmedView(text));
+    return trimmed;
+}
+
+// The packages that the checks look at: the advertising package, and the scan response
+// unless it is to be the same.
+struct CheckedPackages {
+    Package* items[2];
+    std::size_t count;
+
+    Package* const* begin() const { return items; }
+    Package* const* end() const { return items + count; }
 };
 
 bool holdsLineBreak(std::string_view text)
@@ -54,40 +73,56 @@ std::string rightAligned(std::string_view text)
     return std::string(indent, ' ').append(text);
 }
 
-void appendPackageLines(CommandList& lines, const std::string& padded, int firstCommand)
+const CommandList& headLines()
 {
-    for (int piece = 0; piece < 3; ++piece) {
-        lines.push_back("AT+Z" + std::to_string(firstCommand + piece)
-                        + SubText(padded, piece * pieceLength + 1, pieceLength));
-        lines.emplace_back();
-    }
-}
-
-CommandList broadcastLines(const std::string& name, const std::string& address, const std::string& advert,
-                           const std::string& scan)
-{
-    CommandList lines{
+    static const CommandList lines = {
         CommentLine("This function need V7.09 or higher for (QZ-10/11)"),
         OnceMoreLine(),
         SeparatorLine(),
         "",
         "AT+RENEW",
         "",
-        "AT+NAME" + name,
-        "",
-        "AT+ADDR" + address,
-        "",
     };
-    appendPackageLines(lines, advert, 1);
-    appendPackageLines(lines, scan, 4);
-    lines.insert(lines.end(), {
+    return lines;
+}
+
+const CommandList& trailerLines()
+{
+    static const CommandList lines = {
         "AT+RESET",
         "",
         SeparatorLine(),
         rightAligned(VendorWebAddress),
         rightAligned(VendorSupportMail),
         rightAligned("WeChat: " + std::string(VendorSocialAccount)),
-    });
+    };
+    return lines;
+}
+
+void appendPackageLines(CommandList& lines, const std::string& padded, const std::string_view (&commands)[3])
+{
+    for (int piece = 0; piece < 3; ++piece) {
+        lines.push_back(CommandWithParameter(commands[piece], SubTextView(padded, piece * pieceLength + 1, pieceLength)));
+        lines.emplace_back();
+    }
+}
+
+CommandList broadcastLines(std::string_view name, std::string_view address, const std::string& advert,
+                           const std::string& scan)
+{
+    static const std::string_view advertCommands[] = {"AT+Z1", "AT+Z2", "AT+Z3"};
+    static const std::string_view scanCommands[] = {"AT+Z4", "AT+Z5", "AT+Z6"};
+    constexpr std::size_t lineCount = 28;
+    CommandList lines;
+    lines.reserve(lineCount);
+    appendLines(lines, headLines());
+    lines.push_back(CommandWithParameter("AT+NAME", name));
+    lines.emplace_back();
+    lines.push_back(CommandWithParameter("AT+ADDR", address));
+    lines.emplace_back();
+    appendPackageLines(lines, advert, advertCommands);
+    appendPackageLines(lines, scan, scanCommands);
+    appendLines(lines, trailerLines());
     return lines;
 }
 
@@ -96,10 +131,8 @@ CommandList broadcastLines(const std::string& name, const std::string& address, 
 GeneratorResult BuildBroadcastList(std::string_view name, std::string_view address, std::string_view advert,
                                    std::string_view scan, bool sameAsAdvert)
 {
-    const std::string trimmedName = TrimField(name);
-    const std::string trimmedAddress = TrimField(address);
-    Package advertPackage{TrimField(advert), Field::edtAdvert, advertStructureMessage};
-    Package scanPackage{TrimField(scan), Field::edtScan, scanStructureMessage};
+    const std::string_view trimmedName = TrimmedView(name);
+    const std::string_view trimmedAddress = TrimmedView(address);
 
     if (trimmedName.empty())
         return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceName};
@@ -111,9 +144,10 @@ GeneratorResult BuildBroadcastList(std::string_view name, std::string_view addre
     if (!AllHexDigits(trimmedAddress))
         return Rejection{std::string(addressMessage), Field::edtDeviceAddress};
 
-    std::vector<Package*> checked{&advertPackage};
-    if (!sameAsAdvert)
-        checked.push_back(&scanPackage);
+    Package advertPackage{roomForPadding(advert), Field::edtAdvert, advertStructureMessage};
+    Package scanPackage{sameAsAdvert ? std::string() : roomForPadding(scan), Field::edtScan, scanStructureMessage};
+    // With the same package twice, the scan-response text is neither tested nor used.
+    const CheckedPackages checked{{&advertPackage, &scanPackage}, sameAsAdvert ? 1u : 2u};
     for (const Package* package : checked) {
         if (!package->hasValidLength())
             return package->reject(FillInAllFieldsMessage);

@@ -1,10 +1,28 @@
 #include "FieldRules.h"
 
+#include <algorithm>
+#include <array>
 #include <stdexcept>
 
 namespace qz {
 
 namespace {
+
+// What kind of digit each byte is, looked up rather than compared range by range, as the
+// generators test every character of every field.
+enum DigitClass : unsigned char { notADigit, hexOnly, decimalAndHex };
+
+constexpr std::array<DigitClass, 256> makeDigitClasses()
+{
+    std::array<DigitClass, 256> classes{};
+    for (int c = '0'; c <= '9'; ++c)
+        classes[static_cast<std::size_t>(c)] = decimalAndHex;
+    for (int c = 'A'; c <= 'F'; ++c)
+        classes[static_cast<std::size_t>(c)] = hexOnly;
+    return classes;
+}
+
+constexpr std::array<DigitClass, 256> digitClasses = makeDigitClasses();
 
 bool isBlank(char c)
 {
@@ -23,7 +41,7 @@ unsigned hexDigitValue(char c)
 
 } // namespace
 
-std::string TrimField(std::string_view text)
+std::string_view TrimmedView(std::string_view text)
 {
     std::size_t first = 0;
     while (first < text.size() && isBlank(text[first]))
@@ -31,38 +49,38 @@ std::string TrimField(std::string_view text)
     std::size_t end = text.size();
     while (end > first && isBlank(text[end - 1]))
         --end;
-    return std::string(text.substr(first, end - first));
+    return text.substr(first, end - first);
 }
 
-std::string UpperCase(std::string_view text)
+std::string TrimField(std::string_view text)
 {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - ('a' - 'A'));
-    }
-    return result;
+    return std::string(TrimmedView(text));
 }
 
-std::string RemoveDashes(std::string_view text)
+std::string UpperCase(std::string text)
 {
-    std::string result;
-    result.reserve(text.size());
-    for (char c : text) {
-        if (c != '-')
-            result += c;
+    for (char& c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (static_cast<unsigned char>(code - 'a') < 26)
+            c = static_cast<char>(code - ('a' - 'A'));
     }
-    return result;
+    return text;
+}
+
+std::string RemoveDashes(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
+    return text;
 }
 
 bool IsHexDigit(char c)
 {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    return digitClasses[static_cast<unsigned char>(c)] >= hexOnly;
 }
 
 bool IsDecimalDigit(char c)
 {
-    return c >= '0' && c <= '9';
+    return digitClasses[static_cast<unsigned char>(c)] == decimalAndHex;
 }
 
 bool AllHexDigits(std::string_view text)
@@ -110,25 +128,32 @@ std::uint32_t DecimalValue(std::string_view digits)
 std::string HexText(std::uint32_t value, int minDigits)
 {
     static const char digitChars[] = "0123456789ABCDEF";
+    constexpr std::size_t mostDigits = 8;
     const std::size_t width = (minDigits < 0 || minDigits > 32) ? 0 : static_cast<std::size_t>(minDigits);
-    std::string reversed;
+    char digits[mostDigits];
+    std::size_t count = 0;
     do {
-        reversed += digitChars[value % 16];
+        digits[mostDigits - ++count] = digitChars[value % 16];
         value /= 16;
     } while (value != 0);
-    if (reversed.size() < width)
-        reversed.append(width - reversed.size(), '0');
-    return std::string(reversed.rbegin(), reversed.rend());
+    std::string text(width > count ? width - count : 0, '0');
+    text.append(digits + mostDigits - count, count);
+    return text;
 }
 
-std::string SubText(std::string_view text, int start, int count)
+std::string_view SubTextView(std::string_view text, int start, int count)
 {
     if (count <= 0)
         return {};
     const std::size_t from = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
     if (from >= text.size())
         return {};
-    return std::string(text.substr(from, static_cast<std::size_t>(count)));
+    return text.substr(from, static_cast<std::size_t>(count));
+}
+
+std::string SubText(std::string_view text, int start, int count)
+{
+    return std::string(SubTextView(text, start, count));
 }
 
 } // namespace qz

@@ -47,12 +47,15 @@ using GeneratorResult = std::variant<CommandList, Rejection>;
 
 // Passes over every byte of code 32 or below at both ends; inner bytes stay.
 std::string TrimField(std::string_view text);
+// The same cut as a view into text, for callers that only read the result.
+std::string_view TrimmedView(std::string_view text);
 
 // "a" to "z" become "A" to "Z"; every other byte, 128 to 255 included, stays.
-std::string UpperCase(std::string_view text);
+// Takes its text by value, so that a caller done with its copy can hand it over.
+std::string UpperCase(std::string text);
 
-// Takes out every "-" and closes up the rest.
-std::string RemoveDashes(std::string_view text);
+// Takes out every "-" and closes up the rest. By value, as UpperCase.
+std::string RemoveDashes(std::string text);
 
 // "0" to "9" and upper-case "A" to "F" only.
 bool IsHexDigit(char c);
@@ -75,5 +78,7 @@ std::string HexText(std::uint32_t value, int minDigits);
 
 // At most count bytes from the 1-based start position; out-of-range parts are clipped.
 std::string SubText(std::string_view text, int start, int count);
+// The same cut as a view into text.
+std::string_view SubTextView(std::string_view text, int start, int count);
 
 } // namespace qz

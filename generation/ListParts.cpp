@@ -1,7 +1,5 @@
 #include "ListParts.h"
 
-#include "FieldRules.h"
-
 namespace qz {
 
 namespace {
@@ -14,27 +12,38 @@ std::string CommentLine(std::string_view text)
     return std::string(commentIndent, ' ').append(text);
 }
 
-std::string SeparatorLine()
+const std::string& SeparatorLine()
 {
-    return CommentLine(std::string(CommentWidth - commentIndent, '='));
+    static const std::string line = CommentLine(std::string(CommentWidth - commentIndent, '='));
+    return line;
 }
 
-std::string OnceMoreLine()
+const std::string& OnceMoreLine()
 {
-    return CommentLine("Those AT Command only need be executed once more");
+    static const std::string line = CommentLine("Those AT Command only need be executed once more");
+    return line;
 }
 
-std::string UUIDDigits(std::string_view trimmedText)
+std::string CommandWithParameter(std::string_view command, std::string_view parameter)
 {
-    return RemoveDashes(UpperCase(trimmedText));
+    std::string line(command.size() + parameter.size(), '\0');
+    command.copy(line.data(), command.size());
+    parameter.copy(line.data() + command.size(), parameter.size());
+    return line;
+}
+
+std::string UUIDDigits(std::string trimmedText)
+{
+    return RemoveDashes(UpperCase(std::move(trimmedText)));
 }
 
 std::array<std::string, 4> UUIDPieceLines(std::string_view digits)
 {
+    static const std::string_view commands[] = {"AT+IBE0", "AT+IBE1", "AT+IBE2", "AT+IBE3"};
     std::array<std::string, 4> lines;
     for (int piece = 0; piece < 4; ++piece) {
-        lines[static_cast<std::size_t>(piece)] = "AT+IBE" + std::to_string(piece)
-            + SubText(digits, piece * uuidPieceLength + 1, uuidPieceLength);
+        lines[static_cast<std::size_t>(piece)] = CommandWithParameter(
+            commands[piece], SubTextView(digits, piece * uuidPieceLength + 1, uuidPieceLength));
     }
     return lines;
 }

@@ -2,6 +2,8 @@
 
 // Pieces that the three command lists share, so that their common look is written once.
 
+#include "FieldRules.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -16,14 +18,23 @@ inline constexpr std::size_t CommentWidth = 57;
 // A header comment: the text indented by nine spaces.
 std::string CommentLine(std::string_view text);
 // Nine spaces and 48 "=".
-std::string SeparatorLine();
+const std::string& SeparatorLine();
 // The header line that every list carries.
-std::string OnceMoreLine();
+const std::string& OnceMoreLine();
+
+// A command word and its parameter, with nothing between them.
+std::string CommandWithParameter(std::string_view command, std::string_view parameter);
 
 // A UUID text after trimming: upper-cased, with every "-" taken out.
-std::string UUIDDigits(std::string_view trimmedText);
+std::string UUIDDigits(std::string trimmedText);
 
 // "AT+IBE0" to "AT+IBE3", each with eight of the 32 UUID digits.
 std::array<std::string, 4> UUIDPieceLines(std::string_view digits);
+
+// The lines are appended to a list sized once for all of them.
+inline void appendLines(CommandList& list, const CommandList& lines)
+{
+    list.insert(list.end(), lines.begin(), lines.end());
+}
 
 } // namespace qz

@@ -2,6 +2,7 @@
 
 #include "ListParts.h"
 
+#include <array>
 #include <optional>
 
 namespace qz {
@@ -60,9 +61,9 @@ std::optional<int> differingByte(const std::string& notify, const std::string& w
     return count == 0 ? 0 : static_cast<int>((first + 1) / 2);
 }
 
-CommandList headLines()
+const CommandList& headLines()
 {
-    return {
+    static const CommandList lines = {
         CommentLine("This function is need V6.xx version for QZ-10/11"),
         CommentLine("This function doesnt work in V7.xx version"),
         CommentLine("Please look at \"how to use self-learning.pdf\""),
@@ -74,11 +75,12 @@ CommandList headLines()
         "AT+COMP1",
         "AT+NOTI1",
     };
+    return lines;
 }
 
-void appendTail(CommandList& lines)
+const CommandList& tailLines()
 {
-    lines.insert(lines.end(), {
+    static const CommandList lines = {
         "AT+ROLE1",
         " ",
         "  Now you can use those AT Commands to discovery or connect a slave device.",
@@ -93,47 +95,55 @@ void appendTail(CommandList& lines)
         "AT+CO<P1><P2> (Try to connect a slave device)",
         "     <P1>: Device Type",
         "     <P2>: Device MAC address",
-    });
+    };
+    return lines;
+}
+
+// The head, the lines of the chosen form and the tail, in one list sized once.
+CommandList studyList(std::initializer_list<std::string> formLines)
+{
+    CommandList lines;
+    lines.reserve(headLines().size() + formLines.size() + tailLines().size());
+    appendLines(lines, headLines());
+    lines.insert(lines.end(), formLines);
+    appendLines(lines, tailLines());
+    return lines;
 }
 
 CommandList shortFormList(const Characteristic& notify, const Characteristic& write)
 {
-    CommandList lines = headLines();
-    lines.push_back("AT+128B0");
-    lines.push_back("AT+UUID0x" + write.digits);
-    lines.push_back("AT+CHAR0x" + notify.digits);
-    appendTail(lines);
-    return lines;
+    return studyList({"AT+128B0", CommandWithParameter("AT+UUID0x", write.digits),
+                      CommandWithParameter("AT+CHAR0x", notify.digits)});
+}
+
+std::string differingByteLine(const Characteristic& write, int byteIndex)
+{
+    if (byteIndex == 0)
+        return "AT+CHAR0x00FF";
+    return CommandWithParameter("AT+CHAR0x", HexText(static_cast<std::uint32_t>(byteIndex), 2)
+                                                 + SubText(write.digits, 2 * byteIndex - 1, 2));
 }
 
 CommandList longFormList(const Characteristic& notify, const Characteristic& write, int byteIndex)
 {
-    CommandList lines = headLines();
-    lines.push_back("AT+128B1");
-    for (std::string& piece : UUIDPieceLines(notify.digits))
-        lines.push_back(std::move(piece));
-    if (byteIndex == 0)
-        lines.push_back("AT+CHAR0x00FF");
-    else
-        lines.push_back("AT+CHAR0x" + HexText(static_cast<std::uint32_t>(byteIndex), 2)
-                        + SubText(write.digits, 2 * byteIndex - 1, 2));
-    appendTail(lines);
-    return lines;
+    std::array<std::string, 4> pieces = UUIDPieceLines(notify.digits);
+    return studyList({"AT+128B1", std::move(pieces[0]), std::move(pieces[1]), std::move(pieces[2]),
+                      std::move(pieces[3]), differingByteLine(write, byteIndex)});
 }
 
 } // namespace
 
 GeneratorResult BuildStudyList(int uuidTypeIndex, std::string_view notifyText, std::string_view writeText)
 {
-    const std::string notifyTrimmed = TrimField(notifyText);
-    const std::string writeTrimmed = TrimField(writeText);
+    std::string notifyTrimmed = TrimField(notifyText);
+    std::string writeTrimmed = TrimField(writeText);
     if (notifyTrimmed.empty())
         return Rejection{std::string(FillInAllFieldsMessage), Field::edtCharNotify};
     if (writeTrimmed.empty())
         return Rejection{std::string(FillInAllFieldsMessage), Field::edtCharWrite};
 
-    const Characteristic notify{UUIDDigits(notifyTrimmed), notifyMessage, Field::edtCharNotify};
-    const Characteristic write{UUIDDigits(writeTrimmed), writeMessage, Field::edtCharWrite};
+    const Characteristic notify{UUIDDigits(std::move(notifyTrimmed)), notifyMessage, Field::edtCharNotify};
+    const Characteristic write{UUIDDigits(std::move(writeTrimmed)), writeMessage, Field::edtCharWrite};
     for (const Characteristic* characteristic : {&notify, &write}) {
         if (!AllHexDigits(characteristic->digits))
             return characteristic->reject();

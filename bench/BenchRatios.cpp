@@ -1,0 +1,225 @@
+// Measures each subject beside its floor in one run and prints one table of ratios.
+
+#include "BeaconList.h"
+#include "BroadcastList.h"
+#include "StudyList.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace qz;
+
+// A generator's answer kept as views of constant strings, to rebuild it at the floor's cost.
+class ConstantAnswer {
+public:
+    explicit ConstantAnswer(const GeneratorResult& answer)
+        : answer_(answer)
+    {
+        if (const auto* lines = std::get_if<CommandList>(&answer_)) {
+            for (const std::string& line : *lines)
+                views_.emplace_back(line);
+        }
+    }
+
+    GeneratorResult rebuild() const
+    {
+        if (const auto* rejection = std::get_if<Rejection>(&answer_))
+            return Rejection{std::string(std::string_view(rejection->message)), rejection->field};
+        return CommandList(views_.begin(), views_.end());
+    }
+
+private:
+    GeneratorResult answer_;
+    std::vector<std::string_view> views_;
+};
+
+struct Comparison {
+    std::string subject;
+    std::string floor;
+    double target;
+};
+
+std::vector<Comparison>& comparisons()
+{
+    static std::vector<Comparison> all;
+    return all;
+}
+
+void registerGenerator(const std::string& name, std::function<GeneratorResult()> generate)
+{
+    auto constant = std::make_shared<ConstantAnswer>(generate());
+    benchmark::RegisterBenchmark(name.c_str(), [generate](benchmark::State& state) {
+        for (auto _ : state)
+            benchmark::DoNotOptimize(generate());
+    });
+    const std::string floorName = name + " floor";
+    benchmark::RegisterBenchmark(floorName.c_str(), [constant](benchmark::State& state) {
+        for (auto _ : state)
+            benchmark::DoNotOptimize(constant->rebuild());
+    });
+    comparisons().push_back({name, floorName, 2.0});
+}
+
+int runProcess(const std::vector<std::string>& command)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& arg : command)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+        waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return status;
+}
+
+void registerProcesses(const std::string& name, const std::vector<std::string>& subject, const std::string& floorName,
+                       const std::vector<std::string>& floor, double target)
+{
+    for (const auto& [benchName, command] : {std::pair{name, subject}, std::pair{floorName, floor}}) {
+        benchmark::RegisterBenchmark(benchName.c_str(), [command = command](benchmark::State& state) {
+                    for (auto _ : state) {
+                        if (runProcess(command) != 0)
+                            state.SkipWithError("the process failed");
+                    }
+                })
+            ->UseRealTime()
+            ->MinTime(1.0)
+            ->Unit(benchmark::kMillisecond);
+    }
+    comparisons().push_back({name, floorName, target});
+}
+
+// A run's name without the suffixes ("/min_time:...") that its settings add.
+std::string baseName(const std::string& name)
+{
+    return name.substr(0, name.find('/'));
+}
+
+// Collects the real time per iteration of every run, in nanoseconds, and prints nothing.
+class Collector : public benchmark::BenchmarkReporter {
+public:
+    bool ReportContext(const Context&) override { return true; }
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (!run.error_occurred)
+                nanoseconds[baseName(run.benchmark_name())] = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
+        }
+    }
+    std::map<std::string, double> nanoseconds;
+};
+
+std::string formatted(double nanoseconds)
+{
+    char text[32];
+    if (nanoseconds >= 1e6)
+        std::snprintf(text, sizeof text, "%.2f ms", nanoseconds / 1e6);
+    else if (nanoseconds >= 1e3)
+        std::snprintf(text, sizeof text, "%.2f us", nanoseconds / 1e3);
+    else
+        std::snprintf(text, sizeof text, "%.0f ns", nanoseconds);
+    return text;
+}
+
+#ifdef BENCH_WINDOW_PATH
+// Peak resident memory of a process that shows one window, the least of three runs.
+long peakMemory(const std::string& kind)
+{
+    long least = -1;
+    for (int run = 0; run < 3; ++run) {
+        const std::string command = std::string(BENCH_WINDOW_PATH) + " " + kind + " --rss";
+        FILE* pipe = popen(command.c_str(), "r");
+        long kilobytes = -1;
+        if (pipe != nullptr) {
+            if (std::fscanf(pipe, "%ld", &kilobytes) != 1)
+                kilobytes = -1;
+            pclose(pipe);
+        }
+        if (kilobytes > 0 && (least < 0 || kilobytes < least))
+            least = kilobytes;
+    }
+    return least;
+}
+#endif
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const std::string uuid = "0000FFE1-0000-1000-8000-00805F9B34FB";
+    const std::string otherUUID = "0000FFE2-0000-1000-8000-00805F9B34FB";
+    const std::string twoStructures = "0F" + std::string(30, 'A') + "0F" + std::string(30, 'B');
+
+    registerGenerator("study, initial texts", [] { return BuildStudyList(0, "FFE1", "FFE1"); });
+    registerGenerator("study, longest valid", [&] { return BuildStudyList(1, uuid, otherUUID); });
+    registerGenerator("ibeacon, initial texts",
+                      [] { return BuildBeaconList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123", "10125"); });
+    registerGenerator("ibeacon, longest valid", [&] { return BuildBeaconList(uuid, "65535", "00001"); });
+    registerGenerator("broadcast, initial texts", [] { return BuildBroadcastList("QZSoft", "", "", "", false); });
+    registerGenerator("broadcast, longest valid", [&] {
+        return BuildBroadcastList("ABCDEFGHIJKLMNO", "000E0B123456", twoStructures, twoStructures, false);
+    });
+    registerProcesses("qzconfig study (process)", {QZCONFIG_PATH, "study"}, "bare C++ print (process)",
+                      {BARE_PRINT_PATH}, 1.3);
+#ifdef BENCH_WINDOW_PATH
+    registerProcesses("TfrmMain shown (process)", {BENCH_WINDOW_PATH, "main"}, "QTabWidget 520x384 (process)",
+                      {BENCH_WINDOW_PATH, "tabs"}, 1.2);
+    registerProcesses("TfrmResult with list (process)", {BENCH_WINDOW_PATH, "result"}, "empty QDialog (process)",
+                      {BENCH_WINDOW_PATH, "dialog"}, 1.2);
+#endif
+
+    benchmark::Initialize(&argc, argv);
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+
+    std::printf("%-32s %12s %12s %8s %8s\n", "subject", "time", "floor", "ratio", "target");
+    bool allMet = true;
+    for (const Comparison& comparison : comparisons()) {
+        const auto subject = collector.nanoseconds.find(comparison.subject);
+        const auto floor = collector.nanoseconds.find(comparison.floor);
+        if (subject == collector.nanoseconds.end() || floor == collector.nanoseconds.end()) {
+            std::printf("%-32s %s\n", comparison.subject.c_str(), "not measured");
+            allMet = false;
+            continue;
+        }
+        const double ratio = subject->second / floor->second;
+        allMet = allMet && ratio <= comparison.target;
+        std::printf("%-32s %12s %12s %7.2fx %7.1fx%s\n", comparison.subject.c_str(), formatted(subject->second).c_str(),
+                    formatted(floor->second).c_str(), ratio, comparison.target, ratio <= comparison.target ? "" : "  MISSED");
+    }
+#ifdef BENCH_WINDOW_PATH
+    const long windowMemory = peakMemory("main");
+    const long tabsMemory = peakMemory("tabs");
+    if (windowMemory > 0 && tabsMemory > 0) {
+        const double ratio = static_cast<double>(windowMemory) / static_cast<double>(tabsMemory);
+        allMet = allMet && ratio <= 1.1;
+        std::printf("%-32s %9ld kB %9ld kB %7.2fx %7.1fx%s\n", "TfrmMain peak memory", windowMemory, tabsMemory, ratio,
+                    1.1, ratio <= 1.1 ? "" : "  MISSED");
+    }
+#endif
+    return allMet ? 0 : 1;
+}

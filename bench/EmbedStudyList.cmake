@@ -1,0 +1,5 @@
+execute_process(COMMAND ${QZCONFIG} study OUTPUT_VARIABLE bytes RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "qzconfig study failed: ${status}")
+endif()
+file(WRITE ${OUTPUT} "R\"qzlist(${bytes})qzlist\"\n")
