@@ -139,13 +139,18 @@ void TfrmMain::FormCreate()
     qz::centreOnDesktop(this);
 }
 
-QLineEdit* TfrmMain::addEdit(QGroupBox* box, const char* name, const char* text, int maxLength, qz::Field field)
+QLineEdit* TfrmMain::addFieldBox(QWidget* page, const FieldBox& spec)
 {
-    auto* edit = named(new QLineEdit(QLatin1String(text), box), name);
+    QGroupBox* box = addGroupBox(page, spec.boxName, spec.caption, fieldBoxHeight);
+    auto* edit = named(new QLineEdit(QLatin1String(spec.text), box), spec.editName);
     edit->setGeometry(boxMargin, editTop, editWidth, editHeight);
-    edit->setMaxLength(maxLength);
-    edit->setValidator(new qz::ByteLengthValidator(maxLength, edit));
-    editsByField_[field] = edit;
+    edit->setMaxLength(spec.maxLength);
+    edit->setValidator(new qz::ByteLengthValidator(spec.maxLength, edit));
+    QLabel* hint = addLabel(box, spec.hintName, spec.hint, boxMargin, hintTop);
+    // A screen reader announces the edit by its box's caption and reads the hint after it.
+    edit->setAccessibleName(box->title());
+    edit->setAccessibleDescription(hint->text());
+    editsByField_[spec.field] = edit;
     return edit;
 }
 
@@ -154,23 +159,22 @@ void TfrmMain::createStudyPage()
     tbStudy = addPage(MainPage, "tbStudy", "Study Function for Master Role");
 
     QGroupBox* type = addGroupBox(tbStudy, "GBUUIDType", "UUID Type", 41);
-    const QLabel* typeLabel = addLabel(type, "lbStudyUUIDType", "Chose UUID type:", boxMargin, 19);
+    QLabel* typeLabel = addLabel(type, "lbStudyUUIDType", "Chose UUID type:", boxMargin, 19);
     cbUUIDType = named(new QComboBox(type), "cbUUIDType");
     cbUUIDType->addItem(QStringLiteral("Slave device is using 16 Bit format UUID"));
     cbUUIDType->addItem(QStringLiteral("Slave device is using 128 Bit format UUID"));
     const int listLeft = typeLabel->geometry().right() + boxMargin;
     cbUUIDType->setGeometry(listLeft, 15, boxMargin + editWidth - listLeft, editHeight);
+    typeLabel->setBuddy(cbUUIDType);
+    cbUUIDType->setAccessibleName(type->title());
 
-    QGroupBox* notify = addGroupBox(tbStudy, "GBUUIDNotify", "Characteristic included \"Notify\" property",
-                                    fieldBoxHeight);
-    edtCharNotify = addEdit(notify, "edtCharNotify", "FFE1", 36, qz::Field::edtCharNotify);
-    addLabel(notify, "lbCharNotify", "Please input UUID which included \"Notify\" property", boxMargin, hintTop);
-
-    QGroupBox* write = addGroupBox(
-        tbStudy, "GBUUIDWrite", "Characteristic included \"Write\" or \"WriteWithoutResponse\" property", fieldBoxHeight);
-    edtCharWrite = addEdit(write, "edtCharWrite", "FFE1", 36, qz::Field::edtCharWrite);
-    addLabel(write, "lbCharWrite", "Please input UUID which included \"Write\" or \"WriteWithoutResponse\" property",
-             boxMargin, hintTop);
+    edtCharNotify = addFieldBox(tbStudy, {"GBUUIDNotify", "Characteristic included \"Notify\" property",
+                                          "edtCharNotify", "FFE1", 36, qz::Field::edtCharNotify, "lbCharNotify",
+                                          "Please input UUID which included \"Notify\" property"});
+    edtCharWrite = addFieldBox(
+        tbStudy, {"GBUUIDWrite", "Characteristic included \"Write\" or \"WriteWithoutResponse\" property",
+                  "edtCharWrite", "FFE1", 36, qz::Field::edtCharWrite, "lbCharWrite",
+                  "Please input UUID which included \"Write\" or \"WriteWithoutResponse\" property"});
 
     QGroupBox* help = addGroupBox(tbStudy, "GBHelp", "Help information", 0);
     const char* helpLines[] = {
@@ -196,21 +200,18 @@ void TfrmMain::createBeaconPage()
 {
     tabBeacon = addPage(MainPage, "tabBeacon", "iBeacon function for Slave Role");
 
-    QGroupBox* uuid = addGroupBox(tabBeacon, "gbiBeaconUUID", "iBeacon UUID or WeChat UUID", fieldBoxHeight);
-    edtiBeaconUUID = addEdit(uuid, "edtiBeaconUUID", "0000FFF0-0000-1000-8000-00805F9B34FB", 36,
-                             qz::Field::edtiBeaconUUID);
-    addLabel(uuid, "lbiBeaconUUID", "Please input UUID, Should like \"0000FFE0-0000-1000-8000-00805F9B34FB\"",
-             boxMargin, hintTop);
-
-    QGroupBox* major = addGroupBox(tabBeacon, "gbiBeaconMajor", "iBeacon Major or WeChat Major", fieldBoxHeight);
-    edtiBeaconMajor = addEdit(major, "edtiBeaconMajor", "10123", 5, qz::Field::edtiBeaconMajor);
-    addLabel(major, "lbiBeaconMajor",
-             "Please input Major, Should like \"04D2\" (Hex mode) or \"01234\" (Decimal mode)", boxMargin, hintTop);
-
-    QGroupBox* minor = addGroupBox(tabBeacon, "gbiBeaconMinor", "iBeacon Minor or WeChat Minor", fieldBoxHeight);
-    edtiBeaconMinor = addEdit(minor, "edtiBeaconMinor", "10125", 5, qz::Field::edtiBeaconMinor);
-    addLabel(minor, "lbiBeaconMinor",
-             "Please input Minor, Should like \"04D3\" (Hex mode) or \"01235\" (Decimal mode)", boxMargin, hintTop);
+    edtiBeaconUUID = addFieldBox(tabBeacon, {"gbiBeaconUUID", "iBeacon UUID or WeChat UUID", "edtiBeaconUUID",
+                                             "0000FFF0-0000-1000-8000-00805F9B34FB", 36, qz::Field::edtiBeaconUUID,
+                                             "lbiBeaconUUID",
+                                             "Please input UUID, Should like \"0000FFE0-0000-1000-8000-00805F9B34FB\""});
+    edtiBeaconMajor = addFieldBox(
+        tabBeacon, {"gbiBeaconMajor", "iBeacon Major or WeChat Major", "edtiBeaconMajor", "10123", 5,
+                    qz::Field::edtiBeaconMajor, "lbiBeaconMajor",
+                    "Please input Major, Should like \"04D2\" (Hex mode) or \"01234\" (Decimal mode)"});
+    edtiBeaconMinor = addFieldBox(
+        tabBeacon, {"gbiBeaconMinor", "iBeacon Minor or WeChat Minor", "edtiBeaconMinor", "10125", 5,
+                    qz::Field::edtiBeaconMinor, "lbiBeaconMinor",
+                    "Please input Minor, Should like \"04D3\" (Hex mode) or \"01235\" (Decimal mode)"});
 
     QGroupBox* help = addGroupBox(tabBeacon, "gbiBeaconHelp", "Help information", 0);
     const char* helpLines[] = {
@@ -232,24 +233,18 @@ void TfrmMain::createBroadcastPage()
 {
     TabSheet1 = addPage(MainPage, "TabSheet1", "Broadcast Package");
 
-    QGroupBox* name = addGroupBox(TabSheet1, "gbDeviceName", "Device Name", fieldBoxHeight);
-    edtDeviceName = addEdit(name, "edtDeviceName", "QZSoft", 15, qz::Field::edtDeviceName);
-    addLabel(name, "lbDeviceName", "Please input device name string, Max legnth is 15 strings.", boxMargin, hintTop);
-
-    QGroupBox* address = addGroupBox(TabSheet1, "gbDeviceAddress", "Device Address", fieldBoxHeight);
-    edtDeviceAddress = addEdit(address, "edtDeviceAddress", "", 12, qz::Field::edtDeviceAddress);
-    addLabel(address, "lbDeviceAddress", "Please input device address strings, should like \"000E0B123456\"",
-             boxMargin, hintTop);
-
-    QGroupBox* advert = addGroupBox(TabSheet1, "gbAdvert", "Advertisement package", fieldBoxHeight);
-    edtAdvert = addEdit(advert, "edtAdvert", "", 64, qz::Field::edtAdvert);
-    addLabel(advert, "lbAdvert", "Please input Advertisement package, Max length is 31 Hex Bytes,62 ASCII strings",
-             boxMargin, hintTop);
-
-    QGroupBox* scan = addGroupBox(TabSheet1, "gbScan", "ScanResponse package", fieldBoxHeight);
-    edtScan = addEdit(scan, "edtScan", "", 64, qz::Field::edtScan);
-    addLabel(scan, "lbScan", "Please input ScanResponse package, Max length is 31 Hex Bytes,62 ASCII strings",
-             boxMargin, hintTop);
+    edtDeviceName = addFieldBox(TabSheet1, {"gbDeviceName", "Device Name", "edtDeviceName", "QZSoft", 15,
+                                            qz::Field::edtDeviceName, "lbDeviceName",
+                                            "Please input device name string, Max legnth is 15 strings."});
+    edtDeviceAddress = addFieldBox(TabSheet1, {"gbDeviceAddress", "Device Address", "edtDeviceAddress", "", 12,
+                                               qz::Field::edtDeviceAddress, "lbDeviceAddress",
+                                               "Please input device address strings, should like \"000E0B123456\""});
+    edtAdvert = addFieldBox(
+        TabSheet1, {"gbAdvert", "Advertisement package", "edtAdvert", "", 64, qz::Field::edtAdvert, "lbAdvert",
+                    "Please input Advertisement package, Max length is 31 Hex Bytes,62 ASCII strings"});
+    edtScan = addFieldBox(
+        TabSheet1, {"gbScan", "ScanResponse package", "edtScan", "", 64, qz::Field::edtScan, "lbScan",
+                    "Please input ScanResponse package, Max length is 31 Hex Bytes,62 ASCII strings"});
 
     // The check box and the button sit under the boxes, at the positions the page was drawn with.
     auto* bottom = new QWidget(TabSheet1);

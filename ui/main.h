@@ -63,7 +63,18 @@ private:
     void createBroadcastPage();
     void createStatusBar();
 
-    QLineEdit* addEdit(QGroupBox* box, const char* name, const char* text, int maxLength, qz::Field field);
+    // A 72-high group box holding one edit and the hint under it.
+    struct FieldBox {
+        const char* boxName;
+        const char* caption;
+        const char* editName;
+        const char* text;
+        int maxLength;
+        qz::Field field;
+        const char* hintName;
+        const char* hint;
+    };
+    QLineEdit* addFieldBox(QWidget* page, const FieldBox& spec);
     void showAnswer(const qz::GeneratorResult& answer);
 
     std::map<qz::Field, QLineEdit*> editsByField_;

@@ -4,6 +4,7 @@
 #include "ATCommandList.h"
 #include "main.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -352,6 +353,27 @@ private slots:
         QVERIFY(first.text.endsWith(QStringLiteral("AT+MINO0x278D\n")));
         QVERIFY(second.text.endsWith(QStringLiteral("AT+MINO0x0001\n")));
         QCOMPARE(second.text.count(QStringLiteral("AT+RENEW")), 1);
+    }
+
+    void everyInputControlHasAnAccessibleName()
+    {
+        QList<QWidget*> inputs;
+        for (QLineEdit* edit : window->findChildren<QLineEdit*>()) {
+            if (!edit->objectName().isEmpty()) // the combo box's inner editor has no name
+                inputs << edit;
+        }
+        for (QComboBox* list : window->findChildren<QComboBox*>())
+            inputs << list;
+        for (QCheckBox* box : window->findChildren<QCheckBox*>())
+            inputs << box;
+        QCOMPARE(inputs.size(), 11);
+        for (QWidget* input : inputs) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(input);
+            QVERIFY(accessible != nullptr);
+            QVERIFY2(!accessible->text(QAccessible::Name).trimmed().isEmpty(), qPrintable(input->objectName()));
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(window->edtiBeaconMajor)->text(QAccessible::Name),
+                 QStringLiteral("iBeacon Major or WeChat Major"));
     }
 
     void resultWindowIsReadOnlyButSelectable()
