@@ -6,7 +6,7 @@
 #   ./build.sh sanitize         the whole suite under AddressSanitizer and UBSan
 #   ./build.sh fuzz [SECONDS]   run every fuzz target for SECONDS each (default 60)
 #   ./build.sh bench            print the benchmark ratios
-#   ./build.sh package          build the Debian package
+#   ./build.sh package          build the Debian package and check it
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
@@ -94,8 +94,18 @@ bench)
     configure_and_build build/bench -DQZ_QT_MAJOR=6 -DQZ_BENCH=ON -DCMAKE_BUILD_TYPE=Release
     build/bench/bench/bench_ratios 2>/dev/null || echo "build.sh: some ratios miss their targets (see above)"
     ;;
+package)
+    ensure_packages "${base_packages[@]}" dpkg-dev desktop-file-utils appstream
+    configure_and_build build/package -DQZ_QT_MAJOR=6 -DCMAKE_BUILD_TYPE=Release
+    rm -rf build/package/install build/package/*.deb
+    cmake --install build/package --prefix "$root/build/package/install" >/dev/null
+    (cd build/package && cpack -G DEB >/dev/null)
+    deb=$(ls build/package/*.deb)
+    packaging/check-package.sh "$deb" build/package/install
+    echo "build.sh: $deb"
+    ;;
 *)
-    echo "build.sh: unknown mode '$mode'; use test [--qt5], run, sanitize, fuzz [SECONDS] or bench" >&2
+    echo "build.sh: unknown mode '$mode'; use test [--qt5], run, sanitize, fuzz [SECONDS], bench or package" >&2
     exit 2
     ;;
 esac

@@ -39,6 +39,9 @@ std::unique_ptr<QWidget> makeWindow(const std::string& kind)
         widget->setFixedSize(520, 384);
         auto* tabs = new QTabWidget(widget.get());
         tabs->setGeometry(0, 0, 520, 359);
+        for (const char* caption : {"Study Function for Master Role", "iBeacon function for Slave Role",
+                                    "Broadcast Package"})
+            tabs->addTab(new QWidget, QLatin1String(caption));
         return widget;
     }
     if (kind == "result") {

@@ -239,3 +239,73 @@ TEST(Qzconfig, HelpNamesEverySubcommandAndItsDefaults)
 }
 
 } // namespace
+
+namespace {
+
+// The man page's words as a reader sees them: requests and font changes gone, escapes
+// resolved, white space collapsed.
+std::string manPageWords(const std::string& source)
+{
+    std::istringstream lines(source);
+    std::string words;
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(".B ", 0) == 0 || line.rfind(".I ", 0) == 0)
+            line = line.substr(3);
+        else if (!line.empty() && line[0] == '.')
+            continue;
+        std::string plain;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                const char escaped = line[++i];
+                if (escaped == '-')
+                    plain += '-';
+                else if (escaped == 'e')
+                    plain += '\\';
+                else if (escaped == 'f' && i + 1 < line.size())
+                    ++i;
+                continue;
+            }
+            plain += line[i];
+        }
+        words += plain + " ";
+    }
+    return words;
+}
+
+std::string collapsed(const std::string& text)
+{
+    std::istringstream in(text);
+    std::string word;
+    std::string result;
+    while (in >> word)
+        result += (result.empty() ? "" : " ") + word;
+    return result;
+}
+
+TEST(Qzconfig, ManPageSaysWhatHelpSays)
+{
+    const std::string man = collapsed(manPageWords(readFile(MAN_PAGE_PATH)));
+    ASSERT_FALSE(man.empty());
+    const ProcessResult help = runQzconfig({"--help"});
+    std::istringstream helpLines(help.out);
+    std::string line;
+    std::size_t checked = 0;
+    while (std::getline(helpLines, line)) {
+        std::string words = collapsed(line);
+        if (words.rfind("Usage: ", 0) == 0)
+            words = words.substr(7);
+        if (words.empty() || words.back() == ':') // section headings are the page's own
+            continue;
+        EXPECT_NE(man.find(words), std::string::npos) << "missing from the man page: " << words;
+        ++checked;
+    }
+    EXPECT_GT(checked, 30u);
+    // and no option in the man page that --help does not know
+    for (std::size_t at = man.find("--"); at != std::string::npos; at = man.find("--", at + 2)) {
+        const std::size_t end = man.find_first_of(" =|),", at);
+        EXPECT_NE(help.out.find(man.substr(at, end - at)), std::string::npos) << man.substr(at, end - at);
+    }
+}
+
+} // namespace

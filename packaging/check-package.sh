@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Checks a built package: its contents, its desktop files, and that its qzconfig runs.
+#   packaging/check-package.sh PACKAGE.deb INSTALL_DIR
+set -euo pipefail
+deb=$1
+installed=$2
+id=example.kavrel.ConfigAssistant
+fail() { echo "check-package: $*" >&2; exit 1; }
+
+expected=(
+    ./usr/bin/qzconfig
+    ./usr/bin/QZConfigAssistant
+    ./usr/share/applications/$id.desktop
+    ./usr/share/metainfo/$id.metainfo.xml
+    ./usr/share/icons/hicolor/scalable/apps/$id.svg
+    ./usr/share/icons/hicolor/256x256/apps/$id.png
+    ./usr/share/man/man1/qzconfig.1.gz
+)
+contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
+for path in "${expected[@]}"; do
+    grep -qx "$path" <<<"$contents" || fail "$path is not in $deb"
+done
+
+# What cmake --install put in place validates, and so does what the package holds.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "$deb" "$unpacked"
+for root in "$installed" "$unpacked/usr"; do
+    desktop-file-validate "$root/share/applications/$id.desktop"
+    appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" >/dev/null
+done
+
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q "libqt6widgets6" <<<"$depends" || fail "Depends lacks the Qt libraries: $depends"
+grep -q "fonts-liberation2" <<<"$depends" || fail "Depends lacks the window's font: $depends"
+
+[ "$("$unpacked/usr/bin/qzconfig" --version)" = "qzconfig 1.03" ] || fail "the packaged qzconfig does not run"
+"$unpacked/usr/bin/qzconfig" ibeacon | grep -qx "AT+MARJ0x278B" || fail "the packaged qzconfig gives a wrong list"
+echo "check-package: $deb holds and validates what the install rules say"
