@@ -1,6 +1,10 @@
 // Runs the real qzconfig binary and compares its exit status, standard output and
 // standard error byte for byte.
 
+#include "BeaconList.h"
+#include "BroadcastList.h"
+#include "StudyList.h"
+
 #include <gtest/gtest.h>
 
 #include <spawn.h>
@@ -72,41 +76,13 @@ std::string joined(const std::vector<std::string>& args)
     return text;
 }
 
-const std::string separator = "         ================================================";
-
-const std::string studyHead =
-    "         This function is need V6.xx version for QZ-10/11\n"
-    "         This function doesnt work in V7.xx version\n"
-    "         Please look at \"how to use self-learning.pdf\"\n"
-    "         Those AT Command only need be executed once more\n"
-    + separator + "\n"
-    "AT+RENEW\n"
-    "AT+IMME1\n"
-    "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)\n"
-    "AT+COMP1\n"
-    "AT+NOTI1\n";
-
-const std::string studyTail =
-    "AT+ROLE1\n"
-    " \n"
-    "  Now you can use those AT Commands to discovery or connect a slave device.\n"
-    "  =========================================================================\n"
-    "AT+DISC? (Start a scan procedure)\n"
-    "OK+DISCS (Module response, Start scan procedure)\n"
-    "OK+DIS<P1><P2><P3> (Module response, Found device)\n"
-    "      <P1>: Device Type\n"
-    "      <P2>: Device MAC Address\n"
-    "      <P3>: Device Name\n"
-    "OK+DISCE (Module response, Scan procedure finished)\n"
-    "AT+CO<P1><P2> (Try to connect a slave device)\n"
-    "     <P1>: Device Type\n"
-    "     <P2>: Device MAC address\n";
-
-const std::string beaconInitial =
-    "         Those AT Command only need be executed once more\n"
-    + separator + "\n"
-    "AT+RENEW\n\nAT+IBEA1\n\nAT+IBE00000FFF0\n\nAT+IBE100001000\n\nAT+IBE280000080\n\n"
-    "AT+IBE35F9B34FB\n\nAT+MARJ0x278B\n\nAT+MINO0x278D\n";
+std::string printed(const qz::GeneratorResult& result)
+{
+    std::string out;
+    for (const std::string& line : std::get<qz::CommandList>(result))
+        out += line + "\n";
+    return out;
+}
 
 struct Expected {
     std::vector<std::string> args;
@@ -115,57 +91,69 @@ struct Expected {
     std::string err;
 };
 
-TEST(Qzconfig, ListsAndRejectionsByteForByte)
+void expectRuns(const std::vector<Expected>& cases)
 {
-    const std::string shortList = studyHead + "AT+128B0\nAT+UUID0xFFE1\nAT+CHAR0xFFE1\n" + studyTail;
-    const Expected cases[] = {
-        {{"study"}, 0, shortList, ""},
-        {{"study", "--uuid-type=16", "--notify", "FFE1", "--write=ffe1"}, 0, shortList, ""},
-        {{"study", "--notify=0000", "--notify=FFE1"}, 0, shortList, ""},
-        {{"study", "--write", "FFE2"}, 0, studyHead + "AT+128B0\nAT+UUID0xFFE2\nAT+CHAR0xFFE1\n" + studyTail, ""},
-        {{"study", "--uuid-type", "128", "--notify=0000FFE1-0000-1000-8000-00805F9B34FB",
-          "--write=0000FFE2-0000-1000-8000-00805F9B34FB"},
-         0,
-         studyHead + "AT+128B1\nAT+IBE00000FFE1\nAT+IBE100001000\nAT+IBE280000080\nAT+IBE35F9B34FB\nAT+CHAR0x04E2\n"
-             + studyTail,
-         ""},
-        {{"study", "--uuid-type=128"}, 1, "", "qzconfig: --notify: Please input correct included \"Notify\" Characteristic!\n"},
-        {{"study", "--write", ""}, 1, "", "qzconfig: --write: Please fill in all fields\n"},
-        {{"study", "--write", "-"}, 1, "",
-         "qzconfig: --write: Please input correct included \"Write\" or \"WriteWithoutResponse\" Characteristic!\n"},
-        {{"study", "--uuid-type=128", "--notify", std::string(32, 'A'), "--write", std::string(30, 'A') + "BB"}, 0,
-         studyHead + "AT+128B1\nAT+IBE0AAAAAAAA\nAT+IBE1AAAAAAAA\nAT+IBE2AAAAAAAA\nAT+IBE3AAAAAAAA\nAT+CHAR0x10BB\n"
-             + studyTail,
-         ""},
-        {{"study", "--uuid-type=128", "--notify", std::string(32, 'A'), "--write", std::string(29, 'A') + "BBB"}, 1, "",
-         "qzconfig: Those two Characteristics is defferent more than 1 Bytes, We cant use it!\n"},
-        {{"ibeacon"}, 0, beaconInitial, ""},
-        {{"ibeacon", "--major", "12G45"}, 1, "", "qzconfig: --major: Please input correct iBeacon Major value!\n"},
-        {{"ibeacon", "--uuid="}, 1, "", "qzconfig: --uuid: Please fill in all fields\n"},
-        {{"ibeacon", "--minor", "-0001"}, 1, "", "qzconfig: --minor: Please input correct iBeacon Minor value!\n"},
-        {{"broadcast"}, 1, "", "qzconfig: --address: Please fill in all fields\n"},
-        {{"broadcast", "--address=000E0B123456", "--advert=0x0201060302F0FF", "--scan", "G", "--same"}, 0,
-         "         This function need V7.09 or higher for (QZ-10/11)\n"
-         "         Those AT Command only need be executed once more\n" + separator + "\n\nAT+RENEW\n\nAT+NAMEQZSoft\n\n"
-         "AT+ADDR000E0B123456\n\n"
-         "AT+Z10201060302F0FF00000000\n\nAT+Z20000000000000000000000\n\nAT+Z30000000000000000000000\n\n"
-         "AT+Z40201060302F0FF00000000\n\nAT+Z50000000000000000000000\n\nAT+Z60000000000000000000000\n\n"
-         "AT+RESET\n\n" + separator + "\n"
-         "                                       www.kavrel.example\n"
-         "                                      help@kavrel.example\n"
-         "                                        WeChat: KavrelBLE\n",
-         ""},
-        {{"broadcast", "--address=000E0B123456", "--advert=020106", "--scan", "02010G"}, 1, "",
-         "qzconfig: --scan: Please input correct value!\n"},
-        {{"broadcast", "--name", " ", "--address=000E0B123456"}, 1, "", "qzconfig: --name: Please fill in all fields\n"},
-        {{"--version"}, 0, "qzconfig 1.03\n", ""},
-    };
     for (const Expected& c : cases) {
         const ProcessResult run = runQzconfig(c.args);
         EXPECT_EQ(run.status, c.status) << joined(c.args);
         EXPECT_EQ(run.out, c.out) << joined(c.args);
         EXPECT_EQ(run.err, c.err) << joined(c.args);
     }
+}
+
+TEST(Qzconfig, PrintsTheInitialIBeaconListByteForByte)
+{
+    expectRuns({{{"ibeacon"},
+                 0,
+                 "         Those AT Command only need be executed once more\n"
+                 "         ================================================\n"
+                 "AT+RENEW\n\nAT+IBEA1\n\nAT+IBE00000FFF0\n\nAT+IBE100001000\n\nAT+IBE280000080\n\n"
+                 "AT+IBE35F9B34FB\n\nAT+MARJ0x278B\n\nAT+MINO0x278D\n",
+                 ""}});
+}
+
+TEST(Qzconfig, ListsAreTheGeneratorsLinesWithDefaultsForMissingOptions)
+{
+    using namespace qz;
+    const std::string notify128 = "0000FFE1-0000-1000-8000-00805F9B34FB";
+    const std::string write128 = "0000FFE2-0000-1000-8000-00805F9B34FB";
+    const std::string initialStudy = printed(BuildStudyList(0, "FFE1", "FFE1"));
+    expectRuns({
+        {{"study"}, 0, initialStudy, ""},
+        {{"study", "--uuid-type=16", "--notify", "FFE1", "--write=ffe1"}, 0, initialStudy, ""},
+        {{"study", "--notify=0000", "--notify=FFE1"}, 0, initialStudy, ""},
+        {{"study", "--write", "FFE2"}, 0, printed(BuildStudyList(0, "FFE1", "FFE2")), ""},
+        {{"study", "--uuid-type", "128", "--notify=" + notify128, "--write=" + write128}, 0,
+         printed(BuildStudyList(1, notify128, write128)), ""},
+        {{"ibeacon", "--major", "04d2", "--uuid", "0000fff0-0000-1000-8000-00805f9b34fb"}, 0,
+         printed(BuildBeaconList("0000fff0-0000-1000-8000-00805f9b34fb", "04d2", "10125")), ""},
+        {{"ibeacon", "--minor=-----"}, 1, "", "qzconfig: --minor: Please input correct iBeacon Minor value!\n"},
+        {{"broadcast", "--address=000E0B123456", "--advert=0x0201060302F0FF", "--scan", "G", "--same"}, 0,
+         printed(BuildBroadcastList("QZSoft", "000E0B123456", "0x0201060302F0FF", "G", true)), ""},
+        {{"broadcast", "--name", "Kitchen", "--address=000E0B123456", "--advert=020106", "--scan", "0302aabb"}, 0,
+         printed(BuildBroadcastList("Kitchen", "000E0B123456", "020106", "0302aabb", false)), ""},
+        {{"--version"}, 0, "qzconfig 1.03\n", ""},
+    });
+}
+
+TEST(Qzconfig, RejectionsNameTheOptionOfTheirField)
+{
+    const std::string longAs = std::string(32, 'A');
+    expectRuns({
+        {{"study", "--uuid-type=128"}, 1, "",
+         "qzconfig: --notify: Please input correct included \"Notify\" Characteristic!\n"},
+        {{"study", "--write", ""}, 1, "", "qzconfig: --write: Please fill in all fields\n"},
+        {{"study", "--uuid-type=128", "--notify", longAs, "--write", std::string(29, 'A') + "BBB"}, 1, "",
+         "qzconfig: Those two Characteristics is defferent more than 1 Bytes, We cant use it!\n"},
+        {{"ibeacon", "--major", "12G45"}, 1, "", "qzconfig: --major: Please input correct iBeacon Major value!\n"},
+        {{"ibeacon", "--uuid="}, 1, "", "qzconfig: --uuid: Please fill in all fields\n"},
+        {{"broadcast"}, 1, "", "qzconfig: --address: Please fill in all fields\n"},
+        {{"broadcast", "--address=000E0B123456", "--advert=020106", "--scan", "02010G"}, 1, "",
+         "qzconfig: --scan: Please input correct value!\n"},
+        {{"broadcast", "--address=000E0B123456", "--advert=02010600", "--same"}, 1, "",
+         "qzconfig: --advert: Please fill in correct advertisiment package\n"},
+        {{"broadcast", "--name", " ", "--address=000E0B123456"}, 1, "", "qzconfig: --name: Please fill in all fields\n"},
+    });
 }
 
 TEST(Qzconfig, UsageErrorsExitWithTwoAndOneLineOnStandardError)
@@ -205,7 +193,7 @@ TEST(Qzconfig, UsageErrorsExitWithTwoAndOneLineOnStandardError)
 TEST(Qzconfig, ValuesAtTheirLimitsAreNotUsageErrors)
 {
     // A value as long as its edit holds, and values that begin with "-", reach the generator.
-    const Expected cases[] = {
+    expectRuns({
         {{"study", "--notify", std::string(36, '-')}, 1, "",
          "qzconfig: --notify: Please input correct included \"Notify\" Characteristic!\n"},
         {{"ibeacon", "--major", "-----"}, 1, "", "qzconfig: --major: Please input correct iBeacon Major value!\n"},
@@ -213,13 +201,7 @@ TEST(Qzconfig, ValuesAtTheirLimitsAreNotUsageErrors)
          "qzconfig: --address: Please input correct MAC value!\n"},
         {{"broadcast", "--address=000E0B123456", "--advert", std::string(64, '0'), "--same"}, 1, "",
          "qzconfig: --advert: Please fill in correct advertisiment package\n"},
-    };
-    for (const Expected& c : cases) {
-        const ProcessResult run = runQzconfig(c.args);
-        EXPECT_EQ(run.status, c.status) << joined(c.args);
-        EXPECT_EQ(run.out, c.out) << joined(c.args);
-        EXPECT_EQ(run.err, c.err) << joined(c.args);
-    }
+    });
 }
 
 TEST(Qzconfig, HelpNamesEverySubcommandAndItsDefaults)

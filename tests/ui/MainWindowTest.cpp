@@ -2,6 +2,7 @@
 // the real modal boxes from a timer while their nested message loops run.
 
 #include "ATCommandList.h"
+#include "BeaconList.h"
 #include "main.h"
 
 #include <QAccessible>
@@ -56,9 +57,13 @@ struct Notice {
     QMessageBox::StandardButtons buttons;
 };
 
-QString listText(const QStringList& lines)
+// memLog's text for a list: every line followed by a line break, the last one included.
+QString listText(const qz::GeneratorResult& result)
 {
-    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    QString text;
+    for (const std::string& line : std::get<qz::CommandList>(result))
+        text += QString::fromStdString(line) + QLatin1Char('\n');
+    return text;
 }
 
 QString focusName()
@@ -74,7 +79,6 @@ bool isCentred(const QWidget* window)
     return offset.manhattanLength() <= 40;
 }
 
-const QString separator = QStringLiteral("         ================================================");
 
 } // namespace
 
@@ -310,10 +314,7 @@ private slots:
     {
         showPage("tabBeacon");
         typeInto("edtiBeaconMajor", "04d2");
-        const QString expected = listText({
-            "         Those AT Command only need be executed once more", separator, "AT+RENEW", "", "AT+IBEA1", "",
-            "AT+IBE00000FFF0", "", "AT+IBE100001000", "", "AT+IBE280000080", "", "AT+IBE35F9B34FB", "",
-            "AT+MARJ0x04D2", "", "AT+MINO0x278D"});
+        const QString expected = listText(qz::BuildBeaconList("0000FFF0-0000-1000-8000-00805F9B34FB", "04d2", "10125"));
         const ResultSeen seen = pressForResult("btniBeacon");
         QCOMPARE(seen.caption, QStringLiteral("AT Commands List"));
         QCOMPARE(seen.text, expected);
