@@ -47,7 +47,7 @@ int uuidTypeIndex(const std::string& value)
 
 const std::array<SubcommandSpec, 3>& subcommands()
 {
-    static const std::array<SubcommandSpec, 3> specs{{
+    static const std::array<SubcommandSpec, 3> table{{
         {"study",
          "master-role self-learning of a slave device's notify and write characteristics",
          {
@@ -84,7 +84,7 @@ const std::array<SubcommandSpec, 3>& subcommands()
          },
          "qzconfig broadcast --name=Kitchen --address=000E0B123456 --advert=0x0201060302F0FF --same"},
     }};
-    return specs;
+    return table;
 }
 
 std::string_view optionForField(Field field)

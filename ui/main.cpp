@@ -139,18 +139,18 @@ void TfrmMain::FormCreate()
     qz::centreOnDesktop(this);
 }
 
-QLineEdit* TfrmMain::addFieldBox(QWidget* page, const FieldBox& spec)
+QLineEdit* TfrmMain::addFieldBox(QWidget* page, const FieldBox& fieldBox)
 {
-    QGroupBox* box = addGroupBox(page, spec.boxName, spec.caption, fieldBoxHeight);
-    auto* edit = named(new QLineEdit(QLatin1String(spec.text), box), spec.editName);
+    QGroupBox* box = addGroupBox(page, fieldBox.boxName, fieldBox.caption, fieldBoxHeight);
+    auto* edit = named(new QLineEdit(QLatin1String(fieldBox.text), box), fieldBox.editName);
     edit->setGeometry(boxMargin, editTop, editWidth, editHeight);
-    edit->setMaxLength(spec.maxLength);
-    edit->setValidator(new qz::ByteLengthValidator(spec.maxLength, edit));
-    QLabel* hint = addLabel(box, spec.hintName, spec.hint, boxMargin, hintTop);
+    edit->setMaxLength(fieldBox.maxLength);
+    edit->setValidator(new qz::ByteLengthValidator(fieldBox.maxLength, edit));
+    QLabel* hint = addLabel(box, fieldBox.hintName, fieldBox.hint, boxMargin, hintTop);
     // A screen reader announces the edit by its box's caption and reads the hint after it.
     edit->setAccessibleName(box->title());
     edit->setAccessibleDescription(hint->text());
-    editsByField_[spec.field] = edit;
+    editsByField_[fieldBox.field] = edit;
     return edit;
 }
 

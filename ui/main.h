@@ -74,7 +74,7 @@ private:
         const char* hintName;
         const char* hint;
     };
-    QLineEdit* addFieldBox(QWidget* page, const FieldBox& spec);
+    QLineEdit* addFieldBox(QWidget* page, const FieldBox& fieldBox);
     void showAnswer(const qz::GeneratorResult& answer);
 
     std::map<qz::Field, QLineEdit*> editsByField_;
