@@ -13,7 +13,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -62,7 +61,8 @@ std::vector<Comparison>& comparisons()
     return all;
 }
 
-void registerGenerator(const std::string& name, std::function<GeneratorResult()> generate)
+template <typename Generate>
+void registerGenerator(const std::string& name, Generate generate)
 {
     auto constant = std::make_shared<ConstantAnswer>(generate());
     benchmark::RegisterBenchmark(name.c_str(), [generate](benchmark::State& state) {
