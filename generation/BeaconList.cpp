@@ -27,11 +27,15 @@ struct BeaconValue {
     bool hasValidLength() const { return text.size() == hexModeLength || text.size() == decimalModeLength; }
     // Only for a text that has passed both checks above.
     std::uint32_t value() const { return isHexMode() ? HexValue(text) : DecimalValue(text); }
-    static bool isValidValue(std::uint32_t number) { return number >= 1 && number <= 0xFFFF; }
+    bool hasValidValue() const
+    {
+        const std::uint32_t number = value();
+        return number >= 1 && number <= 0xFFFF;
+    }
     Rejection reject() const { return {std::string(message), field}; }
 };
 
-CommandList beaconLines(const std::string& uuid, std::uint32_t major, std::uint32_t minor)
+CommandList beaconLines(const std::string& uuid, const BeaconValue& major, const BeaconValue& minor)
 {
     constexpr std::size_t lineCount = 17;
     CommandList lines;
@@ -45,9 +49,9 @@ CommandList beaconLines(const std::string& uuid, std::uint32_t major, std::uint3
         lines.push_back(std::move(piece));
     }
     lines.emplace_back();
-    lines.push_back(CommandWithParameter("AT+MARJ0x", HexText(major, 4)));
+    lines.push_back(CommandWithParameter("AT+MARJ0x", HexText(major.value(), 4)));
     lines.emplace_back();
-    lines.push_back(CommandWithParameter("AT+MINO0x", HexText(minor, 4)));
+    lines.push_back(CommandWithParameter("AT+MINO0x", HexText(minor.value(), 4)));
     return lines;
 }
 
@@ -82,13 +86,11 @@ GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majo
         if (!value->hasValidLength())
             return value->reject();
     }
-    const std::uint32_t majorValue = major.value();
-    if (!BeaconValue::isValidValue(majorValue))
-        return major.reject();
-    const std::uint32_t minorValue = minor.value();
-    if (!BeaconValue::isValidValue(minorValue))
-        return minor.reject();
-    return beaconLines(uuid, majorValue, minorValue);
+    for (const BeaconValue* value : values) {
+        if (!value->hasValidValue())
+            return value->reject();
+    }
+    return beaconLines(uuid, major, minor);
 }
 
 } // namespace qz
