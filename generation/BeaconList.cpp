@@ -37,21 +37,19 @@ struct BeaconValue {
 
 CommandList beaconLines(const std::string& uuid, const BeaconValue& major, const BeaconValue& minor)
 {
-    constexpr std::size_t lineCount = 17;
     CommandList lines;
-    lines.reserve(lineCount);
-    lines.push_back(OnceMoreLine());
-    lines.push_back(SeparatorLine());
-    for (const char* line : {"AT+RENEW", "", "AT+IBEA1"})
-        lines.emplace_back(line);
+    appendText(lines, {OnceMoreLine(), SeparatorLine()});
+    appendCommand(lines, "AT+RENEW");
+    appendText(lines, {""});
+    appendCommand(lines, "AT+IBEA1");
     for (std::string& piece : UUIDPieceLines(uuid)) {
-        lines.emplace_back();
-        lines.push_back(std::move(piece));
+        appendText(lines, {""});
+        appendCommand(lines, std::move(piece));
     }
-    lines.emplace_back();
-    lines.push_back(CommandWithParameter("AT+MARJ0x", HexText(major.value(), 4)));
-    lines.emplace_back();
-    lines.push_back(CommandWithParameter("AT+MINO0x", HexText(minor.value(), 4)));
+    appendText(lines, {""});
+    appendCommand(lines, CommandWithParameter("AT+MARJ0x", HexText(major.value(), 4)));
+    appendText(lines, {""});
+    appendCommand(lines, CommandWithParameter("AT+MINO0x", HexText(minor.value(), 4)));
     return lines;
 }
 

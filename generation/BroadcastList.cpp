@@ -4,6 +4,8 @@
 #include "ListParts.h"
 #include "Vendor.h"
 
+#include <vector>
+
 namespace qz {
 
 namespace {
@@ -43,25 +45,6 @@ struct Package {
     Rejection reject(std::string_view message) const { return {std::string(message), field}; }
 };
 
-// The trimmed package text, in a string that the padding will not have to grow.
-std::string roomForPadding(std::string_view text)
-{
-    std::string trimmed;
-    trimmed.reserve(paddedPackageLength);
-    trimmed.assign(TrimmedView(text));
-    return trimmed;
-}
-
-// The packages that the checks look at: the advertising package, and the scan response
-// unless it is to be the same.
-struct CheckedPackages {
-    Package* items[2];
-    std::size_t count;
-
-    Package* const* begin() const { return items; }
-    Package* const* end() const { return items + count; }
-};
-
 bool holdsLineBreak(std::string_view text)
 {
     return text.find_first_of("\r\n") != std::string_view::npos;
@@ -73,38 +56,17 @@ std::string rightAligned(std::string_view text)
     return std::string(indent, ' ').append(text);
 }
 
-const CommandList& headLines()
+// Each command of the list is followed by an empty line.
+void appendSpacedCommand(CommandList& lines, std::string command)
 {
-    static const CommandList lines = {
-        CommentLine("This function need V7.09 or higher for (QZ-10/11)"),
-        OnceMoreLine(),
-        SeparatorLine(),
-        "",
-        "AT+RENEW",
-        "",
-    };
-    return lines;
-}
-
-const CommandList& trailerLines()
-{
-    static const CommandList lines = {
-        "AT+RESET",
-        "",
-        SeparatorLine(),
-        rightAligned(VendorWebAddress),
-        rightAligned(VendorSupportMail),
-        rightAligned("WeChat: " + std::string(VendorSocialAccount)),
-    };
-    return lines;
+    appendCommand(lines, std::move(command));
+    appendText(lines, {""});
 }
 
 void appendPackageLines(CommandList& lines, const std::string& padded, const std::string_view (&commands)[3])
 {
-    for (int piece = 0; piece < 3; ++piece) {
-        lines.push_back(CommandWithParameter(commands[piece], SubTextView(padded, piece * pieceLength + 1, pieceLength)));
-        lines.emplace_back();
-    }
+    for (int piece = 0; piece < 3; ++piece)
+        appendSpacedCommand(lines, CommandWithParameter(commands[piece], SubText(padded, piece * pieceLength + 1, pieceLength)));
 }
 
 CommandList broadcastLines(std::string_view name, std::string_view address, const std::string& advert,
@@ -112,17 +74,17 @@ CommandList broadcastLines(std::string_view name, std::string_view address, cons
 {
     static const std::string_view advertCommands[] = {"AT+Z1", "AT+Z2", "AT+Z3"};
     static const std::string_view scanCommands[] = {"AT+Z4", "AT+Z5", "AT+Z6"};
-    constexpr std::size_t lineCount = 28;
     CommandList lines;
-    lines.reserve(lineCount);
-    appendLines(lines, headLines());
-    lines.push_back(CommandWithParameter("AT+NAME", name));
-    lines.emplace_back();
-    lines.push_back(CommandWithParameter("AT+ADDR", address));
-    lines.emplace_back();
+    appendText(lines, {CommentLine("This function need V7.09 or higher for (QZ-10/11)"), OnceMoreLine(),
+                       SeparatorLine(), ""});
+    appendSpacedCommand(lines, "AT+RENEW");
+    appendSpacedCommand(lines, CommandWithParameter("AT+NAME", name));
+    appendSpacedCommand(lines, CommandWithParameter("AT+ADDR", address));
     appendPackageLines(lines, advert, advertCommands);
     appendPackageLines(lines, scan, scanCommands);
-    appendLines(lines, trailerLines());
+    appendSpacedCommand(lines, "AT+RESET");
+    appendText(lines, {SeparatorLine(), rightAligned(VendorWebAddress), rightAligned(VendorSupportMail),
+                       rightAligned("WeChat: " + std::string(VendorSocialAccount))});
     return lines;
 }
 
@@ -144,10 +106,12 @@ GeneratorResult BuildBroadcastList(std::string_view name, std::string_view addre
     if (!AllHexDigits(trimmedAddress))
         return Rejection{std::string(addressMessage), Field::edtDeviceAddress};
 
-    Package advertPackage{roomForPadding(advert), Field::edtAdvert, advertStructureMessage};
-    Package scanPackage{sameAsAdvert ? std::string() : roomForPadding(scan), Field::edtScan, scanStructureMessage};
+    Package advertPackage{TrimField(advert), Field::edtAdvert, advertStructureMessage};
+    Package scanPackage{sameAsAdvert ? std::string() : TrimField(scan), Field::edtScan, scanStructureMessage};
     // With the same package twice, the scan-response text is neither tested nor used.
-    const CheckedPackages checked{{&advertPackage, &scanPackage}, sameAsAdvert ? 1u : 2u};
+    std::vector<Package*> checked{&advertPackage};
+    if (!sameAsAdvert)
+        checked.push_back(&scanPackage);
     for (const Package* package : checked) {
         if (!package->hasValidLength())
             return package->reject(FillInAllFieldsMessage);

@@ -59,11 +59,9 @@ std::string TrimField(std::string_view text)
 
 std::string UpperCase(std::string text)
 {
-    // Without a branch, so that the compiler can work on many bytes at once.
     for (char& c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        const bool lower = static_cast<unsigned char>(code - 'a') < 26;
-        c = static_cast<char>(code - lower * ('a' - 'A'));
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     }
     return text;
 }

@@ -14,8 +14,16 @@
 namespace qz {
 
 // The lines a generator produces, first line first. An empty line is an empty entry;
-// no entry holds a line break.
-using CommandList = std::vector<std::string>;
+// no entry holds a line break. Beside the lines it keeps, in order, the commands that go
+// to the module: each command line's command without its note, and nothing of the
+// comments, separators or guides. The generator that writes a line knows whether it is a
+// command, so nothing has to be guessed from the text later. Comparing two lists
+// compares their lines.
+struct CommandList : std::vector<std::string> {
+    using std::vector<std::string>::vector;
+
+    std::vector<std::string> commands;
+};
 
 // The edits a Rejection can send the keyboard focus to, named after the window's
 // components so that the window and the command line each map them in one table.

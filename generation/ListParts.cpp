@@ -26,10 +26,7 @@ const std::string& OnceMoreLine()
 
 std::string CommandWithParameter(std::string_view command, std::string_view parameter)
 {
-    std::string line(command.size() + parameter.size(), '\0');
-    command.copy(line.data(), command.size());
-    parameter.copy(line.data() + command.size(), parameter.size());
-    return line;
+    return std::string(command).append(parameter);
 }
 
 std::string UUIDDigits(std::string trimmedText)
@@ -46,6 +43,23 @@ std::array<std::string, 4> UUIDPieceLines(std::string_view digits)
             commands[piece], SubTextView(digits, piece * uuidPieceLength + 1, uuidPieceLength));
     }
     return lines;
+}
+
+void appendText(CommandList& list, const std::vector<std::string>& lines)
+{
+    list.insert(list.end(), lines.begin(), lines.end());
+}
+
+void appendCommand(CommandList& list, std::string command)
+{
+    list.push_back(command);
+    list.commands.push_back(std::move(command));
+}
+
+void appendCommand(CommandList& list, std::string_view command, std::string_view note)
+{
+    list.push_back(std::string(command).append(" ").append(note));
+    list.commands.emplace_back(command);
 }
 
 } // namespace qz

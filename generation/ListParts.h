@@ -7,6 +7,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qz {
 
@@ -31,10 +32,11 @@ std::string UUIDDigits(std::string trimmedText);
 // "AT+IBE0" to "AT+IBE3", each with eight of the 32 UUID digits.
 std::array<std::string, 4> UUIDPieceLines(std::string_view digits);
 
-// The lines are appended to a list sized once for all of them.
-inline void appendLines(CommandList& list, const CommandList& lines)
-{
-    list.insert(list.end(), lines.begin(), lines.end());
-}
+// Appends lines that are shown only: comments, separators, empty lines, guides.
+void appendText(CommandList& list, const std::vector<std::string>& lines);
+// Appends a line that is a command, shown as it is sent.
+void appendCommand(CommandList& list, std::string command);
+// Appends a command shown with a note after it; only the command is sent.
+void appendCommand(CommandList& list, std::string_view command, std::string_view note);
 
 } // namespace qz

@@ -3,6 +3,7 @@
 #include "ListParts.h"
 
 #include <array>
+#include <vector>
 #include <optional>
 
 namespace qz {
@@ -61,27 +62,22 @@ std::optional<int> differingByte(const std::string& notify, const std::string& w
     return count == 0 ? 0 : static_cast<int>((first + 1) / 2);
 }
 
-const CommandList& headLines()
+const std::vector<std::string>& headComments()
 {
-    static const CommandList lines = {
+    static const std::vector<std::string> lines = {
         CommentLine("This function is need V6.xx version for QZ-10/11"),
         CommentLine("This function doesnt work in V7.xx version"),
         CommentLine("Please look at \"how to use self-learning.pdf\""),
         OnceMoreLine(),
         SeparatorLine(),
-        "AT+RENEW",
-        "AT+IMME1",
-        "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)",
-        "AT+COMP1",
-        "AT+NOTI1",
     };
     return lines;
 }
 
-const CommandList& tailLines()
+// The closing guide: what the user may send afterwards by hand, not part of the setup.
+const std::vector<std::string>& scanningGuide()
 {
-    static const CommandList lines = {
-        "AT+ROLE1",
+    static const std::vector<std::string> lines = {
         " ",
         "  Now you can use those AT Commands to discovery or connect a slave device.",
         "  " + std::string(73, '='),
@@ -99,14 +95,20 @@ const CommandList& tailLines()
     return lines;
 }
 
-// The head, the lines of the chosen form and the tail, in one list sized once.
-CommandList studyList(std::initializer_list<std::string> formLines)
+// The head, the commands of the chosen form and the tail.
+CommandList studyList(std::vector<std::string> formCommands)
 {
     CommandList lines;
-    lines.reserve(headLines().size() + formLines.size() + tailLines().size());
-    appendLines(lines, headLines());
-    lines.insert(lines.end(), formLines);
-    appendLines(lines, tailLines());
+    appendText(lines, headComments());
+    for (const char* command : {"AT+RENEW", "AT+IMME1"})
+        appendCommand(lines, command);
+    appendCommand(lines, "AT+SHOW1", "(If you doesnt want to get slave device name, forget this command)");
+    for (const char* command : {"AT+COMP1", "AT+NOTI1"})
+        appendCommand(lines, command);
+    for (std::string& command : formCommands)
+        appendCommand(lines, std::move(command));
+    appendCommand(lines, "AT+ROLE1");
+    appendText(lines, scanningGuide());
     return lines;
 }
 

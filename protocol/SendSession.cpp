@@ -1,0 +1,248 @@
+#include "SendSession.h"
+
+namespace qz::serial {
+
+namespace {
+
+constexpr std::string_view probeCommand = "AT";
+
+// Start, data and stop bits of one byte.
+constexpr long long bitsPerByte = 10;
+
+Micros wireTime(std::size_t byteCount, int baudRate)
+{
+    return Micros(static_cast<long long>(byteCount) * bitsPerByte * 1000000 / baudRate);
+}
+
+bool beginsWithOK(std::string_view reply)
+{
+    return reply.substr(0, 2) == "OK";
+}
+
+// AT+RENEW restores the factory rate as well; both restart the module.
+bool restartsModule(std::string_view command)
+{
+    return command == "AT+RENEW" || command == "AT+RESET";
+}
+
+bool restoresFactoryRate(std::string_view command)
+{
+    return command == "AT+RENEW";
+}
+
+std::string milliseconds(Micros time)
+{
+    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(time).count()) + " ms";
+}
+
+std::string quoted(std::string_view bytes)
+{
+    return "\"" + EscapedBytes(bytes) + "\"";
+}
+
+} // namespace
+
+std::string_view LineEndingBytes(LineEnding ending)
+{
+    switch (ending) {
+    case LineEnding::CR: return "\r";
+    case LineEnding::LF: return "\n";
+    case LineEnding::CRLF: return "\r\n";
+    case LineEnding::None: break;
+    }
+    return {};
+}
+
+std::string EscapedBytes(std::string_view bytes)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (char c : bytes) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 32 || code >= 127)
+            shown.append("\\x").append(1, hex[code / 16]).append(1, hex[code % 16]);
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+std::string TranscriptLine(const Exchange& exchange)
+{
+    switch (exchange.kind) {
+    case Exchange::Sent: return "> " + EscapedBytes(exchange.bytes);
+    case Exchange::Replied: return "< " + EscapedBytes(exchange.bytes);
+    case Exchange::NoReply: break;
+    }
+    return "< (no reply)";
+}
+
+SendSession::SendSession(std::vector<std::string> commands, SessionSettings settings)
+    : commands_(std::move(commands))
+    , settings_(settings)
+    , baudRate_(settings.baudRate)
+{
+}
+
+const std::string& SendSession::currentCommand() const
+{
+    static const std::string probe(probeCommand);
+    return probing() ? probe : commands_[static_cast<std::size_t>(current_)];
+}
+
+Actions SendSession::Start(Micros now)
+{
+    Actions actions;
+    if (phase_ != Phase::NotStarted)
+        return actions;
+    if (stopRequested_) {
+        finish(actions, Ending::Stopped, "Stopped before anything was sent; " + takenSoFar());
+        return actions;
+    }
+    send(actions, now, currentCommand());
+    return actions;
+}
+
+void SendSession::send(Actions& actions, Micros now, const std::string& command)
+{
+    actions.write = command + std::string(LineEndingBytes(settings_.lineEnding));
+    actions.transcript.push_back({Exchange::Sent, command});
+    reply_.clear();
+    phase_ = Phase::AwaitingReply;
+    deadline_ = now + wireTime(actions.write.size(), baudRate_) + settings_.replyTimeout;
+    actions.wakeAt = deadline_;
+}
+
+Actions SendSession::BytesArrived(Micros now, std::string_view bytes)
+{
+    Actions actions;
+    // Bytes outside a reply (a module restarting, say) belong to no command.
+    if (bytes.empty() || (phase_ != Phase::AwaitingReply && phase_ != Phase::Collecting))
+        return actions;
+    reply_.append(bytes);
+    phase_ = Phase::Collecting;
+    lastByteAt_ = now;
+    deadline_ = now + QuietGap;
+    actions.wakeAt = deadline_;
+    return actions;
+}
+
+Actions SendSession::TimePassed(Micros now)
+{
+    Actions actions;
+    if (phase_ == Phase::NotStarted || phase_ == Phase::Finished)
+        return actions;
+    if (now < deadline_) {
+        actions.wakeAt = deadline_;
+        return actions;
+    }
+    switch (phase_) {
+    case Phase::AwaitingReply:
+        actions.transcript.push_back({Exchange::NoReply, {}});
+        if (probing())
+            finish(actions, Ending::ProbeFailed,
+                   "The module did not answer AT within " + milliseconds(settings_.replyTimeout)
+                       + ", so nothing was sent and nothing has changed on the module. Check the port, the rate "
+                         "(the factory rate is 9600) and that no central device is connected to the module");
+        else
+            finish(actions, Ending::NoReply,
+                   currentCommand() + " got no reply within " + milliseconds(settings_.replyTimeout) + "; "
+                       + takenSoFar());
+        break;
+    case Phase::Collecting: completeReply(actions, now); break;
+    case Phase::Pausing: sendNext(actions, now); break;
+    case Phase::NotStarted:
+    case Phase::Finished: break;
+    }
+    return actions;
+}
+
+void SendSession::completeReply(Actions& actions, Micros now)
+{
+    const bool taken = beginsWithOK(reply_);
+    actions.transcript.push_back({Exchange::Replied, reply_, taken});
+    if (!taken) {
+        if (probing())
+            finish(actions, Ending::ProbeFailed,
+                   "The module answered AT with " + quoted(reply_)
+                       + " instead of OK, so nothing was sent and nothing has changed on the module. Check the "
+                         "port, the rate (the factory rate is 9600) and that no central device is connected to "
+                         "the module");
+        else
+            finish(actions, Ending::Refused,
+                   "The module answered " + currentCommand() + " with " + quoted(reply_) + "; " + takenSoFar());
+        return;
+    }
+    if (!probing())
+        ++taken_;
+    if (taken_ == total()) {
+        finish(actions, Ending::AllTaken, takenSoFar());
+        return;
+    }
+    if (stopRequested_) {
+        finish(actions, Ending::Stopped, "Stopped; " + takenSoFar());
+        return;
+    }
+    if (!probing() && restartsModule(currentCommand())) {
+        // The pause counts from the reply's last byte, however late this wake-up came.
+        if (restoresFactoryRate(currentCommand()) && baudRate_ != FactoryBaudRate) {
+            baudRate_ = FactoryBaudRate;
+            actions.setBaudRate = baudRate_;
+        }
+        phase_ = Phase::Pausing;
+        deadline_ = lastByteAt_ + RestartPause;
+        actions.wakeAt = deadline_;
+        return;
+    }
+    sendNext(actions, now);
+}
+
+void SendSession::sendNext(Actions& actions, Micros now)
+{
+    ++current_;
+    send(actions, now, currentCommand());
+}
+
+Actions SendSession::Stop(Micros /*now*/)
+{
+    Actions actions;
+    stopRequested_ = true;
+    // Between commands nothing is in flight, so the session can end at once.
+    if (phase_ == Phase::Pausing)
+        finish(actions, Ending::Stopped, "Stopped; " + takenSoFar());
+    return actions;
+}
+
+Actions SendSession::PortFailed(std::string_view reason)
+{
+    Actions actions;
+    if (phase_ == Phase::Finished)
+        return actions;
+    std::string message = "The port failed (" + std::string(reason) + ")";
+    if (probing())
+        message += " before the module answered AT; no command was sent. " + takenSoFar();
+    else if (phase_ == Phase::Pausing)
+        message += " after " + currentCommand() + " was taken; " + takenSoFar();
+    else
+        message += " while waiting for the reply to " + currentCommand() + "; " + takenSoFar();
+    finish(actions, Ending::PortFailed, message);
+    return actions;
+}
+
+void SendSession::finish(Actions& actions, Ending ending, std::string message)
+{
+    phase_ = Phase::Finished;
+    actions.write.clear();
+    actions.wakeAt.reset();
+    actions.verdict = Verdict{ending, taken_, total(), std::move(message)};
+}
+
+std::string SendSession::takenSoFar() const
+{
+    std::string text = std::to_string(taken_) + " of " + std::to_string(total()) + " commands were taken";
+    if (taken_ > 0 && taken_ < total())
+        text += "; the module is partly set up";
+    return text;
+}
+
+} // namespace qz::serial

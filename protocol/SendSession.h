@@ -1,0 +1,118 @@
+#pragma once
+
+// One send session: the commands of a list go to the module one by one, each reply is
+// checked, and the first failure ends it. The session decides; it does no input or output
+// and reads no clock. Its owner feeds it events (started, bytes arrived, time passed,
+// Stop, the port failed) with the current time, and carries out the Actions each answers:
+// switch the rate, write these bytes, wake me at this time, report these exchanges, and at
+// last the verdict.
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qz::serial {
+
+// Time as the owner's monotonic clock gives it; only differences matter.
+using Micros = std::chrono::microseconds;
+
+inline constexpr int FactoryBaudRate = 9600;
+inline constexpr std::array<int, 8> SupportedBaudRates = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// A reply is complete once no byte has come for this long.
+inline constexpr Micros QuietGap = std::chrono::milliseconds(50);
+// After replying to AT+RENEW or AT+RESET the module restarts and takes nothing for this long.
+inline constexpr Micros RestartPause = std::chrono::milliseconds(500);
+inline constexpr Micros DefaultReplyTimeout = std::chrono::milliseconds(1000);
+
+enum class LineEnding { None, CR, LF, CRLF };
+
+// The bytes written after each command.
+std::string_view LineEndingBytes(LineEnding ending);
+
+struct SessionSettings {
+    int baudRate = FactoryBaudRate;
+    LineEnding lineEnding = LineEnding::None;
+    // How long the first byte of a reply may take once the command is on the wire.
+    Micros replyTimeout = DefaultReplyTimeout;
+};
+
+// One line of the transcript: a command sent, or what came back for it.
+struct Exchange {
+    enum Kind { Sent, Replied, NoReply };
+    Kind kind;
+    std::string bytes; // the command without its line ending, or the whole reply
+    bool taken = false; // a reply that begins with OK
+};
+
+// "> COMMAND", "< REPLY" or "< (no reply)", with every byte below 32, 127 and above
+// written as \xNN.
+std::string TranscriptLine(const Exchange& exchange);
+std::string EscapedBytes(std::string_view bytes);
+
+enum class Ending { AllTaken, ProbeFailed, Refused, NoReply, PortFailed, Stopped };
+
+struct Verdict {
+    Ending ending;
+    int taken;
+    int total;
+    std::string message; // in words, for the user
+
+    bool succeeded() const { return ending == Ending::AllTaken; }
+};
+
+struct Actions {
+    std::optional<int> setBaudRate; // first
+    std::string write;              // then these bytes
+    std::optional<Micros> wakeAt;   // then call TimePassed at this time, or later
+    std::vector<Exchange> transcript;
+    std::optional<Verdict> verdict; // the session is over; nothing more will be asked
+};
+
+class SendSession {
+public:
+    SendSession(std::vector<std::string> commands, SessionSettings settings);
+
+    // Probes the link with AT; the owner has opened the port at settings.baudRate.
+    Actions Start(Micros now);
+    Actions BytesArrived(Micros now, std::string_view bytes);
+    // A wake-up: early ones are harmless, the session waits on until its time has come.
+    Actions TimePassed(Micros now);
+    // Ends the session once the reply being waited for is complete; nothing more is sent.
+    Actions Stop(Micros now);
+    // The port was closed or unplugged, or a write failed: the session ends at once.
+    Actions PortFailed(std::string_view reason);
+
+    bool finished() const { return phase_ == Phase::Finished; }
+    int taken() const { return taken_; }
+    int total() const { return static_cast<int>(commands_.size()); }
+    const std::vector<std::string>& commands() const { return commands_; }
+
+private:
+    enum class Phase { NotStarted, AwaitingReply, Collecting, Pausing, Finished };
+
+    bool probing() const { return current_ < 0; }
+    const std::string& currentCommand() const;
+    void send(Actions& actions, Micros now, const std::string& command);
+    void completeReply(Actions& actions, Micros now);
+    void sendNext(Actions& actions, Micros now);
+    void finish(Actions& actions, Ending ending, std::string message);
+    std::string takenSoFar() const;
+
+    std::vector<std::string> commands_;
+    SessionSettings settings_;
+    int baudRate_;
+    Phase phase_ = Phase::NotStarted;
+    int current_ = -1; // index of the command in flight; -1 is the AT probe
+    int taken_ = 0;
+    bool stopRequested_ = false;
+    std::string reply_;
+    Micros lastByteAt_{0};
+    Micros deadline_{0}; // AwaitingReply: no reply after it; Collecting: complete at it;
+                         // Pausing: the next command goes at it
+};
+
+} // namespace qz::serial

@@ -1,0 +1,247 @@
+// The send session stepped through scripted timelines in simulated time: a scripted
+// module answers each write, and every wake-up comes a little early, as coarse timers do.
+
+#include "SendSession.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <algorithm>
+#include <map>
+
+namespace qz::serial {
+namespace {
+
+using std::chrono::milliseconds;
+
+// One piece of a reply: its bytes arrive this long after the command was written.
+struct Piece {
+    milliseconds after;
+    std::string bytes;
+};
+using Module = std::function<std::vector<Piece>(const std::string& written)>;
+
+struct Written {
+    Micros at;
+    std::string bytes;
+    int baudRate;
+};
+
+struct Timeline {
+    std::vector<Written> writes;
+    std::vector<std::string> transcript;
+    std::optional<Verdict> verdict;
+    Micros end{0};
+};
+
+Module answering(std::map<std::string, std::vector<Piece>> special)
+{
+    return [special](const std::string& written) {
+        const auto found = special.find(written);
+        if (found != special.end())
+            return found->second;
+        return std::vector<Piece>{{milliseconds(3), "OK"}};
+    };
+}
+
+// Plays the session against the module until its verdict. stopAt sends Stop at that time.
+Timeline play(std::vector<std::string> commands, const Module& module, SessionSettings settings = {},
+         Micros stopAt = Micros::max(), Micros failAt = Micros::max())
+{
+    SendSession session(std::move(commands), settings);
+    Timeline run;
+    Micros now{0};
+    int baudRate = settings.baudRate;
+    std::optional<Micros> wake;
+    std::multimap<Micros, std::string> arrivals;
+    auto apply = [&](Actions actions) {
+        if (actions.setBaudRate)
+            baudRate = *actions.setBaudRate;
+        if (!actions.write.empty()) {
+            run.writes.push_back({now, actions.write, baudRate});
+            for (const Piece& piece : module(actions.write))
+                arrivals.emplace(now + piece.after, piece.bytes);
+        }
+        if (actions.wakeAt)
+            wake = actions.wakeAt;
+        for (const Exchange& exchange : actions.transcript)
+            run.transcript.push_back(TranscriptLine(exchange));
+        if (actions.verdict)
+            run.verdict = actions.verdict;
+    };
+    apply(session.Start(now));
+    for (int step = 0; step < 1000 && !run.verdict; ++step) {
+        // A wake-up comes 4% early, as a coarse timer may fire.
+        const std::optional<Micros> wakeTime =
+            wake ? std::optional<Micros>(*wake - (*wake - now) * 4 / 100) : std::nullopt;
+        Micros next = Micros::max();
+        if (wakeTime)
+            next = *wakeTime;
+        if (!arrivals.empty())
+            next = std::min(next, arrivals.begin()->first);
+        next = std::min({next, stopAt, failAt});
+        if (next == Micros::max()) { ADD_FAILURE() << "the session waits for nothing"; break; }
+        now = next;
+        if (now == failAt) {
+            failAt = Micros::max();
+            apply(session.PortFailed("hang-up"));
+        } else if (now == stopAt) {
+            stopAt = Micros::max();
+            apply(session.Stop(now));
+        } else if (!arrivals.empty() && arrivals.begin()->first == now) {
+            apply(session.BytesArrived(now, arrivals.begin()->second));
+            arrivals.erase(arrivals.begin());
+        } else {
+            wake.reset();
+            apply(session.TimePassed(now));
+        }
+    }
+    run.end = now;
+    return run;
+}
+
+std::vector<std::string> writtenBytes(const Timeline& run)
+{
+    std::vector<std::string> bytes;
+    for (const Written& written : run.writes)
+        bytes.push_back(written.bytes);
+    return bytes;
+}
+
+const std::vector<std::string> threeCommands = {"AT+IBEA1", "AT+MARJ0x04D2", "AT+MINO0x04D3"};
+
+TEST(SendSession, EndsWithTheRightVerdictAndSendsNothingAfterAFailure)
+{
+    struct Case {
+        const char* name;
+        Module module;
+        std::vector<std::string> written;
+        Ending ending;
+        int taken;
+        std::string message;
+    };
+    const std::vector<Piece> silence;
+    const Case cases[] = {
+        {"all taken", answering({}), {"AT", "AT+IBEA1", "AT+MARJ0x04D2", "AT+MINO0x04D3"}, Ending::AllTaken, 3,
+         "3 of 3 commands were taken"},
+        {"ERROR at the second command", answering({{"AT+MARJ0x04D2", {{milliseconds(2), "ERROR"}}}}),
+         {"AT", "AT+IBEA1", "AT+MARJ0x04D2"}, Ending::Refused, 1,
+         "The module answered AT+MARJ0x04D2 with \"ERROR\"; 1 of 3 commands were taken; the module is partly set up"},
+        {"ERROR at the first command", answering({{"AT+IBEA1", {{milliseconds(2), "ERROR"}}}}), {"AT", "AT+IBEA1"},
+         Ending::Refused, 0, "The module answered AT+IBEA1 with \"ERROR\"; 0 of 3 commands were taken"},
+        {"silence at the last command", answering({{"AT+MINO0x04D3", silence}}), {"AT", "AT+IBEA1", "AT+MARJ0x04D2", "AT+MINO0x04D3"},
+         Ending::NoReply, 2,
+         "AT+MINO0x04D3 got no reply within 1000 ms; 2 of 3 commands were taken; the module is partly set up"},
+        {"probe unanswered", answering({{"AT", silence}}), {"AT"}, Ending::ProbeFailed, 0,
+         "The module did not answer AT within 1000 ms, so nothing was sent and nothing has changed on the module. "
+         "Check the port, the rate (the factory rate is 9600) and that no central device is connected to the "
+         "module"},
+        {"probe refused", answering({{"AT", {{milliseconds(1), "ERR\xFF"}}}}), {"AT"}, Ending::ProbeFailed, 0,
+         "The module answered AT with \"ERR\\xFF\" instead of OK, so nothing was sent and nothing has changed on "
+         "the module. Check the port, the rate (the factory rate is 9600) and that no central device is "
+         "connected to the module"},
+        {"a reply that only contains OK", answering({{"AT+IBEA1", {{milliseconds(1), " OK"}}}}), {"AT", "AT+IBEA1"},
+         Ending::Refused, 0, "The module answered AT+IBEA1 with \" OK\"; 0 of 3 commands were taken"},
+    };
+    for (const Case& c : cases) {
+        const Timeline run = play(threeCommands, c.module);
+        ASSERT_TRUE(run.verdict) << c.name;
+        EXPECT_EQ(writtenBytes(run), c.written) << c.name;
+        EXPECT_EQ(run.verdict->ending, c.ending) << c.name;
+        EXPECT_EQ(run.verdict->taken, c.taken) << c.name;
+        EXPECT_EQ(run.verdict->total, 3) << c.name;
+        EXPECT_EQ(run.verdict->message, c.message) << c.name;
+    }
+}
+
+TEST(SendSession, AReplyInPiecesIsOneReplyCompleteAfterTheQuietGap)
+{
+    const Timeline run = play({"AT+MARJ0x04D2", "AT+MINO0x04D3"},
+                         answering({{"AT+MARJ0x04D2",
+                                     {{milliseconds(5), "O"}, {milliseconds(40), "K+Se"}, {milliseconds(85), "t:0x04D2"}}}}));
+    EXPECT_EQ(run.transcript, (std::vector<std::string>{"> AT", "< OK", "> AT+MARJ0x04D2", "< OK+Set:0x04D2",
+                                                         "> AT+MINO0x04D3", "< OK"}));
+    ASSERT_EQ(run.writes.size(), 3u);
+    // The last piece came 85 ms after the write; the next command waits a full gap after it.
+    EXPECT_GE(run.writes[2].at - run.writes[1].at, milliseconds(85) + QuietGap);
+    EXPECT_LE(run.writes[2].at - run.writes[1].at, milliseconds(85) + QuietGap + milliseconds(5));
+}
+
+TEST(SendSession, AfterRenewTheRateIsTheFactoryRateAndTheModuleGetsItsPause)
+{
+    SessionSettings settings;
+    settings.baudRate = 115200;
+    settings.lineEnding = LineEnding::CRLF;
+    const Timeline run = play({"AT+RENEW", "AT+NAMELamp (2)", "AT+RESET"},
+                         answering({{"AT+RENEW\r\n", {{milliseconds(4), "OK+RE"}, {milliseconds(20), "NEW"}}}}),
+                         settings);
+    ASSERT_TRUE(run.verdict);
+    EXPECT_TRUE(run.verdict->succeeded());
+    ASSERT_EQ(run.writes.size(), 4u);
+    EXPECT_EQ(run.writes[1].bytes, "AT+RENEW\r\n");
+    EXPECT_EQ(run.writes[2].bytes, "AT+NAMELamp (2)\r\n");
+    EXPECT_EQ(run.writes[1].baudRate, 115200);
+    EXPECT_EQ(run.writes[2].baudRate, 9600);
+    EXPECT_EQ(run.writes[3].baudRate, 9600);
+    // Never before 500 ms after the reply's last byte, even with every timer early.
+    const Micros lastByte = run.writes[1].at + milliseconds(20);
+    EXPECT_GE(run.writes[2].at - lastByte, RestartPause);
+    EXPECT_LE(run.writes[2].at - lastByte, RestartPause + milliseconds(5));
+    // AT+RESET is last: its reply ends the session, with no pause after it.
+    EXPECT_EQ(run.end - run.writes[3].at, milliseconds(3) + QuietGap);
+    EXPECT_EQ(run.transcript.back(), "< OK");
+}
+
+TEST(SendSession, StopEndsTheSessionAfterTheCurrentReply)
+{
+    // Stop while the second command waits for its reply: that reply still counts.
+    const Timeline waiting = play(threeCommands, answering({{"AT+MARJ0x04D2", {{milliseconds(30), "OK"}}}}), {},
+                             milliseconds(120));
+    ASSERT_TRUE(waiting.verdict);
+    EXPECT_EQ(writtenBytes(waiting), (std::vector<std::string>{"AT", "AT+IBEA1", "AT+MARJ0x04D2"}));
+    EXPECT_EQ(waiting.verdict->ending, Ending::Stopped);
+    EXPECT_EQ(waiting.verdict->message, "Stopped; 2 of 3 commands were taken; the module is partly set up");
+
+    // Stop during the pause after AT+RENEW: nothing is in flight, so it ends at once.
+    const Timeline pausing = play({"AT+RENEW", "AT+IBEA1"}, answering({}), {}, milliseconds(300));
+    ASSERT_TRUE(pausing.verdict);
+    EXPECT_EQ(pausing.end, milliseconds(300));
+    EXPECT_EQ(writtenBytes(pausing), (std::vector<std::string>{"AT", "AT+RENEW"}));
+    EXPECT_EQ(pausing.verdict->message, "Stopped; 1 of 2 commands were taken; the module is partly set up");
+}
+
+TEST(SendSession, APortFailureEndsTheSessionAtOnce)
+{
+    const Timeline run = play(threeCommands, answering({{"AT+MARJ0x04D2", {}}}), {}, Micros::max(), milliseconds(200));
+    ASSERT_TRUE(run.verdict);
+    EXPECT_EQ(run.end, milliseconds(200));
+    EXPECT_EQ(run.verdict->ending, Ending::PortFailed);
+    EXPECT_EQ(run.verdict->message, "The port failed (hang-up) while waiting for the reply to AT+MARJ0x04D2; "
+                                    "1 of 3 commands were taken; the module is partly set up");
+    EXPECT_EQ(run.transcript.back(), "> AT+MARJ0x04D2");
+}
+
+TEST(SendSession, TheReplyTimeoutCountsFromTheEndOfTheCommandOnTheWire)
+{
+    SessionSettings settings;
+    settings.baudRate = 1200;
+    settings.replyTimeout = milliseconds(100);
+    const std::string longCommand = "AT+NAME" + std::string(15, 'N'); // 22 bytes: 183 ms at 1200 baud
+    const Timeline run = play({longCommand}, answering({{longCommand, {{milliseconds(250), "OK"}}}}), settings);
+    ASSERT_TRUE(run.verdict);
+    EXPECT_TRUE(run.verdict->succeeded()) << run.verdict->message;
+    const Timeline late = play({longCommand}, answering({{longCommand, {{milliseconds(290), "OK"}}}}), settings);
+    ASSERT_TRUE(late.verdict);
+    EXPECT_EQ(late.verdict->ending, Ending::NoReply);
+    EXPECT_EQ(late.transcript.back(), "< (no reply)");
+}
+
+TEST(SendSession, TranscriptEscapesControlAndHighBytes)
+{
+    EXPECT_EQ(TranscriptLine({Exchange::Replied, std::string("OK\r\n\x7F\x80~ \0", 9), true}),
+              "< OK\\x0D\\x0A\\x7F\\x80~ \\x00");
+    EXPECT_EQ(TranscriptLine({Exchange::Sent, "AT+NAMELamp (2)", false}), "> AT+NAMELamp (2)");
+}
+
+} // namespace
+} // namespace qz::serial
