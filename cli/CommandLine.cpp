@@ -2,9 +2,11 @@
 
 #include "BeaconList.h"
 #include "BroadcastList.h"
+#include "SendSession.h"
 #include "StudyList.h"
 #include "Vendor.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <optional>
@@ -13,7 +15,7 @@ namespace qz::cli {
 
 namespace {
 
-enum class OptionKind { Text, UUIDType, Flag };
+enum class OptionKind { Text, UUIDType, Flag, Port, BaudRate, LineEnding, Timeout };
 
 // One option of a subcommand: the edit or control it stands for on the window, with
 // that control's initial state and (for edits) its maximum length in bytes.
@@ -49,28 +51,29 @@ const std::array<SubcommandSpec, 3>& subcommands()
 {
     static const std::array<SubcommandSpec, 3> table{{
         {"study",
-         "master-role self-learning of a slave device's notify and write characteristics",
+         "master-role self-learning of two characteristics of a slave",
          {
              {"uuid-type", OptionKind::UUIDType, 0, "16", "UUID form of the slave device: 16 or 128"},
-             {"notify", OptionKind::Text, 36, "FFE1", "UUID of the characteristic with the notify property"},
-             {"write", OptionKind::Text, 36, "FFE1", "UUID of the characteristic with the write property"},
+             {"notify", OptionKind::Text, 36, "FFE1", "UUID of the notify characteristic"},
+             {"write", OptionKind::Text, 36, "FFE1", "UUID of the write characteristic"},
          },
          [](const Values& v) {
              return BuildStudyList(uuidTypeIndex(v.at("uuid-type")), v.at("notify"), v.at("write"));
          },
-         "qzconfig study --uuid-type=128 --notify 0000FFE1-0000-1000-8000-00805F9B34FB \\\n"
+         "qzconfig study --uuid-type=128 \\\n"
+         "      --notify 0000FFE1-0000-1000-8000-00805F9B34FB \\\n"
          "      --write 0000FFE2-0000-1000-8000-00805F9B34FB"},
         {"ibeacon",
          "advertising as an iBeacon in slave role",
          {
              {"uuid", OptionKind::Text, 36, "0000FFF0-0000-1000-8000-00805F9B34FB", "beacon UUID, 32 hex digits"},
-             {"major", OptionKind::Text, 5, "10123", "major value: 4 hex digits or 5 decimal digits"},
-             {"minor", OptionKind::Text, 5, "10125", "minor value: 4 hex digits or 5 decimal digits"},
+             {"major", OptionKind::Text, 5, "10123", "major: 4 hex or 5 decimal digits"},
+             {"minor", OptionKind::Text, 5, "10125", "minor: 4 hex or 5 decimal digits"},
          },
          [](const Values& v) { return BuildBeaconList(v.at("uuid"), v.at("major"), v.at("minor")); },
          "qzconfig ibeacon --major=04D2 --minor 01235"},
         {"broadcast",
-         "device name, device address, advertising and scan-response packages",
+         "device name and address, advertising and scan-response packages",
          {
              {"name", OptionKind::Text, 15, "QZSoft", "device name"},
              {"address", OptionKind::Text, 12, "", "device address, 12 hex digits"},
@@ -82,9 +85,43 @@ const std::array<SubcommandSpec, 3>& subcommands()
              return BuildBroadcastList(v.at("name"), v.at("address"), v.at("advert"), v.at("scan"),
                                        isFlagSet(v, "same"));
          },
-         "qzconfig broadcast --name=Kitchen --address=000E0B123456 --advert=0x0201060302F0FF --same"},
+         "qzconfig broadcast --name=Kitchen --address=000E0B123456 \\\n"
+         "      --advert=0x0201060302F0FF --same"},
     }};
     return table;
+}
+
+// Options of every page subcommand that send the list instead of printing it. Empty
+// means not given: their defaults apply only with --port.
+const std::vector<OptionSpec>& sessionOptions()
+{
+    static const std::vector<OptionSpec> options = {
+        {"commands", OptionKind::Flag, 0, "", "print only the commands that would be sent"},
+        {"port", OptionKind::Port, 0, "", "send the commands to the module on this serial port"},
+        {"baud", OptionKind::BaudRate, 0, "9600", "baud rate:"},
+        {"line-ending", OptionKind::LineEnding, 0, "none", "none, cr, lf or crlf, sent after each command"},
+        {"timeout", OptionKind::Timeout, 0, "1000", "milliseconds to wait for a reply, 100 to 60000"},
+    };
+    return options;
+}
+
+const std::map<std::string_view, serial::LineEnding>& lineEndings()
+{
+    static const std::map<std::string_view, serial::LineEnding> endings = {
+        {"none", serial::LineEnding::None},
+        {"cr", serial::LineEnding::CR},
+        {"lf", serial::LineEnding::LF},
+        {"crlf", serial::LineEnding::CRLF},
+    };
+    return endings;
+}
+
+std::string baudRateList()
+{
+    std::string list;
+    for (int rate : serial::SupportedBaudRates)
+        list += (list.empty() ? "" : "|") + std::to_string(rate);
+    return list;
 }
 
 std::string_view optionForField(Field field)
@@ -119,33 +156,47 @@ std::string printable(std::string_view text)
     return shown;
 }
 
+Outcome printed(std::string out)
+{
+    return {Listed, std::move(out), {}, {}};
+}
+
 Outcome usageError(const std::string& what)
 {
-    return {UsageError, {}, "qzconfig: " + what + "\n"};
+    return {UsageError, {}, "qzconfig: " + what + "\n", {}};
 }
 
 std::string optionUsage(const OptionSpec& option)
 {
+    const std::string dashed = "--" + std::string(option.name);
     switch (option.kind) {
-    case OptionKind::UUIDType: return "--" + std::string(option.name) + "=16|128";
-    case OptionKind::Flag: return "--" + std::string(option.name);
+    case OptionKind::UUIDType: return dashed + "=16|128";
+    case OptionKind::Flag: return dashed;
+    case OptionKind::Port: return dashed + "=PATH";
+    case OptionKind::BaudRate: return dashed + "=RATE";
+    case OptionKind::LineEnding: return dashed + "=END";
+    case OptionKind::Timeout: return dashed + "=MS";
     case OptionKind::Text: break;
     }
-    return "--" + std::string(option.name) + "=TEXT";
+    return dashed + "=TEXT";
 }
 
+// Two lines: the option and what it means, then its limits and default under the meaning.
 std::string optionHelp(const OptionSpec& option)
 {
+    constexpr std::size_t meaningColumn = 24;
     std::string line = "    " + optionUsage(option);
-    line.append(line.size() < 24 ? 24 - line.size() : 1, ' ');
+    line.append(line.size() < meaningColumn ? meaningColumn - line.size() : 1, ' ');
     line.append(option.help);
     if (option.kind == OptionKind::Text)
         line += ", at most " + std::to_string(option.maxLength) + " bytes";
-    line.append("\n").append(24, ' ').append("default: ");
-    if (option.kind == OptionKind::Flag)
-        line += "off";
+    if (option.kind == OptionKind::BaudRate)
+        line += " " + baudRateList();
+    line.append("\n").append(meaningColumn, ' ');
+    if (option.kind == OptionKind::Flag || option.kind == OptionKind::Port)
+        line += "default: off";
     else
-        line += option.initial.empty() ? std::string("empty") : std::string(option.initial);
+        line += "default: " + (option.initial.empty() ? std::string("empty") : std::string(option.initial));
     return line + "\n";
 }
 
@@ -159,18 +210,44 @@ std::string subcommandHelp(const SubcommandSpec& subcommand)
     return text;
 }
 
+std::string sessionHelp()
+{
+    std::string text = "\nSending to the module, with any of the subcommands above:\n";
+    for (const OptionSpec& option : sessionOptions())
+        text += optionHelp(option);
+    return text
+        + "With --port the module gets the list's commands only, in order, each checked:\n"
+          "first AT, then each command, every reply beginning with OK. The first failure\n"
+          "stops it; nothing further is sent. Standard output shows each exchange as it\n"
+          "happens, \"> COMMAND\" then \"< REPLY\" or \"< (no reply)\", bytes below 32 and\n"
+          "from 127 on as \\xNN, and at last \"N of N commands were taken\". After AT+RENEW\n"
+          "the session goes on at 9600 baud, the module's factory rate. --baud,\n"
+          "--line-ending and --timeout need --port; --commands and --port exclude each\n"
+          "other.\n";
+}
+
 constexpr std::string_view helpClosing =
     "\n"
-    "An option that is not given takes the initial state of its control on the window.\n"
-    "Each option also takes its value as the next argument (--notify FFE1), whatever\n"
-    "that argument is. When an option is given twice, the last one counts. Values are\n"
-    "taken as the bytes given.\n"
+    "An option that is not given takes the initial state of its control on the\n"
+    "window. Each option also takes its value as the next argument (--notify FFE1),\n"
+    "whatever that argument is. When an option is given twice, the last one counts.\n"
+    "Values are taken as the bytes given.\n"
     "\n"
     "Exit status:\n"
-    "  0  the command list is on standard output, one line per entry\n"
+    "  0  the command list is on standard output, one line per entry; with --port,\n"
+    "     the module took every command\n"
     "  1  the input was refused: standard error holds \"qzconfig: --OPTION: MESSAGE\",\n"
-    "     naming the option to mend (or \"qzconfig: MESSAGE\" when no single one is at fault)\n"
-    "  2  usage error: unknown subcommand or option, missing or too long value\n";
+    "     naming the option to mend (or \"qzconfig: MESSAGE\" when no single option\n"
+    "     is at fault); no port is opened\n"
+    "  2  usage error: unknown subcommand or option, missing or wrong value\n"
+    "  3  the port or the module failed, or standard output could not be written:\n"
+    "     standard error holds \"qzconfig: --port PATH: MESSAGE\" (or \"qzconfig:\n"
+    "     MESSAGE\")\n";
+
+std::string sendExample(std::string_view subcommand)
+{
+    return "  qzconfig " + std::string(subcommand) + " --port=/dev/ttyUSB0 --line-ending=crlf\n";
+}
 
 std::string exampleLine(const SubcommandSpec& subcommand)
 {
@@ -182,8 +259,8 @@ std::string subcommandUsage(const SubcommandSpec& subcommand)
     std::string usage = "Usage: qzconfig " + std::string(subcommand.name);
     for (const OptionSpec& option : subcommand.options)
         usage += " [" + optionUsage(option) + "]";
-    return usage + "\n\n" + subcommandHelp(subcommand) + std::string(helpClosing) + "\nExample:\n"
-        + exampleLine(subcommand);
+    return usage + " [--commands | --port=PATH ...]\n\n" + subcommandHelp(subcommand) + sessionHelp()
+        + std::string(helpClosing) + "\nExamples:\n" + exampleLine(subcommand) + sendExample(subcommand.name);
 }
 
 const SubcommandSpec* findSubcommand(std::string_view name)
@@ -197,9 +274,11 @@ const SubcommandSpec* findSubcommand(std::string_view name)
 
 const OptionSpec* findOption(const SubcommandSpec& subcommand, std::string_view name)
 {
-    for (const OptionSpec& option : subcommand.options) {
-        if (option.name == name)
-            return &option;
+    for (const std::vector<OptionSpec>* options : {&subcommand.options, &sessionOptions()}) {
+        for (const OptionSpec& option : *options) {
+            if (option.name == name)
+                return &option;
+        }
     }
     return nullptr;
 }
@@ -211,10 +290,27 @@ std::string seeHelp(const SubcommandSpec& subcommand)
 
 Outcome versionOutcome()
 {
-    return {Listed, "qzconfig " + std::string(ProductVersion) + "\n", {}};
+    return printed("qzconfig " + std::string(ProductVersion) + "\n");
 }
 
-// Checks the final values against what the window's controls can hold.
+bool isTimeout(const std::string& value)
+{
+    constexpr int shortest = 100;
+    constexpr int longest = 60000;
+    if (value.empty() || value.size() > 5 || !AllDecimalDigits(value))
+        return false;
+    const auto milliseconds = static_cast<int>(DecimalValue(value));
+    return milliseconds >= shortest && milliseconds <= longest;
+}
+
+bool isBaudRate(const std::string& value)
+{
+    return std::any_of(serial::SupportedBaudRates.begin(), serial::SupportedBaudRates.end(),
+                       [&value](int rate) { return value == std::to_string(rate); });
+}
+
+// Checks the final values against what the window's controls can hold, and the send
+// options against one another. Send options that were not given are empty.
 std::optional<Outcome> checkValues(const SubcommandSpec& subcommand, const Values& values)
 {
     for (const OptionSpec& option : subcommand.options) {
@@ -227,22 +323,71 @@ std::optional<Outcome> checkValues(const SubcommandSpec& subcommand, const Value
                               + " bytes long; its field holds at most " + std::to_string(option.maxLength)
                               + ", so shorten it" + seeHelp(subcommand));
     }
+    const bool sending = values.count("port") != 0;
+    if (sending && values.at("port").empty())
+        return usageError("--port needs the path of a serial port" + seeHelp(subcommand));
+    if (sending && values.count("commands") != 0)
+        return usageError("--commands prints the commands, --port sends them: give one of them"
+                          + seeHelp(subcommand));
+    for (const char* name : {"baud", "line-ending", "timeout"}) {
+        if (values.count(name) != 0 && !sending)
+            return usageError("--" + std::string(name) + " only goes with --port" + seeHelp(subcommand));
+    }
+    if (values.count("baud") != 0 && !isBaudRate(values.at("baud")))
+        return usageError("--baud must be one of " + baudRateList() + ", not '" + printable(values.at("baud"))
+                          + "'" + seeHelp(subcommand));
+    if (values.count("line-ending") != 0 && lineEndings().count(values.at("line-ending")) == 0)
+        return usageError("--line-ending must be none, cr, lf or crlf, not '" + printable(values.at("line-ending"))
+                          + "'" + seeHelp(subcommand));
+    if (values.count("timeout") != 0 && !isTimeout(values.at("timeout")))
+        return usageError("--timeout must be a number of milliseconds from 100 to 60000, not '"
+                          + printable(values.at("timeout")) + "'" + seeHelp(subcommand));
     return std::nullopt;
 }
 
-Outcome report(const GeneratorResult& result)
+// The send options, with their defaults where they were not given.
+SendRequest sendRequest(const Values& values, std::vector<std::string> commands)
+{
+    const auto valueOr = [&values](const char* name, const char* fallback) {
+        return values.count(name) != 0 ? values.at(name) : std::string(fallback);
+    };
+    SendRequest request;
+    request.port = values.at("port");
+    request.commands = std::move(commands);
+    request.settings.baudRate = std::stoi(valueOr("baud", "9600"));
+    request.settings.lineEnding = lineEndings().at(valueOr("line-ending", "none"));
+    request.settings.replyTimeout = std::chrono::milliseconds(std::stoi(valueOr("timeout", "1000")));
+    return request;
+}
+
+std::string joinedLines(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& line : lines)
+        out.append(line).append("\n");
+    return out;
+}
+
+Outcome report(const GeneratorResult& result, const Values& values)
 {
     if (const auto* rejection = std::get_if<Rejection>(&result)) {
         const std::string_view option = optionForField(rejection->field);
         std::string line = "qzconfig: ";
         if (!option.empty())
             line.append(option).append(": ");
-        return {Refused, {}, line + rejection->message + "\n"};
+        return {Refused, {}, line + rejection->message + "\n", {}};
     }
-    std::string out;
-    for (const std::string& line : std::get<CommandList>(result))
-        out.append(line).append("\n");
-    return {Listed, std::move(out), {}};
+    const CommandList& list = std::get<CommandList>(result);
+    if (values.count("commands") != 0)
+        return printed(joinedLines(list.commands));
+    if (values.count("port") != 0)
+        return {Listed, {}, {}, sendRequest(values, list.commands)};
+    return printed(joinedLines(list));
+}
+
+bool isHelpRequest(std::string_view arg)
+{
+    return arg == "--help" || arg == "-h";
 }
 
 Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::string_view>& args)
@@ -253,8 +398,8 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
 
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (arg == "--help")
-            return {Listed, subcommandUsage(subcommand), {}};
+        if (isHelpRequest(arg))
+            return printed(subcommandUsage(subcommand));
         if (arg == "--version")
             return versionOutcome();
         if (arg.substr(0, 2) != "--")
@@ -282,7 +427,7 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
     }
     if (std::optional<Outcome> invalid = checkValues(subcommand, values))
         return *invalid;
-    return report(subcommand.generate(values));
+    return report(subcommand.generate(values), values);
 }
 
 } // namespace
@@ -294,15 +439,16 @@ std::string HelpText()
         "       qzconfig --help | --version | SUBCOMMAND --help\n"
         "\n"
         "Prints the AT commands that set up a Kavrel BLE serial module, exactly as the\n"
-        "Kavrel Config Assistant window lists them. Nothing is sent to any module.\n"
+        "Kavrel Config Assistant window lists them, or sends them to the module on a\n"
+        "serial port and checks every reply.\n"
         "\n"
         "Subcommands:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += subcommandHelp(subcommand);
-    text += std::string(helpClosing) + "\nExamples:\n";
+    text += sessionHelp() + std::string(helpClosing) + "\nExamples:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += exampleLine(subcommand);
-    return text;
+    return text + sendExample("ibeacon");
 }
 
 Outcome RunCommandLine(const std::vector<std::string_view>& args)
@@ -310,8 +456,8 @@ Outcome RunCommandLine(const std::vector<std::string_view>& args)
     constexpr std::string_view chooseOne = "; name one of study, ibeacon, broadcast (see qzconfig --help)";
     if (args.empty())
         return usageError("no subcommand given" + std::string(chooseOne));
-    if (args[0] == "--help")
-        return {Listed, HelpText(), {}};
+    if (isHelpRequest(args[0]) || args[0] == "help")
+        return printed(HelpText());
     if (args[0] == "--version")
         return versionOutcome();
     const SubcommandSpec* subcommand = findSubcommand(args[0]);

@@ -3,10 +3,12 @@
 
 #include "BeaconList.h"
 #include "BroadcastList.h"
+#include "FakeModule.h"
 #include "StudyList.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -177,7 +180,6 @@ TEST(Qzconfig, UsageErrorsExitWithTwoAndOneLineOnStandardError)
         {"broadcast", "--scan", std::string(65, '0')},
         {"broadcast", "--same=1"},
         {"broadcast", "--bogus\nline"},
-        {"-h"},
     };
     for (const std::vector<std::string>& args : cases) {
         const ProcessResult run = runQzconfig(args);
@@ -288,6 +290,131 @@ TEST(Qzconfig, ManPageSaysWhatHelpSays)
         const std::size_t end = man.find_first_of(" =|),", at);
         EXPECT_NE(help.out.find(man.substr(at, end - at)), std::string::npos) << man.substr(at, end - at);
     }
+}
+
+} // namespace
+
+namespace {
+
+using qz::test::FakeModule;
+
+std::string transcriptOf(const std::vector<std::string>& sent, const std::string& lastReply = "OK")
+{
+    std::string text;
+    for (const std::string& command : sent)
+        text += "> " + command + "\n< " + (&command == &sent.back() ? lastReply : "OK") + "\n";
+    return text;
+}
+
+std::vector<std::string> withProbe(std::vector<std::string> commands)
+{
+    commands.insert(commands.begin(), "AT");
+    return commands;
+}
+
+TEST(Qzconfig, CommandsPrintsWhatWouldBeSentAndPortSendsExactlyThat)
+{
+    const std::vector<std::string> beacon = {"AT+RENEW", "AT+IBEA1", "AT+IBE00000FFF0", "AT+IBE100001000",
+                                             "AT+IBE280000080", "AT+IBE35F9B34FB", "AT+MARJ0x04D2", "AT+MINO0x278D"};
+    const std::vector<std::string> study = {"AT+RENEW", "AT+IMME1", "AT+SHOW1", "AT+COMP1", "AT+NOTI1",
+                                            "AT+128B0", "AT+UUID0xFFE2", "AT+CHAR0xFFE1", "AT+ROLE1"};
+    const std::vector<std::string> broadcast = {
+        "AT+RENEW", "AT+NAMELamp (2)", "AT+ADDR000E0B123456", "AT+Z10201060000000000000000",
+        "AT+Z20000000000000000000000", "AT+Z30000000000000000000000", "AT+Z40201060000000000000000",
+        "AT+Z50000000000000000000000", "AT+Z60000000000000000000000", "AT+RESET"};
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> commands;
+    };
+    const Case cases[] = {
+        {{"ibeacon", "--major=04d2"}, beacon},
+        {{"study", "--write", "FFE2"}, study},
+        {{"broadcast", "--name", "Lamp (2)", "--address=000E0B123456", "--advert=020106", "--same"}, broadcast},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> listing = c.args;
+        listing.push_back("--commands");
+        std::string lines;
+        for (const std::string& command : c.commands)
+            lines += command + "\n";
+        expectRuns({{listing, 0, lines, ""}});
+
+        FakeModule module;
+        std::vector<std::string> sending = c.args;
+        sending.push_back("--port=" + module.path());
+        expectRuns({{sending, 0,
+                     transcriptOf(withProbe(c.commands)) + std::to_string(c.commands.size()) + " of "
+                         + std::to_string(c.commands.size()) + " commands were taken\n",
+                     ""}});
+        std::string bytes;
+        for (const FakeModule::Received& received : module.received())
+            bytes += received.bytes;
+        std::string expectedBytes = "AT";
+        for (const std::string& command : c.commands)
+            expectedBytes += command;
+        EXPECT_EQ(bytes, expectedBytes) << joined(c.args);
+    }
+}
+
+TEST(Qzconfig, APortOrModuleFailureExitsWithThree)
+{
+    FakeModule refusing([](const std::string& command) {
+        return command == "AT+IBE100001000" ? FakeModule::ok("ERROR\r\n") : FakeModule::ok();
+    });
+    FakeModule hangingUp([](const std::string& command) {
+        return command == "AT+IBEA1" ? FakeModule::Reply{{}, true} : FakeModule::ok();
+    });
+    const std::vector<std::string> firstFour = {"AT", "AT+RENEW", "AT+IBEA1", "AT+IBE00000FFF0", "AT+IBE100001000"};
+    expectRuns({
+        {{"ibeacon", "--port", refusing.path(), "--line-ending=crlf"}, 3,
+         transcriptOf(firstFour, "ERROR\\x0D\\x0A"),
+         "qzconfig: --port " + refusing.path() + ": The module answered AT+IBE100001000 with \"ERROR\\x0D\\x0A\"; "
+             "3 of 8 commands were taken; the module is partly set up\n"},
+        {{"ibeacon", "--port", hangingUp.path()}, 3, "> AT\n< OK\n> AT+RENEW\n< OK\n> AT+IBEA1\n",
+         "qzconfig: --port " + hangingUp.path() + ": The port failed (the port was closed or unplugged) while "
+             "waiting for the reply to AT+IBEA1; 1 of 8 commands were taken; the module is partly set up\n"},
+        {{"ibeacon", "--port=/dev/qz-missing"}, 3, "", "qzconfig: --port /dev/qz-missing: cannot open it: no such device\n"},
+    });
+    EXPECT_EQ(refusing.received().back().bytes, "AT+IBE100001000\r\n");
+}
+
+TEST(Qzconfig, RefusedInputAndUsageErrorsNeverOpenThePort)
+{
+    FakeModule module;
+    const std::string port = "--port=" + module.path();
+    expectRuns({{{"ibeacon", "--major=0000", port}, 1, "", "qzconfig: --major: Please input correct iBeacon Major value!\n"}});
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"ibeacon", port, "--commands"},
+             {"ibeacon", port, "--baud=9601"},
+             {"ibeacon", port, "--line-ending=CRLF"},
+             {"ibeacon", port, "--timeout=99"},
+             {"ibeacon", port, "--timeout=60001"},
+             {"ibeacon", "--baud=9600"},
+             {"ibeacon", "--timeout=1000"},
+             {"ibeacon", "--line-ending", "cr"},
+             {"ibeacon", "--port="},
+         }) {
+        const ProcessResult run = runQzconfig(args);
+        EXPECT_EQ(run.status, 2) << joined(args) << run.err;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(module.received().empty());
+}
+
+TEST(Qzconfig, AFailureToWriteStandardOutputExitsWithThree)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        const int full = open("/dev/full", O_WRONLY);
+        dup2(full, STDOUT_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        execl(QZCONFIG_PATH, QZCONFIG_PATH, "ibeacon", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    EXPECT_EQ(WEXITSTATUS(wstatus), 3);
 }
 
 } // namespace

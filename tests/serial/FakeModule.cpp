@@ -1,0 +1,152 @@
+#include "FakeModule.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace qz::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto commandEnd = std::chrono::milliseconds(15);
+
+int baudRateOf(int fd)
+{
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0)
+        return 0;
+    switch (cfgetospeed(&settings)) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
+}
+
+std::string withoutLineEnding(std::string bytes)
+{
+    while (!bytes.empty() && (bytes.back() == '\r' || bytes.back() == '\n'))
+        bytes.pop_back();
+    return bytes;
+}
+
+} // namespace
+
+FakeModule::FakeModule()
+    : FakeModule([](const std::string&) { return ok(); })
+{
+}
+
+FakeModule::FakeModule(Script script)
+    : script_(std::move(script))
+{
+    char name[128] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B9600);
+    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    path_ = name;
+    // A program under test must not inherit the module's end of the line, or closing it
+    // here would hang nothing up.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    // The slave stays open here too, so that the line lives on between sessions and its
+    // settings (the rate) can be read.
+    thread_ = std::thread([this] { run(); });
+}
+
+FakeModule::~FakeModule()
+{
+    stopping_ = true;
+    thread_.join();
+    if (master_ >= 0)
+        close(master_);
+    close(slave_);
+}
+
+FakeModule::Reply FakeModule::ok(std::string text)
+{
+    return {{{std::chrono::milliseconds(1), std::move(text)}}, false};
+}
+
+std::vector<FakeModule::Received> FakeModule::received() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+std::vector<std::string> FakeModule::commands() const
+{
+    std::vector<std::string> commands;
+    for (const Received& command : received())
+        commands.push_back(withoutLineEnding(command.bytes));
+    return commands;
+}
+
+std::vector<Clock::time_point> FakeModule::replyEnds() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return replyEnds_;
+}
+
+void FakeModule::run()
+{
+    Received pending{{}, 0, {}};
+    Clock::time_point lastByte;
+    while (!stopping_ && master_ >= 0) {
+        pollfd watch{master_, POLLIN, 0};
+        if (poll(&watch, 1, 2) > 0 && (watch.revents & POLLIN) != 0) {
+            char buffer[256];
+            const ssize_t count = read(master_, buffer, sizeof buffer);
+            if (count > 0) {
+                if (pending.bytes.empty()) {
+                    pending.firstByte = Clock::now();
+                    pending.baudRate = baudRateOf(slave_);
+                }
+                pending.bytes.append(buffer, static_cast<std::size_t>(count));
+                lastByte = Clock::now();
+            }
+            continue;
+        }
+        if (!pending.bytes.empty() && Clock::now() - lastByte >= commandEnd) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                received_.push_back(pending);
+            }
+            answer(pending);
+            pending = {{}, 0, {}};
+        }
+    }
+}
+
+void FakeModule::answer(const Received& command)
+{
+    const Reply reply = script_(withoutLineEnding(command.bytes));
+    const Clock::time_point complete = Clock::now();
+    for (const Piece& piece : reply.pieces) {
+        std::this_thread::sleep_until(complete + piece.after);
+        if (write(master_, piece.bytes.data(), piece.bytes.size()) < 0)
+            return;
+    }
+    if (!reply.pieces.empty()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        replyEnds_.push_back(Clock::now());
+    }
+    if (reply.hangUp) {
+        close(master_);
+        master_ = -1;
+    }
+}
+
+} // namespace qz::test

@@ -1,0 +1,66 @@
+#pragma once
+
+// A module on a pseudo-terminal for tests: it records every byte it receives and answers
+// each command as its script says. A command ends when no byte has come for a few
+// milliseconds, as the module takes commands without a line ending.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qz::test {
+
+class FakeModule {
+public:
+    struct Piece {
+        std::chrono::milliseconds after; // since the command was complete
+        std::string bytes;
+    };
+    struct Reply {
+        std::vector<Piece> pieces; // none: silence
+        bool hangUp = false;       // then the line goes dead, as an unplugged adapter
+    };
+    // Gets the command without a trailing CR or LF.
+    using Script = std::function<Reply(const std::string& command)>;
+
+    struct Received {
+        std::string bytes; // exactly as they came, line ending included
+        int baudRate;      // the port's rate when they came
+        std::chrono::steady_clock::time_point firstByte;
+    };
+
+    // Answers "OK" to everything.
+    FakeModule();
+    explicit FakeModule(Script script);
+    ~FakeModule();
+    FakeModule(const FakeModule&) = delete;
+    FakeModule& operator=(const FakeModule&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::vector<Received> received() const;
+    std::vector<std::string> commands() const; // received, line endings cut off
+    // When each reply's last byte went out.
+    std::vector<std::chrono::steady_clock::time_point> replyEnds() const;
+
+    static Reply ok(std::string text = "OK");
+
+private:
+    void run();
+    void answer(const Received& command);
+
+    Script script_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+    std::atomic<bool> stopping_{false};
+    mutable std::mutex mutex_;
+    std::vector<Received> received_;
+    std::vector<std::chrono::steady_clock::time_point> replyEnds_;
+    std::thread thread_;
+};
+
+} // namespace qz::test
