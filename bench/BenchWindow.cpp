@@ -45,7 +45,7 @@ std::unique_ptr<QWidget> makeWindow(const std::string& kind)
         return widget;
     }
     if (kind == "result") {
-        auto result = std::make_unique<TfrmResult>();
+        auto result = std::make_unique<TfrmResult>(nullptr);
         const qz::GeneratorResult list = qz::BuildStudyList(0, "FFE1", "FFE1");
         for (const std::string& line : std::get<qz::CommandList>(list))
             result->AddLine(line);

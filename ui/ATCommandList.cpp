@@ -1,5 +1,6 @@
 #include "ATCommandList.h"
 
+#include "SendToModule.h"
 #include "WindowStyle.h"
 
 #include <QGroupBox>
@@ -7,12 +8,13 @@
 #include <QPushButton>
 #include <QTextCursor>
 
-TfrmResult::TfrmResult()
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+TfrmResult::TfrmResult(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                            | Qt::WindowCloseButtonHint)
     , GBResult(new QGroupBox(this))
     , btnOK(new QPushButton(QStringLiteral("OK"), this))
     , memLog(new QPlainTextEdit(GBResult))
+    , btnSend(new QPushButton(QStringLiteral("Send to Module..."), this))
 {
     setObjectName(QStringLiteral("frmResult"));
     setWindowTitle(QStringLiteral("AT Commands List"));
@@ -37,7 +39,14 @@ TfrmResult::TfrmResult()
     btnOK->setDefault(false);
     connect(btnOK, &QPushButton::clicked, this, &TfrmResult::btnOKClick);
 
+    btnSend->setObjectName(QStringLiteral("btnSend"));
+    btnSend->setGeometry(259, 392, 120, 25);
+    btnSend->setAutoDefault(false);
+    btnSend->setEnabled(false); // until there are commands to send
+    connect(btnSend, &QPushButton::clicked, this, &TfrmResult::btnSendClick);
+
     setTabOrder(memLog, btnOK);
+    setTabOrder(btnOK, btnSend);
     memLog->setFocus();
     qz::centreOnDesktop(this);
 }
@@ -49,7 +58,19 @@ void TfrmResult::AddLine(const std::string& line)
     end.insertText(qz::fromBytes(line) + QLatin1Char('\n'));
 }
 
+void TfrmResult::SetCommands(std::vector<std::string> commands)
+{
+    commands_ = std::move(commands);
+    btnSend->setEnabled(!commands_.empty());
+}
+
 void TfrmResult::btnOKClick()
 {
     done(QDialog::Accepted);
+}
+
+void TfrmResult::btnSendClick()
+{
+    TfrmSend frmSend(commands_, this);
+    frmSend.exec();
 }

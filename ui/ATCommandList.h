@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <string>
+#include <vector>
 
 class QGroupBox;
 class QPlainTextEdit;
@@ -10,18 +11,26 @@ class QPushButton;
 
 // The window that shows one command list, read-only, for the user to copy from.
 // Created for one button press, filled, shown modally and destroyed when it closes.
+// Shown transient for its owner, so that it stays above it and is never minimised alone.
 class TfrmResult : public QDialog {
     Q_OBJECT
 public:
-    TfrmResult();
+    explicit TfrmResult(QWidget* owner);
 
     // Appends one line and its line break to the end of memLog.
     void AddLine(const std::string& line);
+    // The commands that "Send to Module..." offers, in order.
+    void SetCommands(std::vector<std::string> commands);
 
     QGroupBox* GBResult;
     QPushButton* btnOK;
     QPlainTextEdit* memLog;
+    QPushButton* btnSend;
 
 private slots:
     void btnOKClick();
+    void btnSendClick();
+
+private:
+    std::vector<std::string> commands_;
 };

@@ -322,8 +322,10 @@ void TfrmMain::showAnswer(const qz::GeneratorResult& answer)
         return;
     }
     // A stack object: the window is destroyed however this handler ends.
-    TfrmResult frmResult;
-    for (const std::string& line : std::get<qz::CommandList>(answer))
+    TfrmResult frmResult(this);
+    const auto& list = std::get<qz::CommandList>(answer);
+    for (const std::string& line : list)
         frmResult.AddLine(line);
+    frmResult.SetCommands(list.commands);
     frmResult.exec();
 }

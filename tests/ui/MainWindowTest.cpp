@@ -380,7 +380,7 @@ private slots:
 
     void resultWindowIsReadOnlyButSelectable()
     {
-        TfrmResult frmResult;
+        TfrmResult frmResult(nullptr);
         frmResult.AddLine("AT+RENEW");
         frmResult.AddLine("");
         frmResult.AddLine("AT+RESET");
