@@ -1,4 +1,7 @@
-// The floor for qzconfig as a process: a C++ program that prints the same bytes.
+// The floor for qzconfig as a process: a program linked against the same libraries that
+// prints the same bytes.
+#include <QSerialPort>
+
 #include <cstdio>
 
 int main()
@@ -6,6 +9,9 @@ int main()
     static const char bytes[] =
 #include "StudyListBytes.inc"
         ;
+    // Uses the serial port module, so that the linker keeps it and it loads as qzconfig's does.
+    if (QSerialPort::staticMetaObject.className() == nullptr)
+        return 1;
     std::fwrite(bytes, 1, sizeof bytes - 1, stdout);
     return 0;
 }

@@ -13,7 +13,12 @@ namespace qz::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto commandEnd = std::chrono::milliseconds(15);
+
+// Start, data and stop bits.
+std::chrono::microseconds wireTime(std::size_t bytes, int baudRate)
+{
+    return std::chrono::microseconds(baudRate > 0 ? static_cast<long long>(bytes) * 10 * 1000000 / baudRate : 0);
+}
 
 int baudRateOf(int fd)
 {
@@ -47,8 +52,9 @@ FakeModule::FakeModule()
 {
 }
 
-FakeModule::FakeModule(Script script)
+FakeModule::FakeModule(Script script, Options options)
     : script_(std::move(script))
+    , options_(options)
 {
     char name[128] = {};
     termios raw{};
@@ -119,7 +125,7 @@ void FakeModule::run()
             }
             continue;
         }
-        if (!pending.bytes.empty() && Clock::now() - lastByte >= commandEnd) {
+        if (!pending.bytes.empty() && Clock::now() - lastByte >= options_.commandEnd) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 received_.push_back(pending);
@@ -133,9 +139,12 @@ void FakeModule::run()
 void FakeModule::answer(const Received& command)
 {
     const Reply reply = script_(withoutLineEnding(command.bytes));
-    const Clock::time_point complete = Clock::now();
+    Clock::time_point complete = Clock::now();
+    if (options_.emulateWire)
+        complete = command.firstByte + wireTime(command.bytes.size(), command.baudRate);
     for (const Piece& piece : reply.pieces) {
-        std::this_thread::sleep_until(complete + piece.after);
+        const auto onTheWire = options_.emulateWire ? wireTime(piece.bytes.size(), command.baudRate) : Clock::duration();
+        std::this_thread::sleep_until(complete + piece.after + onTheWire);
         if (write(master_, piece.bytes.data(), piece.bytes.size()) < 0)
             return;
     }

@@ -14,6 +14,14 @@
 
 namespace qz::test {
 
+struct FakeModuleOptions {
+    // A command is complete after this long without a byte.
+    std::chrono::microseconds commandEnd = std::chrono::milliseconds(15);
+    // Holds each reply back for the time the command and the reply take on a real line
+    // at the port's rate, as a module behind a UART would.
+    bool emulateWire = false;
+};
+
 class FakeModule {
 public:
     struct Piece {
@@ -33,9 +41,11 @@ public:
         std::chrono::steady_clock::time_point firstByte;
     };
 
+    using Options = FakeModuleOptions;
+
     // Answers "OK" to everything.
     FakeModule();
-    explicit FakeModule(Script script);
+    explicit FakeModule(Script script, Options options = {});
     ~FakeModule();
     FakeModule(const FakeModule&) = delete;
     FakeModule& operator=(const FakeModule&) = delete;
@@ -53,6 +63,7 @@ private:
     void answer(const Received& command);
 
     Script script_;
+    Options options_;
     int master_ = -1;
     int slave_ = -1;
     std::string path_;
