@@ -34,6 +34,20 @@ ChainWalk WalkAdvertisingData(std::string_view text, std::size_t count)
     return walk;
 }
 
+bool HasValidPackageLength(std::string_view trimmedText)
+{
+    return trimmedText.size() >= ShortestPackageText && trimmedText.size() % 2 == 0;
+}
+
+std::string PackageDigits(std::string trimmedText)
+{
+    constexpr std::string_view hexPrefix = "0X";
+    std::string digits = UpperCase(std::move(trimmedText));
+    if (digits.compare(0, hexPrefix.size(), hexPrefix) == 0)
+        digits.erase(0, hexPrefix.size());
+    return digits;
+}
+
 bool IsValidAdvertisingData(std::string_view text, std::size_t count)
 {
     return WalkAdvertisingData(text, count).fault == ChainFault::None;

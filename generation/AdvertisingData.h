@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +39,13 @@ inline constexpr std::uint32_t ShortestStructureLength = 2;
 inline constexpr std::uint32_t LongestStructureLength = 30;
 
 ChainWalk WalkAdvertisingData(std::string_view text, std::size_t count);
+
+// The broadcast page's rules for one package text, in the order it applies them: the
+// trimmed text's length (the "0X" prefix still counted), then its digits, then the chain.
+inline constexpr std::size_t ShortestPackageText = 6;
+bool HasValidPackageLength(std::string_view trimmedText);
+// Upper-cased, without one leading "0X".
+std::string PackageDigits(std::string trimmedText);
 
 // True when the first count characters of text, read as bytes of two hex digits, split
 // into consecutive structures of one length byte (2 to 30) and the bytes it announces,

@@ -16,10 +16,8 @@ constexpr std::string_view advertStructureMessage = "Please fill in correct adve
 constexpr std::string_view scanStructureMessage = "Please fill in correct ScanResponse package";
 
 constexpr std::size_t addressLength = 12;
-constexpr std::size_t shortestPackageText = 6;
 constexpr std::size_t paddedPackageLength = 66;
 constexpr int pieceLength = 22;
-constexpr std::string_view hexPrefix = "0X";
 
 // One package text on its way through the checks, with the edit its refusals name.
 struct Package {
@@ -27,16 +25,8 @@ struct Package {
     Field field;
     std::string_view structureMessage;
 
-    bool hasValidLength() const
-    {
-        return text.size() >= shortestPackageText && text.size() % 2 == 0;
-    }
-    void normalise()
-    {
-        text = UpperCase(std::move(text));
-        if (text.compare(0, hexPrefix.size(), hexPrefix) == 0)
-            text.erase(0, hexPrefix.size());
-    }
+    bool hasValidLength() const { return HasValidPackageLength(text); }
+    void normalise() { text = PackageDigits(std::move(text)); }
     void pad()
     {
         if (text.size() < paddedPackageLength)
