@@ -25,5 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require((*lines)[14] != "AT+MARJ0x0000" && (*lines)[16] != "AT+MINO0x0000", "values from 1 to 65535");
     }
     requireSameAnswer(result, BuildBeaconList(uuid, major, minor));
+
+    // The window's explanation of a value refuses exactly what the button refuses.
+    if (!TrimField(major).empty()) {
+        const bool majorRefused =
+            std::get_if<Rejection>(&result) != nullptr && std::get<Rejection>(result).field == Field::edtiBeaconMajor;
+        const bool validOthers = !std::holds_alternative<Rejection>(BuildBeaconList(uuid, "0001", minor));
+        if (validOthers)
+            require(majorRefused == (ExplainBeaconValue(major).reading == ValueReading::Refused),
+                    "the explanation agrees with the button", major);
+    }
     return 0;
 }

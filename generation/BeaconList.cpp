@@ -53,7 +53,53 @@ CommandList beaconLines(const std::string& uuid, const BeaconValue& major, const
     return lines;
 }
 
+std::string quotedCharacter(char c)
+{
+    return "\"" + std::string(1, c) + "\"";
+}
+
+std::string firstFailingCharacter(const BeaconValue& value)
+{
+    for (char c : value.text) {
+        if (value.isHexMode() ? !IsHexDigit(c) : !IsDecimalDigit(c))
+            return quotedCharacter(c);
+    }
+    return {};
+}
+
 } // namespace
+
+ValueExplanation ExplainBeaconValue(std::string_view text)
+{
+    const std::string trimmed = TrimField(text);
+    if (trimmed.empty())
+        return {ValueReading::Refused, "Nothing but spaces, which counts as an empty field"};
+    const BeaconValue value{UpperCase(trimmed), {}, Field::None};
+    if (!value.hasValidCharacters()) {
+        if (value.isHexMode())
+            return {ValueReading::Refused, trimmed + " has four characters, so it is read as hex, and "
+                                               + firstFailingCharacter(value) + " is not a hex digit"};
+        return {ValueReading::Refused, trimmed + " is read as decimal (only four characters are read as hex), and "
+                                           + firstFailingCharacter(value) + " is not a decimal digit"};
+    }
+    if (!value.hasValidLength())
+        return {ValueReading::Refused, trimmed + " has " + std::to_string(trimmed.size())
+                                           + " characters: write four hex digits (04D2) or five decimal digits (01234)"};
+    const std::uint32_t number = value.value();
+    if (!value.hasValidValue())
+        return {ValueReading::Refused, trimmed + " is " + std::to_string(number) + ", and the value must be from 1 to 65535"};
+    const std::string sent = "sent as 0x" + HexText(number, 4);
+    if (!value.isHexMode())
+        return {ValueReading::Decimal, trimmed + " is read as decimal: " + std::to_string(number) + ", " + sent};
+    if (AllDecimalDigits(value.text)) {
+        std::string asDecimal = trimmed;
+        asDecimal.insert(0, decimalModeLength - asDecimal.size(), '0');
+        return {ValueReading::FourDecimalDigits, trimmed + " has four characters, so it is read as hex: "
+                                                     + std::to_string(number) + ", " + sent + " (for decimal "
+                                                     + std::to_string(DecimalValue(trimmed)) + " write " + asDecimal + ")"};
+    }
+    return {ValueReading::Hex, trimmed + " is read as hex: " + std::to_string(number) + ", " + sent};
+}
 
 GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majorText, std::string_view minorText)
 {

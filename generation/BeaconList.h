@@ -2,6 +2,7 @@
 
 #include "FieldRules.h"
 
+#include <string>
 #include <string_view>
 
 namespace qz {
@@ -9,5 +10,16 @@ namespace qz {
 // The iBeacon list from the beacon UUID and the major and minor values (four hex digits,
 // or five decimal digits).
 GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majorText, std::string_view minorText);
+
+// How the iBeacon button reads one major or minor text. Four decimal digits are read as
+// hex, which is rarely what was meant, so they are told apart from a plain hex value.
+enum class ValueReading { Hex, Decimal, FourDecimalDigits, Refused };
+
+struct ValueExplanation {
+    ValueReading reading;
+    std::string text; // "04D2 is read as hex: 1234, sent as 0x04D2", or why it is refused
+};
+
+ValueExplanation ExplainBeaconValue(std::string_view text);
 
 } // namespace qz

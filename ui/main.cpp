@@ -4,7 +4,9 @@
 #include "BeaconList.h"
 #include "BroadcastList.h"
 #include "ByteLengthValidator.h"
+#include "FieldMark.h"
 #include "Notice.h"
+#include "PackageDecoder.h"
 #include "StudyList.h"
 #include "Vendor.h"
 #include "WindowStyle.h"
@@ -129,6 +131,7 @@ TfrmMain::TfrmMain()
     createBeaconPage();
     createBroadcastPage();
     createStatusBar();
+    addExplanationMarks();
     FormCreate();
 }
 
@@ -258,6 +261,53 @@ void TfrmMain::createBroadcastPage()
     connect(btBroadcast, &QPushButton::clicked, this, &TfrmMain::btBroadcastClick);
 
     chainTabOrder({edtScan, edtAdvert, edtDeviceAddress, edtDeviceName, btBroadcast, cbSame});
+}
+
+void TfrmMain::addExplanationMarks()
+{
+    for (QLineEdit* edit : {edtAdvert, edtScan, edtiBeaconMajor, edtiBeaconMinor})
+        marks_[edit] = new qz::FieldMark(edit, edit->accessibleDescription());
+    for (QLineEdit* edit : {edtAdvert, edtScan}) {
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { updatePackageMark(edit); });
+        updatePackageMark(edit);
+    }
+    connect(cbSame, &QCheckBox::toggled, this, [this] { updatePackageMark(edtScan); });
+    for (QLineEdit* edit : {edtiBeaconMajor, edtiBeaconMinor}) {
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { updateValueMark(edit); });
+        updateValueMark(edit);
+    }
+}
+
+void TfrmMain::updatePackageMark(QLineEdit* edit)
+{
+    qz::FieldMark* mark = marks_.at(edit);
+    // With "same" ticked the scan-response edit is not read at all.
+    if (edit->text().isEmpty() || (edit == edtScan && cbSame->isChecked())) {
+        mark->clear();
+        return;
+    }
+    const qz::DecodedPackage package = qz::DecodePackage(qz::toBytes(edit->text()));
+    std::vector<std::string> lines = qz::DescribePackage(package);
+    if (!package.accepted)
+        lines.push_back(package.problem);
+    std::string explanation;
+    for (const std::string& line : lines)
+        explanation += (explanation.empty() ? "" : "\n") + line;
+    mark->show(package.accepted ? qz::FieldMark::Taken : qz::FieldMark::Refused, qz::fromBytes(explanation));
+}
+
+void TfrmMain::updateValueMark(QLineEdit* edit)
+{
+    qz::FieldMark* mark = marks_.at(edit);
+    if (edit->text().isEmpty()) {
+        mark->clear();
+        return;
+    }
+    const qz::ValueExplanation explanation = qz::ExplainBeaconValue(qz::toBytes(edit->text()));
+    const auto kind = explanation.reading == qz::ValueReading::Refused       ? qz::FieldMark::Refused
+        : explanation.reading == qz::ValueReading::FourDecimalDigits ? qz::FieldMark::Notice
+                                                                     : qz::FieldMark::Taken;
+    mark->show(kind, qz::fromBytes(explanation.text));
 }
 
 void TfrmMain::createStatusBar()

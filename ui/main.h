@@ -16,6 +16,10 @@ class QPushButton;
 class QStatusBar;
 class QTabWidget;
 
+namespace qz {
+class FieldMark;
+}
+
 // The main window: three tab pages, each with its fields and one button that hands the
 // fields to a generator and shows the answer.
 class TfrmMain : public QMainWindow {
@@ -76,6 +80,11 @@ private:
     };
     QLineEdit* addFieldBox(QWidget* page, const FieldBox& fieldBox);
     void showAnswer(const qz::GeneratorResult& answer);
+    // The marks that explain, as the user types, how a package or a value will be read.
+    void addExplanationMarks();
+    void updatePackageMark(QLineEdit* edit);
+    void updateValueMark(QLineEdit* edit);
 
     std::map<qz::Field, QLineEdit*> editsByField_;
+    std::map<QLineEdit*, qz::FieldMark*> marks_;
 };

@@ -126,3 +126,42 @@ TEST(BeaconList, RejectionsNameTheirMessageAndField)
 
 } // namespace
 } // namespace qz
+
+namespace qz {
+namespace {
+
+TEST(BeaconList, ExplainsHowEachValueIsReadAsTheButtonReadsIt)
+{
+    struct Case {
+        std::string text;
+        ValueReading reading;
+        std::string explanation;
+    };
+    const Case cases[] = {
+        {"04D2", ValueReading::Hex, "04D2 is read as hex: 1234, sent as 0x04D2"},
+        {" 04d2", ValueReading::Hex, "04d2 is read as hex: 1234, sent as 0x04D2"},
+        {"01234", ValueReading::Decimal, "01234 is read as decimal: 1234, sent as 0x04D2"},
+        {"1000", ValueReading::FourDecimalDigits,
+         "1000 has four characters, so it is read as hex: 4096, sent as 0x1000 (for decimal 1000 write 01000)"},
+        {"0012", ValueReading::FourDecimalDigits,
+         "0012 has four characters, so it is read as hex: 18, sent as 0x0012 (for decimal 12 write 00012)"},
+        {"12G4", ValueReading::Refused, "12G4 has four characters, so it is read as hex, and \"G\" is not a hex digit"},
+        {"4D2", ValueReading::Refused,
+         "4D2 is read as decimal (only four characters are read as hex), and \"D\" is not a decimal digit"},
+        {"123", ValueReading::Refused, "123 has 3 characters: write four hex digits (04D2) or five decimal digits (01234)"},
+        {"0000", ValueReading::Refused, "0000 is 0, and the value must be from 1 to 65535"},
+        {"65536", ValueReading::Refused, "65536 is 65536, and the value must be from 1 to 65535"},
+        {"   ", ValueReading::Refused, "Nothing but spaces, which counts as an empty field"},
+    };
+    const std::string uuid = "0000FFF0-0000-1000-8000-00805F9B34FB";
+    for (const Case& c : cases) {
+        const ValueExplanation explanation = ExplainBeaconValue(c.text);
+        EXPECT_EQ(explanation.reading, c.reading) << c.text;
+        EXPECT_EQ(explanation.text, c.explanation) << c.text;
+        const bool refused = std::holds_alternative<Rejection>(BuildBeaconList(uuid, c.text, "0001"));
+        EXPECT_EQ(refused, c.reading == ValueReading::Refused) << c.text;
+    }
+}
+
+} // namespace
+} // namespace qz

@@ -3,9 +3,11 @@
 
 #include "ATCommandList.h"
 #include "BeaconList.h"
+#include "BroadcastList.h"
 #include "main.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -376,6 +378,67 @@ private slots:
         }
         QCOMPARE(QAccessible::queryAccessibleInterface(window->edtiBeaconMajor)->text(QAccessible::Name),
                  QStringLiteral("iBeacon Major or WeChat Major"));
+    }
+
+    void marksFollowTypingAndLeaveTheAnswersAlone()
+    {
+        struct Step {
+            const char* page;
+            const char* edit;
+            QString typed;
+            bool same;
+            const char* mark; // "", "taken", "notice" or "refused"
+            QString tooltipPart;
+        };
+        const Step steps[] = {
+            {"TabSheet1", "edtAdvert", "", false, "", ""},
+            {"TabSheet1", "edtAdvert", "0x0201060302f0ff", false, "taken", "0201060302F0FF: 7 of 31 bytes, 2 structures\n"
+                                                                              "  byte 1  02 01 06    Flags:"},
+            {"TabSheet1", "edtAdvert", "0x0201G6", false, "refused", "character 7 ('G') is not a hex digit"},
+            {"TabSheet1", "edtScan", "02", false, "refused", "too short: 2 characters"},
+            {"TabSheet1", "edtScan", "02", true, "", ""},
+            {"tabBeacon", "edtiBeaconMajor", "04d2", false, "taken", "04d2 is read as hex: 1234, sent as 0x04D2"},
+            {"tabBeacon", "edtiBeaconMajor", "1000", false, "notice",
+             "1000 has four characters, so it is read as hex: 4096, sent as 0x1000 (for decimal 1000 write 01000)"},
+            {"tabBeacon", "edtiBeaconMinor", "12G4", false, "refused", "\"G\" is not a hex digit"},
+            {"tabBeacon", "edtiBeaconMinor", "", false, "", ""},
+        };
+        const QMap<QString, QStyle::StandardPixmap> icons = {{"taken", QStyle::SP_DialogApplyButton},
+                                                              {"notice", QStyle::SP_MessageBoxInformation},
+                                                              {"refused", QStyle::SP_MessageBoxWarning}};
+        for (const Step& step : steps) {
+            showPage(step.page);
+            window->cbSame->setChecked(step.same);
+            typeInto(step.edit, step.typed);
+            auto* edit = find<QLineEdit>(step.edit);
+            QCOMPARE(edit->text(), step.typed);
+            auto* mark = edit->findChild<QAction*>(QLatin1String(step.edit) + QStringLiteral("Mark"));
+            QVERIFY(mark != nullptr);
+            QCOMPARE(mark->isVisible(), QString(QLatin1String(step.mark)) != QString());
+            if (!mark->isVisible()) {
+                QVERIFY(edit->accessibleDescription().startsWith(QStringLiteral("Please input")));
+                continue;
+            }
+            QVERIFY2(mark->toolTip().contains(step.tooltipPart), qPrintable(mark->toolTip()));
+            QCOMPARE(edit->accessibleDescription(), mark->toolTip());
+            QCOMPARE(mark->icon().pixmap(16).toImage(),
+                     edit->style()->standardIcon(icons.value(QLatin1String(step.mark))).pixmap(16).toImage());
+        }
+
+        // The answers of the buttons are the generators' own, whatever the marks say.
+        typeInto("edtiBeaconMajor", QStringLiteral("1000"));
+        typeInto("edtiBeaconMinor", QStringLiteral("01235"));
+        QCOMPARE(pressForResult("btniBeacon").text,
+                 listText(qz::BuildBeaconList("0000FFF0-0000-1000-8000-00805F9B34FB", "1000", "01235")));
+        showPage("TabSheet1");
+        typeInto("edtDeviceAddress", QStringLiteral("000E0B123456"));
+        typeInto("edtAdvert", QStringLiteral("0x0201060302f0ff"));
+        window->cbSame->setChecked(true);
+        QCOMPARE(pressForResult("btBroadcast").text,
+                 listText(qz::BuildBroadcastList("QZSoft", "000E0B123456", "0x0201060302f0ff", "02", true)));
+        typeInto("edtAdvert", QStringLiteral("02010600"));
+        QCOMPARE(pressForNotice("btBroadcast").text, QStringLiteral("Please fill in correct advertisiment package"));
+        QTRY_COMPARE(focusName(), QStringLiteral("edtAdvert"));
     }
 
     void resultWindowIsReadOnlyButSelectable()

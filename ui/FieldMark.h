@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QAction;
+class QLineEdit;
+
+namespace qz {
+
+// A small mark at the right end of an edit that says how its text will be read. Its
+// tooltip and the edit's accessible description carry the explanation; without a mark
+// the description is the edit's hint again.
+class FieldMark : public QObject {
+public:
+    enum Kind { Taken, Notice, Refused };
+
+    FieldMark(QLineEdit* edit, QString hint);
+
+    void show(Kind kind, const QString& explanation);
+    void clear();
+
+    bool isShown() const;
+    Kind kind() const { return kind_; }
+
+private:
+    QLineEdit* edit_;
+    QAction* action_;
+    QString hint_;
+    Kind kind_ = Taken;
+};
+
+} // namespace qz
