@@ -35,7 +35,11 @@ void FieldMark::show(Kind kind, const QString& explanation)
 {
     kind_ = kind;
     action_->setIcon(edit_->style()->standardIcon(iconOf(kind)));
-    action_->setToolTip(explanation);
+    // Lines of a decoded package line up in columns, so a tooltip of several lines keeps
+    // them in a fixed-width font.
+    action_->setToolTip(explanation.contains(QLatin1Char('\n'))
+                            ? QStringLiteral("<pre>") + explanation.toHtmlEscaped() + QStringLiteral("</pre>")
+                            : explanation);
     action_->setVisible(true);
     edit_->setAccessibleDescription(explanation);
 }

@@ -419,8 +419,11 @@ private slots:
                 QVERIFY(edit->accessibleDescription().startsWith(QStringLiteral("Please input")));
                 continue;
             }
-            QVERIFY2(mark->toolTip().contains(step.tooltipPart), qPrintable(mark->toolTip()));
-            QCOMPARE(edit->accessibleDescription(), mark->toolTip());
+            QVERIFY2(edit->accessibleDescription().contains(step.tooltipPart), qPrintable(edit->accessibleDescription()));
+            // Several lines go into a fixed-width block, escaped; one line stays as it is.
+            const QString shown = mark->toolTip().startsWith(QStringLiteral("<pre>")) ? step.tooltipPart.toHtmlEscaped()
+                                                                                      : step.tooltipPart;
+            QVERIFY2(mark->toolTip().contains(shown), qPrintable(mark->toolTip()));
             QCOMPARE(mark->icon().pixmap(16).toImage(),
                      edit->style()->standardIcon(icons.value(QLatin1String(step.mark))).pixmap(16).toImage());
         }
