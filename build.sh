@@ -13,6 +13,7 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
 base_packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev qtbase5-dev libgl-dev
+               qt6-serialport-dev libqt5serialport5-dev nlohmann-json3-dev
                fonts-dejavu-core fonts-liberation2 xvfb xauth)
 
 # Installs each named Debian package that is not installed yet; nothing when all are.

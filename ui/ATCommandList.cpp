@@ -19,6 +19,7 @@ TfrmResult::TfrmResult(QWidget* owner)
     setObjectName(QStringLiteral("frmResult"));
     setWindowTitle(QStringLiteral("AT Commands List"));
     setFont(qz::windowFont());
+    setWindowIcon(qz::applicationIcon());
     setFixedSize(467, 424);
 
     GBResult->setObjectName(QStringLiteral("GBResult"));

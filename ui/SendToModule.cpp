@@ -69,6 +69,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     setObjectName(QStringLiteral("frmSend"));
     setWindowTitle(QStringLiteral("Send to Module"));
     setFont(qz::windowFont());
+    setWindowIcon(qz::applicationIcon());
 
     cbPort->setEditable(true);
     cbPort->setMinimumWidth(300);

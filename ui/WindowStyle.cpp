@@ -1,10 +1,99 @@
 #include "WindowStyle.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QEvent>
+#include <QGroupBox>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QWidget>
 
+// The icon is compiled into the library; a static library needs its resources named.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace qz {
+
+namespace {
+
+constexpr int captionInset = 6;
+
+class CaptionInsetStyle : public QProxyStyle {
+public:
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override
+    {
+        QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
+        if (control == CC_GroupBox && (part == SC_GroupBoxLabel || part == SC_GroupBoxCheckBox))
+            rect.translate(captionInset, 0);
+        return rect;
+    }
+};
+
+// The frame the window manager last drew around one of our windows.
+QMargins& lastFrameSeen()
+{
+    static QMargins margins;
+    return margins;
+}
+
+// Places the client area so that the frame around it stands in the centre. (move()
+// would mean the client area before the window is framed and the frame afterwards.)
+void placeFrameInCentre(QWidget* window, const QMargins& frame)
+{
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    QRect outer = window->geometry().marginsAdded(frame);
+    outer.moveCenter(screen->availableGeometry().center());
+    window->setGeometry(outer.marginsRemoved(frame));
+}
+
+// Keeps the window in the centre while its size settles, and places it a last time once
+// the window manager has framed it; then lets go.
+class Recentre : public QObject {
+public:
+    explicit Recentre(QWidget* window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // The frame is known once the window manager has mapped the window: by its first
+        // activation or paint at the latest, when a move has not told already.
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::WindowActivate:
+        case QEvent::Paint: break;
+        default: return false;
+        }
+        auto* window = static_cast<QWidget*>(watched);
+        if (!window->isWindow())
+            return false;
+        const QRect frame = window->frameGeometry();
+        const QRect client = window->geometry();
+        const QMargins own(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                           frame.bottom() - client.bottom());
+        if (own.isNull()) {
+            placeFrameInCentre(window, lastFrameSeen());
+            return false;
+        }
+        window->removeEventFilter(this);
+        lastFrameSeen() = own;
+        placeFrameInCentre(window, own);
+        deleteLater();
+        return false;
+    }
+};
+
+} // namespace
 
 QFont windowFont()
 {
@@ -14,6 +103,12 @@ QFont windowFont()
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(12);
     return font;
+}
+
+QIcon applicationIcon()
+{
+    initIconResources();
+    return QIcon(QStringLiteral(":/icons/example.kavrel.ConfigAssistant.png"));
 }
 
 std::string toBytes(const QString& text)
@@ -28,12 +123,18 @@ QString fromBytes(const std::string& bytes)
 
 void centreOnDesktop(QWidget* window)
 {
-    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (screen == nullptr)
-        return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
+    placeFrameInCentre(window, lastFrameSeen());
+    new Recentre(window);
+}
+
+void insetCaption(QGroupBox* box)
+{
+    static QPointer<QStyle> style;
+    if (style.isNull()) {
+        style = new CaptionInsetStyle;
+        style->setParent(qApp);
+    }
+    box->setStyle(style);
 }
 
 } // namespace qz

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QFont>
+#include <QIcon>
 #include <QString>
 
 #include <string>
 
+class QGroupBox;
 class QWidget;
 
 namespace qz {
@@ -12,11 +14,20 @@ namespace qz {
 // The windows' font: a sans-serif face with a 12-pixel character height.
 QFont windowFont();
 
+// The application's icon, the one the package installs, for every window's title bar.
+QIcon applicationIcon();
+
 // Texts cross into and out of the generators as bytes of the local 8-bit encoding.
 std::string toBytes(const QString& text);
 QString fromBytes(const std::string& bytes);
 
-// Places a top-level window in the middle of the desktop it is on.
+// Places a top-level window, frame included, in the middle of the desktop it is shown on.
+// The frame is the window manager's: until it is known the last one seen stands in, and
+// the window is placed again once its own is known.
 void centreOnDesktop(QWidget* window);
+
+// Draws a group box's caption a little in from the box's left edge, where the page's
+// border would otherwise touch it.
+void insetCaption(QGroupBox* box);
 
 } // namespace qz

@@ -3,7 +3,7 @@
 #include "ATCommandList.h"
 #include "BeaconList.h"
 #include "BroadcastList.h"
-#include "ByteLengthValidator.h"
+#include "FieldTextValidator.h"
 #include "FieldMark.h"
 #include "Notice.h"
 #include "PackageDecoder.h"
@@ -57,6 +57,7 @@ QLabel* addLabel(QWidget* parent, const QString& name, const char* text, int lef
 QGroupBox* addGroupBox(QWidget* page, const char* name, const char* caption, int fixedHeight)
 {
     auto* box = named(new QGroupBox(QLatin1String(caption), page), name);
+    qz::insetCaption(box);
     if (fixedHeight > 0)
         box->setFixedHeight(fixedHeight);
     static_cast<QVBoxLayout*>(page->layout())->addWidget(box, fixedHeight > 0 ? 0 : 1);
@@ -124,6 +125,7 @@ TfrmMain::TfrmMain()
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kavrel Config Assistant V") + qz::fromBytes(std::string(qz::ProductVersion)));
     setFont(qz::windowFont());
+    setWindowIcon(qz::applicationIcon());
     setFixedSize(clientWidth, clientHeight);
     setCentralWidget(MainPage);
 
@@ -148,7 +150,7 @@ QLineEdit* TfrmMain::addFieldBox(QWidget* page, const FieldBox& fieldBox)
     auto* edit = named(new QLineEdit(QLatin1String(fieldBox.text), box), fieldBox.editName);
     edit->setGeometry(boxMargin, editTop, editWidth, editHeight);
     edit->setMaxLength(fieldBox.maxLength);
-    edit->setValidator(new qz::ByteLengthValidator(fieldBox.maxLength, edit));
+    edit->setValidator(new qz::FieldTextValidator(fieldBox.maxLength, edit));
     QLabel* hint = addLabel(box, fieldBox.hintName, fieldBox.hint, boxMargin, hintTop);
     // A screen reader announces the edit by its box's caption and reads the hint after it.
     edit->setAccessibleName(box->title());
@@ -364,18 +366,28 @@ void TfrmMain::showAnswer(const qz::GeneratorResult& answer)
 {
     if (const auto* rejection = std::get_if<qz::Rejection>(&answer)) {
         qz::ShowNotice(this, rejection->message);
-        // Not every window manager hands activation back to the owner of a closed box.
-        activateWindow();
+        takeBackActivation();
         const auto edit = editsByField_.find(rejection->field);
         if (edit != editsByField_.end())
             edit->second->setFocus();
         return;
     }
-    // A stack object: the window is destroyed however this handler ends.
-    TfrmResult frmResult(this);
-    const auto& list = std::get<qz::CommandList>(answer);
-    for (const std::string& line : list)
-        frmResult.AddLine(line);
-    frmResult.SetCommands(list.commands);
-    frmResult.exec();
+    {
+        // A stack object: the window is destroyed however this block ends.
+        TfrmResult frmResult(this);
+        const auto& list = std::get<qz::CommandList>(answer);
+        for (const std::string& line : list)
+            frmResult.AddLine(line);
+        frmResult.SetCommands(list.commands);
+        frmResult.exec();
+    }
+    takeBackActivation();
+}
+
+void TfrmMain::takeBackActivation()
+{
+    // Not every window manager hands activation, and with it the keyboard, back to the
+    // owner of a closed box.
+    raise();
+    activateWindow();
 }

@@ -80,6 +80,7 @@ private:
     };
     QLineEdit* addFieldBox(QWidget* page, const FieldBox& fieldBox);
     void showAnswer(const qz::GeneratorResult& answer);
+    void takeBackActivation();
     // The marks that explain, as the user types, how a package or a value will be read.
     void addExplanationMarks();
     void updatePackageMark(QLineEdit* edit);
