@@ -96,8 +96,10 @@ bench)
     build/bench/bench/bench_ratios 2>/dev/null || echo "build.sh: some ratios miss their targets (see above)"
     ;;
 package)
-    ensure_packages "${base_packages[@]}" dpkg-dev desktop-file-utils appstream
-    configure_and_build build/package -DQZ_QT_MAJOR=6 -DCMAKE_BUILD_TYPE=Release
+    ensure_packages "${base_packages[@]}" dpkg-dev desktop-file-utils appstream lintian
+    # Debian's hardening: checked buffers, and relocations read-only before main() runs.
+    configure_and_build build/package -DQZ_QT_MAJOR=6 -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2" -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
     rm -rf build/package/install build/package/*.deb
     cmake --install build/package --prefix "$root/build/package/install" >/dev/null
     (cd build/package && cpack -G DEB >/dev/null)
