@@ -9,6 +9,9 @@
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -378,6 +381,161 @@ private slots:
         }
         QCOMPARE(QAccessible::queryAccessibleInterface(window->edtiBeaconMajor)->text(QAccessible::Name),
                  QStringLiteral("iBeacon Major or WeChat Major"));
+    }
+
+    // Every named control where the drawing puts it, with its text, and no label cut off.
+    // Positions are in the control's parent; a width of -1 spans the parent, a width of 0
+    // is a label's own width, and a height of 0 or less fills the parent down to that many
+    // pixels above its bottom.
+    void layoutMatchesTheDrawing()
+    {
+        struct Place {
+            const char* name;
+            const char* parent;
+            int left, top, width, height;
+            const char* text;
+        };
+        const Place places[] = {
+            {"GBUUIDType", "tbStudy", 0, 0, -1, 41, "UUID Type"},
+            {"lbStudyUUIDType", "GBUUIDType", 8, 19, 0, 14, "Chose UUID type:"},
+            {"GBUUIDNotify", "tbStudy", 0, 41, -1, 72, "Characteristic included \"Notify\" property"},
+            {"edtCharNotify", "GBUUIDNotify", 8, 16, 497, 21, "FFE1"},
+            {"lbCharNotify", "GBUUIDNotify", 8, 48, 0, 14, "Please input UUID which included \"Notify\" property"},
+            {"GBUUIDWrite", "tbStudy", 0, 113, -1, 72,
+             "Characteristic included \"Write\" or \"WriteWithoutResponse\" property"},
+            {"edtCharWrite", "GBUUIDWrite", 8, 16, 497, 21, "FFE1"},
+            {"lbCharWrite", "GBUUIDWrite", 8, 48, 0, 14,
+             "Please input UUID which included \"Write\" or \"WriteWithoutResponse\" property"},
+            {"GBHelp", "tbStudy", 0, 185, -1, -44, "Help information"},
+            {"lbStudyHelp1", "GBHelp", 8, 20, 0, 14, "1. 16 Bits UUID format is like 'FFF0'"},
+            {"lbStudyHelp2", "GBHelp", 8, 40, 0, 14,
+             "2. 128 Bits UUID format is like '0000FFE0-0000-1000-8000-00805F9B34FB'"},
+            {"lbStudyHelp3", "GBHelp", 8, 60, 0, 14,
+             "3. Please use LightBlue for iOS to find UUID, android always show as 128 Bits UUID"},
+            {"lbStudyHelp4", "GBHelp", 8, 80, 0, 14,
+             "4. If slave device is used one UUID, please keep those two UUID is same"},
+            {"GBButton", "tbStudy", 0, 287, -1, 44, ""},
+            {"btnShow", "GBButton", 353, 11, 155, 25, "Create AT Commands List"},
+            {"gbiBeaconUUID", "tabBeacon", 0, 0, -1, 72, "iBeacon UUID or WeChat UUID"},
+            {"edtiBeaconUUID", "gbiBeaconUUID", 8, 16, 497, 21, "0000FFF0-0000-1000-8000-00805F9B34FB"},
+            {"lbiBeaconUUID", "gbiBeaconUUID", 8, 48, 0, 14,
+             "Please input UUID, Should like \"0000FFE0-0000-1000-8000-00805F9B34FB\""},
+            {"gbiBeaconMajor", "tabBeacon", 0, 72, -1, 72, "iBeacon Major or WeChat Major"},
+            {"edtiBeaconMajor", "gbiBeaconMajor", 8, 16, 497, 21, "10123"},
+            {"lbiBeaconMajor", "gbiBeaconMajor", 8, 48, 0, 14,
+             "Please input Major, Should like \"04D2\" (Hex mode) or \"01234\" (Decimal mode)"},
+            {"gbiBeaconMinor", "tabBeacon", 0, 144, -1, 72, "iBeacon Minor or WeChat Minor"},
+            {"edtiBeaconMinor", "gbiBeaconMinor", 8, 16, 497, 21, "10125"},
+            {"lbiBeaconMinor", "gbiBeaconMinor", 8, 48, 0, 14,
+             "Please input Minor, Should like \"04D3\" (Hex mode) or \"01235\" (Decimal mode)"},
+            {"gbiBeaconHelp", "tabBeacon", 0, 216, -1, 0, "Help information"},
+            {"lbiBeaconHelp1", "gbiBeaconHelp", 8, 20, 0, 14,
+             "1. Major or Minor is between 1~65535, Hex mode length is 4, Decimal mode is 5."},
+            {"lbiBeaconHelp2", "gbiBeaconHelp", 8, 40, 0, 14,
+             "2. If you want to use it in WeChat, Please ask Tencent to get UUID information."},
+            {"lbiBeaconHelp3", "gbiBeaconHelp", 8, 60, 0, 14,
+             "3. iBeacon is based on BLE, iBeacon format is 21 Bytes in advertising data."},
+            {"btniBeacon", "gbiBeaconHelp", 281, 84, 227, 25, "Create iBeacon AT Commands List"},
+            {"gbDeviceName", "TabSheet1", 0, 0, -1, 72, "Device Name"},
+            {"edtDeviceName", "gbDeviceName", 8, 16, 497, 21, "QZSoft"},
+            {"lbDeviceName", "gbDeviceName", 8, 48, 0, 14, "Please input device name string, Max legnth is 15 strings."},
+            {"gbDeviceAddress", "TabSheet1", 0, 72, -1, 72, "Device Address"},
+            {"edtDeviceAddress", "gbDeviceAddress", 8, 16, 497, 21, ""},
+            {"lbDeviceAddress", "gbDeviceAddress", 8, 48, 0, 14,
+             "Please input device address strings, should like \"000E0B123456\""},
+            {"gbAdvert", "TabSheet1", 0, 144, -1, 72, "Advertisement package"},
+            {"edtAdvert", "gbAdvert", 8, 16, 497, 21, ""},
+            {"lbAdvert", "gbAdvert", 8, 48, 0, 14,
+             "Please input Advertisement package, Max length is 31 Hex Bytes,62 ASCII strings"},
+            {"gbScan", "TabSheet1", 0, 216, -1, 72, "ScanResponse package"},
+            {"edtScan", "gbScan", 8, 16, 497, 21, ""},
+            {"lbScan", "gbScan", 8, 48, 0, 14,
+             "Please input ScanResponse package, Max length is 31 Hex Bytes,62 ASCII strings"},
+            // The check box sits 2 px above the drawing's 304, centred on the button's row.
+            {"cbSame", "TabSheet1", 8, 302, 345, 21, "ScanResponse package as same as Advertisiment package"},
+            {"btBroadcast", "TabSheet1", 360, 299, 147, 25, "Create AT Commands List"},
+        };
+        for (int page = 0; page < window->MainPage->count(); ++page)
+            window->MainPage->setCurrentIndex(page); // lays every page out
+        for (const Place& place : places) {
+            auto* control = find(place.name);
+            QWidget* parent = find(place.parent);
+            const QString name = QLatin1String(place.name);
+            const QRect at(control->mapTo(parent, QPoint(0, 0)), control->size());
+            const int width = place.width == -1 ? parent->width() : place.width == 0 ? control->sizeHint().width()
+                                                                                     : place.width;
+            QCOMPARE(QString(name + QStringLiteral(" at %1,%2").arg(at.left()).arg(at.top())),
+                     QString(name + QStringLiteral(" at %1,%2").arg(place.left).arg(place.top)));
+            QVERIFY2(at.width() >= width && (place.width != -1 || at.width() == width), qPrintable(name));
+            if (place.height <= 0)
+                QCOMPARE(at.bottom() + 1, parent->height() + place.height);
+            else
+                QCOMPARE(at.height(), place.height);
+            QVERIFY2(at.right() < parent->width(), qPrintable(name + QStringLiteral(" reaches past its parent")));
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(control))
+                text = label->text();
+            else if (auto* button = qobject_cast<QAbstractButton*>(control))
+                text = button->text();
+            else if (auto* box = qobject_cast<QGroupBox*>(control))
+                text = box->title();
+            else if (auto* edit = qobject_cast<QLineEdit*>(control))
+                text = edit->text();
+            QCOMPARE(text, QString::fromUtf8(place.text));
+        }
+        TfrmResult result(window.get());
+        const std::pair<QWidget*, QRect> resultPlaces[] = {
+            {result.GBResult, QRect(0, 0, 467, 385)},
+            {result.memLog, QRect(2, 14, 463, 369)},
+            {result.btnOK, QRect(176, 392, 75, 25)},
+            {result.btnSend, QRect(259, 392, 120, 25)},
+        };
+        for (const auto& [control, rect] : resultPlaces)
+            QCOMPARE(QRect(control->mapTo(&result, QPoint(0, 0)), control->size()), rect);
+        QCOMPARE(result.btnSend->text(), QStringLiteral("Send to Module..."));
+    }
+
+    // The byte limits of the edits as a user meets them, typing and pasting.
+    void editsHoldWhatFitsAndOneLine()
+    {
+        struct Case {
+            const char* edit;
+            QString start;
+            int caret;
+            QString pasted; // or typed, when typing is set
+            bool typing;
+            QString result;
+        };
+        const QString e = QString(QChar(0xE9)); // two bytes in UTF-8
+        const Case cases[] = {
+            {"edtDeviceName", "QZSoft", 2, "ABCDEFGHIJKLMN", false, "QZABCDEFGHISoft"},
+            {"edtDeviceName", "123456789012345", 5, "X", true, "123456789012345"},
+            {"edtDeviceName", "12345678901234", 14, e, true, "12345678901234"},
+            {"edtDeviceName", "1234567890123", 13, e, true, "1234567890123" + e},
+            {"edtDeviceName", "", 0, "QZ\r\nSoft", false, "QZ Soft"},
+            {"edtAdvert", "", 0, "0201\n06\r0302F0FF", false, "0201 06 0302F0FF"},
+            {"edtiBeaconMajor", "04", 1, "D2FFFF", false, "0D2F4"},
+        };
+        for (const Case& c : cases) {
+            auto* edit = find<QLineEdit>(c.edit);
+            edit->setText(c.start);
+            edit->setCursorPosition(c.caret);
+            if (c.typing) {
+                QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, c.pasted, Qt::NoModifier);
+            } else {
+                QGuiApplication::clipboard()->setText(c.pasted);
+                edit->paste();
+            }
+            QCOMPARE(edit->text(), c.result);
+        }
+    }
+
+    void closingTheResultWindowGivesTheKeyboardBack()
+    {
+        showPage("tabBeacon");
+        pressForResult("btniBeacon");
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(window.get()));
+        QCOMPARE(focusName(), QStringLiteral("btniBeacon"));
     }
 
     void marksFollowTypingAndLeaveTheAnswersAlone()
