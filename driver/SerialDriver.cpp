@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +44,29 @@ std::string problemBeforeOpening(const QString& path)
     return {};
 }
 
+std::string permissionDenied(const struct stat& status)
+{
+    const std::string group = groupOf(status);
+    std::string text = "permission denied: the user must be in the device's group, usually dialout";
+    if (group != "dialout")
+        text += " (this device's group is " + group + ")";
+    if (group != "root")
+        text += "; sudo adduser $USER " + group + ", then log in again";
+    return text;
+}
+
+// Qt has opened the device and let it go already; opening it once more without waiting
+// tells a terminal from any other character device (/dev/null, say).
+bool isTerminal(const QByteArray& file)
+{
+    const int descriptor = open(file.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (descriptor < 0)
+        return true; // cannot tell; Qt's own words follow
+    const bool terminal = isatty(descriptor) != 0;
+    close(descriptor);
+    return terminal;
+}
+
 std::string openFailure(const QString& path, QSerialPort::SerialPortError error, const QString& detail)
 {
     const QByteArray file = path.toLocal8Bit();
@@ -51,13 +75,13 @@ std::string openFailure(const QString& path, QSerialPort::SerialPortError error,
     case QSerialPort::DeviceNotFoundError: return "no such device";
     case QSerialPort::PermissionError:
         if (access(file.constData(), R_OK | W_OK) != 0 && stat(file.constData(), &status) == 0)
-            return "permission denied: the user must be in the device's group, usually " + groupOf(status)
-                + " (sudo adduser $USER " + groupOf(status) + ", then log in again)";
+            return permissionDenied(status);
         return "busy: another program holds it";
     default: break;
     }
-    // A character device that is no terminal (/dev/null, say) fails its terminal settings.
-    return "not a serial device, or it cannot be opened (" + detail.toStdString() + ")";
+    if (!isTerminal(file))
+        return "not a serial device";
+    return detail.toStdString();
 }
 #else
 std::string problemBeforeOpening(const QString&)

@@ -125,6 +125,7 @@ TEST(SerialDriver, APortThatCannotBeOpenedIsNeverWritten)
         {"/dev/qz-no-such-port", "no such device"},
         {plainFile, "not a serial device"},
         {testing::TempDir(), "not a serial device"},
+        {"/dev/null", "not a serial device"},
     };
     for (const Case& c : cases) {
         const Session session = runSession(c.port, beaconCommands);
