@@ -1,13 +1,13 @@
 #include "CommandLine.h"
 
+#include "Decode.h"
+#include "Output.h"
+
 #include "BeaconList.h"
 #include "BroadcastList.h"
-#include "PackageDecoder.h"
 #include "SendSession.h"
 #include "StudyList.h"
 #include "Vendor.h"
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -142,31 +142,6 @@ std::string_view optionForField(Field field)
     case Field::None: break;
     }
     return {};
-}
-
-// Echoes user input inside a one-line message: control bytes are written as \xNN.
-std::string printable(std::string_view text)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string shown;
-    for (char c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code < 32 || code == 127)
-            shown.append("\\x").append(1, hex[code / 16]).append(1, hex[code % 16]);
-        else
-            shown += c;
-    }
-    return shown;
-}
-
-Outcome printed(std::string out)
-{
-    return {Listed, std::move(out), {}, {}};
-}
-
-Outcome usageError(const std::string& what)
-{
-    return {UsageError, {}, "qzconfig: " + what + "\n", {}};
 }
 
 std::string optionUsage(const OptionSpec& option)
@@ -363,14 +338,6 @@ SendRequest sendRequest(const Values& values, std::vector<std::string> commands)
     return request;
 }
 
-std::string joinedLines(const std::vector<std::string>& lines)
-{
-    std::string out;
-    for (const std::string& line : lines)
-        out.append(line).append("\n");
-    return out;
-}
-
 Outcome report(const GeneratorResult& result, const Values& values)
 {
     if (const auto* rejection = std::get_if<Rejection>(&result)) {
@@ -386,11 +353,6 @@ Outcome report(const GeneratorResult& result, const Values& values)
     if (values.count("port") != 0)
         return {Listed, {}, {}, sendRequest(values, list.commands)};
     return printed(joinedLines(list));
-}
-
-bool isHelpRequest(std::string_view arg)
-{
-    return arg == "--help" || arg == "-h";
 }
 
 Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::string_view>& args)
@@ -433,86 +395,6 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
     return report(subcommand.generate(values), values);
 }
 
-constexpr std::size_t longestPackageText = 64;
-
-std::string decodeHelp()
-{
-    return "\n"
-           "Explaining a package:\n"
-           "  decode TEXT [--json]\n"
-           "             the structures of one advertising or scan-response package, as\n"
-           "             the broadcast page reads it (trimmed, an optional 0x, either\n"
-           "             case, at most 64 bytes), each with its raw bytes and its meaning;\n"
-           "             or why the broadcast button would refuse it, and where. Exit\n"
-           "             status 0 or 1 as the button would take it or refuse it. UUIDs\n"
-           "             are shown in their usual written form, although a package\n"
-           "             carries them little-endian. --json prints one JSON object.\n";
-}
-
-nlohmann::json fieldJson(const DecodedField& field)
-{
-    nlohmann::json value = {{"key", field.key}, {"value", field.value}};
-    if (field.number)
-        value["number"] = *field.number;
-    return value;
-}
-
-std::string packageJson(const DecodedPackage& package)
-{
-    nlohmann::json structures = nlohmann::json::array();
-    for (const DecodedStructure& structure : package.structures) {
-        nlohmann::json fields = nlohmann::json::array();
-        for (const DecodedField& field : structure.fields)
-            fields.push_back(fieldJson(field));
-        structures.push_back({{"position", structure.position},
-                              {"length", structure.length},
-                              {"type", structure.type},
-                              {"name", structure.name},
-                              {"raw", structure.raw},
-                              {"meaning", structure.meaning()},
-                              {"fields", fields}});
-    }
-    const nlohmann::json document = {
-        {"accepted", package.accepted},
-        {"problem", package.accepted ? nlohmann::json() : nlohmann::json(package.problem)},
-        {"digits", package.digits},
-        {"bytes", package.byteCount},
-        {"packetBytes", AdvertisingPacketBytes},
-        {"structures", structures},
-        {"warnings", package.warnings},
-    };
-    return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
-Outcome runDecode(const std::vector<std::string_view>& args)
-{
-    const std::string seeDecodeHelp = " (see qzconfig decode --help)";
-    std::optional<std::string_view> text;
-    bool json = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (isHelpRequest(args[i]))
-            return printed("Usage: qzconfig decode TEXT [--json]\n" + decodeHelp());
-        if (args[i] == "--json")
-            json = true;
-        else if (args[i].substr(0, 2) == "--")
-            return usageError("decode: unknown option '" + printable(args[i]) + "'" + seeDecodeHelp);
-        else if (text)
-            return usageError("decode: one package at a time, not '" + printable(args[i]) + "' too" + seeDecodeHelp);
-        else
-            text = args[i];
-    }
-    if (!text)
-        return usageError("decode needs the package text" + seeDecodeHelp);
-    if (text->size() > longestPackageText)
-        return usageError("decode: the package is " + std::to_string(text->size())
-                          + " bytes long; its field holds at most 64" + seeDecodeHelp);
-    const DecodedPackage package = DecodePackage(*text);
-    std::string out = json ? packageJson(package) : joinedLines(DescribePackage(package));
-    if (package.accepted)
-        return printed(std::move(out));
-    return {Refused, std::move(out), "qzconfig: decode: " + package.problem + "\n", {}};
-}
-
 } // namespace
 
 std::string HelpText()
@@ -528,7 +410,7 @@ std::string HelpText()
         "Subcommands:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += subcommandHelp(subcommand);
-    text += sessionHelp() + decodeHelp() + std::string(helpClosing) + "\nExamples:\n";
+    text += sessionHelp() + DecodeHelp() + std::string(helpClosing) + "\nExamples:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += exampleLine(subcommand);
     return text + sendExample("ibeacon") + "  qzconfig decode 0x0201060302F0FF\n";
@@ -544,7 +426,7 @@ Outcome RunCommandLine(const std::vector<std::string_view>& args)
     if (args[0] == "--version")
         return versionOutcome();
     if (args[0] == "decode")
-        return runDecode(args);
+        return RunDecode(args);
     const SubcommandSpec* subcommand = findSubcommand(args[0]);
     if (subcommand == nullptr)
         return usageError("unknown subcommand '" + printable(args[0]) + "'" + std::string(chooseOne));

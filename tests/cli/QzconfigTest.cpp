@@ -7,6 +7,7 @@
 #include "StudyList.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -415,6 +416,53 @@ TEST(Qzconfig, AFailureToWriteStandardOutputExitsWithThree)
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     EXPECT_EQ(WEXITSTATUS(wstatus), 3);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Qzconfig, DecodeExplainsAPackageAndExitsAsTheButtonWouldDecide)
+{
+    expectRuns({
+        {{"decode", " 0x0201060302f0ff "}, 0,
+         "0201060302F0FF: 7 of 31 bytes, 2 structures\n"
+         "  byte 1  02 01 06    Flags: LE General Discoverable Mode, BR/EDR Not Supported\n"
+         "  byte 4  03 02 F0FF  Incomplete List of 16-bit Service Class UUIDs: FFF0\n",
+         ""},
+        {{"decode", "02010600"}, 1,
+         "02010600: 4 of 31 bytes, 1 structure\n"
+         "  byte 1  02 01 06  Flags: LE General Discoverable Mode, BR/EDR Not Supported\n",
+         "qzconfig: decode: byte 4: length 0x00 is below 2; a structure holds its type and at least one byte\n"},
+        {{"decode", "0201G6"}, 1, "", "qzconfig: decode: character 5 ('G') is not a hex digit\n"},
+    });
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"decode"}, {"decode", "020106", "020106"}, {"decode", "--bogus"}, {"decode", std::string(66, '0')}}) {
+        const ProcessResult run = runQzconfig(args);
+        EXPECT_EQ(run.status, 2) << joined(args);
+        EXPECT_NE(run.err.find("qzconfig decode --help"), std::string::npos) << run.err;
+    }
+}
+
+TEST(Qzconfig, DecodeJsonCarriesTheVerdictAndEachStructure)
+{
+    const ProcessResult accepted = runQzconfig({"decode", "--json", "1AFF4C000215FDA50693A4E24FB1AFCFC6EB0764782504D204D3C5"});
+    EXPECT_EQ(accepted.status, 0);
+    const nlohmann::json document = nlohmann::json::parse(accepted.out);
+    EXPECT_EQ(document["accepted"], true);
+    EXPECT_TRUE(document["problem"].is_null());
+    EXPECT_EQ(document["bytes"], 27);
+    const nlohmann::json& beacon = document["structures"][0];
+    EXPECT_EQ(beacon["position"], 1);
+    EXPECT_EQ(beacon["length"], 26);
+    EXPECT_EQ(beacon["type"], 255);
+    EXPECT_EQ(beacon["name"], "Manufacturer Specific Data");
+    EXPECT_EQ(beacon["raw"], "1AFF4C000215FDA50693A4E24FB1AFCFC6EB0764782504D204D3C5");
+    EXPECT_EQ(beacon["fields"][3], (nlohmann::json{{"key", "major"}, {"value", "1234"}, {"number", 1234}}));
+
+    const ProcessResult refused = runQzconfig({"decode", "1F0102", "--json"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(refused.out)["problem"], "byte 1: length 0x1F is above 30 (0x1E), the longest a structure may be");
 }
 
 } // namespace
