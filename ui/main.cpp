@@ -3,8 +3,8 @@
 #include "ATCommandList.h"
 #include "BeaconList.h"
 #include "BroadcastList.h"
-#include "FieldTextValidator.h"
 #include "FieldMark.h"
+#include "FieldTextValidator.h"
 #include "Notice.h"
 #include "PackageDecoder.h"
 #include "StudyList.h"
@@ -13,8 +13,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
