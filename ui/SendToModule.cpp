@@ -2,6 +2,8 @@
 
 #include "WindowStyle.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -145,7 +147,12 @@ void TfrmSend::btnRefreshClick()
 {
     const QString typed = cbPort->currentText();
     cbPort->clear();
-    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) {
+    // USB adapters first: a module is far more often on one than on a built-in port.
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    std::stable_sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+        return a.hasVendorIdentifier() && !b.hasVendorIdentifier();
+    });
+    for (const QSerialPortInfo& port : ports) {
         const QString description = port.description().isEmpty() ? port.manufacturer() : port.description();
         cbPort->addItem(port.systemLocation(), port.systemLocation());
         cbPort->setItemData(cbPort->count() - 1, description, Qt::ToolTipRole);
