@@ -35,6 +35,11 @@ std::string milliseconds(Micros time)
     return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(time).count()) + " ms";
 }
 
+// What a failed probe means, and what to look at.
+constexpr std::string_view probeAdvice =
+    ", so nothing was sent and nothing has changed on the module. Check the port, the rate (the factory rate is "
+    "9600) and that no central device is connected to the module";
+
 std::string quoted(std::string_view bytes)
 {
     return "\"" + EscapedBytes(bytes) + "\"";
@@ -142,8 +147,7 @@ Actions SendSession::TimePassed(Micros now)
         if (probing())
             finish(actions, Ending::ProbeFailed,
                    "The module did not answer AT within " + milliseconds(settings_.replyTimeout)
-                       + ", so nothing was sent and nothing has changed on the module. Check the port, the rate "
-                         "(the factory rate is 9600) and that no central device is connected to the module");
+                       + std::string(probeAdvice));
         else
             finish(actions, Ending::NoReply,
                    currentCommand() + " got no reply within " + milliseconds(settings_.replyTimeout) + "; "
@@ -164,10 +168,7 @@ void SendSession::completeReply(Actions& actions, Micros now)
     if (!taken) {
         if (probing())
             finish(actions, Ending::ProbeFailed,
-                   "The module answered AT with " + quoted(reply_)
-                       + " instead of OK, so nothing was sent and nothing has changed on the module. Check the "
-                         "port, the rate (the factory rate is 9600) and that no central device is connected to "
-                         "the module");
+                   "The module answered AT with " + quoted(reply_) + " instead of OK" + std::string(probeAdvice));
         else
             finish(actions, Ending::Refused,
                    "The module answered " + currentCommand() + " with " + quoted(reply_) + "; " + takenSoFar());
@@ -180,7 +181,7 @@ void SendSession::completeReply(Actions& actions, Micros now)
         return;
     }
     if (stopRequested_) {
-        finish(actions, Ending::Stopped, "Stopped; " + takenSoFar());
+        finishStopped(actions);
         return;
     }
     if (!probing() && restartsModule(currentCommand())) {
@@ -209,7 +210,7 @@ Actions SendSession::Stop(Micros /*now*/)
     stopRequested_ = true;
     // Between commands nothing is in flight, so the session can end at once.
     if (phase_ == Phase::Pausing)
-        finish(actions, Ending::Stopped, "Stopped; " + takenSoFar());
+        finishStopped(actions);
     return actions;
 }
 
@@ -235,6 +236,11 @@ void SendSession::finish(Actions& actions, Ending ending, std::string message)
     actions.write.clear();
     actions.wakeAt.reset();
     actions.verdict = Verdict{ending, taken_, total(), std::move(message)};
+}
+
+void SendSession::finishStopped(Actions& actions)
+{
+    finish(actions, Ending::Stopped, "Stopped; " + takenSoFar());
 }
 
 std::string SendSession::takenSoFar() const

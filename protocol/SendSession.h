@@ -100,6 +100,7 @@ private:
     void completeReply(Actions& actions, Micros now);
     void sendNext(Actions& actions, Micros now);
     void finish(Actions& actions, Ending ending, std::string message);
+    void finishStopped(Actions& actions);
     std::string takenSoFar() const;
 
     std::vector<std::string> commands_;
