@@ -14,6 +14,7 @@ expected=(
     ./usr/share/metainfo/$id.metainfo.xml
     ./usr/share/icons/hicolor/scalable/apps/$id.svg
     ./usr/share/icons/hicolor/256x256/apps/$id.png
+    ./usr/share/icons/hicolor/48x48/apps/$id.png
     ./usr/share/man/man1/qzconfig.1.gz
     ./usr/share/man/man1/QZConfigAssistant.1.gz
     ./usr/share/doc/kavrel-config-assistant/copyright

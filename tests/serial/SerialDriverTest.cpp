@@ -73,9 +73,7 @@ TEST(SerialDriver, SendsEveryCommandAndStopsAtTheFirstFailure)
     };
     for (const Case& c : cases) {
         FakeModule module(c.script);
-        serial::SessionSettings settings;
-        settings.replyTimeout = milliseconds(300);
-        const Session session = runSession(module.path(), beaconCommands, settings);
+        const Session session = runSession(module.path(), beaconCommands);
         ASSERT_TRUE(session.verdict) << c.name << session.openProblem;
         EXPECT_EQ(session.verdict->ending, c.ending) << c.name << ": " << session.verdict->message;
         const std::vector<std::string> expected(
