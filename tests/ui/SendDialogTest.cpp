@@ -39,6 +39,23 @@ QStringList column(const QTreeWidget* tree, int index)
     return texts;
 }
 
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget)
+    {
+        widget->installEventFilter(this);
+    }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
 void startSending(TfrmSend& dialog, const FakeModule& module)
 {
     dialog.show();
@@ -71,11 +88,13 @@ private slots:
         clock.start();
         ticker.start(10);
         startSending(dialog, module);
+        PaintCounter progressPaints(dialog.pbProgress);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 20000);
         QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("Done: 8 of 8 commands were taken. The module is set up."));
         // A wait that blocked the thread would stall it for the restart pause at least.
         QVERIFY2(longestGap < 450, qPrintable(QString::number(longestGap)));
         QCOMPARE(dialog.pbProgress->value(), 8);
+        QVERIFY2(progressPaints.count >= 4, qPrintable(QString::number(progressPaints.count))); // drawn as it moved
         QStringList sent{QStringLiteral("AT")};
         for (const std::string& command : beaconCommands)
             sent << QString::fromStdString(command);
