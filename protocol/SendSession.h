@@ -89,7 +89,6 @@ public:
     bool finished() const { return phase_ == Phase::Finished; }
     int taken() const { return taken_; }
     int total() const { return static_cast<int>(commands_.size()); }
-    const std::vector<std::string>& commands() const { return commands_; }
 
 private:
     enum class Phase { NotStarted, AwaitingReply, Collecting, Pausing, Finished };

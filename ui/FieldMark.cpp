@@ -33,7 +33,6 @@ FieldMark::FieldMark(QLineEdit* edit, QString hint)
 
 void FieldMark::show(Kind kind, const QString& explanation)
 {
-    kind_ = kind;
     action_->setIcon(edit_->style()->standardIcon(iconOf(kind)));
     // Lines of a decoded package line up in columns, so a tooltip of several lines keeps
     // them in a fixed-width font.
@@ -49,11 +48,6 @@ void FieldMark::clear()
     action_->setVisible(false);
     action_->setToolTip({});
     edit_->setAccessibleDescription(hint_);
-}
-
-bool FieldMark::isShown() const
-{
-    return action_->isVisible();
 }
 
 } // namespace qz

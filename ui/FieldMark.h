@@ -20,14 +20,10 @@ public:
     void show(Kind kind, const QString& explanation);
     void clear();
 
-    bool isShown() const;
-    Kind kind() const { return kind_; }
-
 private:
     QLineEdit* edit_;
     QAction* action_;
     QString hint_;
-    Kind kind_ = Taken;
 };
 
 } // namespace qz
