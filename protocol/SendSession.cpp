@@ -1,5 +1,7 @@
 #include "SendSession.h"
 
+#include <algorithm>
+
 namespace qz::serial {
 
 namespace {
@@ -37,13 +39,8 @@ std::string milliseconds(Micros time)
 
 // What a failed probe means, and what to look at.
 constexpr std::string_view probeAdvice =
-    ", so nothing was sent and nothing has changed on the module. Check the port, the rate (the factory rate is "
-    "9600) and that no central device is connected to the module";
-
-std::string quoted(std::string_view bytes)
-{
-    return "\"" + EscapedBytes(bytes) + "\"";
-}
+    ", so no command of the list was sent and nothing has changed on the module. Check the port, the rate (the "
+    "factory rate is 9600) and that no central device is connected to the module";
 
 } // namespace
 
@@ -70,6 +67,21 @@ std::string EscapedBytes(std::string_view bytes)
             shown += c;
     }
     return shown;
+}
+
+std::string QuotedReply(std::string_view reply, std::size_t length)
+{
+    if (length <= QuotedReplyBytes)
+        return "\"" + EscapedBytes(reply) + "\"";
+    return "\"" + EscapedBytes(reply.substr(0, QuotedReplyBytes)) + "...\" (" + std::to_string(length) + " bytes)";
+}
+
+std::string TakenSummary(int taken, int total)
+{
+    std::string text = std::to_string(taken) + " of " + std::to_string(total) + " commands were taken";
+    if (taken > 0 && taken < total)
+        text += "; the module is partly set up";
+    return text;
 }
 
 std::string TranscriptLine(const Exchange& exchange)
@@ -113,9 +125,16 @@ void SendSession::send(Actions& actions, Micros now, const std::string& command)
     actions.write = command + std::string(LineEndingBytes(settings_.lineEnding));
     actions.transcript.push_back({Exchange::Sent, command});
     reply_.clear();
+    replyLength_ = 0;
     phase_ = Phase::AwaitingReply;
-    deadline_ = now + wireTime(actions.write.size(), baudRate_) + settings_.replyTimeout;
-    actions.wakeAt = deadline_;
+    onTheWireAt_ = now + wireTime(actions.write.size(), baudRate_);
+    deadline_ = onTheWireAt_ + settings_.replyTimeout;
+    actions.wakeAt = nextWake();
+}
+
+Micros SendSession::nextWake() const
+{
+    return std::min(deadline_, stopBy_);
 }
 
 Actions SendSession::BytesArrived(Micros now, std::string_view bytes)
@@ -124,11 +143,20 @@ Actions SendSession::BytesArrived(Micros now, std::string_view bytes)
     // Bytes outside a reply (a module restarting, say) belong to no command.
     if (bytes.empty() || (phase_ != Phase::AwaitingReply && phase_ != Phase::Collecting))
         return actions;
-    reply_.append(bytes);
+    if (phase_ == Phase::AwaitingReply)
+        firstByteAt_ = now;
+    reply_.append(bytes.substr(0, LongestReply - reply_.size()));
+    replyLength_ += bytes.size();
     phase_ = Phase::Collecting;
     lastByteAt_ = now;
-    deadline_ = now + QuietGap;
-    actions.wakeAt = deadline_;
+    if (replyLength_ > LongestReply) {
+        finishKeptSending(actions, now);
+        return actions;
+    }
+    // Complete after a quiet gap, but never while the command is still going out: a
+    // module may answer its first bytes.
+    deadline_ = std::min(std::max(now + QuietGap, onTheWireAt_), firstByteAt_ + LongestReplyTime);
+    actions.wakeAt = nextWake();
     return actions;
 }
 
@@ -137,8 +165,14 @@ Actions SendSession::TimePassed(Micros now)
     Actions actions;
     if (phase_ == Phase::NotStarted || phase_ == Phase::Finished)
         return actions;
+    if (now >= stopBy_) {
+        const char* reached = phase_ == Phase::Collecting ? "before the reply to " : "while waiting for the reply to ";
+        reportPartialReply(actions);
+        finish(actions, Ending::Stopped, std::string("Stopped ") + reached + shownCommand() + "; " + takenSoFar());
+        return actions;
+    }
     if (now < deadline_) {
-        actions.wakeAt = deadline_;
+        actions.wakeAt = nextWake();
         return actions;
     }
     switch (phase_) {
@@ -150,10 +184,15 @@ Actions SendSession::TimePassed(Micros now)
                        + std::string(probeAdvice));
         else
             finish(actions, Ending::NoReply,
-                   currentCommand() + " got no reply within " + milliseconds(settings_.replyTimeout) + "; "
+                   shownCommand() + " got no reply within " + milliseconds(settings_.replyTimeout) + "; "
                        + takenSoFar());
         break;
-    case Phase::Collecting: completeReply(actions, now); break;
+    case Phase::Collecting:
+        if (now - lastByteAt_ < QuietGap && now >= firstByteAt_ + LongestReplyTime)
+            finishKeptSending(actions, now);
+        else
+            completeReply(actions, now);
+        break;
     case Phase::Pausing: sendNext(actions, now); break;
     case Phase::NotStarted:
     case Phase::Finished: break;
@@ -168,10 +207,11 @@ void SendSession::completeReply(Actions& actions, Micros now)
     if (!taken) {
         if (probing())
             finish(actions, Ending::ProbeFailed,
-                   "The module answered AT with " + quoted(reply_) + " instead of OK" + std::string(probeAdvice));
+                   "The module answered AT with " + QuotedReply(reply_, replyLength_) + " instead of OK" + std::string(probeAdvice));
         else
             finish(actions, Ending::Refused,
-                   "The module answered " + currentCommand() + " with " + quoted(reply_) + "; " + takenSoFar());
+                   "The module answered " + shownCommand() + " with " + QuotedReply(reply_, replyLength_) + "; "
+                       + takenSoFar());
         return;
     }
     if (!probing())
@@ -192,10 +232,37 @@ void SendSession::completeReply(Actions& actions, Micros now)
         }
         phase_ = Phase::Pausing;
         deadline_ = lastByteAt_ + RestartPause;
-        actions.wakeAt = deadline_;
+        actions.wakeAt = nextWake();
         return;
     }
-    sendNext(actions, now);
+    // The next command goes at the next wake-up, not with this reply: the owner reports
+    // the reply first, and a stop that comes meanwhile is in force before anything is written.
+    phase_ = Phase::Pausing;
+    deadline_ = now;
+    actions.wakeAt = deadline_;
+}
+
+void SendSession::finishKeptSending(Actions& actions, Micros now)
+{
+    reportPartialReply(actions);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now - firstByteAt_).count();
+    std::string message = "The module kept sending in reply to " + shownCommand() + ": "
+        + std::to_string(replyLength_) + " bytes in " + std::to_string(millis) + " ms, beginning "
+        + QuotedReply(reply_, replyLength_) + "; ";
+    if (probing()) {
+        message += "no command of the list was sent. Check the rate (the factory rate is 9600) and that no central "
+                   "device is connected to the module";
+        finish(actions, Ending::ProbeFailed, message);
+    } else {
+        finish(actions, Ending::Refused, message + takenSoFar());
+    }
+}
+
+// The bytes of a reply cut short still belong in the transcript, before the verdict.
+void SendSession::reportPartialReply(Actions& actions)
+{
+    if (phase_ == Phase::Collecting)
+        actions.transcript.push_back({Exchange::Replied, reply_, false});
 }
 
 void SendSession::sendNext(Actions& actions, Micros now)
@@ -204,13 +271,29 @@ void SendSession::sendNext(Actions& actions, Micros now)
     send(actions, now, currentCommand());
 }
 
-Actions SendSession::Stop(Micros /*now*/)
+Actions SendSession::Stop(Micros now)
 {
     Actions actions;
+    if (phase_ == Phase::Finished)
+        return actions;
     stopRequested_ = true;
     // Between commands nothing is in flight, so the session can end at once.
-    if (phase_ == Phase::Pausing)
+    if (phase_ == Phase::Pausing) {
         finishStopped(actions);
+        return actions;
+    }
+    stopBy_ = std::min(stopBy_, now + StopWait);
+    if (phase_ != Phase::NotStarted)
+        actions.wakeAt = nextWake();
+    return actions;
+}
+
+Actions SendSession::WriteWithheld()
+{
+    Actions actions;
+    if (phase_ != Phase::AwaitingReply)
+        return actions;
+    finish(actions, Ending::Stopped, "Stopped before " + shownCommand() + " was sent; " + takenSoFar());
     return actions;
 }
 
@@ -221,11 +304,12 @@ Actions SendSession::PortFailed(std::string_view reason)
         return actions;
     std::string message = "The port failed (" + std::string(reason) + ")";
     if (probing())
-        message += " before the module answered AT; no command was sent. " + takenSoFar();
+        message += " before the module answered AT; no command of the list was sent. " + takenSoFar();
     else if (phase_ == Phase::Pausing)
-        message += " after " + currentCommand() + " was taken; " + takenSoFar();
+        message += " after " + shownCommand() + " was taken; " + takenSoFar();
     else
-        message += " while waiting for the reply to " + currentCommand() + "; " + takenSoFar();
+        message += " while waiting for the reply to " + shownCommand() + "; " + takenSoFar();
+    reportPartialReply(actions);
     finish(actions, Ending::PortFailed, message);
     return actions;
 }
@@ -245,10 +329,13 @@ void SendSession::finishStopped(Actions& actions)
 
 std::string SendSession::takenSoFar() const
 {
-    std::string text = std::to_string(taken_) + " of " + std::to_string(total()) + " commands were taken";
-    if (taken_ > 0 && taken_ < total())
-        text += "; the module is partly set up";
-    return text;
+    return TakenSummary(taken_, total());
+}
+
+// A command as messages quote it: control bytes escaped, as in the transcript.
+std::string SendSession::shownCommand() const
+{
+    return EscapedBytes(currentCommand());
 }
 
 } // namespace qz::serial

@@ -8,6 +8,7 @@
 // last the verdict.
 
 #include <array>
+#include <cstddef>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -27,6 +28,18 @@ inline constexpr Micros QuietGap = std::chrono::milliseconds(50);
 // After replying to AT+RENEW or AT+RESET the module restarts and takes nothing for this long.
 inline constexpr Micros RestartPause = std::chrono::milliseconds(500);
 inline constexpr Micros DefaultReplyTimeout = std::chrono::milliseconds(1000);
+
+// The module's replies are a few dozen bytes and come in well under a second even at
+// 1200 baud (40 bytes take 333 ms). A reply that runs past either bound is not a reply:
+// a module in data mode relaying a connected phone, or noise at a wrong rate, would send
+// for ever. 256 bytes at 1200 baud take 2.1 s, so at any rate the reply ends within 3 s of
+// its first byte, and memory stays bounded: only the first bytes are kept.
+inline constexpr std::size_t LongestReply = 256;
+inline constexpr Micros LongestReplyTime = std::chrono::seconds(3);
+// After Stop the session waits this long at most for the reply in flight.
+inline constexpr Micros StopWait = std::chrono::seconds(3);
+// A message quotes this many bytes of a reply at most, then says how long it was.
+inline constexpr std::size_t QuotedReplyBytes = 64;
 
 enum class LineEnding { None, CR, LF, CRLF };
 
@@ -52,6 +65,11 @@ struct Exchange {
 // written as \xNN.
 std::string TranscriptLine(const Exchange& exchange);
 std::string EscapedBytes(std::string_view bytes);
+// A reply as a message quotes it: escaped, in double quotes, cut after QuotedReplyBytes
+// bytes with its whole length said.
+std::string QuotedReply(std::string_view reply, std::size_t length);
+// "K of N commands were taken", with "; the module is partly set up" when it is.
+std::string TakenSummary(int taken, int total);
 
 enum class Ending { AllTaken, ProbeFailed, Refused, NoReply, PortFailed, Stopped };
 
@@ -81,14 +99,20 @@ public:
     Actions BytesArrived(Micros now, std::string_view bytes);
     // A wake-up: early ones are harmless, the session waits on until its time has come.
     Actions TimePassed(Micros now);
-    // Ends the session once the reply being waited for is complete; nothing more is sent.
+    // Ends the session once the reply being waited for is complete, or StopWait after
+    // this call at the latest; nothing more is sent.
     Actions Stop(Micros now);
+    // The owner did not write the bytes the last Actions asked for (a stop came while it
+    // reported the transcript): the session ends, as stopped before that command.
+    Actions WriteWithheld();
     // The port was closed or unplugged, or a write failed: the session ends at once.
     Actions PortFailed(std::string_view reason);
 
     bool finished() const { return phase_ == Phase::Finished; }
     int taken() const { return taken_; }
     int total() const { return static_cast<int>(commands_.size()); }
+    // The rate the port should be at now: the one chosen, or the factory rate after AT+RENEW.
+    int baudRate() const { return baudRate_; }
 
 private:
     enum class Phase { NotStarted, AwaitingReply, Collecting, Pausing, Finished };
@@ -100,7 +124,11 @@ private:
     void sendNext(Actions& actions, Micros now);
     void finish(Actions& actions, Ending ending, std::string message);
     void finishStopped(Actions& actions);
+    void finishKeptSending(Actions& actions, Micros now);
+    void reportPartialReply(Actions& actions);
+    Micros nextWake() const;
     std::string takenSoFar() const;
+    std::string shownCommand() const;
 
     std::vector<std::string> commands_;
     SessionSettings settings_;
@@ -109,8 +137,12 @@ private:
     int current_ = -1; // index of the command in flight; -1 is the AT probe
     int taken_ = 0;
     bool stopRequested_ = false;
-    std::string reply_;
+    std::string reply_; // its first LongestReply bytes
+    std::size_t replyLength_ = 0;
+    Micros firstByteAt_{0};
     Micros lastByteAt_{0};
+    Micros onTheWireAt_{0}; // the command's last byte has left the port
+    Micros stopBy_ = Micros::max();
     Micros deadline_{0}; // AwaitingReply: no reply after it; Collecting: complete at it;
                          // Pausing: the next command goes at it
 };

@@ -32,6 +32,7 @@ struct Timeline {
     std::vector<std::string> transcript;
     std::optional<Verdict> verdict;
     Micros end{0};
+    std::vector<Micros> rateSwitches;
 };
 
 Module answering(std::map<std::string, std::vector<Piece>> special)
@@ -55,8 +56,10 @@ Timeline play(std::vector<std::string> commands, const Module& module, SessionSe
     std::optional<Micros> wake;
     std::multimap<Micros, std::string> arrivals;
     auto apply = [&](Actions actions) {
-        if (actions.setBaudRate)
+        if (actions.setBaudRate) {
             baudRate = *actions.setBaudRate;
+            run.rateSwitches.push_back(now);
+        }
         if (!actions.write.empty()) {
             run.writes.push_back({now, actions.write, baudRate});
             for (const Piece& piece : module(actions.write))
@@ -70,7 +73,7 @@ Timeline play(std::vector<std::string> commands, const Module& module, SessionSe
             run.verdict = actions.verdict;
     };
     apply(session.Start(now));
-    for (int step = 0; step < 1000 && !run.verdict; ++step) {
+    for (int step = 0; step < 100000 && !run.verdict; ++step) {
         // A wake-up comes 4% early, as a coarse timer may fire.
         const std::optional<Micros> wakeTime =
             wake ? std::optional<Micros>(*wake - (*wake - now) * 4 / 100) : std::nullopt;
@@ -133,11 +136,11 @@ TEST(SendSession, EndsWithTheRightVerdictAndSendsNothingAfterAFailure)
          Ending::NoReply, 2,
          "AT+MINO0x04D3 got no reply within 1000 ms; 2 of 3 commands were taken; the module is partly set up"},
         {"probe unanswered", answering({{"AT", silence}}), {"AT"}, Ending::ProbeFailed, 0,
-         "The module did not answer AT within 1000 ms, so nothing was sent and nothing has changed on the module. "
+         "The module did not answer AT within 1000 ms, so no command of the list was sent and nothing has changed on the module. "
          "Check the port, the rate (the factory rate is 9600) and that no central device is connected to the "
          "module"},
         {"probe refused", answering({{"AT", {{milliseconds(1), "ERR\xFF"}}}}), {"AT"}, Ending::ProbeFailed, 0,
-         "The module answered AT with \"ERR\\xFF\" instead of OK, so nothing was sent and nothing has changed on "
+         "The module answered AT with \"ERR\\xFF\" instead of OK, so no command of the list was sent and nothing has changed on "
          "the module. Check the port, the rate (the factory rate is 9600) and that no central device is "
          "connected to the module"},
         {"a reply that only contains OK", answering({{"AT+IBEA1", {{milliseconds(1), " OK"}}}}), {"AT", "AT+IBEA1"},
@@ -234,6 +237,133 @@ TEST(SendSession, TheReplyTimeoutCountsFromTheEndOfTheCommandOnTheWire)
     ASSERT_TRUE(late.verdict);
     EXPECT_EQ(late.verdict->ending, Ending::NoReply);
     EXPECT_EQ(late.transcript.back(), "< (no reply)");
+}
+
+// A reply of count pieces, one every interval from the first, each of these bytes.
+std::vector<Piece> stream(int count, milliseconds interval, const std::string& bytes)
+{
+    std::vector<Piece> pieces;
+    for (int i = 0; i < count; ++i)
+        pieces.push_back({milliseconds(2) + interval * i, bytes});
+    return pieces;
+}
+
+TEST(SendSession, AMisbehavingModuleEndsTheSessionWithinItsBoundsAndNothingFollows)
+{
+    struct Case {
+        const char* name;
+        Module module;
+        Micros stopAt;
+        std::vector<std::string> written;
+        Ending ending;
+        std::string message;
+        std::string lastTranscriptLine;
+        Micros endsBy;
+    };
+    const std::string longReply = "ERROR:" + std::string(94, 'x');
+    const Case cases[] = {
+        {"a flood at the probe", answering({{"AT", stream(100000, milliseconds(1), "0123456789abcdef")}}),
+         Micros::max(), {"AT"}, Ending::ProbeFailed,
+         "The module kept sending in reply to AT: 272 bytes in 16 ms, beginning \"0123456789abcdef0123456789abcdef"
+         "0123456789abcdef0123456789abcdef...\" (272 bytes); no command of the list was sent. Check the rate (the "
+         "factory rate is 9600) and that no central device is connected to the module",
+         "< 0123456789abcdef", milliseconds(20)},
+        {"a drip faster than the quiet gap", answering({{"AT+MARJ0x04D2", stream(1000, milliseconds(40), "K")}}),
+         Micros::max(), {"AT", "AT+IBEA1", "AT+MARJ0x04D2"}, Ending::Refused,
+         "The module kept sending in reply to AT+MARJ0x04D2: 76 bytes in 3000 ms, beginning \"" + std::string(64, 'K')
+             + "...\" (76 bytes); 1 of 3 commands were taken; the module is partly set up",
+         "< " + std::string(76, 'K'), milliseconds(3200)},
+        {"Stop in a reply that never ends", answering({{"AT+IBEA1", stream(1000, milliseconds(40), "K")}}),
+         milliseconds(500), {"AT", "AT+IBEA1"}, Ending::Refused, "", "", milliseconds(3100)},
+        {"Stop while a slow reply is awaited", answering({{"AT+IBEA1", {}}}), milliseconds(100), {"AT", "AT+IBEA1"},
+         Ending::Stopped, "Stopped while waiting for the reply to AT+IBEA1; 0 of 3 commands were taken",
+         "> AT+IBEA1", milliseconds(3100)},
+        {"a long refusal is quoted by its first bytes",
+         answering({{"AT+IBEA1", {{milliseconds(2), longReply}}}}), Micros::max(), {"AT", "AT+IBEA1"},
+         Ending::Refused,
+         "The module answered AT+IBEA1 with \"" + longReply.substr(0, 64) + "...\" (100 bytes); 0 of 3 commands "
+         "were taken",
+         "< " + longReply, milliseconds(200)},
+    };
+    for (const Case& c : cases) {
+        SessionSettings settings;
+        settings.replyTimeout = milliseconds(60000);
+        const Timeline run = play(threeCommands, c.module, settings, c.stopAt);
+        ASSERT_TRUE(run.verdict) << c.name;
+        EXPECT_EQ(writtenBytes(run), c.written) << c.name;
+        EXPECT_EQ(run.verdict->ending, c.ending) << c.name;
+        if (!c.message.empty()) {
+            EXPECT_EQ(run.verdict->message, c.message) << c.name;
+        }
+        if (!c.lastTranscriptLine.empty()) {
+            EXPECT_EQ(run.transcript.back().substr(0, c.lastTranscriptLine.size()), c.lastTranscriptLine) << c.name;
+        }
+        EXPECT_LE(run.end, c.endsBy) << c.name;
+    }
+}
+
+TEST(SendSession, AHangUpInTheMiddleOfAReplyShowsTheBytesThatCame)
+{
+    const Timeline run = play(threeCommands, answering({{"AT+IBEA1", {{milliseconds(2), "OK+Se"}}}}), {},
+                              Micros::max(), milliseconds(90));
+    ASSERT_TRUE(run.verdict);
+    EXPECT_EQ(run.verdict->ending, Ending::PortFailed);
+    EXPECT_EQ(run.transcript, (std::vector<std::string>{"> AT", "< OK", "> AT+IBEA1", "< OK+Se"}));
+    EXPECT_EQ(run.verdict->message, "The port failed (hang-up) while waiting for the reply to AT+IBEA1; 0 of 3 "
+                                    "commands were taken");
+}
+
+TEST(SendSession, AReplyIsNotCompleteWhileItsCommandIsStillOnTheWire)
+{
+    // A module that answers at the first byte: at 1200 baud AT+RENEW takes 83 ms to send,
+    // so the reply may not count as complete (and the rate may not change) before that.
+    SessionSettings settings;
+    settings.baudRate = 1200;
+    settings.lineEnding = LineEnding::CRLF;
+    const Timeline run = play({"AT+RENEW", "AT+IBEA1"},
+                              [](const std::string&) { return std::vector<Piece>{{milliseconds(1), "OK"}}; }, settings);
+    ASSERT_TRUE(run.verdict);
+    ASSERT_EQ(run.writes.size(), 3u);
+    ASSERT_EQ(run.rateSwitches.size(), 1u);
+    EXPECT_GE(run.rateSwitches[0] - run.writes[1].at, Micros(83333));
+    EXPECT_LE(run.rateSwitches[0] - run.writes[1].at, milliseconds(90));
+    EXPECT_EQ(run.writes[2].baudRate, 9600);
+}
+
+TEST(SendSession, AStopBeforeAWriteKeepsTheWriteFromHappening)
+{
+    SendSession session(threeCommands, {});
+    Actions started = session.Start(Micros(0));
+    EXPECT_EQ(started.write, "AT");
+    Actions reply = session.BytesArrived(milliseconds(5), "OK");
+    Actions complete = session.TimePassed(milliseconds(60));
+    // The reply is reported in one step, the next command goes in the next.
+    EXPECT_TRUE(complete.write.empty());
+    EXPECT_EQ(complete.transcript.size(), 1u);
+    ASSERT_TRUE(complete.wakeAt);
+    const Actions stopped = session.Stop(milliseconds(60));
+    ASSERT_TRUE(stopped.verdict);
+    EXPECT_TRUE(stopped.write.empty());
+    EXPECT_EQ(stopped.verdict->message, "Stopped; 0 of 3 commands were taken");
+
+    SendSession withheld(threeCommands, {});
+    withheld.Start(Micros(0));
+    withheld.BytesArrived(milliseconds(5), "OK");
+    withheld.TimePassed(milliseconds(60));
+    EXPECT_EQ(withheld.TimePassed(milliseconds(60)).write, "AT+IBEA1");
+    const Actions ended = withheld.WriteWithheld();
+    ASSERT_TRUE(ended.verdict);
+    EXPECT_EQ(ended.verdict->message, "Stopped before AT+IBEA1 was sent; 0 of 3 commands were taken");
+}
+
+TEST(SendSession, MessagesEscapeTheCommandsTheyQuote)
+{
+    const std::string named = "AT+NAME\x1B[2J";
+    const Timeline run = play({"AT+NAME\x1B[2J"}, answering({{"AT+NAME\x1B[2J", {{milliseconds(2), "ERROR"}}}}));
+    ASSERT_TRUE(run.verdict);
+    EXPECT_EQ(run.verdict->message, "The module answered AT+NAME\\x1B[2J with \"ERROR\"; 0 of 1 commands were taken");
+    EXPECT_EQ(TakenSummary(1, 2), "1 of 2 commands were taken; the module is partly set up");
+    EXPECT_EQ(TakenSummary(2, 2), "2 of 2 commands were taken");
 }
 
 TEST(SendSession, TranscriptEscapesControlAndHighBytes)
