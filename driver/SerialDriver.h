@@ -24,12 +24,15 @@ public:
     // Opens the port and sends the probe. On failure, nothing was written and the port is
     // closed; the answer says why in words ("no such device", ...). Empty on success.
     std::string start(const std::string& port, std::vector<std::string> commands, serial::SessionSettings settings);
-    // Ends the session after the reply being waited for.
+    // Ends the session after the reply being waited for, within the session's bound. Safe
+    // to call from a handler of exchanged(): nothing is written after it.
     void stop();
 
     bool running() const { return session_ && !session_->finished(); }
     int taken() const { return session_ ? session_->taken() : 0; }
     int total() const { return session_ ? session_->total() : 0; }
+    // The port's rate now: the one chosen, or the factory rate once AT+RENEW was taken.
+    int baudRate() const { return session_ ? session_->baudRate() : 0; }
 
 signals:
     void exchanged(const qz::serial::Exchange& exchange);
@@ -38,13 +41,18 @@ signals:
 private:
     serial::Micros now() const;
     void apply(serial::Actions actions);
+    void report(const serial::Actions& actions);
+    bool switchRate(int baudRate);
     void readArrived();
     void portError(QSerialPort::SerialPortError error);
+    std::string portFailure(QSerialPort::SerialPortError error) const;
 
     QSerialPort port_;
     QTimer wakeUp_;
     QElapsedTimer clock_;
     std::optional<serial::SendSession> session_;
+    bool stopAsked_ = false;
+    bool applying_ = false;
 };
 
 } // namespace qz
