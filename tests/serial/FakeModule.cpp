@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace qz::test {
@@ -66,6 +67,8 @@ FakeModule::FakeModule(Script script, Options options)
     // A program under test must not inherit the module's end of the line, or closing it
     // here would hang nothing up.
     fcntl(master_, F_SETFD, FD_CLOEXEC);
+    // A flood must not block the module when nobody reads the line.
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     fcntl(slave_, F_SETFD, FD_CLOEXEC);
     // The slave stays open here too, so that the line lives on between sessions and its
     // settings (the rate) can be read.
@@ -106,13 +109,24 @@ std::vector<Clock::time_point> FakeModule::replyEnds() const
     return replyEnds_;
 }
 
+FakeModule::Reply FakeModule::endless(std::string bytes, std::chrono::milliseconds interval)
+{
+    Reply reply{{{std::chrono::milliseconds(1), std::move(bytes)}}, false, interval};
+    return reply;
+}
+
 void FakeModule::run()
 {
     Received pending{{}, 0, {}};
     Clock::time_point lastByte;
     while (!stopping_ && master_ >= 0) {
+        int waitMs = 2;
+        if (!outgoing_.empty()) {
+            const auto untilDue = std::chrono::duration_cast<std::chrono::milliseconds>(outgoing_.front().at - Clock::now());
+            waitMs = static_cast<int>(std::max<long long>(0, std::min<long long>(waitMs, untilDue.count())));
+        }
         pollfd watch{master_, POLLIN, 0};
-        if (poll(&watch, 1, 2) > 0 && (watch.revents & POLLIN) != 0) {
+        if (poll(&watch, 1, waitMs) > 0 && (watch.revents & POLLIN) != 0) {
             char buffer[256];
             const ssize_t count = read(master_, buffer, sizeof buffer);
             if (count > 0) {
@@ -123,38 +137,68 @@ void FakeModule::run()
                 pending.bytes.append(buffer, static_cast<std::size_t>(count));
                 lastByte = Clock::now();
             }
-            continue;
         }
+        sendDue();
         if (!pending.bytes.empty() && Clock::now() - lastByte >= options_.commandEnd) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 received_.push_back(pending);
             }
-            answer(pending);
+            // A module busy streaming takes no commands, but every byte is recorded.
+            if (outgoing_.empty())
+                schedule(pending);
             pending = {{}, 0, {}};
         }
     }
 }
 
-void FakeModule::answer(const Received& command)
+void FakeModule::schedule(const Received& command)
 {
     const Reply reply = script_(withoutLineEnding(command.bytes));
     Clock::time_point complete = Clock::now();
     if (options_.emulateWire)
         complete = command.firstByte + wireTime(command.bytes.size(), command.baudRate);
-    for (const Piece& piece : reply.pieces) {
+    for (std::size_t i = 0; i < reply.pieces.size(); ++i) {
+        const Piece& piece = reply.pieces[i];
         const auto onTheWire = options_.emulateWire ? wireTime(piece.bytes.size(), command.baudRate) : Clock::duration();
-        std::this_thread::sleep_until(complete + piece.after + onTheWire);
-        if (write(master_, piece.bytes.data(), piece.bytes.size()) < 0)
-            return;
+        outgoing_.push_back({complete + piece.after + onTheWire, piece.bytes, i + 1 == reply.pieces.size()});
     }
-    if (!reply.pieces.empty()) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        replyEnds_.push_back(Clock::now());
-    }
-    if (reply.hangUp) {
+    repeatLast_ = reply.repeatLast;
+    hangUpAfterLast_ = reply.hangUp;
+    if (reply.pieces.empty() && reply.hangUp) {
         close(master_);
         master_ = -1;
+    }
+}
+
+void FakeModule::sendDue()
+{
+    while (!outgoing_.empty() && outgoing_.front().at <= Clock::now()) {
+        Outgoing& due = outgoing_.front();
+        const ssize_t written = write(master_, due.bytes.data(), due.bytes.size());
+        if (written < 0)
+            return; // the line is full (nobody reads it): try again later
+        bytesSent_ += static_cast<std::size_t>(written);
+        if (!due.last) {
+            outgoing_.erase(outgoing_.begin());
+            continue;
+        }
+        if (repeatLast_) {
+            due.at = Clock::now() + *repeatLast_;
+            return;
+        }
+        outgoing_.clear();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            replyEnds_.push_back(Clock::now());
+        }
+        if (hangUpAfterLast_) {
+            // An adapter unplugged mid-reply has delivered what it sent; a pty hung up at
+            // once would drop it from the line.
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            close(master_);
+            master_ = -1;
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,9 @@ public:
     struct Reply {
         std::vector<Piece> pieces; // none: silence
         bool hangUp = false;       // then the line goes dead, as an unplugged adapter
+        // Sends the last piece again at this interval for ever (zero: as fast as the line
+        // takes it), as a module in data mode or noise at a wrong rate does.
+        std::optional<std::chrono::milliseconds> repeatLast = std::nullopt;
     };
     // Gets the command without a trailing CR or LF.
     using Script = std::function<Reply(const std::string& command)>;
@@ -57,10 +61,27 @@ public:
     std::vector<std::chrono::steady_clock::time_point> replyEnds() const;
 
     static Reply ok(std::string text = "OK");
+    // Bytes that keep coming after a first piece, every interval.
+    static Reply endless(std::string bytes, std::chrono::milliseconds interval);
+
+    // Total bytes sent so far, replies and streams.
+    std::size_t bytesSent() const { return bytesSent_; }
 
 private:
+    struct Outgoing {
+        std::chrono::steady_clock::time_point at;
+        std::string bytes;
+        bool last; // of its reply
+    };
+
     void run();
-    void answer(const Received& command);
+    void schedule(const Received& command);
+    void sendDue();
+
+    std::vector<Outgoing> outgoing_; // in time order; touched by the module's thread only
+    std::optional<std::chrono::milliseconds> repeatLast_;
+    bool hangUpAfterLast_ = false;
+    std::atomic<std::size_t> bytesSent_{0};
 
     Script script_;
     Options options_;

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace qz {
 namespace {
@@ -109,6 +111,102 @@ TEST(SerialDriver, GoesOnAtTheFactoryRateAfterRenewAndWaitsForTheRestart)
     const auto renewReplyEnd = module.replyEnds().at(1);
     EXPECT_GE(received[2].firstByte - renewReplyEnd, serial::RestartPause);
     EXPECT_EQ(session.transcript[3], "< OK+RENEW");
+}
+
+TEST(SerialDriver, AMisbehavingModuleEndsTheSessionInTimeWithNothingSentAfter)
+{
+    struct Case {
+        const char* name;
+        FakeModule::Script script;
+        std::vector<std::string> received; // after the probe
+        serial::Ending ending;
+        std::string messageStart;
+        std::string lastTranscriptLine;
+    };
+    const auto at = [](const std::string& trigger, FakeModule::Reply reply) {
+        return [=](const std::string& command) { return command == trigger ? reply : FakeModule::ok(); };
+    };
+    const Case cases[] = {
+        {"a flood at the probe", at("AT", FakeModule::endless("0123456789", milliseconds(0))), {},
+         serial::Ending::ProbeFailed, "The module kept sending in reply to AT: ", "< 0123456789"},
+        {"a drip faster than the quiet gap", at("AT+IBEA1", FakeModule::endless("K", milliseconds(20))),
+         {"AT+RENEW", "AT+IBEA1"}, serial::Ending::Refused, "The module kept sending in reply to AT+IBEA1: ", "< KK"},
+        {"a hang-up in the middle of a reply",
+         at("AT+IBEA1", FakeModule::Reply{{{milliseconds(1), "OK+Se"}}, true}), {"AT+RENEW", "AT+IBEA1"},
+         serial::Ending::PortFailed,
+         "The port failed (the port was closed or unplugged) while waiting for the reply to AT+IBEA1; 1 of 8",
+         "< OK+Se"},
+        {"an echo", [](const std::string& command) { return FakeModule::ok(command); }, {}, serial::Ending::ProbeFailed,
+         "The module answered AT with \"AT\" instead of OK, so no command of the list was sent", "< AT"},
+    };
+    for (const Case& c : cases) {
+        FakeModule module(c.script);
+        const auto began = std::chrono::steady_clock::now();
+        const Session session = runSession(module.path(), beaconCommands);
+        ASSERT_TRUE(session.verdict) << c.name << session.openProblem;
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5)) << c.name;
+        EXPECT_EQ(session.verdict->ending, c.ending) << c.name;
+        EXPECT_EQ(session.verdict->message.substr(0, c.messageStart.size()), c.messageStart) << c.name;
+        EXPECT_EQ(session.transcript.back().substr(0, c.lastTranscriptLine.size()), c.lastTranscriptLine) << c.name;
+        std::this_thread::sleep_for(milliseconds(60)); // anything written late would arrive by now
+        std::vector<std::string> received = module.commands();
+        ASSERT_FALSE(received.empty()) << c.name;
+        received.erase(received.begin());
+        EXPECT_EQ(received, c.received) << c.name;
+    }
+}
+
+TEST(SerialDriver, StopEndsASessionEvenInAReplyThatNeverEnds)
+{
+    FakeModule module([](const std::string& command) {
+        return command == "AT+RENEW" ? FakeModule::endless("x", milliseconds(10)) : FakeModule::ok();
+    });
+    SerialDriver driver;
+    std::optional<serial::Verdict> verdict;
+    QEventLoop loop;
+    QObject::connect(&driver, &SerialDriver::finished, [&](const serial::Verdict& v) {
+        verdict = v;
+        loop.quit();
+    });
+    ASSERT_EQ(driver.start(module.path(), beaconCommands, {}), "");
+    QTimer::singleShot(300, &driver, &SerialDriver::stop);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    const auto began = std::chrono::steady_clock::now();
+    loop.exec();
+    ASSERT_TRUE(verdict);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, serial::StopWait + std::chrono::seconds(1));
+    EXPECT_FALSE(driver.running());
+    EXPECT_EQ(module.commands(), (std::vector<std::string>{"AT", "AT+RENEW"}));
+}
+
+TEST(SerialDriver, EverySpellingOfADeviceSharesOneLock)
+{
+    FakeModule module([](const std::string&) { return FakeModule::Reply{{{milliseconds(150), "OK"}}}; });
+    const std::string folder = testing::TempDir() + "qz-ports";
+    std::filesystem::create_directories(folder);
+    const std::string symlink = folder + "/module\xFE\x1B";
+    std::filesystem::remove(symlink);
+    std::filesystem::create_symlink(module.path(), symlink);
+    const std::string pts = module.path().substr(module.path().rfind('/') + 1);
+    const std::string spellings[] = {symlink, "/dev/pts/../pts//" + pts};
+
+    SerialDriver holder;
+    ASSERT_EQ(holder.start(module.path(), beaconCommands, {}), "");
+    for (const std::string& spelling : spellings) {
+        SerialDriver second;
+        const std::string problem = second.start(spelling, {"AT+RENEW"}, {});
+        EXPECT_EQ(problem.substr(0, 31), "busy: another program holds it ") << spelling << ": " << problem;
+    }
+    holder.stop();
+    QEventLoop loop;
+    QObject::connect(&holder, &SerialDriver::finished, &loop, &QEventLoop::quit);
+    if (holder.running())
+        loop.exec();
+    EXPECT_EQ(module.commands(), (std::vector<std::string>{"AT"}));
+    // Once the port is free, a name that is not valid UTF-8 still reaches it.
+    const Session session = runSession(symlink, {"AT+IBEA1"});
+    ASSERT_TRUE(session.verdict) << session.openProblem;
+    EXPECT_TRUE(session.verdict->succeeded()) << session.verdict->message;
 }
 
 TEST(SerialDriver, APortThatCannotBeOpenedIsNeverWritten)
