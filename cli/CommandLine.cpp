@@ -209,7 +209,8 @@ constexpr std::string_view helpClosing =
     "An option that is not given takes the initial state of its control on the\n"
     "window. Each option also takes its value as the next argument (--notify FFE1),\n"
     "whatever that argument is. When an option is given twice, the last one counts.\n"
-    "Values are taken as the bytes given.\n"
+    "Values are taken as the bytes given. On Windows, qzconfig.exe ends every line\n"
+    "it writes with CR LF, as Windows programs expect.\n"
     "\n"
     "Exit status:\n"
     "  0  the command list is on standard output, one line per entry; with --port,\n"
@@ -220,7 +221,10 @@ constexpr std::string_view helpClosing =
     "  2  usage error: unknown subcommand or option, missing or wrong value\n"
     "  3  the port or the module failed, or standard output could not be written:\n"
     "     standard error holds \"qzconfig: --port PATH: MESSAGE\" (or \"qzconfig:\n"
-    "     MESSAGE\")\n";
+    "     MESSAGE\")\n"
+    "  130  interrupted by Ctrl-C while sending (143: by SIGTERM): the session\n"
+    "     stopped after the reply in flight, and standard error says how many\n"
+    "     commands were taken; a second Ctrl-C ends it at once\n";
 
 std::string sendExample(std::string_view subcommand)
 {
