@@ -7,6 +7,7 @@
 #   ./build.sh fuzz [SECONDS]   run every fuzz target for SECONDS each (default 60)
 #   ./build.sh bench            print the benchmark ratios
 #   ./build.sh package          build the Debian package and check it
+#   ./build.sh windows          cross-build for Windows, test under Wine, make the zip and installer
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
@@ -15,6 +16,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 base_packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev qtbase5-dev libgl-dev
                qt6-serialport-dev libqt5serialport5-dev nlohmann-json3-dev
                fonts-dejavu-core fonts-liberation2 xvfb xauth)
+
+windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+                  qt6-base-dev-tools wine wine64 openbox x11-utils nsis zip ninja-build perl xz-utils patch)
 
 # Installs each named Debian package that is not installed yet; nothing when all are.
 ensure_packages() {
@@ -42,6 +46,33 @@ configure_and_build() {
 run_tests() {
     local dir=$1
     QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+# Prints the folder of Qt 6.4.2 for mingw-w64, made once per machine and recipe under
+# ~/.cache: unpacked from the shared prebuilt archive when its checksum is the one recorded,
+# built from source with packaging/windows/build-qt.sh otherwise.
+windows_qt() {
+    local shared=$root/../shared/windows key cache archive serialport
+    archive=${QZ_QT_ARCHIVE:-$shared/qt6.4.2-mingw64-shared.tar.xz}
+    serialport=${QZ_SERIALPORT_SOURCE:-$shared/qtserialport-everywhere-src-6.4.2.tar.xz}
+    key=$(sha256sum packaging/windows/build-qt.sh | cut -c1-12)
+    cache=$HOME/.cache/kavrel-config-assistant/qt6.4.2-mingw64-$key
+    if [ ! -f "$cache/bin/Qt6Core.dll" ]; then
+        rm -rf "$cache" "$cache.tmp"
+        mkdir -p "$(dirname "$cache")"
+        if [ -f "$archive" ] && [ "$(sha256sum "$archive" | cut -d' ' -f1)" = "$(cat packaging/windows/qt-archive.sha256)" ]; then
+            echo "build.sh: unpacking Qt for Windows from $archive" >&2
+            mkdir -p "$cache.tmp"
+            tar -xJf "$archive" -C "$cache.tmp"
+            mv "$cache.tmp/qt6-mingw-shared" "$cache"
+            rm -rf "$cache.tmp"
+        else
+            echo "build.sh: building Qt for Windows from source (25-40 minutes, once per machine)" >&2
+            packaging/windows/build-qt.sh "$cache.tmp" "$serialport" >&2
+            mv "$cache.tmp" "$cache"
+        fi
+    fi
+    echo "$cache"
 }
 
 mode=${1:-test}
@@ -107,8 +138,15 @@ package)
     packaging/check-package.sh "$deb" build/package/install
     echo "build.sh: $deb"
     ;;
+windows)
+    ensure_packages "${base_packages[@]}" "${windows_packages[@]}"
+    # qzconfig.exe's answers are compared with the Linux build's.
+    configure_and_build build/qt6 -DQZ_QT_MAJOR=6
+    qt=$(windows_qt)
+    packaging/windows/build-windows.sh "$qt"
+    ;;
 *)
-    echo "build.sh: unknown mode '$mode'; use test [--qt5], run, sanitize, fuzz [SECONDS], bench or package" >&2
+    echo "build.sh: unknown mode '$mode'; use test [--qt5], run, sanitize, fuzz [SECONDS], bench, package or windows" >&2
     exit 2
     ;;
 esac

@@ -62,6 +62,7 @@ void TfrmResult::AddLine(const std::string& line)
 void TfrmResult::SetCommands(std::vector<std::string> commands)
 {
     commands_ = std::move(commands);
+    frmSend_.reset();
     btnSend->setEnabled(!commands_.empty());
 }
 
@@ -70,8 +71,11 @@ void TfrmResult::btnOKClick()
     done(QDialog::Accepted);
 }
 
+TfrmResult::~TfrmResult() = default;
+
 void TfrmResult::btnSendClick()
 {
-    TfrmSend frmSend(commands_, this);
-    frmSend.exec();
+    if (!frmSend_)
+        frmSend_ = std::make_unique<TfrmSend>(commands_, this);
+    frmSend_->exec();
 }

@@ -2,9 +2,11 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+class TfrmSend;
 class QGroupBox;
 class QPlainTextEdit;
 class QPushButton;
@@ -16,6 +18,7 @@ class TfrmResult : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmResult(QWidget* owner);
+    ~TfrmResult() override;
 
     // Appends one line and its line break to the end of memLog.
     void AddLine(const std::string& line);
@@ -33,4 +36,6 @@ private slots:
 
 private:
     std::vector<std::string> commands_;
+    // Made at the first "Send to Module...": opened again, it shows the last session.
+    std::unique_ptr<TfrmSend> frmSend_;
 };

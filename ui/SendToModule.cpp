@@ -4,33 +4,29 @@
 
 #include <algorithm>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPortInfo>
+#include <QSettings>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
-
-// The choices of the last send dialog, offered again by the next one of the same run.
-struct Choices {
-    QString port;
-    int baudRate = qz::serial::FactoryBaudRate;
-    qz::serial::LineEnding lineEnding = qz::serial::LineEnding::None;
-};
-
-Choices& lastChoices()
-{
-    static Choices choices;
-    return choices;
-}
 
 const std::pair<const char*, qz::serial::LineEnding> lineEndingChoices[] = {
     {"None", qz::serial::LineEnding::None},
@@ -38,6 +34,13 @@ const std::pair<const char*, qz::serial::LineEnding> lineEndingChoices[] = {
     {"LF", qz::serial::LineEnding::LF},
     {"CR LF", qz::serial::LineEnding::CRLF},
 };
+
+// A reply longer than this is shortened in its cell; its tooltip holds it whole.
+constexpr int shownReplyLength = 40;
+// The tooltip breaks a long reply into lines of this many characters.
+constexpr int tooltipLineLength = 64;
+// Each exchange keeps its transcript lines here, for copying a selection.
+constexpr int linesRole = Qt::UserRole + 1;
 
 template <typename Widget>
 Widget* named(Widget* widget, const char* name)
@@ -51,6 +54,19 @@ QString takenText(int taken, int total)
     return QStringLiteral("%1 of %2 commands taken").arg(taken).arg(total);
 }
 
+QString wrapped(const QString& text)
+{
+    QStringList lines;
+    for (int at = 0; at < text.size(); at += tooltipLineLength)
+        lines << text.mid(at, tooltipLineLength);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QSettings choices()
+{
+    return QSettings(QStringLiteral("Kavrel"), QStringLiteral("Kavrel Config Assistant"));
+}
+
 } // namespace
 
 TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
@@ -60,11 +76,15 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     , btnRefresh(named(new QPushButton(QStringLiteral("Refresh"), this), "btnRefresh"))
     , cbBaud(named(new QComboBox(this), "cbBaud"))
     , cbLineEnding(named(new QComboBox(this), "cbLineEnding"))
+    , spnTimeout(named(new QSpinBox(this), "spnTimeout"))
     , memCommands(named(new QPlainTextEdit(this), "memCommands"))
     , pbProgress(named(new QProgressBar(this), "pbProgress"))
     , tvTranscript(named(new QTreeWidget(this), "tvTranscript"))
     , lbVerdict(named(new QLabel(this), "lbVerdict"))
+    , btnCopy(named(new QPushButton(QStringLiteral("Copy"), this), "btnCopy"))
+    , btnSave(named(new QPushButton(QStringLiteral("Save..."), this), "btnSave"))
     , btnSend(named(new QPushButton(QStringLiteral("Send"), this), "btnSend"))
+    , btnStop(named(new QPushButton(QStringLiteral("Stop"), this), "btnStop"))
     , btnClose(named(new QPushButton(QStringLiteral("Close"), this), "btnClose"))
     , commands_(commands)
 {
@@ -74,6 +94,8 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     setWindowIcon(qz::applicationIcon());
 
     cbPort->setEditable(true);
+    // Enter keeps the typed path as typed; it is not made an item without a port behind it.
+    cbPort->setInsertPolicy(QComboBox::NoInsert);
     cbPort->setMinimumWidth(300);
     cbPort->setToolTip(QStringLiteral("A serial port found on this computer, or any path or COM name"));
     btnRefresh->setToolTip(QStringLiteral("Look for serial ports again"));
@@ -82,13 +104,17 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     for (const auto& [caption, ending] : lineEndingChoices)
         cbLineEnding->addItem(QLatin1String(caption), static_cast<int>(ending));
     cbLineEnding->setToolTip(QStringLiteral("Bytes sent after each command; the module itself wants none"));
+    spnTimeout->setRange(100, 60000);
+    spnTimeout->setSingleStep(100);
+    spnTimeout->setSuffix(QStringLiteral(" ms"));
+    spnTimeout->setToolTip(QStringLiteral("How long the module may take to begin its reply"));
 
     QString commandText;
     for (const std::string& command : commands_)
         commandText += qz::fromBytes(command) + QLatin1Char('\n');
     memCommands->setPlainText(commandText);
     memCommands->setReadOnly(true);
-    memCommands->setFixedHeight(150);
+    memCommands->setFixedHeight(130);
 
     pbProgress->setRange(0, static_cast<int>(commands_.size()));
     pbProgress->setValue(0);
@@ -97,11 +123,16 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     tvTranscript->setColumnCount(2);
     tvTranscript->setHeaderLabels({QStringLiteral("Sent"), QStringLiteral("Reply")});
     tvTranscript->setRootIsDecorated(false);
+    tvTranscript->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tvTranscript->header()->resizeSection(0, 260);
-    tvTranscript->setMinimumHeight(170);
+    tvTranscript->setMinimumHeight(150);
+    tvTranscript->installEventFilter(this);
 
     lbVerdict->setWordWrap(true);
+    lbVerdict->setTextFormat(Qt::PlainText); // a module's reply is never read as markup
     lbVerdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lbVerdict->setMinimumHeight(4 * lbVerdict->fontMetrics().lineSpacing());
+    lbVerdict->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lbVerdict->setText(QStringLiteral("Nothing sent yet. The module gets the %1 commands above, in order, after "
                                       "an AT that checks the link.")
                            .arg(commands_.size()));
@@ -113,11 +144,15 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     settings->addRow(QStringLiteral("Port:"), portRow);
     settings->addRow(QStringLiteral("Rate (baud):"), cbBaud);
     settings->addRow(QStringLiteral("Line ending:"), cbLineEnding);
+    settings->addRow(QStringLiteral("Reply timeout:"), spnTimeout);
     settings->addRow(QStringLiteral("Commands to send:"), memCommands);
 
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnCopy);
+    buttons->addWidget(btnSave);
     buttons->addStretch(1);
     buttons->addWidget(btnSend);
+    buttons->addWidget(btnStop);
     buttons->addWidget(btnClose);
 
     auto* column = new QVBoxLayout(this);
@@ -126,21 +161,46 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     column->addWidget(tvTranscript, 1);
     column->addWidget(lbVerdict);
     column->addLayout(buttons);
-    setFixedSize(540, 600);
+    setFixedSize(560, 640);
 
     btnSend->setDefault(true);
+    btnStop->setEnabled(false);
+    for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose})
+        button->setAutoDefault(false);
     connect(btnRefresh, &QPushButton::clicked, this, &TfrmSend::btnRefreshClick);
     connect(btnSend, &QPushButton::clicked, this, &TfrmSend::btnSendClick);
+    connect(btnStop, &QPushButton::clicked, this, &TfrmSend::btnStopClick);
+    connect(btnCopy, &QPushButton::clicked, this, &TfrmSend::btnCopyClick);
+    connect(btnSave, &QPushButton::clicked, this, &TfrmSend::btnSaveClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmSend::close);
     connect(&driver_, &qz::SerialDriver::exchanged, this, &TfrmSend::showExchange);
     connect(&driver_, &qz::SerialDriver::finished, this, &TfrmSend::showVerdict);
 
     btnRefreshClick();
-    const Choices& last = lastChoices();
-    cbPort->setEditText(last.port.isEmpty() ? cbPort->itemData(0).toString() : last.port);
-    cbBaud->setCurrentIndex(cbBaud->findData(last.baudRate));
-    cbLineEnding->setCurrentIndex(cbLineEnding->findData(static_cast<int>(last.lineEnding)));
+    restoreChoices();
     qz::centreOnDesktop(this);
+}
+
+void TfrmSend::restoreChoices()
+{
+    QSettings saved = choices();
+    saved.beginGroup(QStringLiteral("send"));
+    const QString port = saved.value(QStringLiteral("port")).toString();
+    cbPort->setEditText(port.isEmpty() ? cbPort->itemData(0).toString() : port);
+    const int rate = cbBaud->findData(saved.value(QStringLiteral("baud"), qz::serial::FactoryBaudRate).toInt());
+    cbBaud->setCurrentIndex(std::max(rate, cbBaud->findData(qz::serial::FactoryBaudRate)));
+    cbLineEnding->setCurrentIndex(std::max(0, cbLineEnding->findText(saved.value(QStringLiteral("lineEnding")).toString())));
+    spnTimeout->setValue(saved.value(QStringLiteral("timeout"), 1000).toInt());
+}
+
+void TfrmSend::keepChoices() const
+{
+    QSettings saved = choices();
+    saved.beginGroup(QStringLiteral("send"));
+    saved.setValue(QStringLiteral("port"), cbPort->currentText());
+    saved.setValue(QStringLiteral("baud"), cbBaud->currentData().toInt());
+    saved.setValue(QStringLiteral("lineEnding"), cbLineEnding->currentText());
+    saved.setValue(QStringLiteral("timeout"), spnTimeout->value());
 }
 
 void TfrmSend::btnRefreshClick()
@@ -154,11 +214,11 @@ void TfrmSend::btnRefreshClick()
     });
     for (const QSerialPortInfo& port : ports) {
         const QString description = port.description().isEmpty() ? port.manufacturer() : port.description();
-        cbPort->addItem(port.systemLocation(), port.systemLocation());
+        const QString shown = description.isEmpty() ? port.systemLocation()
+                                                    : port.systemLocation() + QStringLiteral("  (") + description
+                                                        + QLatin1Char(')');
+        cbPort->addItem(shown, port.systemLocation());
         cbPort->setItemData(cbPort->count() - 1, description, Qt::ToolTipRole);
-        if (!description.isEmpty())
-            cbPort->setItemText(cbPort->count() - 1, port.systemLocation() + QStringLiteral("  (") + description
-                                                         + QLatin1Char(')'));
     }
     cbPort->setEditText(typed);
 }
@@ -166,70 +226,82 @@ void TfrmSend::btnRefreshClick()
 std::string TfrmSend::chosenPort() const
 {
     // A listed port shows its description beside its path; only the path is opened.
-    const int listed = cbPort->findText(cbPort->currentText());
-    const QString port = listed >= 0 ? cbPort->itemData(listed).toString() : cbPort->currentText().trimmed();
+    const QString typed = cbPort->currentText();
+    const int listed = cbPort->findText(typed);
+    const QString port = listed >= 0 ? cbPort->itemData(listed).toString() : typed.trimmed();
     return qz::toBytes(port);
 }
 
 void TfrmSend::btnSendClick()
 {
-    if (driver_.running()) {
-        driver_.stop();
-        lbVerdict->setText(QStringLiteral("Stopping after the reply to the current command..."));
+    if (driver_.running())
         return;
-    }
-    startSession();
-}
-
-void TfrmSend::startSession()
-{
     const std::string port = chosenPort();
     if (port.empty()) {
         lbVerdict->setText(QStringLiteral("Choose or type the serial port the module is on."));
         return;
     }
+    keepChoices();
     qz::serial::SessionSettings settings;
     settings.baudRate = cbBaud->currentData().toInt();
     settings.lineEnding = static_cast<qz::serial::LineEnding>(cbLineEnding->currentData().toInt());
-    lastChoices() = {cbPort->currentText(), settings.baudRate, settings.lineEnding};
+    settings.replyTimeout = std::chrono::milliseconds(spnTimeout->value());
 
     tvTranscript->clear();
+    transcript_.clear();
+    verdictLine_.clear();
     waitingFor_ = nullptr;
     pbProgress->setValue(0);
     pbProgress->setFormat(takenText(0, static_cast<int>(commands_.size())));
     const std::string problem = driver_.start(port, commands_, settings);
     if (!problem.empty()) {
         lbVerdict->setText(QStringLiteral("Cannot open %1: %2. Nothing was sent.")
-                               .arg(qz::fromBytes(port), qz::fromBytes(problem)));
+                               .arg(qz::fromBytes(qz::serial::EscapedBytes(port)), qz::fromBytes(problem)));
         return;
     }
-    setSending(true);
-    lbVerdict->setText(QStringLiteral("Sending..."));
+    if (driver_.running()) {
+        setSending(true);
+        lbVerdict->setText(QStringLiteral("Sending..."));
+    }
+}
+
+void TfrmSend::btnStopClick()
+{
+    if (!driver_.running())
+        return;
+    lbVerdict->setText(QStringLiteral("Stopping after the reply to the current command..."));
+    driver_.stop();
 }
 
 void TfrmSend::setSending(bool sending)
 {
-    for (QWidget* setting : {static_cast<QWidget*>(cbPort), static_cast<QWidget*>(btnRefresh),
-                             static_cast<QWidget*>(cbBaud), static_cast<QWidget*>(cbLineEnding)})
+    for (QWidget* setting : std::initializer_list<QWidget*>{cbPort, btnRefresh, cbBaud, cbLineEnding, spnTimeout, btnSend})
         setting->setEnabled(!sending);
-    btnSend->setText(sending ? QStringLiteral("Stop") : QStringLiteral("Send"));
+    btnStop->setEnabled(sending);
 }
 
 void TfrmSend::showExchange(const qz::serial::Exchange& exchange)
 {
-    const QString shown = qz::fromBytes(qz::serial::TranscriptLine(exchange).substr(2));
+    const QString line = qz::fromBytes(qz::serial::TranscriptLine(exchange));
+    transcript_ << line;
+    const QString shown = line.mid(2);
     if (exchange.kind == qz::serial::Exchange::Sent) {
         waitingFor_ = new QTreeWidgetItem(tvTranscript, {shown, QStringLiteral("waiting...")});
+        waitingFor_->setData(0, linesRole, QStringList{line});
         tvTranscript->scrollToItem(waitingFor_);
         return;
     }
     if (waitingFor_ == nullptr)
         return;
-    waitingFor_->setText(1, shown);
+    waitingFor_->setText(1, shown.size() > shownReplyLength ? shown.left(shownReplyLength) + QStringLiteral("...")
+                                                            : shown);
     const QStyle::StandardPixmap mark = exchange.taken ? QStyle::SP_DialogApplyButton : QStyle::SP_MessageBoxCritical;
     waitingFor_->setIcon(1, style()->standardIcon(mark));
     waitingFor_->setData(1, Qt::UserRole, exchange.taken);
-    waitingFor_->setToolTip(1, exchange.taken ? QStringLiteral("Taken") : QStringLiteral("Not taken"));
+    waitingFor_->setData(0, linesRole, waitingFor_->data(0, linesRole).toStringList() << line);
+    waitingFor_->setToolTip(1, (exchange.taken ? QStringLiteral("Taken: ") : QStringLiteral("Not taken: "))
+                                   + QString::number(exchange.bytes.size()) + QStringLiteral(" bytes\n")
+                                   + wrapped(shown));
     waitingFor_ = nullptr;
     pbProgress->setValue(driver_.taken());
     pbProgress->setFormat(takenText(driver_.taken(), driver_.total()));
@@ -238,33 +310,104 @@ void TfrmSend::showExchange(const qz::serial::Exchange& exchange)
 void TfrmSend::showVerdict(const qz::serial::Verdict& verdict)
 {
     if (waitingFor_ != nullptr) {
-        waitingFor_->setText(1, QStringLiteral("(port failed)"));
+        waitingFor_->setText(1, verdict.ending == qz::serial::Ending::Stopped ? QStringLiteral("(stopped)")
+                                                                             : QStringLiteral("(port failed)"));
         waitingFor_->setIcon(1, style()->standardIcon(QStyle::SP_MessageBoxCritical));
         waitingFor_ = nullptr;
     }
     setSending(false);
-    const QString words = qz::fromBytes(verdict.message) + QLatin1Char('.');
+    verdictLine_ = qz::fromBytes(verdict.message);
+    QString words = verdictLine_ + QLatin1Char('.');
+    // AT+RENEW put the module back to its factory rate, and the port went with it.
+    const int rateNow = driver_.baudRate();
+    if (rateNow != cbBaud->currentData().toInt()) {
+        cbBaud->setCurrentIndex(cbBaud->findData(rateNow));
+        words += QStringLiteral(" The module's rate is now %1 baud, its factory rate; the rate above shows it.")
+                     .arg(rateNow);
+        keepChoices();
+    }
     if (verdict.succeeded())
         lbVerdict->setText(QStringLiteral("Done: ") + words + QStringLiteral(" The module is set up."));
     else if (verdict.ending == qz::serial::Ending::Stopped)
         lbVerdict->setText(words);
     else
         lbVerdict->setText(QStringLiteral("Failed: ") + words);
-    if (closeWhenFinished_)
+    if (closeWhenFinished_) {
+        closeWhenFinished_ = false;
         QDialog::reject();
+    }
 }
 
-bool TfrmSend::stopBeforeClosing()
+QString TfrmSend::transcriptText() const
 {
-    if (!driver_.running())
+    QStringList lines = transcript_;
+    if (!verdictLine_.isEmpty())
+        lines << verdictLine_;
+    return lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void TfrmSend::btnCopyClick()
+{
+    QApplication::clipboard()->setText(transcriptText());
+}
+
+void TfrmSend::btnSaveClick()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the transcript"),
+                                                      QStringLiteral("transcript.txt"),
+                                                      QStringLiteral("Text files (*.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(transcriptText().toUtf8()) < 0) {
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Cannot save %1: %2").arg(path, file.errorString()));
+    }
+}
+
+// The selected rows as qzconfig prints them; all of them with the verdict after Select All.
+void TfrmSend::copySelection() const
+{
+    QStringList lines;
+    for (int row = 0; row < tvTranscript->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = tvTranscript->topLevelItem(row);
+        if (item->isSelected())
+            lines << item->data(0, linesRole).toStringList();
+    }
+    const int rows = tvTranscript->topLevelItemCount();
+    if (rows > 0 && tvTranscript->selectedItems().size() == rows && !verdictLine_.isEmpty())
+        lines << verdictLine_;
+    if (!lines.isEmpty())
+        QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+bool TfrmSend::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == tvTranscript && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        copySelection();
         return true;
-    closeWhenFinished_ = true;
-    driver_.stop();
-    return !driver_.running();
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TfrmSend::reject()
 {
-    if (stopBeforeClosing())
+    if (!driver_.running()) {
         QDialog::reject();
+        return;
+    }
+    if (closeWhenFinished_)
+        return; // asked already; it closes once the session has stopped
+    const auto answer = QMessageBox::question(
+        this, windowTitle(),
+        QStringLiteral("The module is being set up. Stop after the reply to the current command, and close?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    if (!driver_.running()) { // it ended while the question was open
+        QDialog::reject();
+        return;
+    }
+    closeWhenFinished_ = true;
+    btnStopClick();
 }

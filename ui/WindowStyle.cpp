@@ -5,7 +5,10 @@
 #include <QGroupBox>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QWidget>
 
 // The icon is compiled into the library; a static library needs its resources named.
@@ -135,6 +138,22 @@ void insetCaption(QGroupBox* box)
         style->setParent(qApp);
     }
     box->setStyle(style);
+}
+
+bool captionFits(const QPushButton* button)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect contents = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    return button->fontMetrics().horizontalAdvance(button->text()) <= contents.width();
+}
+
+void widenToFitCaption(QPushButton* button)
+{
+    const QRect place = button->geometry();
+    while (!captionFits(button) && button->width() < place.width() * 2)
+        button->setGeometry(place.right() - button->width(), place.top(), button->width() + 1, place.height());
 }
 
 } // namespace qz

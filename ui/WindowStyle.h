@@ -7,6 +7,7 @@
 #include <string>
 
 class QGroupBox;
+class QPushButton;
 class QWidget;
 
 namespace qz {
@@ -29,5 +30,11 @@ void centreOnDesktop(QWidget* window);
 // Draws a group box's caption a little in from the box's left edge, where the page's
 // border would otherwise touch it.
 void insetCaption(QGroupBox* box);
+
+// Whether the style leaves room for the button's whole caption inside its frame.
+bool captionFits(const QPushButton* button);
+// Widens a button whose caption the style would clip, keeping its right edge: the native
+// Windows style pads buttons more than the one the layout was drawn with.
+void widenToFitCaption(QPushButton* button);
 
 } // namespace qz

@@ -78,6 +78,7 @@ QPushButton* addButton(QWidget* parent, const char* name, const char* caption, i
 {
     auto* button = named(new QPushButton(QLatin1String(caption), parent), name);
     button->resize(width, buttonHeight);
+    qz::widenToFitCaption(button);
     return button;
 }
 
@@ -259,7 +260,7 @@ void TfrmMain::createBroadcastPage()
                    "cbSame");
     cbSame->setGeometry(boxMargin, 304 - bottomTop - 2, 345, 21);
     btBroadcast = addButton(bottom, "btBroadcast", "Create AT Commands List", 147);
-    btBroadcast->move(360, 299 - bottomTop);
+    btBroadcast->move(360 + 147 - btBroadcast->width(), 299 - bottomTop); // its right edge where drawn
     connect(btBroadcast, &QPushButton::clicked, this, &TfrmMain::btBroadcastClick);
 
     chainTabOrder({edtScan, edtAdvert, edtDeviceAddress, edtDeviceName, btBroadcast, cbSame});

@@ -1,9 +1,15 @@
 // The send dialog offscreen against the fake module: progress, transcript, Stop, the
 // verdict, and a window that keeps handling events while it waits for the module.
 
+#include "ATCommandList.h"
 #include "FakeModule.h"
 #include "SendToModule.h"
 
+#include <QClipboard>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStandardPaths>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -61,8 +67,21 @@ void startSending(TfrmSend& dialog, const FakeModule& module)
     dialog.show();
     dialog.cbPort->setEditText(QString::fromStdString(module.path()));
     QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-    QCOMPARE(dialog.btnSend->text(), QStringLiteral("Stop"));
+    QVERIFY(dialog.btnStop->isEnabled());
+    QVERIFY(!dialog.btnSend->isEnabled());
     QVERIFY(!dialog.cbPort->isEnabled());
+}
+
+// Answers the next question box with the given button once it is shown.
+void answerNextQuestion(QMessageBox::StandardButton answer)
+{
+    QTimer::singleShot(50, [answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr)
+            box->button(answer)->click();
+        else
+            answerNextQuestion(answer);
+    });
 }
 
 } // namespace
@@ -71,6 +90,12 @@ class SendDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true); // the dialog's settings go to a test folder
+        QSettings(QStringLiteral("Kavrel"), QStringLiteral("Kavrel Config Assistant")).clear();
+    }
+
     void sendsEveryCommandAndKeepsHandlingEvents()
     {
         FakeModule module(slowOK(20));
@@ -100,7 +125,8 @@ private slots:
             sent << QString::fromStdString(command);
         QCOMPARE(column(dialog.tvTranscript, 0), sent);
         QCOMPARE(column(dialog.tvTranscript, 1).join(QLatin1Char(' ')), QStringLiteral("OK OK OK OK OK OK OK OK OK"));
-        QCOMPARE(dialog.btnSend->text(), QStringLiteral("Send"));
+        QVERIFY(dialog.btnSend->isEnabled());
+        QVERIFY(!dialog.btnStop->isEnabled());
         QVERIFY(dialog.cbPort->isEnabled());
     }
 
@@ -130,18 +156,24 @@ private slots:
         startSending(dialog, module);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.tvTranscript->topLevelItemCount() >= 3, 10000);
         const int sentAtStop = dialog.tvTranscript->topLevelItemCount();
-        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QTest::mouseDClick(dialog.btnSend, Qt::LeftButton); // disabled: starts nothing anew
+        QTest::mouseClick(dialog.btnStop, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Stopped")), 10000);
         QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("Stopped; %1 of 8 commands were taken; the module is partly "
                                                           "set up.")
                                                .arg(sentAtStop - 1));
         QCOMPARE(dialog.tvTranscript->topLevelItemCount(), sentAtStop);
         QCOMPARE(module.commands().size(), std::size_t(sentAtStop));
-        QCOMPARE(dialog.btnSend->text(), QStringLiteral("Send"));
+        QVERIFY(dialog.btnSend->isEnabled());
 
         startSending(dialog, module);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.tvTranscript->topLevelItemCount() >= 2, 10000);
+        answerNextQuestion(QMessageBox::No);
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.btnStop->isEnabled());
         const int sentAtClose = dialog.tvTranscript->topLevelItemCount();
+        answerNextQuestion(QMessageBox::Yes);
         dialog.close();
         QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), 10000);
         QVERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("Stopped; %1 of 8").arg(sentAtClose - 1)));
@@ -155,7 +187,7 @@ private slots:
         dialog.cbPort->setEditText(QStringLiteral("/dev/qz-missing"));
         QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
         QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("Cannot open /dev/qz-missing: no such device. Nothing was sent."));
-        QCOMPARE(dialog.btnSend->text(), QStringLiteral("Send"));
+        QVERIFY(dialog.btnSend->isEnabled());
         QCOMPARE(dialog.tvTranscript->topLevelItemCount(), 0);
     }
 
@@ -166,12 +198,84 @@ private slots:
             first.cbPort->setEditText(QStringLiteral("/dev/qz-missing"));
             first.cbBaud->setCurrentText(QStringLiteral("115200"));
             first.cbLineEnding->setCurrentText(QStringLiteral("CR LF"));
+            first.spnTimeout->setValue(2500);
             QTest::mouseClick(first.btnSend, Qt::LeftButton);
         }
         TfrmSend second(beaconCommands, nullptr);
         QCOMPARE(second.cbPort->currentText(), QStringLiteral("/dev/qz-missing"));
         QCOMPARE(second.cbBaud->currentText(), QStringLiteral("115200"));
         QCOMPARE(second.cbLineEnding->currentText(), QStringLiteral("CR LF"));
+        QCOMPARE(second.spnTimeout->value(), 2500);
+    }
+
+    void aTypedPortConfirmedWithEnterIsTheOneSentTo()
+    {
+        FakeModule module;
+        TfrmSend dialog({"AT+IBEA1"}, nullptr);
+        dialog.show();
+        dialog.cbPort->setEditText(QString());
+        QTest::keyClicks(dialog.cbPort, QString::fromStdString(module.path()));
+        QTest::keyClick(dialog.cbPort, Qt::Key_Return);
+        QCOMPARE(dialog.cbPort->currentText(), QString::fromStdString(module.path()));
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
+        QCOMPARE(module.commands(), (std::vector<std::string>{"AT", "AT+IBEA1"}));
+    }
+
+    // What the user reads after a session: the rate the module is at now, long replies cut
+    // short in their cells and whole in their tooltips, and a transcript that copies as
+    // qzconfig prints it.
+    void aSessionLeavesItsRateTranscriptAndRepliesReadable()
+    {
+        const std::string longReply = "OK+Set:" + std::string(60, 'x') + "\x01";
+        FakeModule module([&](const std::string& command) {
+            return FakeModule::ok(command == "AT+IBEA1" ? longReply : std::string("OK"));
+        });
+        TfrmSend dialog({"AT+RENEW", "AT+IBEA1"}, nullptr);
+        dialog.cbBaud->setCurrentText(QStringLiteral("115200"));
+        startSending(dialog, module);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
+        QCOMPARE(dialog.cbBaud->currentText(), QStringLiteral("9600"));
+        QVERIFY2(dialog.lbVerdict->text().contains(QStringLiteral("now 9600 baud")), qPrintable(dialog.lbVerdict->text()));
+        const QString escaped = QStringLiteral("OK+Set:") + QString(60, QLatin1Char('x')) + QStringLiteral("\\x01");
+        const QTreeWidgetItem* last = dialog.tvTranscript->topLevelItem(2);
+        QCOMPARE(last->text(1), escaped.left(40) + QStringLiteral("..."));
+        QCOMPARE(last->toolTip(1).remove(QLatin1Char('\n')), QStringLiteral("Taken: 68 bytes") + escaped);
+        const QString printed = QStringLiteral("> AT\n< OK\n> AT+RENEW\n< OK\n> AT+IBEA1\n< ") + escaped
+            + QStringLiteral("\n2 of 2 commands were taken\n");
+        QCOMPARE(dialog.transcriptText(), printed);
+        dialog.tvTranscript->setFocus();
+        dialog.tvTranscript->selectAll();
+        QTest::keySequence(dialog.tvTranscript, QKeySequence::Copy);
+        QCOMPARE(QApplication::clipboard()->text(), printed);
+        dialog.tvTranscript->clearSelection();
+        dialog.tvTranscript->topLevelItem(1)->setSelected(true);
+        QTest::keySequence(dialog.tvTranscript, QKeySequence::Copy);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("> AT+RENEW\n< OK\n"));
+        QTest::mouseClick(dialog.btnCopy, Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text(), printed);
+    }
+
+    void reopenedFromTheResultWindowItShowsTheLastSession()
+    {
+        FakeModule module;
+        TfrmResult result(nullptr);
+        result.SetCommands({"AT+IBEA1"});
+        QString verdictSeen;
+        for (int opening = 0; opening < 2; ++opening) {
+            QTimer::singleShot(0, [&, opening] {
+                auto* dialog = result.findChild<TfrmSend*>();
+                if (opening == 0) {
+                    dialog->cbPort->setEditText(QString::fromStdString(module.path()));
+                    QTest::mouseClick(dialog->btnSend, Qt::LeftButton);
+                    QTRY_VERIFY_WITH_TIMEOUT(dialog->lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
+                }
+                verdictSeen = dialog->lbVerdict->text() + QString::number(dialog->tvTranscript->topLevelItemCount());
+                dialog->close();
+            });
+            QTest::mouseClick(result.btnSend, Qt::LeftButton);
+        }
+        QCOMPARE(verdictSeen, QStringLiteral("Done: 1 of 1 commands were taken. The module is set up.2"));
     }
 };
 
