@@ -3,7 +3,7 @@
 # FOLDER: the zip must run on a bare Windows.
 set -euo pipefail
 folder=$1
-system='^(kernel32|user32|gdi32|gdiplus|shell32|ole32|oleaut32|advapi32|comdlg32|comctl32|imm32|winmm|ws2_32|version|uxtheme|dwmapi|setupapi|shlwapi|msvcrt|mpr|netapi32|userenv|wtsapi32|d3d9|d3d11|dxgi|dwrite|cfgmgr32|authz|ntdll|api-ms-win-.*)\.dll$'
+system='^(kernel32|shcore|user32|gdi32|gdiplus|shell32|ole32|oleaut32|advapi32|comdlg32|comctl32|imm32|winmm|ws2_32|version|uxtheme|dwmapi|setupapi|shlwapi|msvcrt|mpr|netapi32|userenv|wtsapi32|d3d9|d3d11|dxgi|dwrite|cfgmgr32|authz|ntdll|api-ms-win-.*)\.dll$'
 bad=0
 while IFS= read -r -d '' file; do
     while read -r dll; do

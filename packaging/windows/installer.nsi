@@ -1,9 +1,9 @@
 ; The Windows installer: both programs and what they need under Program Files, a
 ; Start-menu entry for the window, and an uninstaller listed in Apps and Features.
 ; makensis -DVERSION=1.03 -DSTAGE=folder -DOUTFILE=setup.exe installer.nsi
-Unicode true
+; A 64-bit installer: the programs are 64-bit, and so Wine without its 32-bit part runs it.
+Target amd64-unicode
 SetCompressor /SOLID lzma
-!include "x64.nsh"
 
 !define PRODUCT "Kavrel Config Assistant"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KavrelConfigAssistant"
