@@ -5,6 +5,7 @@
 
 #include "BeaconList.h"
 #include "BroadcastList.h"
+#include "FieldExplanations.h"
 #include "SendSession.h"
 #include "StudyList.h"
 #include "Vendor.h"
@@ -38,7 +39,30 @@ struct SubcommandSpec {
     std::vector<OptionSpec> options;
     GeneratorResult (*generate)(const Values&);
     std::string_view example;
+    // "OPTION: words" for each page option, as the window's marks explain its field.
+    std::vector<std::string> (*explain)(const Values&);
 };
+
+std::string verdictWords(const FieldExplanation& explanation)
+{
+    switch (explanation.verdict) {
+    case FieldVerdict::Refused: return "refused: " + explanation.text;
+    case FieldVerdict::Notice: return "taken, but note: " + explanation.text;
+    case FieldVerdict::Taken: break;
+    }
+    return "taken: " + explanation.text;
+}
+
+std::string explained(std::string_view option, const FieldExplanation& explanation)
+{
+    return "--" + std::string(option) + ": " + verdictWords(explanation);
+}
+
+std::string uuidTypeWords(int uuidType)
+{
+    return uuidType == UUIDType16Bit ? "16: both UUIDs are read in their 16-bit form, 4 hex digits"
+                                     : "128: both UUIDs are read in their 128-bit form, 32 hex digits";
+}
 
 bool isFlagSet(const Values& values, std::string_view name)
 {
@@ -65,7 +89,13 @@ const std::array<SubcommandSpec, 3>& subcommands()
          },
          "qzconfig study --uuid-type=128 \\\n"
          "      --notify 0000FFE1-0000-1000-8000-00805F9B34FB \\\n"
-         "      --write 0000FFE2-0000-1000-8000-00805F9B34FB"},
+         "      --write 0000FFE2-0000-1000-8000-00805F9B34FB",
+         [](const Values& v) {
+             const int type = uuidTypeIndex(v.at("uuid-type"));
+             return std::vector<std::string>{"--uuid-type: " + uuidTypeWords(type),
+                                             explained("notify", ExplainCharacteristic(type, v.at("notify"))),
+                                             explained("write", ExplainCharacteristic(type, v.at("write")))};
+         }},
         {"ibeacon",
          "advertising as an iBeacon in slave role",
          {
@@ -74,7 +104,12 @@ const std::array<SubcommandSpec, 3>& subcommands()
              {"minor", OptionKind::Text, 5, "10125", "minor: 4 hex or 5 decimal digits"},
          },
          [](const Values& v) { return BuildBeaconList(v.at("uuid"), v.at("major"), v.at("minor")); },
-         "qzconfig ibeacon --major=04D2 --minor 01235"},
+         "qzconfig ibeacon --major=04D2 --minor 01235",
+         [](const Values& v) {
+             return std::vector<std::string>{explained("uuid", ExplainBeaconUUID(v.at("uuid"))),
+                                             explained("major", ExplainBeaconNumber(v.at("major"))),
+                                             explained("minor", ExplainBeaconNumber(v.at("minor")))};
+         }},
         {"broadcast",
          "device name and address, advertising and scan-response packages",
          {
@@ -89,7 +124,17 @@ const std::array<SubcommandSpec, 3>& subcommands()
                                        isFlagSet(v, "same"));
          },
          "qzconfig broadcast --name=Kitchen --address=000E0B123456 \\\n"
-         "      --advert=0x0201060302F0FF --same"},
+         "      --advert=0x0201060302F0FF --same",
+         [](const Values& v) {
+             const bool same = isFlagSet(v, "same");
+             return std::vector<std::string>{
+                 explained("name", ExplainDeviceName(v.at("name"))),
+                 explained("address", ExplainDeviceAddress(v.at("address"))),
+                 explained("advert", ExplainPackage(v.at("advert"))),
+                 same ? "--scan: not read: --same sends the advertising package as the scan response too"
+                      : explained("scan", ExplainPackage(v.at("scan"))),
+                 same ? "--same: on" : "--same: off: --scan is sent as the scan response"};
+         }},
     }};
     return table;
 }
@@ -106,6 +151,12 @@ const std::vector<OptionSpec>& sessionOptions()
         {"timeout", OptionKind::Timeout, 0, "1000", "milliseconds to wait for a reply, 100 to 60000"},
     };
     return options;
+}
+
+const OptionSpec& explainOption()
+{
+    static const OptionSpec option{"explain", OptionKind::Flag, 0, "", "say how each value is read, one per line"};
+    return option;
 }
 
 const std::map<std::string_view, serial::LineEnding>& lineEndings()
@@ -188,6 +239,16 @@ std::string subcommandHelp(const SubcommandSpec& subcommand)
     return text;
 }
 
+std::string explainHelp()
+{
+    return "\nExplaining the values, with any of the subcommands above:\n" + optionHelp(explainOption())
+        + "With --explain, standard output says for each option, given or not, how the\n"
+          "page reads its value (\"--notify: taken: read as the 16-bit UUID FFE1, sent as\n"
+          "0xFFE1\"), as the window's marks do; the exit status is 0 or 1 as the page's\n"
+          "button would decide, and a refusal goes to standard error as always. --explain\n"
+          "goes with neither --commands nor --port.\n";
+}
+
 std::string sessionHelp()
 {
     std::string text = "\nSending to the module, with any of the subcommands above:\n";
@@ -241,7 +302,8 @@ std::string subcommandUsage(const SubcommandSpec& subcommand)
     std::string usage = "Usage: qzconfig " + std::string(subcommand.name);
     for (const OptionSpec& option : subcommand.options)
         usage += " [" + optionUsage(option) + "]";
-    return usage + " [--commands | --port=PATH ...]\n\n" + subcommandHelp(subcommand) + sessionHelp()
+    return usage + " [--explain | --commands | --port=PATH ...]\n\n" + subcommandHelp(subcommand) + explainHelp()
+        + sessionHelp()
         + std::string(helpClosing) + "\nExamples:\n" + exampleLine(subcommand) + sendExample(subcommand.name);
 }
 
@@ -262,7 +324,7 @@ const OptionSpec* findOption(const SubcommandSpec& subcommand, std::string_view 
                 return &option;
         }
     }
-    return nullptr;
+    return name == explainOption().name ? &explainOption() : nullptr;
 }
 
 std::string seeHelp(const SubcommandSpec& subcommand)
@@ -291,6 +353,18 @@ bool isBaudRate(const std::string& value)
                        [&value](int rate) { return value == std::to_string(rate); });
 }
 
+// How to mend a value too long for its field. A major or minor written the C way (0x4D2)
+// is four hex digits without the 0x.
+std::string shortening(const OptionSpec& option, const std::string& value)
+{
+    const bool beaconNumber = option.name == "major" || option.name == "minor";
+    const std::string digits = value.size() > 2 ? UpperCase(value.substr(2)) : std::string();
+    if (beaconNumber && (value.rfind("0x", 0) == 0 || value.rfind("0X", 0) == 0) && !digits.empty()
+        && digits.size() <= 4 && AllHexDigits(digits))
+        return "write " + std::string(4 - digits.size(), '0') + digits + ", four hex digits without the 0x";
+    return "shorten it";
+}
+
 // Checks the final values against what the window's controls can hold, and the send
 // options against one another. Send options that were not given are empty.
 std::optional<Outcome> checkValues(const SubcommandSpec& subcommand, const Values& values)
@@ -303,9 +377,12 @@ std::optional<Outcome> checkValues(const SubcommandSpec& subcommand, const Value
         if (option.kind == OptionKind::Text && value.size() > option.maxLength)
             return usageError("--" + std::string(option.name) + " is " + std::to_string(value.size())
                               + " bytes long; its field holds at most " + std::to_string(option.maxLength)
-                              + ", so shorten it" + seeHelp(subcommand));
+                              + ", so " + shortening(option, value) + seeHelp(subcommand));
     }
     const bool sending = values.count("port") != 0;
+    if (values.count("explain") != 0 && (sending || values.count("commands") != 0))
+        return usageError("--explain says how the values are read; it goes with neither --commands nor --port"
+                          + seeHelp(subcommand));
     if (sending && values.at("port").empty())
         return usageError("--port needs the path of a serial port" + seeHelp(subcommand));
     if (sending && values.count("commands") != 0)
@@ -342,15 +419,22 @@ SendRequest sendRequest(const Values& values, std::vector<std::string> commands)
     return request;
 }
 
-Outcome report(const GeneratorResult& result, const Values& values)
+Outcome report(const SubcommandSpec& subcommand, const GeneratorResult& result, const Values& values)
 {
+    std::string explanation;
+    if (values.count("explain") != 0) {
+        for (const std::string& line : subcommand.explain(values))
+            explanation += printable(line) + "\n";
+    }
     if (const auto* rejection = std::get_if<Rejection>(&result)) {
         const std::string_view option = optionForField(rejection->field);
         std::string line = "qzconfig: ";
         if (!option.empty())
             line.append(option).append(": ");
-        return {Refused, {}, line + rejection->message + "\n", {}};
+        return {Refused, explanation, line + rejection->message + "\n", {}};
     }
+    if (!explanation.empty())
+        return printed(explanation);
     const CommandList& list = std::get<CommandList>(result);
     if (values.count("commands") != 0)
         return printed(joinedLines(list.commands));
@@ -396,7 +480,7 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
     }
     if (std::optional<Outcome> invalid = checkValues(subcommand, values))
         return *invalid;
-    return report(subcommand.generate(values), values);
+    return report(subcommand, subcommand.generate(values), values);
 }
 
 } // namespace
@@ -414,7 +498,7 @@ std::string HelpText()
         "Subcommands:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += subcommandHelp(subcommand);
-    text += sessionHelp() + DecodeHelp() + std::string(helpClosing) + "\nExamples:\n";
+    text += explainHelp() + sessionHelp() + DecodeHelp() + std::string(helpClosing) + "\nExamples:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += exampleLine(subcommand);
     return text + sendExample("ibeacon") + "  qzconfig decode 0x0201060302F0FF\n";

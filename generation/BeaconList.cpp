@@ -11,7 +11,6 @@ constexpr std::string_view uuidLengthMessage = "Please input correct iBeacon UUI
 constexpr std::string_view majorMessage = "Please input correct iBeacon Major value!";
 constexpr std::string_view minorMessage = "Please input correct iBeacon Minor value!";
 
-constexpr std::size_t uuidLength = 32;
 constexpr std::size_t hexModeLength = 4;
 constexpr std::size_t decimalModeLength = 5;
 
@@ -101,30 +100,42 @@ ValueExplanation ExplainBeaconValue(std::string_view text)
     return {ValueReading::Hex, trimmed + " is read as hex: " + std::to_string(number) + ", " + sent};
 }
 
+UUIDReading ReadBeaconUUID(std::string_view text)
+{
+    std::string trimmed = TrimField(text);
+    if (trimmed.empty())
+        return {FieldCheck::Empty, {}};
+    std::string digits = UUIDDigits(std::move(trimmed));
+    if (!AllHexDigits(digits))
+        return {FieldCheck::Characters, std::move(digits)};
+    if (digits.size() != BeaconUUIDDigits)
+        return {FieldCheck::Length, std::move(digits)};
+    return {FieldCheck::Passed, std::move(digits)};
+}
+
 GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majorText, std::string_view minorText)
 {
-    std::string uuidTrimmed = TrimField(uuidText);
+    UUIDReading uuid = ReadBeaconUUID(uuidText);
     std::string majorTrimmed = TrimField(majorText);
     std::string minorTrimmed = TrimField(minorText);
-    if (uuidTrimmed.empty())
+    if (uuid.check == FieldCheck::Empty)
         return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconUUID};
     if (majorTrimmed.empty())
         return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconMajor};
     if (minorTrimmed.empty())
         return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconMinor};
 
-    const std::string uuid = UUIDDigits(std::move(uuidTrimmed));
     const BeaconValue major{UpperCase(std::move(majorTrimmed)), majorMessage, Field::edtiBeaconMajor};
     const BeaconValue minor{UpperCase(std::move(minorTrimmed)), minorMessage, Field::edtiBeaconMinor};
     const BeaconValue* const values[] = {&major, &minor};
 
-    if (!AllHexDigits(uuid))
+    if (uuid.check == FieldCheck::Characters)
         return Rejection{std::string(uuidCharacterMessage), Field::edtiBeaconUUID};
     for (const BeaconValue* value : values) {
         if (!value->hasValidCharacters())
             return value->reject();
     }
-    if (uuid.size() != uuidLength)
+    if (uuid.check == FieldCheck::Length)
         return Rejection{std::string(uuidLengthMessage), Field::edtiBeaconUUID};
     for (const BeaconValue* value : values) {
         if (!value->hasValidLength())
@@ -134,7 +145,7 @@ GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majo
         if (!value->hasValidValue())
             return value->reject();
     }
-    return beaconLines(uuid, major, minor);
+    return beaconLines(uuid.digits, major, minor);
 }
 
 } // namespace qz

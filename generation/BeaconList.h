@@ -7,6 +7,16 @@
 
 namespace qz {
 
+inline constexpr std::size_t BeaconUUIDDigits = 32;
+
+// The beacon UUID as the iBeacon button reads it: trimmed, upper-cased, without its
+// dashes, 32 hex digits.
+struct UUIDReading {
+    FieldCheck check;
+    std::string digits;
+};
+UUIDReading ReadBeaconUUID(std::string_view text);
+
 // The iBeacon list from the beacon UUID and the major and minor values (four hex digits,
 // or five decimal digits).
 GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majorText, std::string_view minorText);

@@ -15,7 +15,6 @@ constexpr std::string_view characterMessage = "Please input correct value!";
 constexpr std::string_view advertStructureMessage = "Please fill in correct advertisiment package";
 constexpr std::string_view scanStructureMessage = "Please fill in correct ScanResponse package";
 
-constexpr std::size_t addressLength = 12;
 constexpr std::size_t paddedPackageLength = 66;
 constexpr int pieceLength = 22;
 
@@ -80,21 +79,38 @@ CommandList broadcastLines(std::string_view name, std::string_view address, cons
 
 } // namespace
 
+FieldCheck CheckDeviceName(std::string_view text)
+{
+    const std::string_view trimmed = TrimmedView(text);
+    if (trimmed.empty())
+        return FieldCheck::Empty;
+    return holdsLineBreak(trimmed) ? FieldCheck::Characters : FieldCheck::Passed;
+}
+
+FieldCheck CheckDeviceAddress(std::string_view text)
+{
+    const std::string_view trimmed = TrimmedView(text);
+    if (trimmed.size() != DeviceAddressDigits)
+        return FieldCheck::Length;
+    return AllHexDigits(trimmed) ? FieldCheck::Passed : FieldCheck::Characters;
+}
+
 GeneratorResult BuildBroadcastList(std::string_view name, std::string_view address, std::string_view advert,
                                    std::string_view scan, bool sameAsAdvert)
 {
     const std::string_view trimmedName = TrimmedView(name);
     const std::string_view trimmedAddress = TrimmedView(address);
 
-    if (trimmedName.empty())
-        return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceName};
-    // A line break inside the name would split the name command in two.
-    if (holdsLineBreak(trimmedName))
-        return Rejection{std::string(characterMessage), Field::edtDeviceName};
-    if (trimmedAddress.size() != addressLength)
-        return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceAddress};
-    if (!AllHexDigits(trimmedAddress))
-        return Rejection{std::string(addressMessage), Field::edtDeviceAddress};
+    switch (CheckDeviceName(name)) {
+    case FieldCheck::Empty: return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceName};
+    case FieldCheck::Passed: break;
+    default: return Rejection{std::string(characterMessage), Field::edtDeviceName};
+    }
+    switch (CheckDeviceAddress(address)) {
+    case FieldCheck::Length: return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceAddress};
+    case FieldCheck::Passed: break;
+    default: return Rejection{std::string(addressMessage), Field::edtDeviceAddress};
+    }
 
     Package advertPackage{TrimField(advert), Field::edtAdvert, advertStructureMessage};
     Package scanPackage{sameAsAdvert ? std::string() : TrimField(scan), Field::edtScan, scanStructureMessage};

@@ -53,6 +53,12 @@ struct Rejection {
 
 using GeneratorResult = std::variant<CommandList, Rejection>;
 
+// How far one field's text gets through its own checks, in the order its page's button
+// makes them. A generator reads each field through its check and refuses the first
+// failure in the page's order; an explanation of one field reads it through the same
+// check, so the two can never disagree.
+enum class FieldCheck { Empty, Characters, Length, Value, Passed };
+
 // Passes over every byte of code 32 or below at both ends; inner bytes stay.
 std::string TrimField(std::string_view text);
 // The same cut as a view into text, for callers that only read the result.

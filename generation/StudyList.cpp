@@ -16,25 +16,17 @@ constexpr std::string_view writeMessage =
 constexpr std::string_view differentBytesMessage =
     "Those two Characteristics is defferent more than 1 Bytes, We cant use it!";
 
-constexpr std::size_t shortUUIDLength = 4;
-constexpr std::size_t longUUIDLength = 32;
+constexpr std::size_t longUUIDLength = LongUUIDDigits;
 
-// One characteristic's digits with the message and edit that its refusals name.
+// One characteristic as read, with the message and edit that its refusals name.
 struct Characteristic {
-    std::string digits;
+    CharacteristicReading reading;
     std::string_view message;
     Field field;
 
+    const std::string& digits() const { return reading.digits; }
     Rejection reject() const { return {std::string(message), field}; }
 };
-
-bool isValidShortUUID(const std::string& digits)
-{
-    if (digits.size() != shortUUIDLength)
-        return false;
-    const std::uint32_t value = HexValue(digits);
-    return value >= 1 && value <= 0xFFFF;
-}
 
 // The 1-based index of the one byte in which two 32-digit UUIDs differ, 0 when they are
 // equal, or nothing when the differences touch more than one byte. Adjacency counts from
@@ -114,8 +106,8 @@ CommandList studyList(std::vector<std::string> formCommands)
 
 CommandList shortFormList(const Characteristic& notify, const Characteristic& write)
 {
-    return studyList({"AT+128B0", CommandWithParameter("AT+UUID0x", write.digits),
-                      CommandWithParameter("AT+CHAR0x", notify.digits)});
+    return studyList({"AT+128B0", CommandWithParameter("AT+UUID0x", write.digits()),
+                      CommandWithParameter("AT+CHAR0x", notify.digits())});
 }
 
 std::string differingByteLine(const Characteristic& write, int byteIndex)
@@ -123,47 +115,56 @@ std::string differingByteLine(const Characteristic& write, int byteIndex)
     if (byteIndex == 0)
         return "AT+CHAR0x00FF";
     return CommandWithParameter("AT+CHAR0x", HexText(static_cast<std::uint32_t>(byteIndex), 2)
-                                                 + SubText(write.digits, 2 * byteIndex - 1, 2));
+                                                 + SubText(write.digits(), 2 * byteIndex - 1, 2));
 }
 
 CommandList longFormList(const Characteristic& notify, const Characteristic& write, int byteIndex)
 {
-    std::array<std::string, 4> pieces = UUIDPieceLines(notify.digits);
+    std::array<std::string, 4> pieces = UUIDPieceLines(notify.digits());
     return studyList({"AT+128B1", std::move(pieces[0]), std::move(pieces[1]), std::move(pieces[2]),
                       std::move(pieces[3]), differingByteLine(write, byteIndex)});
 }
 
 } // namespace
 
+CharacteristicReading ReadCharacteristic(int uuidTypeIndex, std::string_view text)
+{
+    std::string trimmed = TrimField(text);
+    if (trimmed.empty())
+        return {FieldCheck::Empty, {}};
+    std::string digits = UUIDDigits(std::move(trimmed));
+    if (!AllHexDigits(digits))
+        return {FieldCheck::Characters, std::move(digits)};
+    const std::size_t wanted = uuidTypeIndex == UUIDType16Bit ? ShortUUIDDigits : LongUUIDDigits;
+    if (digits.size() != wanted)
+        return {FieldCheck::Length, std::move(digits)};
+    // The 128-bit form takes any value; a 16-bit UUID is never 0000.
+    if (uuidTypeIndex == UUIDType16Bit && HexValue(digits) == 0)
+        return {FieldCheck::Value, std::move(digits)};
+    return {FieldCheck::Passed, std::move(digits)};
+}
+
 GeneratorResult BuildStudyList(int uuidTypeIndex, std::string_view notifyText, std::string_view writeText)
 {
-    std::string notifyTrimmed = TrimField(notifyText);
-    std::string writeTrimmed = TrimField(writeText);
-    if (notifyTrimmed.empty())
-        return Rejection{std::string(FillInAllFieldsMessage), Field::edtCharNotify};
-    if (writeTrimmed.empty())
-        return Rejection{std::string(FillInAllFieldsMessage), Field::edtCharWrite};
-
-    const Characteristic notify{UUIDDigits(std::move(notifyTrimmed)), notifyMessage, Field::edtCharNotify};
-    const Characteristic write{UUIDDigits(std::move(writeTrimmed)), writeMessage, Field::edtCharWrite};
-    for (const Characteristic* characteristic : {&notify, &write}) {
-        if (!AllHexDigits(characteristic->digits))
+    const Characteristic notify{ReadCharacteristic(uuidTypeIndex, notifyText), notifyMessage, Field::edtCharNotify};
+    const Characteristic write{ReadCharacteristic(uuidTypeIndex, writeText), writeMessage, Field::edtCharWrite};
+    const Characteristic* const both[] = {&notify, &write};
+    for (const Characteristic* characteristic : both) {
+        if (characteristic->reading.check == FieldCheck::Empty)
+            return Rejection{std::string(FillInAllFieldsMessage), characteristic->field};
+    }
+    for (const Characteristic* characteristic : both) {
+        if (characteristic->reading.check == FieldCheck::Characters)
             return characteristic->reject();
     }
-
-    if (uuidTypeIndex == UUIDType16Bit) {
-        for (const Characteristic* characteristic : {&notify, &write}) {
-            if (!isValidShortUUID(characteristic->digits))
-                return characteristic->reject();
-        }
+    // Length and value are one check per characteristic: notify's first, then write's.
+    for (const Characteristic* characteristic : both) {
+        if (characteristic->reading.check != FieldCheck::Passed)
+            return characteristic->reject();
+    }
+    if (uuidTypeIndex == UUIDType16Bit)
         return shortFormList(notify, write);
-    }
-
-    for (const Characteristic* characteristic : {&notify, &write}) {
-        if (characteristic->digits.size() != longUUIDLength)
-            return characteristic->reject();
-    }
-    const std::optional<int> byteIndex = differingByte(notify.digits, write.digits);
+    const std::optional<int> byteIndex = differingByte(notify.digits(), write.digits());
     if (!byteIndex)
         return Rejection{std::string(differentBytesMessage), Field::None};
     return longFormList(notify, write, *byteIndex);

@@ -6,7 +6,6 @@
 #include "FieldMark.h"
 #include "FieldTextValidator.h"
 #include "Notice.h"
-#include "PackageDecoder.h"
 #include "StudyList.h"
 #include "Vendor.h"
 #include "WindowStyle.h"
@@ -268,49 +267,48 @@ void TfrmMain::createBroadcastPage()
 
 void TfrmMain::addExplanationMarks()
 {
-    for (QLineEdit* edit : {edtAdvert, edtScan, edtiBeaconMajor, edtiBeaconMinor})
-        marks_[edit] = new qz::FieldMark(edit, edit->accessibleDescription());
-    for (QLineEdit* edit : {edtAdvert, edtScan}) {
-        connect(edit, &QLineEdit::textChanged, this, [this, edit] { updatePackageMark(edit); });
-        updatePackageMark(edit);
+    const std::pair<QLineEdit*, Explainer> explained[] = {
+        {edtCharNotify, [this](std::string_view text) { return qz::ExplainCharacteristic(cbUUIDType->currentIndex(), text); }},
+        {edtCharWrite, [this](std::string_view text) { return qz::ExplainCharacteristic(cbUUIDType->currentIndex(), text); }},
+        {edtiBeaconUUID, qz::ExplainBeaconUUID},
+        {edtiBeaconMajor, qz::ExplainBeaconNumber},
+        {edtiBeaconMinor, qz::ExplainBeaconNumber},
+        {edtDeviceName, qz::ExplainDeviceName},
+        {edtDeviceAddress, qz::ExplainDeviceAddress},
+        {edtAdvert, qz::ExplainPackage},
+        {edtScan, qz::ExplainPackage},
+    };
+    for (const auto& [edit, explain] : explained) {
+        marks_[edit] = {new qz::FieldMark(edit, edit->accessibleDescription()), explain};
+        connect(edit, &QLineEdit::textChanged, this, [this, edit = edit] { updateMark(edit); });
+        updateMark(edit);
     }
-    connect(cbSame, &QCheckBox::toggled, this, [this] { updatePackageMark(edtScan); });
-    for (QLineEdit* edit : {edtiBeaconMajor, edtiBeaconMinor}) {
-        connect(edit, &QLineEdit::textChanged, this, [this, edit] { updateValueMark(edit); });
-        updateValueMark(edit);
-    }
+    connect(cbSame, &QCheckBox::toggled, this, [this] { updateMark(edtScan); });
+    connect(cbUUIDType, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
+        updateMark(edtCharNotify);
+        updateMark(edtCharWrite);
+    });
 }
 
-void TfrmMain::updatePackageMark(QLineEdit* edit)
+void TfrmMain::updateMark(QLineEdit* edit)
 {
-    qz::FieldMark* mark = marks_.at(edit);
-    // With "same" ticked the scan-response edit is not read at all.
+    const auto& [mark, explain] = marks_.at(edit);
+    // Nothing typed needs no explaining; with "same" ticked the scan-response edit is not read.
     if (edit->text().isEmpty() || (edit == edtScan && cbSame->isChecked())) {
         mark->clear();
         return;
     }
-    const qz::DecodedPackage package = qz::DecodePackage(qz::toBytes(edit->text()));
-    std::vector<std::string> lines = qz::DescribePackage(package);
-    if (!package.accepted)
-        lines.push_back(package.problem);
-    std::string explanation;
-    for (const std::string& line : lines)
-        explanation += (explanation.empty() ? "" : "\n") + line;
-    mark->show(package.accepted ? qz::FieldMark::Taken : qz::FieldMark::Refused, qz::fromBytes(explanation));
-}
-
-void TfrmMain::updateValueMark(QLineEdit* edit)
-{
-    qz::FieldMark* mark = marks_.at(edit);
-    if (edit->text().isEmpty()) {
-        mark->clear();
-        return;
+    const qz::FieldExplanation explanation = explain(qz::toBytes(edit->text()));
+    std::string words = explanation.text;
+    if (!explanation.details.empty()) {
+        words.clear();
+        for (const std::string& line : explanation.details)
+            words += (words.empty() ? "" : "\n") + line;
     }
-    const qz::ValueExplanation explanation = qz::ExplainBeaconValue(qz::toBytes(edit->text()));
-    const auto kind = explanation.reading == qz::ValueReading::Refused       ? qz::FieldMark::Refused
-        : explanation.reading == qz::ValueReading::FourDecimalDigits ? qz::FieldMark::Notice
-                                                                     : qz::FieldMark::Taken;
-    mark->show(kind, qz::fromBytes(explanation.text));
+    const auto kind = explanation.verdict == qz::FieldVerdict::Refused ? qz::FieldMark::Refused
+        : explanation.verdict == qz::FieldVerdict::Notice              ? qz::FieldMark::Notice
+                                                                       : qz::FieldMark::Taken;
+    mark->show(kind, qz::fromBytes(words));
 }
 
 void TfrmMain::createStatusBar()

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "FieldExplanations.h"
 #include "FieldRules.h"
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
+#include <string_view>
+#include <utility>
 
 class QCheckBox;
 class QComboBox;
@@ -81,11 +85,11 @@ private:
     QLineEdit* addFieldBox(QWidget* page, const FieldBox& fieldBox);
     void showAnswer(const qz::GeneratorResult& answer);
     void takeBackActivation();
-    // The marks that explain, as the user types, how a package or a value will be read.
+    // The marks that explain, as the user types, how each field will be read.
+    using Explainer = std::function<qz::FieldExplanation(std::string_view)>;
     void addExplanationMarks();
-    void updatePackageMark(QLineEdit* edit);
-    void updateValueMark(QLineEdit* edit);
+    void updateMark(QLineEdit* edit);
 
     std::map<qz::Field, QLineEdit*> editsByField_;
-    std::map<QLineEdit*, qz::FieldMark*> marks_;
+    std::map<QLineEdit*, std::pair<qz::FieldMark*, Explainer>> marks_;
 };
