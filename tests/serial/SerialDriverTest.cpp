@@ -39,7 +39,9 @@ Session runSession(const std::string& port, const std::vector<std::string>& comm
     });
     session.openProblem = driver.start(port, commands, settings);
     if (session.openProblem.empty()) {
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit); // a wide bound, for a loaded machine
+        // Every session here ends within seconds; a wide bound for a loaded machine, and a
+        // session that never ends fails the test instead of hanging it.
+        QTimer::singleShot(12000, &loop, &QEventLoop::quit);
         loop.exec();
     }
     return session;
@@ -170,7 +172,7 @@ TEST(SerialDriver, StopEndsASessionEvenInAReplyThatNeverEnds)
     });
     ASSERT_EQ(driver.start(module.path(), beaconCommands, {}), "");
     QTimer::singleShot(300, &driver, &SerialDriver::stop);
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    QTimer::singleShot(12000, &loop, &QEventLoop::quit);
     const auto began = std::chrono::steady_clock::now();
     loop.exec();
     ASSERT_TRUE(verdict);
