@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require((*lines)[14] != "AT+MARJ0x0000" && (*lines)[16] != "AT+MINO0x0000", "values from 1 to 65535");
     }
     requireSameAnswer(result, BuildBeaconList(uuid, major, minor));
+    requireAgreement(ExplainBeaconUUID(uuid), BuildBeaconList(uuid, "04D2", "04D3"), Field::edtiBeaconUUID, uuid);
 
     // The window's explanation of a value refuses exactly what the button refuses.
     if (!TrimField(major).empty()) {

@@ -33,5 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     requireSameAnswer(result, BuildBroadcastList(name, address, advert, scan, same));
+    requireAgreement(ExplainDeviceName(name), BuildBroadcastList(name, "000E0B123456", "020106", "", true),
+                     Field::edtDeviceName, name);
+    requireAgreement(ExplainDeviceAddress(address), BuildBroadcastList("Lamp", address, "020106", "", true),
+                     Field::edtDeviceAddress, address);
     return 0;
 }

@@ -3,6 +3,7 @@
 // Turns a fuzzer's bytes into generator fields and checks the properties that every
 // answer must have. A broken property aborts, so that libFuzzer and the replay both stop.
 
+#include "FieldExplanations.h"
 #include "FieldRules.h"
 
 #include <cstdint>
@@ -97,6 +98,17 @@ inline void requireWellFormed(const GeneratorResult& result, std::size_t lineCou
 inline void requireSameAnswer(const GeneratorResult& first, const GeneratorResult& second)
 {
     require(first == second, "same input, same answer");
+}
+
+// A field's explanation refuses exactly when the button, with every other field good,
+// refuses that field.
+inline void requireAgreement(const FieldExplanation& explanation, const GeneratorResult& othersGood, Field field,
+                             std::string_view text)
+{
+    const auto* rejection = std::get_if<Rejection>(&othersGood);
+    const bool buttonRefuses = rejection != nullptr && rejection->field == field;
+    require(buttonRefuses == (explanation.verdict == FieldVerdict::Refused), "the explanation agrees with the button",
+            text);
 }
 
 } // namespace qz::fuzz

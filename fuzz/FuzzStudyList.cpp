@@ -34,5 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     requireSameAnswer(result, BuildStudyList(uuidType, notify, write));
+
+    const std::string good = shortForm ? "FFE2" : "0000FFE2-0000-1000-8000-00805F9B34FB";
+    requireAgreement(ExplainCharacteristic(uuidType, notify), BuildStudyList(uuidType, notify, good),
+                     Field::edtCharNotify, notify);
+    requireAgreement(ExplainCharacteristic(uuidType, write), BuildStudyList(uuidType, good, write),
+                     Field::edtCharWrite, write);
     return 0;
 }
