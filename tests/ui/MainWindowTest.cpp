@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
@@ -581,6 +582,15 @@ private slots:
              "1000 has four characters, so it is read as hex: 4096, sent as 0x1000 (for decimal 1000 write 01000)"},
             {"tabBeacon", "edtiBeaconMinor", "12G4", false, "refused", "\"G\" is not a hex digit"},
             {"tabBeacon", "edtiBeaconMinor", "", false, "", ""},
+            {"tabBeacon", "edtiBeaconUUID", "FDA5", false, "refused", "a 128-bit UUID needs 32 hex digits, this has 4"},
+            {"tabBeacon", "edtiBeaconUUID", "0000FFF0-0000-1000-8000-00805F9B34FB", false, "taken",
+             "read as the 128-bit UUID 0000FFF0-0000-1000-8000-00805F9B34FB"},
+            {"tbStudy", "edtCharNotify", "0000", false, "refused", "0000 is no UUID"},
+            {"tbStudy", "edtCharWrite", "ff-e1", false, "notice", "the dashes are left out wherever they stand"},
+            {"TabSheet1", "edtDeviceName", " Lamp", false, "notice", "the spaces at its ends are not sent"},
+            {"TabSheet1", "edtDeviceAddress", "000e0b123456", false, "refused",
+             "lower-case letters: the address is written in capitals, 000E0B123456"},
+            {"TabSheet1", "edtDeviceAddress", "000E0B123456", false, "taken", "the address 00:0E:0B:12:34:56"},
         };
         const QMap<QString, QStyle::StandardPixmap> icons = {{"taken", QStyle::SP_DialogApplyButton},
                                                               {"notice", QStyle::SP_MessageBoxInformation},
@@ -607,6 +617,15 @@ private slots:
                      edit->style()->standardIcon(icons.value(QLatin1String(step.mark))).pixmap(16).toImage());
         }
 
+        // The characteristics' marks follow the UUID type as well as the text.
+        showPage("tbStudy");
+        typeInto("edtCharNotify", QStringLiteral("0000FFE1-0000-1000-8000-00805F9B34FB"));
+        QVERIFY(window->edtCharNotify->accessibleDescription().startsWith(QStringLiteral("a 128-bit UUID, and the")));
+        window->cbUUIDType->setCurrentIndex(1);
+        QCOMPARE(window->edtCharNotify->accessibleDescription(),
+                 QStringLiteral("read as the 128-bit UUID 0000FFE1-0000-1000-8000-00805F9B34FB"));
+        window->cbUUIDType->setCurrentIndex(0);
+
         // The answers of the buttons are the generators' own, whatever the marks say.
         typeInto("edtiBeaconMajor", QStringLiteral("1000"));
         typeInto("edtiBeaconMinor", QStringLiteral("01235"));
@@ -617,10 +636,29 @@ private slots:
         typeInto("edtAdvert", QStringLiteral("0x0201060302f0ff"));
         window->cbSame->setChecked(true);
         QCOMPARE(pressForResult("btBroadcast").text,
-                 listText(qz::BuildBroadcastList("QZSoft", "000E0B123456", "0x0201060302f0ff", "02", true)));
+                 listText(qz::BuildBroadcastList(" Lamp", "000E0B123456", "0x0201060302f0ff", "02", true)));
         typeInto("edtAdvert", QStringLiteral("02010600"));
         QCOMPARE(pressForNotice("btBroadcast").text, QStringLiteral("Please fill in correct advertisiment package"));
         QTRY_COMPARE(focusName(), QStringLiteral("edtAdvert"));
+    }
+
+    void aFullPackagesTooltipFitsTheScreen()
+    {
+        showPage("TabSheet1");
+        const QString full = QStringLiteral("1EFF4C00") + QString(54, QLatin1Char('A'));
+        typeInto("edtAdvert", full);
+        auto* mark = window->edtAdvert->findChild<QAction*>(QStringLiteral("edtAdvertMark"));
+        QString shown = mark->toolTip();
+        QVERIFY(shown.startsWith(QStringLiteral("<pre>")));
+        shown = shown.mid(5, shown.size() - 11);
+        int widest = 0;
+        for (const QString& line : shown.split(QLatin1Char('\n')))
+            widest = std::max(widest, int(line.size()));
+        QVERIFY2(widest <= 100, qPrintable(shown));
+        QVERIFY2(widest >= 90, qPrintable(shown)); // broken near the limit, not anywhere
+        // Only white space was added: the words are the explanation's.
+        const auto words = [](QString text) { return text.remove(QRegularExpression(QStringLiteral("\\s"))); };
+        QCOMPARE(words(shown), words(window->edtAdvert->accessibleDescription().toHtmlEscaped()));
     }
 
     void resultWindowIsReadOnlyButSelectable()
