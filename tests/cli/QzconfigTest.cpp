@@ -193,6 +193,46 @@ TEST(Qzconfig, UsageErrorsExitWithTwoAndOneLineOnStandardError)
     }
 }
 
+TEST(Qzconfig, ExplainSaysHowEachValueIsReadAndExitsAsTheButtonDecides)
+{
+    expectRuns({
+        {{"ibeacon", "--major=1000", "--explain"}, 0,
+         "--uuid: taken: read as the 128-bit UUID 0000FFF0-0000-1000-8000-00805F9B34FB\n"
+         "--major: taken, but note: 1000 has four characters, so it is read as hex: 4096, sent as 0x1000 (for "
+         "decimal 1000 write 01000)\n"
+         "--minor: taken: 10125 is read as decimal: 10125, sent as 0x278D\n",
+         ""},
+        {{"study", "--explain", "--notify=0000"}, 1,
+         "--uuid-type: 16: both UUIDs are read in their 16-bit form, 4 hex digits\n"
+         "--notify: refused: 0000 is no UUID: a 16-bit UUID is from 0001 to FFFF\n"
+         "--write: taken: read as the 16-bit UUID FFE1, sent as 0xFFE1\n",
+         "qzconfig: --notify: Please input correct included \"Notify\" Characteristic!\n"},
+        {{"broadcast", "--explain", "--name=L\x1B" "amp", "--address=000e0b123456", "--advert=020106", "--same"}, 1,
+         "--name: taken: sent as AT+NAMEL\\x1Bamp\n"
+         "--address: refused: lower-case letters: the address is written in capitals, 000E0B123456\n"
+         "--advert: taken: 020106: 3 of 31 bytes, 1 structure\n"
+         "--scan: not read: --same sends the advertising package as the scan response too\n"
+         "--same: on\n",
+         "qzconfig: --address: Please input correct MAC value!\n"},
+        {{"broadcast", "--explain", "--address=000E0B123456", "--advert=020106", "--scan=02"}, 1,
+         "--name: taken: sent as AT+NAMEQZSoft\n"
+         "--address: taken: sent as AT+ADDR000E0B123456, the address 00:0E:0B:12:34:56\n"
+         "--advert: taken: 020106: 3 of 31 bytes, 1 structure\n"
+         "--scan: refused: too short: 2 characters, and a package needs at least 6 (3 bytes)\n"
+         "--same: off: --scan is sent as the scan response\n",
+         "qzconfig: --scan: Please fill in all fields\n"},
+        {{"ibeacon", "--explain", "--commands"}, 2, "",
+         "qzconfig: --explain says how the values are read; it goes with neither --commands nor --port (see "
+         "qzconfig ibeacon --help)\n"},
+        {{"ibeacon", "--major=0x4d2"}, 1, "", "qzconfig: --major: Please input correct iBeacon Major value!\n"},
+        {{"ibeacon", "--minor=0X04D2"}, 2, "",
+         "qzconfig: --minor is 6 bytes long; its field holds at most 5, so write 04D2, four hex digits without the "
+         "0x (see qzconfig ibeacon --help)\n"},
+        {{"ibeacon", "--minor=0x104D2"}, 2, "",
+         "qzconfig: --minor is 7 bytes long; its field holds at most 5, so shorten it (see qzconfig ibeacon --help)\n"},
+    });
+}
+
 TEST(Qzconfig, ValuesAtTheirLimitsAreNotUsageErrors)
 {
     // A value as long as its edit holds, and values that begin with "-", reach the generator.
