@@ -1,0 +1,79 @@
+#pragma once
+
+// Many modules set up one after another, on one or several ports at once. The batch
+// decides; it does no input or output. It knows which values each module gets (a counter
+// or a list of rows), which of them a record shows set up already, which go to the next
+// module that is ready, and that the values of a failed module go to the next one, so that
+// every value ends up on exactly one module that took all of its commands.
+
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qz::batch {
+
+// The options whose value can count up from one module to the next.
+bool IsCountable(std::string_view option);
+
+// The values a counted option takes, one per module, the first as given: four hex digits
+// stay four hex digits (00FE, 00FF, 0100), five decimal digits stay five, an address stays
+// twelve upper-case hex digits, and a name counts its trailing digits, their width kept
+// (Lamp-09, Lamp-10). problem says why it cannot count; passesTheTop that it would run past
+// the largest value its form holds.
+struct Counting {
+    std::vector<std::string> values;
+    std::string problem;
+    bool passesTheTop = false;
+};
+Counting CountValues(std::string_view option, std::string_view first, std::size_t modules);
+
+// One line of a CSV file (RFC 4180): fields split at commas, quoted fields may hold
+// commas, line breaks and doubled quotes. Reads from text at offset, which it moves past
+// the record's line end; false at the end of the text.
+bool ReadCsvRecord(std::string_view text, std::size_t& offset, std::vector<std::string>& fields);
+// A field as CSV writes it: quoted when it holds a comma, a quote or a line break.
+std::string CsvField(std::string_view text);
+std::string CsvLine(const std::vector<std::string>& fields);
+
+// The record file's columns: time, port, one per varying option, taken, total, result,
+// message.
+std::vector<std::string> RecordHeader(const std::vector<std::string>& varying);
+inline constexpr std::string_view SetUpResult = "set up";
+inline constexpr std::string_view FailedResult = "failed";
+
+class Batch {
+public:
+    // units: each module's values of the varying options, in order. setUp: the units a
+    // record shows set up already; they are not handed out again.
+    Batch(std::vector<std::vector<std::string>> units, const std::vector<std::vector<std::string>>& setUp);
+
+    // A module is ready on port (its port appeared, or the user said so): the index of the
+    // unit it gets, or nothing when every unit is set up or in flight, or the port is busy.
+    std::optional<std::size_t> ModuleReady(const std::string& port);
+    // The session on port ended; a unit that was not set up goes to the next module first.
+    void SessionEnded(const std::string& port, bool setUp);
+    // The user stops the batch: nothing more is handed out.
+    void Stop() { stopped_ = true; }
+
+    const std::vector<std::string>& Values(std::size_t unit) const { return units_[unit]; }
+    bool Busy(const std::string& port) const { return inFlight_.count(port) != 0; }
+    bool Finished() const { return inFlight_.empty() && (stopped_ || waiting_.empty()); }
+    std::size_t SetUpCount() const { return setUpCount_; }
+    std::size_t Total() const { return units_.size(); }
+    // Units the record had set up before this run began.
+    std::size_t Resumed() const { return resumed_; }
+
+private:
+    std::vector<std::vector<std::string>> units_;
+    std::deque<std::size_t> waiting_;
+    std::map<std::string, std::size_t> inFlight_;
+    std::size_t setUpCount_ = 0;
+    std::size_t resumed_ = 0;
+    bool stopped_ = false;
+};
+
+} // namespace qz::batch
