@@ -4,6 +4,7 @@
 #include "Output.h"
 
 #include "BeaconList.h"
+#include "Batch.h"
 #include "BroadcastList.h"
 #include "FieldExplanations.h"
 #include "SendSession.h"
@@ -19,7 +20,7 @@ namespace qz::cli {
 
 namespace {
 
-enum class OptionKind { Text, UUIDType, Flag, Port, BaudRate, LineEnding, Timeout };
+enum class OptionKind { Text, UUIDType, Flag, Port, BaudRate, LineEnding, Timeout, Count, OptionName, File };
 
 // One option of a subcommand: the edit or control it stands for on the window, with
 // that control's initial state and (for edits) its maximum length in bytes.
@@ -149,6 +150,10 @@ const std::vector<OptionSpec>& sessionOptions()
         {"baud", OptionKind::BaudRate, 0, "9600", "baud rate:"},
         {"line-ending", OptionKind::LineEnding, 0, "none", "none, cr, lf or crlf, sent after each command"},
         {"timeout", OptionKind::Timeout, 0, "1000", "milliseconds to wait for a reply, 100 to 60000"},
+        {"modules", OptionKind::Count, 0, "", "set up this many modules, one after another"},
+        {"count", OptionKind::OptionName, 0, "", "count up per module:"},
+        {"values", OptionKind::File, 0, "", "each module's values from this CSV file"},
+        {"record", OptionKind::File, 0, "", "append each module's result to this CSV file"},
     };
     return options;
 }
@@ -205,6 +210,9 @@ std::string optionUsage(const OptionSpec& option)
     case OptionKind::BaudRate: return dashed + "=RATE";
     case OptionKind::LineEnding: return dashed + "=END";
     case OptionKind::Timeout: return dashed + "=MS";
+    case OptionKind::Count: return dashed + "=N";
+    case OptionKind::OptionName: return dashed + "=OPTION";
+    case OptionKind::File: return dashed + "=FILE";
     case OptionKind::Text: break;
     }
     return dashed + "=TEXT";
@@ -221,8 +229,10 @@ std::string optionHelp(const OptionSpec& option)
         line += ", at most " + std::to_string(option.maxLength) + " bytes";
     if (option.kind == OptionKind::BaudRate)
         line += " " + baudRateList();
+    if (option.kind == OptionKind::OptionName)
+        line += " major, minor, address, name";
     line.append("\n").append(meaningColumn, ' ');
-    if (option.kind == OptionKind::Flag || option.kind == OptionKind::Port)
+    if (option.initial.empty() && option.kind != OptionKind::Text)
         line += "default: off";
     else
         line += "default: " + (option.initial.empty() ? std::string("empty") : std::string(option.initial));
@@ -365,19 +375,66 @@ std::string shortening(const OptionSpec& option, const std::string& value)
     return "shorten it";
 }
 
+// Why a page option's value cannot stand in its control, or nothing.
+std::optional<std::string> valueProblem(const OptionSpec& option, const std::string& value)
+{
+    if (option.kind == OptionKind::UUIDType && value != "16" && value != "128")
+        return "--" + std::string(option.name) + " must be 16 or 128, not '" + printable(value) + "'";
+    if (option.kind == OptionKind::Text && value.size() > option.maxLength)
+        return "--" + std::string(option.name) + " is " + std::to_string(value.size()) + " bytes long; its field holds "
+            "at most " + std::to_string(option.maxLength) + ", so " + shortening(option, value);
+    return std::nullopt;
+}
+
+bool isBatch(const Values& values, std::size_t portCount)
+{
+    return portCount > 1 || values.count("modules") != 0 || values.count("count") != 0 || values.count("values") != 0
+        || values.count("record") != 0;
+}
+
+// The batch options against one another and against the page.
+std::optional<Outcome> checkBatch(const SubcommandSpec& subcommand, const Values& values)
+{
+    const auto given = [&values](const char* name) { return values.count(name) != 0; };
+    if (!given("port"))
+        return usageError("--modules, --count, --values and --record set up modules on a --port" + seeHelp(subcommand));
+    if (!given("record") || values.at("record").empty())
+        return usageError("a batch needs --record=FILE, where each module's result is written" + seeHelp(subcommand));
+    if (given("values") && (given("count") || given("modules")))
+        return usageError("--values gives each module's values; it goes with neither --count nor --modules"
+                          + seeHelp(subcommand));
+    if (given("count") != given("modules"))
+        return usageError("--count and --modules go together: --count=OPTION --modules=N" + seeHelp(subcommand));
+    if (given("modules")) {
+        const std::string& modules = values.at("modules");
+        if (modules.empty() || modules.size() > 5 || !AllDecimalDigits(modules) || DecimalValue(modules) < 1)
+            return usageError("--modules must be a number of modules from 1 to 99999, not '" + printable(modules) + "'"
+                              + seeHelp(subcommand));
+        const std::string& counted = values.at("count");
+        if (!batch::IsCountable(counted) || findOption(subcommand, counted) == nullptr
+            || findOption(subcommand, counted)->kind != OptionKind::Text)
+            return usageError("--count=" + printable(counted) + ": this page counts up only "
+                              + std::string(subcommand.name == "ibeacon" ? "--major or --minor"
+                                            : subcommand.name == "broadcast" ? "--address or --name"
+                                                                             : "none of its options")
+                              + seeHelp(subcommand));
+    }
+    if (given("values") && values.at("values").empty())
+        return usageError("--values needs the path of a CSV file" + seeHelp(subcommand));
+    return std::nullopt;
+}
+
 // Checks the final values against what the window's controls can hold, and the send
 // options against one another. Send options that were not given are empty.
-std::optional<Outcome> checkValues(const SubcommandSpec& subcommand, const Values& values)
+std::optional<Outcome> checkValues(const SubcommandSpec& subcommand, const Values& values, std::size_t portCount)
 {
     for (const OptionSpec& option : subcommand.options) {
-        const std::string& value = values.at(option.name);
-        if (option.kind == OptionKind::UUIDType && value != "16" && value != "128")
-            return usageError("--" + std::string(option.name) + " must be 16 or 128, not '" + printable(value) + "'"
-                              + seeHelp(subcommand));
-        if (option.kind == OptionKind::Text && value.size() > option.maxLength)
-            return usageError("--" + std::string(option.name) + " is " + std::to_string(value.size())
-                              + " bytes long; its field holds at most " + std::to_string(option.maxLength)
-                              + ", so " + shortening(option, value) + seeHelp(subcommand));
+        if (std::optional<std::string> problem = valueProblem(option, values.at(option.name)))
+            return usageError(*problem + seeHelp(subcommand));
+    }
+    if (isBatch(values, portCount)) {
+        if (std::optional<Outcome> problem = checkBatch(subcommand, values))
+            return problem;
     }
     const bool sending = values.count("port") != 0;
     if (values.count("explain") != 0 && (sending || values.count("commands") != 0))
@@ -443,9 +500,33 @@ Outcome report(const SubcommandSpec& subcommand, const GeneratorResult& result, 
     return printed(joinedLines(list));
 }
 
+// The request of a batch: the page's values and everything the batch options say; its
+// files are read and its rows checked by PlanBatch.
+Outcome batchOutcome(const SubcommandSpec& subcommand, const Values& values, const std::vector<std::string>& ports)
+{
+    BatchRequest request;
+    request.subcommand = std::string(subcommand.name);
+    for (const OptionSpec& option : subcommand.options)
+        request.values.emplace_back(option.name, values.at(option.name));
+    request.ports = ports;
+    const SendRequest send = sendRequest(values, {});
+    request.settings = send.settings;
+    if (values.count("count") != 0) {
+        request.countOption = values.at("count");
+        request.modules = DecimalValue(values.at("modules"));
+    }
+    if (values.count("values") != 0)
+        request.valuesFile = values.at("values");
+    request.recordFile = values.at("record");
+    Outcome outcome;
+    outcome.batch = std::move(request);
+    return outcome;
+}
+
 Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::string_view>& args)
 {
     Values values;
+    std::vector<std::string> ports; // --port may be given once per fixture in a batch
     for (const OptionSpec& option : subcommand.options)
         values[option.name] = std::string(option.initial);
 
@@ -477,13 +558,148 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
             return usageError(dashed + " needs a value; write " + dashed + "=VALUE or " + dashed + " VALUE"
                               + seeHelp(subcommand));
         }
+        if (option->kind == OptionKind::Port)
+            ports.push_back(values[option->name]);
     }
-    if (std::optional<Outcome> invalid = checkValues(subcommand, values))
+    if (std::optional<Outcome> invalid = checkValues(subcommand, values, ports.size()))
         return *invalid;
+    if (isBatch(values, ports.size()))
+        return batchOutcome(subcommand, values, ports);
     return report(subcommand, subcommand.generate(values), values);
 }
 
+// A module's values, as the page's options would be given; refused or taken by the button.
+struct Module {
+    Values values;
+    std::vector<std::string> varying;
+};
+
+Outcome refusedRow(const std::string& where, const Rejection& rejection)
+{
+    const std::string_view option = optionForField(rejection.field);
+    std::string line = "qzconfig: " + where;
+    if (!option.empty())
+        line.append(option).append(": ");
+    return {Refused, {}, line + rejection.message + "\n"};
+}
+
+// The page's own refusal of a counted option that runs past its largest value.
+std::string_view topMessage(std::string_view option)
+{
+    if (option == "major")
+        return BeaconMajorMessage;
+    if (option == "minor")
+        return BeaconMinorMessage;
+    return DeviceAddressMessage;
+}
+
+std::variant<std::vector<Module>, Outcome> countedModules(const SubcommandSpec& page, const Values& base,
+                                                          const BatchRequest& request)
+{
+    const batch::Counting counting = batch::CountValues(request.countOption, base.at(request.countOption), request.modules);
+    if (counting.passesTheTop)
+        return Outcome{Refused, {}, "qzconfig: --" + request.countOption + ": " + std::string(topMessage(request.countOption))
+                                        + "\n"};
+    if (!counting.problem.empty())
+        return usageError("--count=" + request.countOption + ": " + counting.problem + seeHelp(page));
+    std::vector<Module> modules;
+    for (const std::string& value : counting.values) {
+        Module module{base, {value}};
+        module.values[findOption(page, request.countOption)->name] = value;
+        modules.push_back(std::move(module));
+    }
+    return modules;
+}
+
+std::variant<std::vector<Module>, Outcome> listedModules(const SubcommandSpec& page, const Values& base,
+                                                         const BatchRequest& request, std::string_view text,
+                                                         std::vector<std::string>& columns)
+{
+    const std::string file = printable(request.valuesFile);
+    std::size_t offset = 0;
+    std::vector<std::string> fields;
+    if (!batch::ReadCsvRecord(text, offset, columns) || (columns.size() == 1 && columns[0].empty()))
+        return usageError("--values " + file + ": the file is empty; its first line names the options, like name,address");
+    std::vector<const OptionSpec*> options;
+    for (const std::string& column : columns) {
+        const OptionSpec* option = findOption(page, column);
+        if (option == nullptr || (option->kind != OptionKind::Text && option->kind != OptionKind::UUIDType))
+            return usageError("--values " + file + ": '" + printable(column) + "' is no option of the " + std::string(page.name)
+                              + " page" + seeHelp(page));
+        if (std::count(columns.begin(), columns.end(), column) > 1)
+            return usageError("--values " + file + ": '" + printable(column) + "' is named twice" + seeHelp(page));
+        options.push_back(option);
+    }
+    std::vector<Module> modules;
+    for (std::size_t line = 2; batch::ReadCsvRecord(text, offset, fields); ++line) {
+        if (fields.size() == 1 && fields[0].empty())
+            continue; // a blank line
+        const std::string where = file + " line " + std::to_string(line) + ": ";
+        if (fields.size() != columns.size())
+            return Outcome{Refused, {}, "qzconfig: " + where + std::to_string(fields.size()) + " values, and the first "
+                                            "line names " + std::to_string(columns.size()) + "\n"};
+        Module module{base, fields};
+        for (std::size_t at = 0; at < fields.size(); ++at) {
+            if (std::optional<std::string> problem = valueProblem(*options[at], fields[at]))
+                return Outcome{Refused, {}, "qzconfig: " + where + *problem + "\n"};
+            module.values[options[at]->name] = fields[at];
+        }
+        modules.push_back(std::move(module));
+    }
+    if (modules.empty())
+        return usageError("--values " + file + ": no module's values under its first line" + seeHelp(page));
+    return modules;
+}
+
 } // namespace
+
+std::variant<BatchPlan, Outcome> PlanBatch(const BatchRequest& request, std::string_view valuesText,
+                                           std::string_view recordText)
+{
+    const SubcommandSpec& page = *findSubcommand(request.subcommand);
+    Values base;
+    for (const auto& [name, value] : request.values)
+        base[findOption(page, name)->name] = value;
+    BatchPlan plan;
+    std::variant<std::vector<Module>, Outcome> modules = request.valuesFile.empty()
+        ? countedModules(page, base, request)
+        : listedModules(page, base, request, valuesText, plan.varying);
+    if (const auto* problem = std::get_if<Outcome>(&modules))
+        return *problem;
+    if (request.valuesFile.empty())
+        plan.varying = {request.countOption};
+    const auto& list = std::get<std::vector<Module>>(modules);
+    for (std::size_t at = 0; at < list.size(); ++at) {
+        const GeneratorResult result = page.generate(list[at].values);
+        if (const auto* rejection = std::get_if<Rejection>(&result)) {
+            const std::string where = request.valuesFile.empty()
+                ? ""
+                : printable(request.valuesFile) + " line " + std::to_string(at + 2) + ": ";
+            return refusedRow(where, *rejection);
+        }
+        plan.units.push_back(list[at].varying);
+        plan.commands.push_back(std::get<CommandList>(result).commands);
+    }
+
+    // The record: a header like this batch's, then rows; those set up are done already.
+    const std::vector<std::string> header = batch::RecordHeader(plan.varying);
+    std::size_t offset = 0;
+    std::vector<std::string> fields;
+    plan.writeHeader = recordText.find_first_not_of(" \r\n") == std::string_view::npos;
+    if (!plan.writeHeader)
+        batch::ReadCsvRecord(recordText, offset, fields);
+    if (!plan.writeHeader && fields != header)
+        return usageError("--record " + printable(request.recordFile) + " records another batch: its columns are "
+                          + printable(batch::CsvLine(fields).substr(0, batch::CsvLine(fields).size() - 1))
+                          + ", and this batch's are "
+                          + batch::CsvLine(header).substr(0, batch::CsvLine(header).size() - 1) + seeHelp(page));
+    const std::size_t resultColumn = header.size() - 2;
+    while (batch::ReadCsvRecord(recordText, offset, fields)) {
+        if (fields.size() == header.size() && fields[resultColumn] == batch::SetUpResult)
+            plan.setUp.emplace_back(fields.begin() + 2, fields.begin() + 2 + static_cast<std::ptrdiff_t>(plan.varying.size()));
+    }
+    return plan;
+}
 
 std::string HelpText()
 {

@@ -6,6 +6,8 @@
 #include "SendSession.h"
 
 #include <optional>
+#include <utility>
+#include <variant>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,14 +23,43 @@ struct SendRequest {
     serial::SessionSettings settings;
 };
 
+// What a batch asks for: many modules, each with its own values, on one or more ports.
+// Its files are read by the caller, so that the command line itself stays free of I/O.
+struct BatchRequest {
+    std::string subcommand;
+    std::vector<std::pair<std::string, std::string>> values; // every page option, given or default
+    std::vector<std::string> ports;
+    std::string countOption; // counted up from its value, for modules modules
+    std::size_t modules = 0;
+    std::string valuesFile; // or each module's values from the rows of this CSV file
+    std::string recordFile;
+    serial::SessionSettings settings;
+};
+
 // What to print and the exit status; or, with send, a session still to run, whose
-// transcript and verdict decide the rest.
+// transcript and verdict decide the rest; or, with batch, many of them.
 struct Outcome {
     int status = Listed;
     std::string out;
     std::string err;
-    std::optional<SendRequest> send;
+    std::optional<SendRequest> send = std::nullopt;
+    std::optional<BatchRequest> batch = std::nullopt;
 };
+
+// A batch ready to run: every module's values checked and its commands made.
+struct BatchPlan {
+    std::vector<std::string> varying;              // the options that differ, the record's columns
+    std::vector<std::vector<std::string>> units;   // each module's values of them
+    std::vector<std::vector<std::string>> commands; // each module's commands
+    std::vector<std::vector<std::string>> setUp;   // the values the record shows set up already
+    bool writeHeader = false;                      // the record is new or empty
+};
+
+// Checks every module's values against the page's button and reads the record, before
+// any port is opened. valuesText is the --values file's text, recordText the record's
+// (empty when there is none). An Outcome is a refusal or a usage error.
+std::variant<BatchPlan, Outcome> PlanBatch(const BatchRequest& request, std::string_view valuesText,
+                                           std::string_view recordText);
 
 // args are the arguments after the program name.
 Outcome RunCommandLine(const std::vector<std::string_view>& args);

@@ -8,8 +8,8 @@ namespace {
 
 constexpr std::string_view uuidCharacterMessage = "Please input correct iBeacon UUID!";
 constexpr std::string_view uuidLengthMessage = "Please input correct iBeacon UUID value!";
-constexpr std::string_view majorMessage = "Please input correct iBeacon Major value!";
-constexpr std::string_view minorMessage = "Please input correct iBeacon Minor value!";
+constexpr std::string_view majorMessage = BeaconMajorMessage;
+constexpr std::string_view minorMessage = BeaconMinorMessage;
 
 constexpr std::size_t hexModeLength = 4;
 constexpr std::size_t decimalModeLength = 5;

@@ -8,6 +8,8 @@
 namespace qz {
 
 inline constexpr std::size_t BeaconUUIDDigits = 32;
+inline constexpr std::string_view BeaconMajorMessage = "Please input correct iBeacon Major value!";
+inline constexpr std::string_view BeaconMinorMessage = "Please input correct iBeacon Minor value!";
 
 // The beacon UUID as the iBeacon button reads it: trimmed, upper-cased, without its
 // dashes, 32 hex digits.

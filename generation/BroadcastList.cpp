@@ -10,7 +10,7 @@ namespace qz {
 
 namespace {
 
-constexpr std::string_view addressMessage = "Please input correct MAC value!";
+constexpr std::string_view addressMessage = DeviceAddressMessage;
 constexpr std::string_view characterMessage = "Please input correct value!";
 constexpr std::string_view advertStructureMessage = "Please fill in correct advertisiment package";
 constexpr std::string_view scanStructureMessage = "Please fill in correct ScanResponse package";

@@ -7,6 +7,7 @@
 namespace qz {
 
 inline constexpr std::size_t DeviceAddressDigits = 12;
+inline constexpr std::string_view DeviceAddressMessage = "Please input correct MAC value!";
 
 // The device name as the broadcast button reads it, trimmed: Empty, or Characters when it
 // holds a line break, which would split the name command in two.

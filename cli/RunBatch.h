@@ -1,0 +1,12 @@
+#pragma once
+
+#include "CommandLine.h"
+
+namespace qz::cli {
+
+// Sets up the batch's modules on its ports, records each module's result, prints every
+// transcript (each line after its port when there are several) and the summary; gives the
+// exit status.
+int RunBatch(int argc, char** argv, const BatchRequest& request);
+
+} // namespace qz::cli

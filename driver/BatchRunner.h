@@ -1,0 +1,66 @@
+#pragma once
+
+#include "Batch.h"
+#include "SerialDriver.h"
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+// Runs a batch on its ports, one send session per port at a time, all ports at once. A
+// port takes its next module when the module is new: the port appeared (an adapter is
+// plugged in, or a link now names another device), or the user says so (nextModule). It
+// waits on the file system's notices, not by polling.
+class BatchRunner : public QObject {
+    Q_OBJECT
+public:
+    // commands[unit] are the commands of each unit of the batch.
+    BatchRunner(batch::Batch& batch, std::vector<std::vector<std::string>> commands, std::vector<std::string> ports,
+                serial::SessionSettings settings, QObject* parent = nullptr);
+    ~BatchRunner() override;
+
+    // Every port that is there now takes a module.
+    void start();
+    // The modules on the waiting ports were swapped by hand: each of them takes one.
+    void nextModule();
+    // Stops the sessions in flight (after their replies) and hands out nothing more.
+    void stop();
+
+signals:
+    void exchanged(const std::string& port, const qz::serial::Exchange& exchange);
+    // A module's session ended; unit is the batch's unit it had.
+    void moduleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
+    void waitingForModule(const std::string& port);
+    void finished();
+
+private:
+    struct Fixture {
+        std::string port;
+        std::unique_ptr<SerialDriver> driver;
+        std::optional<std::size_t> unit;
+        std::string device; // what the port names now; empty while it is not there
+        bool waiting = false; // for a new module
+    };
+
+    void take(Fixture& fixture);
+    void sessionEnded(Fixture& fixture, const serial::Verdict& verdict);
+    void portsChanged();
+    void finishIfDone();
+
+    batch::Batch& batch_;
+    std::vector<std::vector<std::string>> commands_;
+    serial::SessionSettings settings_;
+    std::vector<std::unique_ptr<Fixture>> fixtures_;
+    QFileSystemWatcher watcher_;
+    QTimer presenceCheck_; // where the file system cannot tell (COM ports)
+    bool finished_ = false;
+};
+
+} // namespace qz
