@@ -1,0 +1,315 @@
+// qzconfig setting up many modules: fake modules on pseudo-terminals that come and go
+// behind a link, refuse, or stay put until Enter; every byte each module received is
+// compared with the values of its row in the record.
+
+#include "FakeModule.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using qz::test::FakeModule;
+using std::chrono::milliseconds;
+namespace fs = std::filesystem;
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// qzconfig running, with a pipe to its standard input and its standard output collected.
+class Batch {
+public:
+    explicit Batch(const std::vector<std::string>& args)
+    {
+        int in[2];
+        int out[2];
+        if (pipe(in) != 0 || pipe(out) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+        posix_spawn_file_actions_addclose(&actions, in[1]);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<char*> argv{const_cast<char*>(QZCONFIG_PATH)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn(&pid_, QZCONFIG_PATH, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        input_ = in[1];
+        reader_ = std::thread([this, fd = out[0]] {
+            char buffer[512];
+            ssize_t count;
+            while ((count = read(fd, buffer, sizeof buffer)) > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                output_.append(buffer, static_cast<std::size_t>(count));
+            }
+            close(fd);
+        });
+    }
+    ~Batch()
+    {
+        if (pid_ > 0 && !ended_)
+            kill(pid_, SIGKILL), wait();
+        if (reader_.joinable())
+            reader_.join();
+    }
+
+    // Waits until the output holds text count times; false after 15 s.
+    bool waitFor(const std::string& text, int count = 1)
+    {
+        for (int tick = 0; tick < 1500; ++tick) {
+            if (occurrences(text) >= count)
+                return true;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return false;
+    }
+    void pressEnter() { [[maybe_unused]] ssize_t n = write(input_, "\n", 1); }
+    void signal(int number) { kill(pid_, number); }
+    int wait()
+    {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        ended_ = true;
+        close(input_);
+        if (reader_.joinable())
+            reader_.join();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string output()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return output_;
+    }
+
+private:
+    int occurrences(const std::string& text)
+    {
+        const std::string all = output();
+        int count = 0;
+        for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+    pid_t pid_ = -1;
+    int input_ = -1;
+    bool ended_ = false;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::string output_;
+};
+
+// A fixture whose adapter is swapped: the link moves to the next module's pseudo-terminal
+// in one step, and the old module hangs up.
+struct Fixture {
+    std::string link;
+    std::vector<std::unique_ptr<FakeModule>> modules;
+
+    Fixture(const std::string& name, std::vector<FakeModule::Script> scripts)
+        : link(testing::TempDir() + name)
+    {
+        for (FakeModule::Script& script : scripts)
+            modules.push_back(std::make_unique<FakeModule>(std::move(script)));
+        plug(0);
+    }
+    void plug(std::size_t module)
+    {
+        const std::string next = link + ".next";
+        fs::remove(next);
+        fs::create_symlink(modules[module]->path(), next);
+        fs::rename(next, link);
+    }
+};
+
+FakeModule::Script ok()
+{
+    return [](const std::string&) { return FakeModule::ok(); };
+}
+
+FakeModule::Script refusing(const std::string& command)
+{
+    return [command](const std::string& got) { return FakeModule::ok(got == command ? "ERROR" : "OK"); };
+}
+
+std::string recordFile(const std::string& name)
+{
+    const std::string path = testing::TempDir() + name;
+    fs::remove(path);
+    return path;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
+}
+
+// The columns after the time of each record row.
+std::vector<std::string> rowsWithoutTime(const std::string& record)
+{
+    std::vector<std::string> rows;
+    for (const std::string& line : lines(record))
+        rows.push_back(line.rfind("time,", 0) == 0 ? line : line.substr(line.find(',') + 1));
+    return rows;
+}
+
+bool received(const FakeModule& module, const std::string& command)
+{
+    for (const std::string& got : module.commands()) {
+        if (got == command)
+            return true;
+    }
+    return false;
+}
+
+TEST(QzconfigBatch, CountsUpOneModuleAfterAnotherAsTheyArePluggedInAndRecordsEach)
+{
+    Fixture fixture("qz-fixture-a", {ok(), refusing("AT+IBEA1"), ok()});
+    const std::string record = recordFile("qz-record-a.csv");
+    Batch batch({"ibeacon", "--minor=00FE", "--port=" + fixture.link, "--modules=2", "--count=minor",
+                 "--record=" + record});
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
+    fixture.plug(1); // this one refuses: 00FF goes to the next module
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module", 2)) << batch.output();
+    fixture.plug(2);
+    EXPECT_EQ(batch.wait(), 0) << batch.output();
+    EXPECT_NE(batch.output().find("2 of 2 modules were set up\n"), std::string::npos) << batch.output();
+    const std::string port = fixture.link;
+    EXPECT_EQ(rowsWithoutTime(readFile(record)),
+              (std::vector<std::string>{"time,port,minor,taken,total,result,message",
+                                        port + ",00FE,8,8,set up,8 of 8 commands were taken",
+                                        port + ",00FF,1,8,failed,\"The module answered AT+IBEA1 with \"\"ERROR\"\"; 1 "
+                                               "of 8 commands were taken; the module is partly set up\"",
+                                        port + ",00FF,8,8,set up,8 of 8 commands were taken"}));
+    EXPECT_TRUE(received(*fixture.modules[0], "AT+MINO0x00FE"));
+    EXPECT_FALSE(received(*fixture.modules[1], "AT+MINO0x00FF")); // it stopped at AT+IBEA1
+    EXPECT_TRUE(received(*fixture.modules[2], "AT+MINO0x00FF"));
+    EXPECT_FALSE(received(*fixture.modules[2], "AT+MINO0x00FE"));
+}
+
+TEST(QzconfigBatch, SeveralPortsAtOnceTakeTheRowsOfAValuesFileAndEnterSwapsModules)
+{
+    Fixture first("qz-fixture-b1", {ok()});
+    Fixture second("qz-fixture-b2", {ok()});
+    const std::string values = testing::TempDir() + "qz-units.csv";
+    std::ofstream(values) << "name,address\n\"Lamp, 1\",000E0B000001\nLamp-2,000E0B000002\nLamp-3,000E0B000003\n";
+    const std::string record = recordFile("qz-record-b.csv");
+    Batch batch({"broadcast", "--advert=020106", "--same", "--port=" + first.link, "--port=" + second.link,
+                 "--values=" + values, "--record=" + record});
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module", 2)) << batch.output();
+    batch.pressEnter(); // the third row goes to whichever fixture takes it first
+    EXPECT_EQ(batch.wait(), 0) << batch.output();
+    EXPECT_NE(batch.output().find("[" + first.link + "] > AT+RENEW\n"), std::string::npos) << batch.output();
+    EXPECT_NE(batch.output().find("3 of 3 modules were set up\n"), std::string::npos);
+    const std::vector<std::string> rows = rowsWithoutTime(readFile(record));
+    ASSERT_EQ(rows.size(), 4u) << readFile(record);
+    EXPECT_EQ(rows[0], "time,port,name,address,taken,total,result,message");
+    // Each row's values went to the module on its port, and each value to one module.
+    int addresses = 0;
+    for (const auto* fixture : {&first, &second}) {
+        for (int unit = 1; unit <= 3; ++unit) {
+            const std::string address = "AT+ADDR000E0B00000" + std::to_string(unit);
+            addresses += received(*fixture->modules[0], address) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(addresses, 3);
+    EXPECT_TRUE(received(*first.modules[0], "AT+NAMELamp, 1"));
+}
+
+TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
+{
+    Fixture fixture("qz-fixture-c", {ok()});
+    const std::string record = recordFile("qz-record-c.csv");
+    std::ofstream(record) << "time,port,name,taken,total,result,message\n"
+                             "2026-12-07T10:00:00Z,x,Lamp-08,10,10,set up,10 of 10 commands were taken\n"
+                             "2026-12-07T10:01:00Z,x,Lamp-09,2,10,failed,port failed\n";
+    Batch batch({"broadcast", "--name=Lamp-08", "--address=000E0B123456", "--advert=020106", "--same",
+                 "--port=" + fixture.link, "--modules=3", "--count=name", "--record=" + record});
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
+    batch.signal(SIGINT);
+    EXPECT_EQ(batch.wait(), 130);
+    EXPECT_NE(batch.output().find("The record shows 1 of 3 modules set up already\n"), std::string::npos);
+    EXPECT_NE(batch.output().find("2 of 3 modules were set up\n"), std::string::npos) << batch.output();
+    EXPECT_TRUE(received(*fixture.modules[0], "AT+NAMELamp-09"));
+    EXPECT_FALSE(received(*fixture.modules[0], "AT+NAMELamp-08"));
+    EXPECT_EQ(lines(readFile(record)).size(), 4u);
+}
+
+TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
+{
+    FakeModule module;
+    const std::string values = testing::TempDir() + "qz-bad-units.csv";
+    std::ofstream(values) << "name,address\nLamp,000E0B123456\n\"  \",000E0B123457\n";
+    const std::string record = recordFile("qz-record-d.csv");
+    const std::string other = recordFile("qz-record-other.csv");
+    std::ofstream(other) << "time,port,major,taken,total,result,message\n";
+    const std::string port = "--port=" + module.path();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string output;
+    };
+    const Case cases[] = {
+        {{"broadcast", "--advert=020106", "--same", port, "--values=" + values,
+          "--record=" + record},
+         1, "qzconfig: " + values + " line 3: --name: Please fill in all fields\n"},
+        {{"ibeacon", "--minor=FFFE", port, "--modules=3", "--count=minor", "--record=" + record}, 1,
+         "qzconfig: --minor: Please input correct iBeacon Minor value!\n"},
+        {{"ibeacon", port, "--modules=3", "--count=uuid", "--record=" + record}, 2,
+         "qzconfig: --count=uuid: this page counts up only --major or --minor (see qzconfig ibeacon --help)\n"},
+        {{"broadcast", port, "--modules=2", "--count=name", "--name=Lamp", "--record=" + record}, 2,
+         "qzconfig: --count=name: a name counts up by the digits at its end (Lamp-01), and this one has none (see "
+         "qzconfig broadcast --help)\n"},
+        {{"ibeacon", port, "--modules=3", "--count=minor"}, 2,
+         "qzconfig: a batch needs --record=FILE, where each module's result is written (see qzconfig ibeacon "
+         "--help)\n"},
+        {{"ibeacon", port, "--modules=3", "--record=" + record}, 2,
+         "qzconfig: --count and --modules go together: --count=OPTION --modules=N (see qzconfig ibeacon --help)\n"},
+        {{"ibeacon", port, "--modules=3", "--count=minor", "--record=" + other}, 2,
+         "qzconfig: --record " + other + " records another batch: its columns are time,port,major,taken,total,"
+         "result,message, and this batch's are time,port,minor,taken,total,result,message (see qzconfig ibeacon "
+         "--help)\n"},
+    };
+    for (const Case& c : cases) {
+        Batch batch(c.args);
+        EXPECT_EQ(batch.wait(), c.status) << c.output;
+        EXPECT_EQ(batch.output(), c.output);
+    }
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_TRUE(module.commands().empty());
+    EXPECT_FALSE(fs::exists(record));
+}
+
+} // namespace
