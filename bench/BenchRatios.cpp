@@ -147,6 +147,31 @@ void registerSession(const std::shared_ptr<test::FakeModule>& module)
     comparisons().push_back({name, "its line and the module", 1.1, floor});
 }
 
+// Three fixtures at once, one module each, beside one fixture alone: the sessions overlap,
+// so three take little longer than one.
+void registerBatch(const std::vector<std::shared_ptr<test::FakeModule>>& modules)
+{
+    const std::string record = "/tmp/qz-bench-record.csv";
+    const auto run = [record](const std::vector<std::shared_ptr<test::FakeModule>>& fixtures) {
+        return [record, fixtures](benchmark::State& state) {
+            std::vector<std::string> command = {QZCONFIG_PATH, "ibeacon", "--count=minor",
+                                                "--modules=" + std::to_string(fixtures.size()), "--record=" + record};
+            for (const auto& fixture : fixtures)
+                command.push_back("--port=" + fixture->path());
+            for (auto _ : state) {
+                std::remove(record.c_str()); // a record would resume: every run starts anew
+                if (runProcess(command) != 0)
+                    state.SkipWithError("the batch failed");
+            }
+        };
+    };
+    const std::string three = "batch, 3 ports at once";
+    const std::string one = "batch, 1 port";
+    for (const auto& [name, fixtures] : {std::pair{three, modules}, std::pair{one, decltype(modules){modules[0]}}})
+        benchmark::RegisterBenchmark(name.c_str(), run(fixtures))->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+    comparisons().push_back({three, one, 1.2});
+}
+
 // A run's name without the suffixes ("/min_time:...") that its settings add.
 std::string baseName(const std::string& name)
 {
@@ -226,6 +251,11 @@ int main(int argc, char** argv)
     const auto module = std::make_shared<test::FakeModule>(
         [](const std::string&) { return test::FakeModule::Reply{{{std::chrono::milliseconds(0), "OK"}}}; }, atOnce);
     registerSession(module);
+    std::vector<std::shared_ptr<test::FakeModule>> fixtures = {module};
+    for (int more = 0; more < 2; ++more)
+        fixtures.push_back(std::make_shared<test::FakeModule>(
+            [](const std::string&) { return test::FakeModule::Reply{{{std::chrono::milliseconds(0), "OK"}}}; }, atOnce));
+    registerBatch(fixtures);
 #ifdef BENCH_WINDOW_PATH
     registerProcesses("TfrmMain shown (process)", {BENCH_WINDOW_PATH, "main"}, "QTabWidget 520x384 (process)",
                       {BENCH_WINDOW_PATH, "tabs"}, 1.2);

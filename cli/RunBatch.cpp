@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -29,20 +28,6 @@ std::string readWhole(const std::string& path, bool& missing)
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
-}
-
-std::string utcNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &now);
-#else
-    gmtime_r(&now, &parts);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
 }
 
 // Blocks on standard input, not the processor; Enter hands the event loop a next module.
@@ -126,13 +111,8 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     });
     QObject::connect(&runner, &BatchRunner::moduleEnded,
                      [&](const std::string& port, std::size_t unit, const serial::Verdict& verdict) {
-                         std::vector<std::string> row = {utcNow(), port};
-                         const std::vector<std::string>& values = batch.Values(unit);
-                         row.insert(row.end(), values.begin(), values.end());
-                         row.insert(row.end(), {std::to_string(verdict.taken), std::to_string(verdict.total),
-                                                std::string(verdict.succeeded() ? batch::SetUpResult : batch::FailedResult),
-                                                verdict.message});
-                         if (!writeRow(row)) {
+                         if (!writeRow(batch::RecordRow(UtcTimestamp(), port, batch.Values(unit), verdict.taken,
+                                                        verdict.total, verdict.succeeded(), verdict.message))) {
                              WriteErr("qzconfig: --record " + recordName + ": cannot write it: " + std::strerror(errno)
                                       + "\n");
                              recordFailed = true;

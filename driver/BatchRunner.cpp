@@ -1,5 +1,6 @@
 #include "BatchRunner.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
@@ -42,6 +43,11 @@ QString folderOf(const std::string& port)
 }
 
 } // namespace
+
+std::string UtcTimestamp()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
+}
 
 BatchRunner::BatchRunner(batch::Batch& batch, std::vector<std::vector<std::string>> commands,
                          std::vector<std::string> ports, serial::SessionSettings settings, QObject* parent)
@@ -97,6 +103,7 @@ void BatchRunner::take(Fixture& fixture)
         return;
     fixture.waiting = false;
     fixture.unit = unit;
+    emit moduleStarted(fixture.port, *unit);
     const std::string problem = fixture.driver->start(fixture.port, commands_[*unit], settings_);
     if (!problem.empty()) {
         const int total = static_cast<int>(commands_[*unit].size());

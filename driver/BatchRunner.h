@@ -14,6 +14,9 @@
 
 namespace qz {
 
+// Now, in UTC, as ISO 8601 writes it: 2026-12-07T14:55:03Z.
+std::string UtcTimestamp();
+
 // Runs a batch on its ports, one send session per port at a time, all ports at once. A
 // port takes its next module when the module is new: the port appeared (an adapter is
 // plugged in, or a link now names another device), or the user says so (nextModule). It
@@ -34,6 +37,7 @@ public:
     void stop();
 
 signals:
+    void moduleStarted(const std::string& port, std::size_t unit);
     void exchanged(const std::string& port, const qz::serial::Exchange& exchange);
     // A module's session ended; unit is the batch's unit it had.
     void moduleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);

@@ -163,6 +163,16 @@ std::vector<std::string> RecordHeader(const std::vector<std::string>& varying)
     return header;
 }
 
+std::vector<std::string> RecordRow(std::string time, std::string port, const std::vector<std::string>& values,
+                                   int taken, int total, bool setUp, std::string message)
+{
+    std::vector<std::string> row = {std::move(time), std::move(port)};
+    row.insert(row.end(), values.begin(), values.end());
+    row.insert(row.end(), {std::to_string(taken), std::to_string(total),
+                           std::string(setUp ? SetUpResult : FailedResult), std::move(message)});
+    return row;
+}
+
 Batch::Batch(std::vector<std::vector<std::string>> units, const std::vector<std::vector<std::string>>& setUp)
     : units_(std::move(units))
 {

@@ -44,6 +44,9 @@ std::string CsvLine(const std::vector<std::string>& fields);
 std::vector<std::string> RecordHeader(const std::vector<std::string>& varying);
 inline constexpr std::string_view SetUpResult = "set up";
 inline constexpr std::string_view FailedResult = "failed";
+// One module's row of the record.
+std::vector<std::string> RecordRow(std::string time, std::string port, const std::vector<std::string>& values,
+                                   int taken, int total, bool setUp, std::string message);
 
 class Batch {
 public:
