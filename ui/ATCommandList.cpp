@@ -59,9 +59,10 @@ void TfrmResult::AddLine(const std::string& line)
     end.insertText(qz::fromBytes(line) + QLatin1Char('\n'));
 }
 
-void TfrmResult::SetCommands(std::vector<std::string> commands)
+void TfrmResult::SetCommands(std::vector<std::string> commands, PageValues page)
 {
     commands_ = std::move(commands);
+    page_ = std::move(page);
     frmSend_.reset();
     btnSend->setEnabled(!commands_.empty());
 }
@@ -76,6 +77,6 @@ TfrmResult::~TfrmResult() = default;
 void TfrmResult::btnSendClick()
 {
     if (!frmSend_)
-        frmSend_ = std::make_unique<TfrmSend>(commands_, this);
+        frmSend_ = std::make_unique<TfrmSend>(commands_, this, page_);
     frmSend_->exec();
 }

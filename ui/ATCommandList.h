@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PageValues.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -22,8 +24,8 @@ public:
 
     // Appends one line and its line break to the end of memLog.
     void AddLine(const std::string& line);
-    // The commands that "Send to Module..." offers, in order.
-    void SetCommands(std::vector<std::string> commands);
+    // The commands that "Send to Module..." offers, in order, and the page they came from.
+    void SetCommands(std::vector<std::string> commands, PageValues page = {});
 
     QGroupBox* GBResult;
     QPushButton* btnOK;
@@ -36,6 +38,7 @@ private slots:
 
 private:
     std::vector<std::string> commands_;
+    PageValues page_;
     // Made at the first "Send to Module...": opened again, it shows the last session.
     std::unique_ptr<TfrmSend> frmSend_;
 };

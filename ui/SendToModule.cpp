@@ -1,5 +1,6 @@
 #include "SendToModule.h"
 
+#include "CommandLine.h"
 #include "WindowStyle.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,10 +20,12 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -67,9 +71,33 @@ QSettings choices()
     return QSettings(QStringLiteral("Kavrel"), QStringLiteral("Kavrel Config Assistant"));
 }
 
+// How the dialog names an option that counts up from module to module.
+QString countedCaption(const std::string& option)
+{
+    static const std::map<std::string, const char*> captions = {
+        {"major", "Counting up the major value"},
+        {"minor", "Counting up the minor value"},
+        {"name", "Counting up the device name's digits"},
+        {"address", "Counting up the device address"},
+    };
+    const auto found = captions.find(option);
+    return QLatin1String(found != captions.end() ? found->second : option.c_str());
+}
+
+QByteArray wholeFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList morePorts(const QString& text)
+{
+    return text.split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts);
+}
+
 } // namespace
 
-TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
+TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, PageValues page)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                          | Qt::WindowCloseButtonHint)
     , cbPort(named(new QComboBox(this), "cbPort"))
@@ -86,7 +114,16 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     , btnSend(named(new QPushButton(QStringLiteral("Send"), this), "btnSend"))
     , btnStop(named(new QPushButton(QStringLiteral("Stop"), this), "btnStop"))
     , btnClose(named(new QPushButton(QStringLiteral("Close"), this), "btnClose"))
+    , gbSeveral(named(new QGroupBox(QStringLiteral("Several modules"), this), "gbSeveral"))
+    , cbEachGets(named(new QComboBox(gbSeveral), "cbEachGets"))
+    , spnModules(named(new QSpinBox(gbSeveral), "spnModules"))
+    , edtValuesFile(named(new QLineEdit(gbSeveral), "edtValuesFile"))
+    , edtRecordFile(named(new QLineEdit(gbSeveral), "edtRecordFile"))
+    , edtMorePorts(named(new QLineEdit(gbSeveral), "edtMorePorts"))
+    , tvModules(named(new QTreeWidget(gbSeveral), "tvModules"))
+    , btnNextModule(named(new QPushButton(QStringLiteral("Next module"), this), "btnNextModule"))
     , commands_(commands)
+    , page_(std::move(page))
 {
     setObjectName(QStringLiteral("frmSend"));
     setWindowTitle(QStringLiteral("Send to Module"));
@@ -114,7 +151,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
         commandText += qz::fromBytes(command) + QLatin1Char('\n');
     memCommands->setPlainText(commandText);
     memCommands->setReadOnly(true);
-    memCommands->setFixedHeight(130);
+    memCommands->setFixedHeight(90);
 
     pbProgress->setRange(0, static_cast<int>(commands_.size()));
     pbProgress->setValue(0);
@@ -125,7 +162,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     tvTranscript->setRootIsDecorated(false);
     tvTranscript->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tvTranscript->header()->resizeSection(0, 260);
-    tvTranscript->setMinimumHeight(150);
+    tvTranscript->setMinimumHeight(120);
     tvTranscript->installEventFilter(this);
 
     lbVerdict->setWordWrap(true);
@@ -151,21 +188,25 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     buttons->addWidget(btnCopy);
     buttons->addWidget(btnSave);
     buttons->addStretch(1);
+    buttons->addWidget(btnNextModule);
     buttons->addWidget(btnSend);
     buttons->addWidget(btnStop);
     buttons->addWidget(btnClose);
 
     auto* column = new QVBoxLayout(this);
     column->addLayout(settings);
+    column->addWidget(createSeveralModules());
     column->addWidget(pbProgress);
     column->addWidget(tvTranscript, 1);
     column->addWidget(lbVerdict);
     column->addLayout(buttons);
-    setFixedSize(560, 640);
+    setFixedSize(580, 800);
 
     btnSend->setDefault(true);
     btnStop->setEnabled(false);
-    for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose})
+    btnNextModule->setEnabled(false);
+    btnNextModule->setToolTip(QStringLiteral("The modules on the waiting ports were swapped: set them up"));
+    for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose, btnNextModule})
         button->setAutoDefault(false);
     connect(btnRefresh, &QPushButton::clicked, this, &TfrmSend::btnRefreshClick);
     connect(btnSend, &QPushButton::clicked, this, &TfrmSend::btnSendClick);
@@ -173,12 +214,82 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner)
     connect(btnCopy, &QPushButton::clicked, this, &TfrmSend::btnCopyClick);
     connect(btnSave, &QPushButton::clicked, this, &TfrmSend::btnSaveClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmSend::close);
-    connect(&driver_, &qz::SerialDriver::exchanged, this, &TfrmSend::showExchange);
+    connect(btnNextModule, &QPushButton::clicked, this, &TfrmSend::btnNextModuleClick);
+    connect(&driver_, &qz::SerialDriver::exchanged, this,
+            [this](const qz::serial::Exchange& exchange) { showExchange(exchange, {}); });
     connect(&driver_, &qz::SerialDriver::finished, this, &TfrmSend::showVerdict);
 
     btnRefreshClick();
     restoreChoices();
     qz::centreOnDesktop(this);
+}
+
+TfrmSend::~TfrmSend() = default;
+
+QWidget* TfrmSend::createSeveralModules()
+{
+    gbSeveral->setCheckable(true);
+    gbSeveral->setChecked(false);
+    gbSeveral->setToolTip(QStringLiteral("Set up one module after another, each with its own values"));
+    for (const std::string& option : page_.countable)
+        cbEachGets->addItem(countedCaption(option), QString::fromStdString(option));
+    cbEachGets->addItem(QStringLiteral("Values from a CSV file"), QString());
+    spnModules->setRange(1, 99999);
+    spnModules->setValue(10);
+    edtValuesFile->setPlaceholderText(QStringLiteral("A CSV file: a header of options (name,address), then a row per module"));
+    edtRecordFile->setText(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                           + QStringLiteral("/kavrel-modules.csv"));
+    edtRecordFile->setToolTip(QStringLiteral("Each module's result is added to this CSV file; run the same batch "
+                                             "again to finish it"));
+    edtMorePorts->setPlaceholderText(QStringLiteral("More ports at once, like /dev/ttyUSB1, /dev/ttyUSB2"));
+    auto* chooseValues = named(new QPushButton(QStringLiteral("Choose..."), gbSeveral), "btnValuesFile");
+    auto* chooseRecord = named(new QPushButton(QStringLiteral("Choose..."), gbSeveral), "btnRecordFile");
+    connect(chooseValues, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Each module's values"),
+                                                          edtValuesFile->text(), QStringLiteral("CSV files (*.csv);;All files (*)"));
+        if (!path.isEmpty())
+            edtValuesFile->setText(path);
+    });
+    connect(chooseRecord, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Record of the modules"), edtRecordFile->text(),
+                                                          QStringLiteral("CSV files (*.csv)"), nullptr,
+                                                          QFileDialog::DontConfirmOverwrite);
+        if (!path.isEmpty())
+            edtRecordFile->setText(path);
+    });
+    const auto fromFile = [this] { return cbEachGets->currentData().toString().isEmpty(); };
+    const auto showChoice = [this, fromFile] {
+        spnModules->setEnabled(!fromFile());
+        edtValuesFile->setEnabled(fromFile());
+    };
+    connect(cbEachGets, qOverload<int>(&QComboBox::currentIndexChanged), this, showChoice);
+    connect(gbSeveral, &QGroupBox::toggled, this, [showChoice](bool on) {
+        if (on)
+            showChoice();
+    });
+
+    tvModules->setColumnCount(4);
+    tvModules->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Values"), QStringLiteral("Progress"),
+                                QStringLiteral("Result")});
+    tvModules->setRootIsDecorated(false);
+    tvModules->setFixedHeight(110);
+    tvModules->header()->resizeSection(0, 110);
+    tvModules->header()->resizeSection(1, 160);
+
+    auto* valuesRow = new QHBoxLayout;
+    valuesRow->addWidget(edtValuesFile, 1);
+    valuesRow->addWidget(chooseValues);
+    auto* recordRow = new QHBoxLayout;
+    recordRow->addWidget(edtRecordFile, 1);
+    recordRow->addWidget(chooseRecord);
+    auto* form = new QFormLayout(gbSeveral);
+    form->addRow(QStringLiteral("Each module gets:"), cbEachGets);
+    form->addRow(QStringLiteral("Modules:"), spnModules);
+    form->addRow(QStringLiteral("Values file:"), valuesRow);
+    form->addRow(QStringLiteral("Record file:"), recordRow);
+    form->addRow(QStringLiteral("More ports:"), edtMorePorts);
+    form->addRow(tvModules);
+    return gbSeveral;
 }
 
 void TfrmSend::restoreChoices()
@@ -232,9 +343,14 @@ std::string TfrmSend::chosenPort() const
     return qz::toBytes(port);
 }
 
+bool TfrmSend::running() const
+{
+    return driver_.running() || (runner_ && !batch_->Finished());
+}
+
 void TfrmSend::btnSendClick()
 {
-    if (driver_.running())
+    if (running())
         return;
     const std::string port = chosenPort();
     if (port.empty()) {
@@ -250,7 +366,11 @@ void TfrmSend::btnSendClick()
     tvTranscript->clear();
     transcript_.clear();
     verdictLine_.clear();
-    waitingFor_ = nullptr;
+    waitingFor_.clear();
+    if (gbSeveral->isChecked()) {
+        startBatch(settings);
+        return;
+    }
     pbProgress->setValue(0);
     pbProgress->setFormat(takenText(0, static_cast<int>(commands_.size())));
     const std::string problem = driver_.start(port, commands_, settings);
@@ -267,54 +387,211 @@ void TfrmSend::btnSendClick()
 
 void TfrmSend::btnStopClick()
 {
-    if (!driver_.running())
+    if (!running())
         return;
     lbVerdict->setText(QStringLiteral("Stopping after the reply to the current command..."));
-    driver_.stop();
+    if (runner_)
+        runner_->stop();
+    else
+        driver_.stop();
+}
+
+void TfrmSend::btnNextModuleClick()
+{
+    if (runner_)
+        runner_->nextModule();
+}
+
+void TfrmSend::startBatch(const qz::serial::SessionSettings& settings)
+{
+    const bool fromFile = cbEachGets->currentData().toString().isEmpty();
+    if (fromFile && edtValuesFile->text().trimmed().isEmpty()) {
+        lbVerdict->setText(QStringLiteral("Choose the CSV file that holds each module's values."));
+        return;
+    }
+    if (edtRecordFile->text().trimmed().isEmpty()) {
+        lbVerdict->setText(QStringLiteral("Choose the record file, where each module's result is written."));
+        return;
+    }
+    qz::cli::BatchRequest request;
+    request.subcommand = page_.subcommand;
+    request.values = page_.values;
+    request.ports = {chosenPort()};
+    for (const QString& port : morePorts(edtMorePorts->text()))
+        request.ports.push_back(qz::toBytes(port));
+    request.settings = settings;
+    if (fromFile) {
+        request.valuesFile = qz::toBytes(edtValuesFile->text().trimmed());
+    } else {
+        request.countOption = cbEachGets->currentData().toString().toStdString();
+        request.modules = static_cast<std::size_t>(spnModules->value());
+    }
+    request.recordFile = qz::toBytes(edtRecordFile->text().trimmed());
+    const QByteArray values = fromFile ? wholeFile(edtValuesFile->text().trimmed()) : QByteArray();
+    const QByteArray recorded = wholeFile(edtRecordFile->text().trimmed());
+    const std::variant<qz::cli::BatchPlan, qz::cli::Outcome> planned =
+        qz::cli::PlanBatch(request, std::string_view(values.constData(), static_cast<std::size_t>(values.size())),
+                           std::string_view(recorded.constData(), static_cast<std::size_t>(recorded.size())));
+    if (const auto* refusal = std::get_if<qz::cli::Outcome>(&planned)) {
+        // The command line's words, without its name: which row or option, and why.
+        std::string words = refusal->err.substr(std::string_view("qzconfig: ").size());
+        words = words.substr(0, words.find(" (see qzconfig"));
+        lbVerdict->setText(qz::fromBytes(words).trimmed() + QStringLiteral(" No port was opened."));
+        return;
+    }
+    const qz::cli::BatchPlan& plan = std::get<qz::cli::BatchPlan>(planned);
+    record_.close();
+    record_.setFileName(edtRecordFile->text().trimmed());
+    if (!record_.open(QIODevice::Append)
+        || (plan.writeHeader && record_.write(qz::batch::CsvLine(qz::batch::RecordHeader(plan.varying)).c_str()) < 0)) {
+        lbVerdict->setText(QStringLiteral("Cannot write the record %1: %2. No port was opened.")
+                               .arg(record_.fileName(), record_.errorString()));
+        return;
+    }
+    record_.flush();
+
+    runner_.reset();
+    tvModules->clear();
+    moduleRows_.clear();
+    batch_ = std::make_unique<qz::batch::Batch>(plan.units, plan.setUp);
+    runner_ = std::make_unique<qz::BatchRunner>(*batch_, plan.commands, request.ports, settings);
+    connect(runner_.get(), &qz::BatchRunner::moduleStarted, this, &TfrmSend::showModuleStarted);
+    several_ = request.ports.size() > 1;
+    connect(runner_.get(), &qz::BatchRunner::exchanged, this,
+            [this](const std::string& port, const qz::serial::Exchange& exchange) {
+                showExchange(exchange, port);
+                const auto row = moduleRows_.find(port);
+                if (row == moduleRows_.end() || !exchange.taken)
+                    return;
+                // Replies taken, less the probe's: the commands taken so far.
+                const int taken = row->second->data(2, Qt::UserRole).toInt() + 1;
+                row->second->setData(2, Qt::UserRole, taken);
+                row->second->setText(2, QStringLiteral("%1 commands taken").arg(taken));
+            });
+    connect(runner_.get(), &qz::BatchRunner::moduleEnded, this, &TfrmSend::showModuleEnded);
+    connect(runner_.get(), &qz::BatchRunner::waitingForModule, this, [this](const std::string& port) {
+        lbVerdict->setText(QStringLiteral("%1 of %2 modules set up. Waiting for the next module on %3: plug it in, or "
+                                          "press Next module once it is in place.")
+                               .arg(batch_->SetUpCount())
+                               .arg(batch_->Total())
+                               .arg(qz::fromBytes(qz::serial::EscapedBytes(port))));
+    });
+    connect(runner_.get(), &qz::BatchRunner::finished, this, &TfrmSend::showBatchFinished);
+    pbProgress->setRange(0, static_cast<int>(batch_->Total()));
+    pbProgress->setValue(static_cast<int>(batch_->SetUpCount()));
+    pbProgress->setFormat(QStringLiteral("%1 of %2 modules set up").arg(batch_->SetUpCount()).arg(batch_->Total()));
+    setSending(true);
+    lbVerdict->setText(QStringLiteral("Setting up %1 modules...").arg(batch_->Total() - batch_->SetUpCount()));
+    runner_->start();
+}
+
+void TfrmSend::showModuleStarted(const std::string& port, std::size_t unit)
+{
+    QStringList values;
+    for (const std::string& value : batch_->Values(unit))
+        values << qz::fromBytes(qz::serial::EscapedBytes(value));
+    if (!several_) { // each module's transcript on its own
+        transcript_.clear();
+        tvTranscript->clear();
+        waitingFor_.clear();
+    }
+    auto* row = new QTreeWidgetItem(tvModules, {qz::fromBytes(qz::serial::EscapedBytes(port)), values.join(QStringLiteral(", ")),
+                                                QStringLiteral("starting"), QString()});
+    row->setData(2, Qt::UserRole, -1); // the probe's reply comes first
+    moduleRows_[port] = row;
+    tvModules->scrollToItem(row);
+}
+
+void TfrmSend::showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict)
+{
+    markUnanswered(port, verdict);
+    const std::string row = qz::batch::CsvLine(qz::batch::RecordRow(qz::UtcTimestamp(), port, batch_->Values(unit),
+                                                                      verdict.taken, verdict.total, verdict.succeeded(),
+                                                                      verdict.message));
+    if (record_.write(row.c_str()) < 0 || !record_.flush()) {
+        lbVerdict->setText(QStringLiteral("Cannot write the record %1: %2. Stopping.").arg(record_.fileName(), record_.errorString()));
+        runner_->stop();
+    }
+    const auto found = moduleRows_.find(port);
+    if (found != moduleRows_.end()) {
+        QTreeWidgetItem* item = found->second;
+        item->setText(2, QStringLiteral("%1 of %2 commands taken").arg(verdict.taken).arg(verdict.total));
+        item->setText(3, verdict.succeeded() ? QStringLiteral("set up") : QStringLiteral("failed"));
+        item->setToolTip(3, qz::fromBytes(verdict.message));
+        item->setIcon(3, style()->standardIcon(verdict.succeeded() ? QStyle::SP_DialogApplyButton
+                                                                   : QStyle::SP_MessageBoxCritical));
+        moduleRows_.erase(found);
+    }
+    pbProgress->setValue(static_cast<int>(batch_->SetUpCount()));
+    pbProgress->setFormat(QStringLiteral("%1 of %2 modules set up").arg(batch_->SetUpCount()).arg(batch_->Total()));
+}
+
+void TfrmSend::showBatchFinished()
+{
+    setSending(false);
+    record_.close();
+    verdictLine_ = QStringLiteral("%1 of %2 modules were set up").arg(batch_->SetUpCount()).arg(batch_->Total());
+    lbVerdict->setText(verdictLine_ + QStringLiteral(". The record is in %1.").arg(record_.fileName()));
+    if (closeWhenFinished_) {
+        closeWhenFinished_ = false;
+        QDialog::reject();
+    }
 }
 
 void TfrmSend::setSending(bool sending)
 {
-    for (QWidget* setting : std::initializer_list<QWidget*>{cbPort, btnRefresh, cbBaud, cbLineEnding, spnTimeout, btnSend})
+    for (QWidget* setting :
+         std::initializer_list<QWidget*>{cbPort, btnRefresh, cbBaud, cbLineEnding, spnTimeout, btnSend, gbSeveral})
         setting->setEnabled(!sending);
     btnStop->setEnabled(sending);
+    btnNextModule->setEnabled(sending && runner_ != nullptr);
 }
 
-void TfrmSend::showExchange(const qz::serial::Exchange& exchange)
+void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::string& port)
 {
+    // With several ports at once each line says its port, as qzconfig prints it.
+    const QString prefix = several_ ? QStringLiteral("[%1] ").arg(qz::fromBytes(qz::serial::EscapedBytes(port))) : QString();
     const QString line = qz::fromBytes(qz::serial::TranscriptLine(exchange));
-    transcript_ << line;
+    transcript_ << prefix + line;
     const QString shown = line.mid(2);
+    QTreeWidgetItem*& waiting = waitingFor_[port];
     if (exchange.kind == qz::serial::Exchange::Sent) {
-        waitingFor_ = new QTreeWidgetItem(tvTranscript, {shown, QStringLiteral("waiting...")});
-        waitingFor_->setData(0, linesRole, QStringList{line});
-        tvTranscript->scrollToItem(waitingFor_);
+        waiting = new QTreeWidgetItem(tvTranscript, {prefix + shown, QStringLiteral("waiting...")});
+        waiting->setData(0, linesRole, QStringList{prefix + line});
+        tvTranscript->scrollToItem(waiting);
         return;
     }
-    if (waitingFor_ == nullptr)
+    if (waiting == nullptr)
         return;
-    waitingFor_->setText(1, shown.size() > shownReplyLength ? shown.left(shownReplyLength) + QStringLiteral("...")
-                                                            : shown);
+    waiting->setText(1, shown.size() > shownReplyLength ? shown.left(shownReplyLength) + QStringLiteral("...") : shown);
     const QStyle::StandardPixmap mark = exchange.taken ? QStyle::SP_DialogApplyButton : QStyle::SP_MessageBoxCritical;
-    waitingFor_->setIcon(1, style()->standardIcon(mark));
-    waitingFor_->setData(1, Qt::UserRole, exchange.taken);
-    waitingFor_->setData(0, linesRole, waitingFor_->data(0, linesRole).toStringList() << line);
-    waitingFor_->setToolTip(1, (exchange.taken ? QStringLiteral("Taken: ") : QStringLiteral("Not taken: "))
-                                   + QString::number(exchange.bytes.size()) + QStringLiteral(" bytes\n")
-                                   + wrapped(shown));
-    waitingFor_ = nullptr;
+    waiting->setIcon(1, style()->standardIcon(mark));
+    waiting->setData(1, Qt::UserRole, exchange.taken);
+    waiting->setData(0, linesRole, waiting->data(0, linesRole).toStringList() << prefix + line);
+    waiting->setToolTip(1, (exchange.taken ? QStringLiteral("Taken: ") : QStringLiteral("Not taken: "))
+                               + QString::number(exchange.bytes.size()) + QStringLiteral(" bytes\n") + wrapped(shown));
+    waiting = nullptr;
+    if (runner_)
+        return; // the progress of a batch counts modules
     pbProgress->setValue(driver_.taken());
     pbProgress->setFormat(takenText(driver_.taken(), driver_.total()));
 }
 
+// A command whose reply never came, as the session ended.
+void TfrmSend::markUnanswered(const std::string& port, const qz::serial::Verdict& verdict)
+{
+    QTreeWidgetItem*& waiting = waitingFor_[port];
+    if (waiting == nullptr)
+        return;
+    waiting->setText(1, verdict.ending == qz::serial::Ending::Stopped ? QStringLiteral("(stopped)")
+                                                                     : QStringLiteral("(port failed)"));
+    waiting->setIcon(1, style()->standardIcon(QStyle::SP_MessageBoxCritical));
+    waiting = nullptr;
+}
+
 void TfrmSend::showVerdict(const qz::serial::Verdict& verdict)
 {
-    if (waitingFor_ != nullptr) {
-        waitingFor_->setText(1, verdict.ending == qz::serial::Ending::Stopped ? QStringLiteral("(stopped)")
-                                                                             : QStringLiteral("(port failed)"));
-        waitingFor_->setIcon(1, style()->standardIcon(QStyle::SP_MessageBoxCritical));
-        waitingFor_ = nullptr;
-    }
+    markUnanswered({}, verdict);
     setSending(false);
     verdictLine_ = qz::fromBytes(verdict.message);
     QString words = verdictLine_ + QLatin1Char('.');
@@ -392,7 +669,7 @@ bool TfrmSend::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmSend::reject()
 {
-    if (!driver_.running()) {
+    if (!running()) {
         QDialog::reject();
         return;
     }
@@ -404,7 +681,7 @@ void TfrmSend::reject()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    if (!driver_.running()) { // it ended while the question was open
+    if (!running()) { // it ended while the question was open
         QDialog::reject();
         return;
     }

@@ -1,15 +1,22 @@
 #pragma once
 
+#include "BatchRunner.h"
+#include "PageValues.h"
 #include "SerialDriver.h"
 
 #include <QDialog>
+#include <QFile>
 #include <QStringList>
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 class QComboBox;
+class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -19,11 +26,14 @@ class QTreeWidgetItem;
 
 // The modal dialog that sends a list's commands to the module over a serial port and
 // shows each exchange as it happens. The exchange runs on events: the window never waits.
-// Its choices (port, rate, line ending, timeout) are kept in the user's settings.
+// Its choices (port, rate, line ending, timeout) are kept in the user's settings. With
+// "Several modules" it sets up one module after another, on one or more ports, each with
+// its own values (a counted field, or the rows of a CSV file), and records each.
 class TfrmSend : public QDialog {
     Q_OBJECT
 public:
-    TfrmSend(const std::vector<std::string>& commands, QWidget* owner);
+    TfrmSend(const std::vector<std::string>& commands, QWidget* owner, PageValues page = {});
+    ~TfrmSend() override;
 
     // The transcript as qzconfig prints it: "> CMD", "< REPLY" or "< (no reply)", and the
     // verdict once there is one.
@@ -44,6 +54,15 @@ public:
     QPushButton* btnStop;
     QPushButton* btnClose;
 
+    QGroupBox* gbSeveral;
+    QComboBox* cbEachGets;
+    QSpinBox* spnModules;
+    QLineEdit* edtValuesFile;
+    QLineEdit* edtRecordFile;
+    QLineEdit* edtMorePorts;
+    QTreeWidget* tvModules;
+    QPushButton* btnNextModule;
+
 protected:
     // Esc, the close box and Close all end here: during a session the user is asked
     // whether to stop it, and the dialog closes once it has stopped.
@@ -56,20 +75,35 @@ private slots:
     void btnStopClick();
     void btnCopyClick();
     void btnSaveClick();
+    void btnNextModuleClick();
 
 private:
-    void showExchange(const qz::serial::Exchange& exchange);
+    void showExchange(const qz::serial::Exchange& exchange, const std::string& port);
+    void markUnanswered(const std::string& port, const qz::serial::Verdict& verdict);
     void showVerdict(const qz::serial::Verdict& verdict);
     void setSending(bool sending);
     void restoreChoices();
     void keepChoices() const;
     void copySelection() const;
     std::string chosenPort() const;
+    bool running() const;
+    QWidget* createSeveralModules();
+    void startBatch(const qz::serial::SessionSettings& settings);
+    void showModuleStarted(const std::string& port, std::size_t unit);
+    void showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
+    void showBatchFinished();
 
     std::vector<std::string> commands_;
     qz::SerialDriver driver_;
-    QTreeWidgetItem* waitingFor_ = nullptr;
+    std::map<std::string, QTreeWidgetItem*> waitingFor_; // the command each port waits on
+    bool several_ = false;                                // ports at once
     QStringList transcript_;
     QString verdictLine_;
     bool closeWhenFinished_ = false;
+
+    PageValues page_;
+    std::unique_ptr<qz::batch::Batch> batch_;
+    std::unique_ptr<qz::BatchRunner> runner_;
+    QFile record_;
+    std::map<std::string, QTreeWidgetItem*> moduleRows_; // the row of each port's module in flight
 };

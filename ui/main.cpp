@@ -344,24 +344,36 @@ void TfrmMain::edtCharNotifyKeyPress(QKeyEvent* /*key*/)
 
 void TfrmMain::btnShowClick()
 {
-    showAnswer(qz::BuildStudyList(cbUUIDType->currentIndex(), qz::toBytes(edtCharNotify->text()),
-                                  qz::toBytes(edtCharWrite->text())));
+    const std::string notify = qz::toBytes(edtCharNotify->text());
+    const std::string write = qz::toBytes(edtCharWrite->text());
+    const std::string uuidType = cbUUIDType->currentIndex() == qz::UUIDType16Bit ? "16" : "128";
+    showAnswer(qz::BuildStudyList(cbUUIDType->currentIndex(), notify, write),
+               {"study", {{"uuid-type", uuidType}, {"notify", notify}, {"write", write}}, {}});
 }
 
 void TfrmMain::btniBeaconClick()
 {
-    showAnswer(qz::BuildBeaconList(qz::toBytes(edtiBeaconUUID->text()), qz::toBytes(edtiBeaconMajor->text()),
-                                   qz::toBytes(edtiBeaconMinor->text())));
+    const std::string uuid = qz::toBytes(edtiBeaconUUID->text());
+    const std::string major = qz::toBytes(edtiBeaconMajor->text());
+    const std::string minor = qz::toBytes(edtiBeaconMinor->text());
+    showAnswer(qz::BuildBeaconList(uuid, major, minor),
+               {"ibeacon", {{"uuid", uuid}, {"major", major}, {"minor", minor}}, {"major", "minor"}});
 }
 
 void TfrmMain::btBroadcastClick()
 {
-    showAnswer(qz::BuildBroadcastList(qz::toBytes(edtDeviceName->text()), qz::toBytes(edtDeviceAddress->text()),
-                                      qz::toBytes(edtAdvert->text()), qz::toBytes(edtScan->text()),
-                                      cbSame->isChecked()));
+    const std::string name = qz::toBytes(edtDeviceName->text());
+    const std::string address = qz::toBytes(edtDeviceAddress->text());
+    const std::string advert = qz::toBytes(edtAdvert->text());
+    const std::string scan = qz::toBytes(edtScan->text());
+    showAnswer(qz::BuildBroadcastList(name, address, advert, scan, cbSame->isChecked()),
+               {"broadcast",
+                {{"name", name}, {"address", address}, {"advert", advert}, {"scan", scan},
+                 {"same", cbSame->isChecked() ? "1" : ""}},
+                {"name", "address"}});
 }
 
-void TfrmMain::showAnswer(const qz::GeneratorResult& answer)
+void TfrmMain::showAnswer(const qz::GeneratorResult& answer, PageValues page)
 {
     if (const auto* rejection = std::get_if<qz::Rejection>(&answer)) {
         qz::ShowNotice(this, rejection->message);
@@ -377,7 +389,7 @@ void TfrmMain::showAnswer(const qz::GeneratorResult& answer)
         const auto& list = std::get<qz::CommandList>(answer);
         for (const std::string& line : list)
             frmResult.AddLine(line);
-        frmResult.SetCommands(list.commands);
+        frmResult.SetCommands(list.commands, std::move(page));
         frmResult.exec();
     }
     takeBackActivation();

@@ -2,6 +2,7 @@
 
 #include "FieldExplanations.h"
 #include "FieldRules.h"
+#include "PageValues.h"
 
 #include <QMainWindow>
 
@@ -83,7 +84,7 @@ private:
         const char* hint;
     };
     QLineEdit* addFieldBox(QWidget* page, const FieldBox& fieldBox);
-    void showAnswer(const qz::GeneratorResult& answer);
+    void showAnswer(const qz::GeneratorResult& answer, PageValues page);
     void takeBackActivation();
     // The marks that explain, as the user types, how each field will be read.
     using Explainer = std::function<qz::FieldExplanation(std::string_view)>;

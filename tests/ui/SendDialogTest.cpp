@@ -2,10 +2,14 @@
 // verdict, and a window that keeps handling events while it waits for the module.
 
 #include "ATCommandList.h"
+#include "BeaconList.h"
 #include "FakeModule.h"
 #include "SendToModule.h"
 
 #include <QClipboard>
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSpinBox>
@@ -254,6 +258,56 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("> AT+RENEW\n< OK\n"));
         QTest::mouseClick(dialog.btnCopy, Qt::LeftButton);
         QCOMPARE(QApplication::clipboard()->text(), printed);
+    }
+
+    // Several modules: the minor counts up, a module is swapped behind the port's link, the
+    // table and the record show each module, and a refused counter opens no port.
+    void severalModulesCountUpAsTheyArePluggedIn()
+    {
+        FakeModule first;
+        FakeModule second;
+        const QString link = QDir::temp().filePath(QStringLiteral("qz-dialog-fixture"));
+        const QString record = QDir::temp().filePath(QStringLiteral("qz-dialog-record.csv"));
+        QFile::remove(link);
+        QFile::remove(record);
+        QVERIFY(QFile::link(QString::fromStdString(first.path()), link));
+        const PageValues page{"ibeacon",
+                              {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"}, {"major", "0001"}, {"minor", "FFFE"}},
+                              {"major", "minor"}};
+        const qz::GeneratorResult list = qz::BuildBeaconList(page.values[0].second, "0001", "FFFE");
+        TfrmSend dialog(std::get<qz::CommandList>(list).commands, nullptr, page);
+        dialog.show();
+        dialog.gbSeveral->setChecked(true);
+        QCOMPARE(dialog.cbEachGets->count(), 3);
+        dialog.cbEachGets->setCurrentIndex(1);
+        QCOMPARE(dialog.cbEachGets->currentText(), QStringLiteral("Counting up the minor value"));
+        dialog.spnModules->setValue(3);
+        dialog.edtRecordFile->setText(record);
+        dialog.cbPort->setEditText(link);
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("--minor: Please input correct iBeacon Minor value! No port was opened."));
+        QVERIFY(first.commands().empty());
+
+        dialog.spnModules->setValue(2);
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().contains(QStringLiteral("Waiting for the next module")), 10000);
+        QVERIFY(dialog.btnNextModule->isEnabled());
+        QVERIFY(!dialog.gbSeveral->isEnabled());
+        QFile::remove(link);
+        QVERIFY(QFile::link(QString::fromStdString(second.path()), link));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.lbVerdict->text().left(32), QStringLiteral("2 of 2 modules were set up. The "), 10000);
+        QCOMPARE(column(dialog.tvModules, 1), (QStringList{QStringLiteral("FFFE"), QStringLiteral("FFFF")}));
+        QCOMPARE(column(dialog.tvModules, 3), (QStringList{QStringLiteral("set up"), QStringLiteral("set up")}));
+        QCOMPARE(column(dialog.tvModules, 2).first(), QStringLiteral("8 of 8 commands taken"));
+        QCOMPARE(dialog.pbProgress->value(), 2);
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0], QStringLiteral("time,port,minor,taken,total,result,message"));
+        QVERIFY2(rows[2].endsWith(QStringLiteral(",FFFF,8,8,set up,8 of 8 commands were taken")), qPrintable(rows[2]));
+        QCOMPARE(second.commands().back(), std::string("AT+MINO0xFFFF"));
+        QVERIFY(dialog.btnSend->isEnabled());
     }
 
     void reopenedFromTheResultWindowItShowsTheLastSession()
