@@ -272,7 +272,17 @@ std::string sessionHelp()
           "from 127 on as \\xNN, and at last \"N of N commands were taken\". After AT+RENEW\n"
           "the session goes on at 9600 baud, the module's factory rate. --baud,\n"
           "--line-ending and --timeout need --port; --commands and --port exclude each\n"
-          "other.\n";
+          "other.\n"
+          "\n"
+          "Many modules: with --count=OPTION --modules=N the option's value goes to the\n"
+          "first module and counts up by one per module; with --values=FILE each row of\n"
+          "a CSV file (its header names the options, like name,address) is one module's\n"
+          "values. --record=FILE is then required: each module's result is appended as a\n"
+          "row (time, port, the varying values, taken, total, result, message), and the\n"
+          "values it shows set up are skipped when the same batch runs again. Every row\n"
+          "is checked before any port is opened. --port may be given once per fixture;\n"
+          "they run at once. A port takes its next module when its adapter is plugged in\n"
+          "again, or when Enter is pressed; a failed module's values go to the next one.\n";
 }
 
 constexpr std::string_view helpClosing =
@@ -656,7 +666,10 @@ std::variant<std::vector<Module>, Outcome> listedModules(const SubcommandSpec& p
 std::variant<BatchPlan, Outcome> PlanBatch(const BatchRequest& request, std::string_view valuesText,
                                            std::string_view recordText)
 {
-    const SubcommandSpec& page = *findSubcommand(request.subcommand);
+    const SubcommandSpec* found = findSubcommand(request.subcommand);
+    if (found == nullptr)
+        return usageError("unknown subcommand '" + printable(request.subcommand) + "'");
+    const SubcommandSpec& page = *found;
     Values base;
     for (const auto& [name, value] : request.values)
         base[findOption(page, name)->name] = value;

@@ -230,6 +230,7 @@ QWidget* TfrmSend::createSeveralModules()
 {
     gbSeveral->setCheckable(true);
     gbSeveral->setChecked(false);
+    gbSeveral->setVisible(!page_.subcommand.empty()); // a list from no page has no values to vary
     gbSeveral->setToolTip(QStringLiteral("Set up one module after another, each with its own values"));
     for (const std::string& option : page_.countable)
         cbEachGets->addItem(countedCaption(option), QString::fromStdString(option));
