@@ -47,8 +47,7 @@ TfrmResult::TfrmResult(QWidget* owner)
     connect(btnSend, &QPushButton::clicked, this, &TfrmResult::btnSendClick);
 
     setTabOrder(memLog, btnOK);
-    setTabOrder(btnOK, btnSend);
-    memLog->setFocus();
+    setTabOrder(btnOK, btnSend); // memLog, first in the order, takes the focus as the window opens
     qz::centreOnDesktop(this);
 }
 

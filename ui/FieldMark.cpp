@@ -35,7 +35,7 @@ QString wrappedLines(const QString& text)
         const QString continuation(indent + 4, QLatin1Char(' '));
         while (line.size() > tooltipColumns) {
             int cut = line.lastIndexOf(QLatin1Char(' '), tooltipColumns);
-            if (cut <= continuation.size())
+            if (cut <= continuation.size()) // no space to break at past the indent
                 cut = tooltipColumns;
             lines << line.left(cut);
             line = continuation + line.mid(cut).trimmed();
@@ -54,7 +54,6 @@ FieldMark::FieldMark(QLineEdit* edit, QString hint)
     , hint_(std::move(hint))
 {
     action_->setObjectName(edit->objectName() + QStringLiteral("Mark"));
-    action_->setVisible(false);
     edit->addAction(action_, QLineEdit::TrailingPosition);
 }
 

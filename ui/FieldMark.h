@@ -15,6 +15,7 @@ class FieldMark : public QObject {
 public:
     enum Kind { Taken, Notice, Refused };
 
+    // The mark shows once show() or clear() has said what it shows.
     FieldMark(QLineEdit* edit, QString hint);
 
     void show(Kind kind, const QString& explanation);

@@ -18,6 +18,8 @@ void lineBreaksToSpaces(QString& input, int& pos)
         const bool pair = input.at(i) == QLatin1Char('\r') && i + 1 < input.size() && input.at(i + 1) == QLatin1Char('\n');
         if (pair) {
             input.remove(i + 1, 1);
+            // The caret never stands between the two: they arrive in one paste, and no
+            // line break stays in the text to meet one pasted later.
             if (pos > i + 1)
                 --pos;
         }
@@ -40,6 +42,8 @@ QValidator::State FieldTextValidator::validate(QString& input, int& pos) const
     // text fits; a surrogate pair goes as one character.
     while (byteLength(input) > maxBytes_ && pos > 0) {
         int width = 1;
+        // In valid UTF-16 a low surrogate always follows a high one, so either test alone
+        // would do; both are kept as the pair's definition.
         if (pos >= 2 && input.at(pos - 1).isLowSurrogate() && input.at(pos - 2).isHighSurrogate())
             width = 2;
         input.remove(pos - width, width);

@@ -331,6 +331,7 @@ void TfrmMain::createStatusBar()
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    // The handler passes every key on unchanged, so which keys reach it cannot show.
     if (event->type() == QEvent::KeyPress && (watched == edtCharNotify || watched == edtCharWrite))
         edtCharNotifyKeyPress(static_cast<QKeyEvent*>(event));
     return QMainWindow::eventFilter(watched, event);

@@ -4,6 +4,7 @@
 #include "ATCommandList.h"
 #include "BeaconList.h"
 #include "BroadcastList.h"
+#include "FieldMark.h"
 #include "WindowStyle.h"
 #include "main.h"
 
@@ -11,7 +12,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QStyleOptionGroupBox>
 #include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
@@ -62,6 +65,8 @@ struct Notice {
     QString caption;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    bool roomForCaption = false;
+    QString name = QString();
 };
 
 // memLog's text for a list: every line followed by a line break, the last one included.
@@ -122,6 +127,14 @@ private:
                 return;
             }
             notice = {box->text(), box->windowTitle(), box->icon(), box->standardButtons()};
+            // The caption must fit the title bar beside the window manager's buttons.
+            auto* grid = qobject_cast<QGridLayout*>(box->layout());
+            QFont titleFont = box->font();
+            titleFont.setBold(true);
+            const int wanted = QFontMetrics(titleFont).horizontalAdvance(box->windowTitle()) + 120;
+            notice.roomForCaption = grid != nullptr && grid->itemAt(grid->count() - 1)->spacerItem() != nullptr
+                && grid->itemAt(grid->count() - 1)->sizeHint().width() == wanted && box->width() >= wanted;
+            notice.name = box->objectName();
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         });
         QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton);
@@ -306,6 +319,8 @@ private slots:
         QCOMPARE(notice.caption, QStringLiteral("www.kavrel.example"));
         QCOMPARE(notice.icon, QMessageBox::Information);
         QCOMPARE(notice.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(notice.roomForCaption);
+        QCOMPARE(notice.name, QStringLiteral("Notice"));
         QTRY_COMPARE(focusName(), focus);
         for (int i = 0; i + 1 < typed.size(); i += 2)
             QCOMPARE(find<QLineEdit>(typed.at(i).toLatin1().constData())->text(), typed.at(i + 1));
@@ -471,6 +486,17 @@ private slots:
         // page's right or bottom edge follows the edge, and so is placed from it below.
         QCOMPARE(find("tbStudy")->size(), QSize(516, 331));
 #endif
+        QCOMPARE(window->font().family(), QStringLiteral("Liberation Sans"));
+        QCOMPARE(window->font().pixelSize(), 12);
+        // A box's caption stands 6 px in from where the page's style would put it.
+        auto* box = find<QGroupBox>("gbDeviceName");
+        QStyleOptionGroupBox option;
+        option.initFrom(box);
+        option.text = box->title();
+        option.subControls = QStyle::SC_GroupBoxLabel;
+        const QRect inset = box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+        const QRect plain = window->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+        QCOMPARE(inset.topLeft() - plain.topLeft(), QPoint(6, 0));
         for (const Place& place : places) {
             auto* control = find(place.name);
             QWidget* parent = find(place.parent);
@@ -502,8 +528,15 @@ private slots:
             else if (auto* edit = qobject_cast<QLineEdit*>(control))
                 text = edit->text();
             QCOMPARE(text, QString::fromUtf8(place.text));
-            if (auto* button = qobject_cast<QPushButton*>(control))
+            if (auto* button = qobject_cast<QPushButton*>(control)) {
                 QVERIFY2(qz::captionFits(button), qPrintable(name + QStringLiteral(" clips its caption")));
+                // A button wider than drawn is no wider than its caption needs.
+                if (grown > 0) {
+                    button->resize(button->width() - 1, button->height());
+                    QVERIFY2(!qz::captionFits(button), qPrintable(name + QStringLiteral(" grew more than it needed")));
+                    button->resize(button->width() + 1, button->height());
+                }
+            }
         }
         TfrmResult result(window.get());
         const std::pair<QWidget*, QRect> resultPlaces[] = {
@@ -514,6 +547,8 @@ private slots:
         };
         for (const auto& [control, rect] : resultPlaces)
             QCOMPARE(QRect(control->mapTo(&result, QPoint(0, 0)), control->size()), rect);
+        for (const char* name : {"GBResult", "memLog", "btnOK", "btnSend"})
+            QVERIFY2(result.findChild<QWidget*>(QLatin1String(name)) != nullptr, name);
         QCOMPARE(result.btnSend->text(), QStringLiteral("Send to Module..."));
     }
 
@@ -537,6 +572,9 @@ private slots:
             {"edtDeviceName", "", 0, "QZ\r\nSoft", false, "QZ Soft"},
             {"edtAdvert", "", 0, "0201\n06\r0302F0FF", false, "0201 06 0302F0FF"},
             {"edtiBeaconMajor", "04", 1, "D2FFFF", false, "0D2F4"},
+            // Five characters fit the edit's length, but not its 5 bytes: cut at the caret.
+            {"edtiBeaconMajor", "", 0, e + e + e + e + e, false, e + e},
+            {"edtiBeaconMajor", "12", 1, e + e, false, "1" + e + "2"},
         };
         for (const Case& c : cases) {
             auto* edit = find<QLineEdit>(c.edit);
@@ -656,9 +694,33 @@ private slots:
             widest = std::max(widest, int(line.size()));
         QVERIFY2(widest <= 100, qPrintable(shown));
         QVERIFY2(widest >= 90, qPrintable(shown)); // broken near the limit, not anywhere
+        // A line broken in two goes on four columns further in than it began.
+        const QStringList shownLines = shown.split(QLatin1Char('\n'));
+        int continued = 0;
+        for (int at = 1; at < shownLines.size(); ++at) {
+            const QString& line = shownLines[at];
+            if (line.startsWith(QStringLiteral("  byte ")))
+                continue; // a structure's own line
+            QVERIFY2(line.startsWith(QStringLiteral("      ")) && line.at(6) != QLatin1Char(' '), qPrintable(line));
+            ++continued;
+        }
+        QVERIFY(continued >= 1);
         // Only white space was added: the words are the explanation's.
         const auto words = [](QString text) { return text.remove(QRegularExpression(QStringLiteral("\\s"))); };
         QCOMPARE(words(shown), words(window->edtAdvert->accessibleDescription().toHtmlEscaped()));
+    }
+
+    void aTooltipLineWithoutSpacesIsBrokenAtTheLimit()
+    {
+        QLineEdit edit;
+        qz::FieldMark mark(&edit, QStringLiteral("hint"));
+        mark.show(qz::FieldMark::Taken, QStringLiteral("head\n  ") + QString(150, QLatin1Char('A')));
+        const QString tip = edit.actions().first()->toolTip();
+        QCOMPARE(tip, QStringLiteral("<pre>head\n  ") + QString(98, QLatin1Char('A')) + QStringLiteral("\n      ")
+                          + QString(52, QLatin1Char('A')) + QStringLiteral("</pre>"));
+        mark.clear();
+        QCOMPARE(edit.accessibleDescription(), QStringLiteral("hint"));
+        QVERIFY(!edit.actions().first()->isVisible());
     }
 
     void resultWindowIsReadOnlyButSelectable()

@@ -105,6 +105,10 @@ private slots:
         FakeModule module(slowOK(20));
         TfrmSend dialog(beaconCommands, nullptr);
         QCOMPARE(dialog.memCommands->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 8);
+        // Nothing chosen before: the module's factory settings.
+        QCOMPARE(dialog.spnTimeout->value(), 1000);
+        QCOMPARE(dialog.cbBaud->currentText(), QStringLiteral("9600"));
+        QCOMPARE(dialog.cbLineEnding->currentText(), QStringLiteral("None"));
         // Ticks of a timer on the same thread: a long gap would mean a frozen window.
         QElapsedTimer clock;
         qint64 lastTick = 0;
@@ -173,15 +177,30 @@ private slots:
         startSending(dialog, module);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.tvTranscript->topLevelItemCount() >= 2, 10000);
         answerNextQuestion(QMessageBox::No);
+        const int sentAtNo = dialog.tvTranscript->topLevelItemCount();
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(dialog.isVisible());
         QVERIFY(dialog.btnStop->isEnabled());
+        // Answered no: the session goes on.
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.tvTranscript->topLevelItemCount() > sentAtNo + 1, 10000);
         const int sentAtClose = dialog.tvTranscript->topLevelItemCount();
         answerNextQuestion(QMessageBox::Yes);
         dialog.close();
         QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), 10000);
         QVERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("Stopped; %1 of 8").arg(sentAtClose - 1)));
         QCOMPARE(module.commands().size(), std::size_t(sentAtStop + sentAtClose));
+    }
+
+    void aHangUpShowsWhereTheSessionBroke()
+    {
+        FakeModule module([](const std::string& command) {
+            return command == "AT+IBEA1" ? FakeModule::Reply{{}, true} : FakeModule::ok();
+        });
+        TfrmSend dialog(beaconCommands, nullptr);
+        startSending(dialog, module);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Failed")), 10000);
+        QCOMPARE(column(dialog.tvTranscript, 1).last(), QStringLiteral("(port failed)"));
+        QCOMPARE(column(dialog.tvTranscript, 0).last(), QStringLiteral("AT+IBEA1"));
     }
 
     void aPortThatCannotBeOpenedSendsNothing()
