@@ -35,12 +35,14 @@ std::string deviceBehind(const std::string& port)
 #endif
 }
 
+#ifdef Q_OS_UNIX
 // The folder to watch for a port to come and go.
 QString folderOf(const std::string& port)
 {
     const QString path = QString::fromLocal8Bit(port.data(), static_cast<int>(port.size()));
     return path.contains(QLatin1Char('/')) ? QFileInfo(path).absolutePath() : QStringLiteral("/dev");
 }
+#endif
 
 } // namespace
 

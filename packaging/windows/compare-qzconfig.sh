@@ -45,6 +45,11 @@ for advert in 020106 0x0201060302F0FF 0201060D094B69746368656E204C616D70 0201060
     add decode "$advert"
     add decode --json "$advert"
 done
+add ibeacon --major=1000 --explain
+add study --uuid-type=128 --explain --notify=ffe1
+add broadcast --explain --name=' Lämp' --address=00:0E:0B:12: --advert=0201060302F0FF
+add ibeacon --minor=0x04D2
+add ibeacon --port=COM3 --modules=3 --count=uuid --record=r.csv
 add ibeacon --port=COM3 --commands
 add ibeacon --baud=9600
 add ibeacon --timeout=99 --port=COM3
