@@ -102,15 +102,7 @@ ValueExplanation ExplainBeaconValue(std::string_view text)
 
 UUIDReading ReadBeaconUUID(std::string_view text)
 {
-    std::string trimmed = TrimField(text);
-    if (trimmed.empty())
-        return {FieldCheck::Empty, {}};
-    std::string digits = UUIDDigits(std::move(trimmed));
-    if (!AllHexDigits(digits))
-        return {FieldCheck::Characters, std::move(digits)};
-    if (digits.size() != BeaconUUIDDigits)
-        return {FieldCheck::Length, std::move(digits)};
-    return {FieldCheck::Passed, std::move(digits)};
+    return ReadUUID(text, BeaconUUIDDigits);
 }
 
 GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majorText, std::string_view minorText)

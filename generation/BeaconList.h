@@ -11,12 +11,7 @@ inline constexpr std::size_t BeaconUUIDDigits = 32;
 inline constexpr std::string_view BeaconMajorMessage = "Please input correct iBeacon Major value!";
 inline constexpr std::string_view BeaconMinorMessage = "Please input correct iBeacon Minor value!";
 
-// The beacon UUID as the iBeacon button reads it: trimmed, upper-cased, without its
-// dashes, 32 hex digits.
-struct UUIDReading {
-    FieldCheck check;
-    std::string digits;
-};
+// The beacon UUID as the iBeacon button reads it: 32 hex digits.
 UUIDReading ReadBeaconUUID(std::string_view text);
 
 // The iBeacon list from the beacon UUID and the major and minor values (four hex digits,

@@ -94,7 +94,7 @@ FieldExplanation explainLongUUID(FieldCheck check, const std::string& digits, st
 
 FieldExplanation ExplainCharacteristic(int uuidTypeIndex, std::string_view text)
 {
-    const CharacteristicReading reading = ReadCharacteristic(uuidTypeIndex, text);
+    const UUIDReading reading = ReadCharacteristic(uuidTypeIndex, text);
     if (uuidTypeIndex != UUIDType16Bit)
         return explainLongUUID(reading.check, reading.digits, text);
     const std::string& digits = reading.digits;

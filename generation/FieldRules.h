@@ -59,6 +59,14 @@ using GeneratorResult = std::variant<CommandList, Rejection>;
 // check, so the two can never disagree.
 enum class FieldCheck { Empty, Characters, Length, Value, Passed };
 
+// A UUID field as a button reads it: trimmed, upper-cased, without its dashes, then hex
+// digits of the wanted count (Empty, Characters, Length or Passed).
+struct UUIDReading {
+    FieldCheck check;
+    std::string digits;
+};
+UUIDReading ReadUUID(std::string_view text, std::size_t digitCount);
+
 // Passes over every byte of code 32 or below at both ends; inner bytes stay.
 std::string TrimField(std::string_view text);
 // The same cut as a view into text, for callers that only read the result.

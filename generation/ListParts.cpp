@@ -34,6 +34,19 @@ std::string UUIDDigits(std::string trimmedText)
     return RemoveDashes(UpperCase(std::move(trimmedText)));
 }
 
+UUIDReading ReadUUID(std::string_view text, std::size_t digitCount)
+{
+    std::string trimmed = TrimField(text);
+    if (trimmed.empty())
+        return {FieldCheck::Empty, {}};
+    std::string digits = UUIDDigits(std::move(trimmed));
+    if (!AllHexDigits(digits))
+        return {FieldCheck::Characters, std::move(digits)};
+    if (digits.size() != digitCount)
+        return {FieldCheck::Length, std::move(digits)};
+    return {FieldCheck::Passed, std::move(digits)};
+}
+
 std::array<std::string, 4> UUIDPieceLines(std::string_view digits)
 {
     static const std::string_view commands[] = {"AT+IBE0", "AT+IBE1", "AT+IBE2", "AT+IBE3"};

@@ -20,7 +20,7 @@ constexpr std::size_t longUUIDLength = LongUUIDDigits;
 
 // One characteristic as read, with the message and edit that its refusals name.
 struct Characteristic {
-    CharacteristicReading reading;
+    UUIDReading reading;
     std::string_view message;
     Field field;
 
@@ -127,21 +127,14 @@ CommandList longFormList(const Characteristic& notify, const Characteristic& wri
 
 } // namespace
 
-CharacteristicReading ReadCharacteristic(int uuidTypeIndex, std::string_view text)
+UUIDReading ReadCharacteristic(int uuidTypeIndex, std::string_view text)
 {
-    std::string trimmed = TrimField(text);
-    if (trimmed.empty())
-        return {FieldCheck::Empty, {}};
-    std::string digits = UUIDDigits(std::move(trimmed));
-    if (!AllHexDigits(digits))
-        return {FieldCheck::Characters, std::move(digits)};
-    const std::size_t wanted = uuidTypeIndex == UUIDType16Bit ? ShortUUIDDigits : LongUUIDDigits;
-    if (digits.size() != wanted)
-        return {FieldCheck::Length, std::move(digits)};
+    const bool shortForm = uuidTypeIndex == UUIDType16Bit;
+    UUIDReading reading = ReadUUID(text, shortForm ? ShortUUIDDigits : LongUUIDDigits);
     // The 128-bit form takes any value; a 16-bit UUID is never 0000.
-    if (uuidTypeIndex == UUIDType16Bit && HexValue(digits) == 0)
-        return {FieldCheck::Value, std::move(digits)};
-    return {FieldCheck::Passed, std::move(digits)};
+    if (shortForm && reading.check == FieldCheck::Passed && HexValue(reading.digits) == 0)
+        reading.check = FieldCheck::Value;
+    return reading;
 }
 
 GeneratorResult BuildStudyList(int uuidTypeIndex, std::string_view notifyText, std::string_view writeText)

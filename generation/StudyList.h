@@ -14,13 +14,9 @@ inline constexpr int UUIDType128Bit = 1;
 inline constexpr std::size_t ShortUUIDDigits = 4;
 inline constexpr std::size_t LongUUIDDigits = 32;
 
-// One characteristic's text as the study button reads it: trimmed, upper-cased, without
-// its dashes; 4 digits from 0001 to FFFF in the 16-bit form, 32 in the 128-bit form.
-struct CharacteristicReading {
-    FieldCheck check;
-    std::string digits;
-};
-CharacteristicReading ReadCharacteristic(int uuidTypeIndex, std::string_view text);
+// One characteristic's text as the study button reads it: 4 hex digits from 0001 to FFFF
+// in the 16-bit form (Value when 0000), 32 in the 128-bit form.
+UUIDReading ReadCharacteristic(int uuidTypeIndex, std::string_view text);
 
 // The master-role self-learning list from the notify and write characteristics' UUIDs.
 GeneratorResult BuildStudyList(int uuidTypeIndex, std::string_view notifyText, std::string_view writeText);
