@@ -415,6 +415,9 @@ std::optional<Outcome> checkBatch(const SubcommandSpec& subcommand, const Values
                           + seeHelp(subcommand));
     if (given("count") != given("modules"))
         return usageError("--count and --modules go together: --count=OPTION --modules=N" + seeHelp(subcommand));
+    if (!given("count") && !given("values"))
+        return usageError("a batch gives each module its values: --count=OPTION --modules=N, or --values=FILE"
+                          + seeHelp(subcommand));
     if (given("modules")) {
         const std::string& modules = values.at("modules");
         if (modules.empty() || modules.size() > 5 || !AllDecimalDigits(modules) || DecimalValue(modules) < 1)

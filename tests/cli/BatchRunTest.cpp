@@ -295,6 +295,9 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
         {{"ibeacon", port, "--modules=3", "--count=minor"}, 2,
          "qzconfig: a batch needs --record=FILE, where each module's result is written (see qzconfig ibeacon "
          "--help)\n"},
+        {{"ibeacon", port, port, "--record=" + record}, 2,
+         "qzconfig: a batch gives each module its values: --count=OPTION --modules=N, or --values=FILE (see "
+         "qzconfig ibeacon --help)\n"},
         {{"ibeacon", port, "--modules=3", "--record=" + record}, 2,
          "qzconfig: --count and --modules go together: --count=OPTION --modules=N (see qzconfig ibeacon --help)\n"},
         {{"ibeacon", port, "--modules=3", "--count=minor", "--record=" + other}, 2,
