@@ -132,8 +132,13 @@ private:
             QFont titleFont = box->font();
             titleFont.setBold(true);
             const int wanted = QFontMetrics(titleFont).horizontalAdvance(box->windowTitle()) + 120;
+            int row = -1, column = -1, rows = 0, columns = 0;
+            if (grid != nullptr)
+                grid->getItemPosition(grid->count() - 1, &row, &column, &rows, &columns);
+            // A row of its own under the rest, across every column, as wide as the caption needs.
             notice.roomForCaption = grid != nullptr && grid->itemAt(grid->count() - 1)->spacerItem() != nullptr
-                && grid->itemAt(grid->count() - 1)->sizeHint().width() == wanted && box->width() >= wanted;
+                && grid->itemAt(grid->count() - 1)->sizeHint() == QSize(wanted, 0) && box->width() >= wanted
+                && row == grid->rowCount() - 1 && column == 0 && rows == 1 && columns == grid->columnCount();
             notice.name = box->objectName();
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         });
@@ -549,6 +554,8 @@ private slots:
             QCOMPARE(QRect(control->mapTo(&result, QPoint(0, 0)), control->size()), rect);
         for (const char* name : {"GBResult", "memLog", "btnOK", "btnSend"})
             QVERIFY2(result.findChild<QWidget*>(QLatin1String(name)) != nullptr, name);
+        QCOMPARE(result.objectName(), QStringLiteral("frmResult"));
+        QCOMPARE(window->objectName(), QStringLiteral("frmMain"));
         QCOMPARE(result.btnSend->text(), QStringLiteral("Send to Module..."));
     }
 
@@ -562,14 +569,17 @@ private slots:
             QString pasted; // or typed, when typing is set
             bool typing;
             QString result;
+            int caretAfter = -1; // where the caret stands after a paste, when it is checked
         };
+        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // four bytes, two UTF-16 units
         const QString e = QString(QChar(0xE9)); // two bytes in UTF-8
         const Case cases[] = {
             {"edtDeviceName", "QZSoft", 2, "ABCDEFGHIJKLMN", false, "QZABCDEFGHISoft"},
             {"edtDeviceName", "123456789012345", 5, "X", true, "123456789012345"},
             {"edtDeviceName", "12345678901234", 14, e, true, "12345678901234"},
             {"edtDeviceName", "1234567890123", 13, e, true, "1234567890123" + e},
-            {"edtDeviceName", "", 0, "QZ\r\nSoft", false, "QZ Soft"},
+            {"edtDeviceName", "!", 0, "QZ\r\nSoft", false, "QZ Soft!", 7},
+            {"edtDeviceName", "", 0, smile + smile + smile + smile, false, smile + smile + smile, 6},
             {"edtAdvert", "", 0, "0201\n06\r0302F0FF", false, "0201 06 0302F0FF"},
             {"edtiBeaconMajor", "04", 1, "D2FFFF", false, "0D2F4"},
             // Five characters fit the edit's length, but not its 5 bytes: cut at the caret.
@@ -587,6 +597,8 @@ private slots:
                 edit->paste();
             }
             QCOMPARE(edit->text(), c.result);
+            if (c.caretAfter >= 0)
+                QCOMPARE(edit->cursorPosition(), c.caretAfter);
         }
     }
 
