@@ -12,6 +12,14 @@ class QWidget;
 
 namespace qz {
 
+// Gives a control its component name, by which tests and accessibility tools find it.
+template <typename Widget>
+Widget* named(Widget* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
 // The windows' font: a sans-serif face with a 12-pixel character height.
 QFont windowFont();
 

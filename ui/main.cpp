@@ -23,6 +23,8 @@
 
 namespace {
 
+using qz::named;
+
 constexpr int clientWidth = 520;
 constexpr int clientHeight = 384;
 constexpr int statusBarHeight = 25;
@@ -36,13 +38,6 @@ constexpr int helpLineSpacing = 20;
 // Help lines start a little lower than the edits so that the first clears the frame.
 constexpr int helpTop = 20;
 constexpr int buttonHeight = 25;
-
-template <typename Widget>
-Widget* named(Widget* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
 
 QLabel* addLabel(QWidget* parent, const QString& name, const char* text, int left, int top)
 {
