@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "Pages.h"
 
 #include "Decode.h"
 #include "Output.h"
@@ -19,30 +20,6 @@
 namespace qz::cli {
 
 namespace {
-
-enum class OptionKind { Text, UUIDType, Flag, Port, BaudRate, LineEnding, Timeout, Count, OptionName, File };
-
-// One option of a subcommand: the edit or control it stands for on the window, with
-// that control's initial state and (for edits) its maximum length in bytes.
-struct OptionSpec {
-    std::string_view name;
-    OptionKind kind;
-    std::size_t maxLength;
-    std::string_view initial;
-    std::string_view help;
-};
-
-using Values = std::map<std::string_view, std::string>;
-
-struct SubcommandSpec {
-    std::string_view name;
-    std::string_view summary;
-    std::vector<OptionSpec> options;
-    GeneratorResult (*generate)(const Values&);
-    std::string_view example;
-    // "OPTION: words" for each page option, as the window's marks explain its field.
-    std::vector<std::string> (*explain)(const Values&);
-};
 
 std::string verdictWords(const FieldExplanation& explanation)
 {
@@ -183,22 +160,6 @@ std::string baudRateList()
     return list;
 }
 
-std::string_view optionForField(Field field)
-{
-    switch (field) {
-    case Field::edtCharNotify: return "--notify";
-    case Field::edtCharWrite: return "--write";
-    case Field::edtiBeaconUUID: return "--uuid";
-    case Field::edtiBeaconMajor: return "--major";
-    case Field::edtiBeaconMinor: return "--minor";
-    case Field::edtDeviceName: return "--name";
-    case Field::edtDeviceAddress: return "--address";
-    case Field::edtAdvert: return "--advert";
-    case Field::edtScan: return "--scan";
-    case Field::None: break;
-    }
-    return {};
-}
 
 std::string optionUsage(const OptionSpec& option)
 {
@@ -327,30 +288,8 @@ std::string subcommandUsage(const SubcommandSpec& subcommand)
         + std::string(helpClosing) + "\nExamples:\n" + exampleLine(subcommand) + sendExample(subcommand.name);
 }
 
-const SubcommandSpec* findSubcommand(std::string_view name)
-{
-    for (const SubcommandSpec& subcommand : subcommands()) {
-        if (subcommand.name == name)
-            return &subcommand;
-    }
-    return nullptr;
-}
 
-const OptionSpec* findOption(const SubcommandSpec& subcommand, std::string_view name)
-{
-    for (const std::vector<OptionSpec>* options : {&subcommand.options, &sessionOptions()}) {
-        for (const OptionSpec& option : *options) {
-            if (option.name == name)
-                return &option;
-        }
-    }
-    return name == explainOption().name ? &explainOption() : nullptr;
-}
 
-std::string seeHelp(const SubcommandSpec& subcommand)
-{
-    return " (see qzconfig " + std::string(subcommand.name) + " --help)";
-}
 
 Outcome versionOutcome()
 {
@@ -386,15 +325,6 @@ std::string shortening(const OptionSpec& option, const std::string& value)
 }
 
 // Why a page option's value cannot stand in its control, or nothing.
-std::optional<std::string> valueProblem(const OptionSpec& option, const std::string& value)
-{
-    if (option.kind == OptionKind::UUIDType && value != "16" && value != "128")
-        return "--" + std::string(option.name) + " must be 16 or 128, not '" + printable(value) + "'";
-    if (option.kind == OptionKind::Text && value.size() > option.maxLength)
-        return "--" + std::string(option.name) + " is " + std::to_string(value.size()) + " bytes long; its field holds "
-            "at most " + std::to_string(option.maxLength) + ", so " + shortening(option, value);
-    return std::nullopt;
-}
 
 bool isBatch(const Values& values, std::size_t portCount)
 {
@@ -581,140 +511,58 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
     return report(subcommand, subcommand.generate(values), values);
 }
 
-// A module's values, as the page's options would be given; refused or taken by the button.
-struct Module {
-    Values values;
-    std::vector<std::string> varying;
-};
-
-Outcome refusedRow(const std::string& where, const Rejection& rejection)
-{
-    const std::string_view option = optionForField(rejection.field);
-    std::string line = "qzconfig: " + where;
-    if (!option.empty())
-        line.append(option).append(": ");
-    return {Refused, {}, line + rejection.message + "\n"};
-}
-
-// The page's own refusal of a counted option that runs past its largest value.
-std::string_view topMessage(std::string_view option)
-{
-    if (option == "major")
-        return BeaconMajorMessage;
-    if (option == "minor")
-        return BeaconMinorMessage;
-    return DeviceAddressMessage;
-}
-
-std::variant<std::vector<Module>, Outcome> countedModules(const SubcommandSpec& page, const Values& base,
-                                                          const BatchRequest& request)
-{
-    const batch::Counting counting = batch::CountValues(request.countOption, base.at(request.countOption), request.modules);
-    if (counting.passesTheTop)
-        return Outcome{Refused, {}, "qzconfig: --" + request.countOption + ": " + std::string(topMessage(request.countOption))
-                                        + "\n"};
-    if (!counting.problem.empty())
-        return usageError("--count=" + request.countOption + ": " + counting.problem + seeHelp(page));
-    std::vector<Module> modules;
-    for (const std::string& value : counting.values) {
-        Module module{base, {value}};
-        module.values[findOption(page, request.countOption)->name] = value;
-        modules.push_back(std::move(module));
-    }
-    return modules;
-}
-
-std::variant<std::vector<Module>, Outcome> listedModules(const SubcommandSpec& page, const Values& base,
-                                                         const BatchRequest& request, std::string_view text,
-                                                         std::vector<std::string>& columns)
-{
-    const std::string file = printable(request.valuesFile);
-    std::size_t offset = 0;
-    std::vector<std::string> fields;
-    if (!batch::ReadCsvRecord(text, offset, columns) || (columns.size() == 1 && columns[0].empty()))
-        return usageError("--values " + file + ": the file is empty; its first line names the options, like name,address");
-    std::vector<const OptionSpec*> options;
-    for (const std::string& column : columns) {
-        const OptionSpec* option = findOption(page, column);
-        if (option == nullptr || (option->kind != OptionKind::Text && option->kind != OptionKind::UUIDType))
-            return usageError("--values " + file + ": '" + printable(column) + "' is no option of the " + std::string(page.name)
-                              + " page" + seeHelp(page));
-        if (std::count(columns.begin(), columns.end(), column) > 1)
-            return usageError("--values " + file + ": '" + printable(column) + "' is named twice" + seeHelp(page));
-        options.push_back(option);
-    }
-    std::vector<Module> modules;
-    for (std::size_t line = 2; batch::ReadCsvRecord(text, offset, fields); ++line) {
-        if (fields.size() == 1 && fields[0].empty())
-            continue; // a blank line
-        const std::string where = file + " line " + std::to_string(line) + ": ";
-        if (fields.size() != columns.size())
-            return Outcome{Refused, {}, "qzconfig: " + where + std::to_string(fields.size()) + " values, and the first "
-                                            "line names " + std::to_string(columns.size()) + "\n"};
-        Module module{base, fields};
-        for (std::size_t at = 0; at < fields.size(); ++at) {
-            if (std::optional<std::string> problem = valueProblem(*options[at], fields[at]))
-                return Outcome{Refused, {}, "qzconfig: " + where + *problem + "\n"};
-            module.values[options[at]->name] = fields[at];
-        }
-        modules.push_back(std::move(module));
-    }
-    if (modules.empty())
-        return usageError("--values " + file + ": no module's values under its first line" + seeHelp(page));
-    return modules;
-}
-
 } // namespace
 
-std::variant<BatchPlan, Outcome> PlanBatch(const BatchRequest& request, std::string_view valuesText,
-                                           std::string_view recordText)
+std::string_view optionForField(Field field)
 {
-    const SubcommandSpec* found = findSubcommand(request.subcommand);
-    if (found == nullptr)
-        return usageError("unknown subcommand '" + printable(request.subcommand) + "'");
-    const SubcommandSpec& page = *found;
-    Values base;
-    for (const auto& [name, value] : request.values)
-        base[findOption(page, name)->name] = value;
-    BatchPlan plan;
-    std::variant<std::vector<Module>, Outcome> modules = request.valuesFile.empty()
-        ? countedModules(page, base, request)
-        : listedModules(page, base, request, valuesText, plan.varying);
-    if (const auto* problem = std::get_if<Outcome>(&modules))
-        return *problem;
-    if (request.valuesFile.empty())
-        plan.varying = {request.countOption};
-    const auto& list = std::get<std::vector<Module>>(modules);
-    for (std::size_t at = 0; at < list.size(); ++at) {
-        const GeneratorResult result = page.generate(list[at].values);
-        if (const auto* rejection = std::get_if<Rejection>(&result)) {
-            const std::string where = request.valuesFile.empty()
-                ? ""
-                : printable(request.valuesFile) + " line " + std::to_string(at + 2) + ": ";
-            return refusedRow(where, *rejection);
-        }
-        plan.units.push_back(list[at].varying);
-        plan.commands.push_back(std::get<CommandList>(result).commands);
+    switch (field) {
+    case Field::edtCharNotify: return "--notify";
+    case Field::edtCharWrite: return "--write";
+    case Field::edtiBeaconUUID: return "--uuid";
+    case Field::edtiBeaconMajor: return "--major";
+    case Field::edtiBeaconMinor: return "--minor";
+    case Field::edtDeviceName: return "--name";
+    case Field::edtDeviceAddress: return "--address";
+    case Field::edtAdvert: return "--advert";
+    case Field::edtScan: return "--scan";
+    case Field::None: break;
     }
+    return {};
+}
 
-    // The record: a header like this batch's, then rows; those set up are done already.
-    const std::vector<std::string> header = batch::RecordHeader(plan.varying);
-    std::size_t offset = 0;
-    std::vector<std::string> fields;
-    plan.writeHeader = recordText.find_first_not_of(" \r\n") == std::string_view::npos;
-    if (!plan.writeHeader)
-        batch::ReadCsvRecord(recordText, offset, fields);
-    if (!plan.writeHeader && fields != header)
-        return usageError("--record " + printable(request.recordFile) + " records another batch: its columns are "
-                          + printable(batch::CsvLine(fields).substr(0, batch::CsvLine(fields).size() - 1))
-                          + ", and this batch's are "
-                          + batch::CsvLine(header).substr(0, batch::CsvLine(header).size() - 1) + seeHelp(page));
-    const std::size_t resultColumn = header.size() - 2;
-    while (batch::ReadCsvRecord(recordText, offset, fields)) {
-        if (fields.size() == header.size() && fields[resultColumn] == batch::SetUpResult)
-            plan.setUp.emplace_back(fields.begin() + 2, fields.begin() + 2 + static_cast<std::ptrdiff_t>(plan.varying.size()));
+const SubcommandSpec* findSubcommand(std::string_view name)
+{
+    for (const SubcommandSpec& subcommand : subcommands()) {
+        if (subcommand.name == name)
+            return &subcommand;
     }
-    return plan;
+    return nullptr;
+}
+
+const OptionSpec* findOption(const SubcommandSpec& subcommand, std::string_view name)
+{
+    for (const std::vector<OptionSpec>* options : {&subcommand.options, &sessionOptions()}) {
+        for (const OptionSpec& option : *options) {
+            if (option.name == name)
+                return &option;
+        }
+    }
+    return name == explainOption().name ? &explainOption() : nullptr;
+}
+
+std::string seeHelp(const SubcommandSpec& subcommand)
+{
+    return " (see qzconfig " + std::string(subcommand.name) + " --help)";
+}
+
+std::optional<std::string> valueProblem(const OptionSpec& option, const std::string& value)
+{
+    if (option.kind == OptionKind::UUIDType && value != "16" && value != "128")
+        return "--" + std::string(option.name) + " must be 16 or 128, not '" + printable(value) + "'";
+    if (option.kind == OptionKind::Text && value.size() > option.maxLength)
+        return "--" + std::string(option.name) + " is " + std::to_string(value.size()) + " bytes long; its field holds "
+            "at most " + std::to_string(option.maxLength) + ", so " + shortening(option, value);
+    return std::nullopt;
 }
 
 std::string HelpText()
