@@ -147,6 +147,10 @@ private slots:
         QCOMPARE(dialog.lbVerdict->text(),
                  QStringLiteral("Failed: The module answered AT+IBE100001000 with \"ERROR\"; 3 of 8 commands were "
                                 "taken; the module is partly set up."));
+        // The whole verdict is there to read, broken into lines within the dialog.
+        QCOMPARE(dialog.size(), QSize(580, 800));
+        QVERIFY(dialog.lbVerdict->minimumSizeHint().width() <= dialog.lbVerdict->width());
+        QVERIFY(dialog.lbVerdict->heightForWidth(dialog.lbVerdict->width()) <= dialog.lbVerdict->height());
         const QTreeWidgetItem* last = dialog.tvTranscript->topLevelItem(dialog.tvTranscript->topLevelItemCount() - 1);
         QCOMPARE(last->text(0), QStringLiteral("AT+IBE100001000"));
         QCOMPARE(last->data(1, Qt::UserRole).toBool(), false);
