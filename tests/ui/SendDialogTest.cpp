@@ -105,6 +105,12 @@ private slots:
         FakeModule module(slowOK(20));
         TfrmSend dialog(beaconCommands, nullptr);
         QCOMPARE(dialog.memCommands->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 8);
+        QCOMPARE(dialog.objectName(), QStringLiteral("frmSend"));
+        for (const char* name : {"cbPort", "btnRefresh", "cbBaud", "cbLineEnding", "spnTimeout", "memCommands",
+                                 "pbProgress", "tvTranscript", "lbVerdict", "btnCopy", "btnSave", "btnSend", "btnStop",
+                                 "btnClose", "gbSeveral", "cbEachGets", "spnModules", "edtValuesFile", "edtRecordFile",
+                                 "edtMorePorts", "tvModules", "btnNextModule", "btnValuesFile", "btnRecordFile"})
+            QVERIFY2(dialog.findChild<QWidget*>(QLatin1String(name)) != nullptr, name);
         // Nothing chosen before: the module's factory settings.
         QCOMPARE(dialog.spnTimeout->value(), 1000);
         QCOMPARE(dialog.cbBaud->currentText(), QStringLiteral("9600"));
