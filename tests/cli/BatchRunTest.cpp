@@ -94,14 +94,24 @@ public:
     }
     void pressEnter() { [[maybe_unused]] ssize_t n = write(input_, "\n", 1); }
     void signal(int number) { kill(pid_, number); }
+    // The exit status; a batch still running after 20 s is killed and counts as a failure,
+    // so that a batch that never ends fails the test instead of hanging it.
     int wait()
     {
         int status = 0;
-        waitpid(pid_, &status, 0);
+        for (int tick = 0; tick < 2000 && waitpid(pid_, &status, WNOHANG) == 0; ++tick)
+            std::this_thread::sleep_for(milliseconds(10));
+        if (waitpid(pid_, &status, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            status = -1;
+        }
         ended_ = true;
         close(input_);
         if (reader_.joinable())
             reader_.join();
+        if (status == -1)
+            return -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     std::string output()

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -75,7 +76,13 @@ Ended runSession(const std::vector<std::string>& args, Output output, int signal
         std::string out;
         char byte = 0;
         int lines = 0;
-        while (read(pipeFds[0], &byte, 1) == 1) {
+        // A session that never ends fails the test within 20 s instead of hanging it.
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        pollfd readable{pipeFds[0], POLLIN, 0};
+        while (Clock::now() < deadline && poll(&readable, 1, 100) >= 0
+               && ((readable.revents & (POLLIN | POLLHUP)) == 0 || read(pipeFds[0], &byte, 1) == 1)) {
+            if ((readable.revents & POLLIN) == 0)
+                continue;
             lines += byte == '\n' ? 1 : 0;
             if (output == Output::ClosedAfterFirstLine && lines == 1)
                 break;
@@ -84,6 +91,8 @@ Ended runSession(const std::vector<std::string>& args, Output output, int signal
         }
         close(pipeFds[0]);
         int wstatus = 0;
+        if (Clock::now() >= deadline)
+            kill(pid, SIGKILL);
         waitpid(pid, &wstatus, 0);
         ended.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     }
