@@ -88,10 +88,9 @@ protected:
             placeFrameInCentre(window, lastFrameSeen());
             return false;
         }
-        window->removeEventFilter(this);
         lastFrameSeen() = own;
         placeFrameInCentre(window, own);
-        deleteLater();
+        deleteLater(); // and so out of the window's filters; placing again meanwhile changes nothing
         return false;
     }
 };

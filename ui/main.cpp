@@ -90,6 +90,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        // Placing it on other events too would put it where it is already.
         if (event->type() == QEvent::Resize) {
             const int boxWidth = static_cast<QWidget*>(watched)->width();
             button_->move(boxWidth - boxMargin - button_->width(), top_);

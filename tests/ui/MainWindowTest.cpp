@@ -14,6 +14,7 @@
 #include <QClipboard>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
 #include <QLabel>
 #include <QComboBox>
@@ -67,6 +68,7 @@ struct Notice {
     QMessageBox::StandardButtons buttons;
     bool roomForCaption = false;
     QString name = QString();
+    bool hasIcon = false;
 };
 
 // memLog's text for a list: every line followed by a line break, the last one included.
@@ -140,6 +142,7 @@ private:
                 && grid->itemAt(grid->count() - 1)->sizeHint() == QSize(wanted, 0) && box->width() >= wanted
                 && row == grid->rowCount() - 1 && column == 0 && rows == 1 && columns == grid->columnCount();
             notice.name = box->objectName();
+            notice.hasIcon = !box->windowIcon().isNull();
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         });
         QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton);
@@ -326,6 +329,7 @@ private slots:
         QCOMPARE(notice.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QVERIFY(notice.roomForCaption);
         QCOMPARE(notice.name, QStringLiteral("Notice"));
+        QVERIFY(notice.hasIcon);
         QTRY_COMPARE(focusName(), focus);
         for (int i = 0; i + 1 < typed.size(); i += 2)
             QCOMPARE(find<QLineEdit>(typed.at(i).toLatin1().constData())->text(), typed.at(i + 1));
@@ -502,6 +506,22 @@ private slots:
         const QRect inset = box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
         const QRect plain = window->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
         QCOMPARE(inset.topLeft() - plain.topLeft(), QPoint(6, 0));
+        // Only the caption moves: the box's frame, and the controls inside it, stay.
+        for (QStyle::SubControl part : {QStyle::SC_GroupBoxFrame, QStyle::SC_GroupBoxContents}) {
+            option.subControls = part;
+            QCOMPARE(box->style()->subControlRect(QStyle::CC_GroupBox, &option, part, box),
+                     window->style()->subControlRect(QStyle::CC_GroupBox, &option, part, box));
+        }
+        QStyleOptionComboBox comboOption;
+        comboOption.initFrom(window->cbUUIDType);
+        QCOMPARE(window->cbUUIDType->style()->subControlRect(QStyle::CC_ComboBox, &comboOption,
+                                                             QStyle::SC_ComboBoxEditField, window->cbUUIDType),
+                 window->style()->subControlRect(QStyle::CC_ComboBox, &comboOption, QStyle::SC_ComboBoxEditField,
+                                                 window->cbUUIDType));
+        // A box with a button kept at its right edge is drawn as any other: its frame shows.
+        const QImage drawn = find("GBButton")->grab().toImage();
+        QVERIFY(drawn.pixel(drawn.width() / 2, drawn.height() - 2) != drawn.pixel(drawn.width() / 2, drawn.height() / 2)
+                || drawn.pixel(1, drawn.height() / 2) != drawn.pixel(drawn.width() / 2, drawn.height() / 2));
         for (const Place& place : places) {
             auto* control = find(place.name);
             QWidget* parent = find(place.parent);
