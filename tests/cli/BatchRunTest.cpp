@@ -277,6 +277,21 @@ TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
     EXPECT_EQ(lines(readFile(record)).size(), 4u);
 }
 
+TEST(QzconfigBatch, APortThatCannotBeOpenedIsRecordedAndWaitsForTheNext)
+{
+    const std::string notAPort = testing::TempDir() + "qz-not-a-port";
+    std::ofstream(notAPort) << "";
+    const std::string record = recordFile("qz-record-e.csv");
+    Batch batch({"ibeacon", "--port=" + notAPort, "--modules=1", "--count=minor", "--minor=0001", "--record=" + record});
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
+    batch.signal(SIGTERM);
+    EXPECT_EQ(batch.wait(), 143);
+    EXPECT_EQ(rowsWithoutTime(readFile(record)).back(), notAPort + ",0001,0,8,failed,cannot open it: not a serial device");
+    EXPECT_NE(batch.output().find("failed: cannot open it: not a serial device\n"), std::string::npos);
+    EXPECT_NE(batch.output().find("0 of 1 modules were set up\n"), std::string::npos);
+    EXPECT_EQ(readFile(notAPort), "");
+}
+
 TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
 {
     FakeModule module;
