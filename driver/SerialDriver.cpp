@@ -26,6 +26,9 @@ namespace {
 // keeps less still, so a module that floods the line cannot fill the memory.
 constexpr qint64 readBufferBytes = 4096;
 
+constexpr const char* noSuchDevice = "no such device";
+constexpr const char* permissionDeniedWord = "permission denied";
+
 #ifdef Q_OS_UNIX
 // A port path is read as bytes and resolved before anything opens it, so that every
 // spelling of one device (a symlink, "..", doubled slashes, a bare ttyUSB0) takes the
@@ -40,7 +43,7 @@ ResolvedPort resolvePort(const std::string& port)
     const std::string spelled = port.find('/') == std::string::npos ? "/dev/" + port : port;
     char resolved[PATH_MAX];
     if (realpath(spelled.c_str(), resolved) == nullptr)
-        return {{}, errno == EACCES ? "permission denied" : "no such device"};
+        return {{}, errno == EACCES ? permissionDeniedWord : noSuchDevice};
     return {QFile::decodeName(resolved), {}};
 }
 
@@ -56,7 +59,7 @@ std::string problemBeforeOpening(const QString& path)
 {
     struct stat status {};
     if (stat(QFile::encodeName(path).constData(), &status) != 0)
-        return errno == EACCES ? "permission denied" : "no such device";
+        return errno == EACCES ? permissionDeniedWord : noSuchDevice;
     if (!S_ISCHR(status.st_mode))
         return "not a serial device";
     return {};
@@ -115,8 +118,8 @@ std::string openFailure(const QString& path, QSerialPort::SerialPortError error,
 {
     const QByteArray file = QFile::encodeName(path);
     struct stat status {};
-    if (error == QSerialPort::DeviceNotFoundError)
-        return "no such device";
+    if (error == QSerialPort::DeviceNotFoundError) // gone since it was resolved
+        return noSuchDevice;
     if (error == QSerialPort::PermissionError && access(file.constData(), R_OK | W_OK) != 0
         && stat(file.constData(), &status) == 0)
         return permissionDenied(status);
@@ -169,7 +172,7 @@ std::string problemBeforeOpening(const QString&)
 std::string openFailure(const QString&, QSerialPort::SerialPortError error, const QString& detail)
 {
     switch (error) {
-    case QSerialPort::DeviceNotFoundError: return "no such device";
+    case QSerialPort::DeviceNotFoundError: return noSuchDevice;
     case QSerialPort::PermissionError: return "permission denied, or busy: another program holds it";
     default: break;
     }

@@ -268,8 +268,13 @@ TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
     Batch batch({"broadcast", "--name=Lamp-08", "--address=000E0B123456", "--advert=020106", "--same",
                  "--port=" + fixture.link, "--modules=3", "--count=name", "--record=" + record});
     ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
+    // Enter with the fixture's adapter unplugged: there is no module to take.
+    fs::remove(fixture.link);
+    batch.pressEnter();
+    std::this_thread::sleep_for(milliseconds(300));
     batch.signal(SIGINT);
     EXPECT_EQ(batch.wait(), 130);
+    EXPECT_EQ(batch.output().find("failed"), std::string::npos) << batch.output();
     EXPECT_NE(batch.output().find("The record shows 1 of 3 modules set up already\n"), std::string::npos);
     EXPECT_NE(batch.output().find("2 of 3 modules were set up\n"), std::string::npos) << batch.output();
     EXPECT_TRUE(received(*fixture.modules[0], "AT+NAMELamp-09"));

@@ -575,6 +575,7 @@ private slots:
         for (const char* name : {"GBResult", "memLog", "btnOK", "btnSend"})
             QVERIFY2(result.findChild<QWidget*>(QLatin1String(name)) != nullptr, name);
         QCOMPARE(result.objectName(), QStringLiteral("frmResult"));
+        QCOMPARE(result.btnOK->text(), QStringLiteral("OK"));
         QCOMPARE(window->objectName(), QStringLiteral("frmMain"));
         QCOMPARE(result.btnSend->text(), QStringLiteral("Send to Module..."));
     }
@@ -750,6 +751,9 @@ private slots:
         const QString tip = edit.actions().first()->toolTip();
         QCOMPARE(tip, QStringLiteral("<pre>head\n  ") + QString(98, QLatin1Char('A')) + QStringLiteral("\n      ")
                           + QString(52, QLatin1Char('A')) + QStringLiteral("</pre>"));
+        const QString full = QString(100, QLatin1Char('B')); // exactly the limit: kept whole
+        mark.show(qz::FieldMark::Taken, QStringLiteral("head\n") + full);
+        QCOMPARE(edit.actions().first()->toolTip(), QStringLiteral("<pre>head\n") + full + QStringLiteral("</pre>"));
         mark.clear();
         QCOMPARE(edit.accessibleDescription(), QStringLiteral("hint"));
         QVERIFY(!edit.actions().first()->isVisible());

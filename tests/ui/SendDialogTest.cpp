@@ -339,6 +339,22 @@ private slots:
         QVERIFY(dialog.btnSend->isEnabled());
     }
 
+    void newCommandsGetANewSendDialog()
+    {
+        TfrmResult result(nullptr);
+        QString shown;
+        for (const char* command : {"AT+A", "AT+B"}) {
+            result.SetCommands({command});
+            QTimer::singleShot(0, [&] {
+                auto* dialog = result.findChild<TfrmSend*>();
+                shown = dialog->memCommands->toPlainText();
+                dialog->close();
+            });
+            QTest::mouseClick(result.btnSend, Qt::LeftButton);
+            QCOMPARE(shown, QString::fromLatin1(command) + QLatin1Char('\n'));
+        }
+    }
+
     void reopenedFromTheResultWindowItShowsTheLastSession()
     {
         FakeModule module;
