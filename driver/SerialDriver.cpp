@@ -292,6 +292,7 @@ void SerialDriver::apply(serial::Actions actions)
         actions = actions.write.empty() ? session_->Stop(now()) : session_->WriteWithheld();
         report(actions);
     }
+    // QSerialPort takes the whole write into its buffer, or fails with -1.
     if (!actions.write.empty()
         && port_.write(actions.write.data(), static_cast<qint64>(actions.write.size())) < 0) {
         actions = session_->PortFailed("writing to the port failed: " + port_.errorString().toStdString());
