@@ -230,6 +230,9 @@ TEST(SerialDriver, APortThatCannotBeOpenedIsNeverWritten)
         EXPECT_EQ(session.openProblem, c.problem) << c.port;
         EXPECT_FALSE(session.verdict) << c.port;
     }
+    const SerialDriver idle;
+    EXPECT_EQ(idle.taken() + idle.total() + idle.baudRate(), 0);
+    EXPECT_FALSE(idle.running());
     std::ifstream file(plainFile);
     EXPECT_EQ(file.peek(), std::ifstream::traits_type::eof()) << "the plain file was written";
 }

@@ -743,6 +743,22 @@ private slots:
         QCOMPARE(words(shown), words(window->edtAdvert->accessibleDescription().toHtmlEscaped()));
     }
 
+    void aButtonTooNarrowForItsCaptionGrowsLeftwardsJustEnough()
+    {
+        QWidget parent;
+        parent.setFont(qz::windowFont());
+        QPushButton button(QStringLiteral("Create AT Commands List"), &parent);
+        button.setGeometry(100, 10, 120, 25);
+        QVERIFY(!qz::captionFits(&button));
+        qz::widenToFitCaption(&button);
+        QVERIFY(qz::captionFits(&button));
+        QCOMPARE(button.geometry().right(), 219); // its right edge stays
+        QCOMPARE(button.geometry().top(), 10);
+        QCOMPARE(button.height(), 25);
+        button.resize(button.width() - 1, 25);
+        QVERIFY(!qz::captionFits(&button)); // and not a pixel wider than it needs
+    }
+
     void aTooltipLineWithoutSpacesIsBrokenAtTheLimit()
     {
         QLineEdit edit;
