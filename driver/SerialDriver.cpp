@@ -144,6 +144,8 @@ bool lockExclusively(QSerialPort& port)
 // the end of the last command.
 void drain(QSerialPort& port)
 {
+    // Qt writes its buffer on the event loop, long before a reply can be complete; the
+    // flush makes sure of it before the line itself is drained.
     port.flush();
     tcdrain(static_cast<int>(port.handle()));
 }

@@ -229,6 +229,27 @@ TEST(QzconfigBatch, CountsUpOneModuleAfterAnotherAsTheyArePluggedInAndRecordsEac
     EXPECT_FALSE(received(*fixture.modules[2], "AT+MINO0x00FE"));
 }
 
+TEST(QzconfigBatch, APortNamedLikeTtyUSB0IsWatchedInDev)
+{
+    const std::string name = "qzfixture" + std::to_string(getpid());
+    Fixture fixture(name, {ok(), ok()});
+    const std::string device = "/dev/" + name;
+    std::error_code error;
+    fs::create_symlink(fixture.modules[0]->path(), device, error);
+    if (error)
+        GTEST_SKIP() << "cannot make a link in /dev: " << error.message();
+    const std::string record = recordFile("qz-record-f.csv");
+    Batch batch({"ibeacon", "--port=" + name, "--modules=2", "--count=minor", "--minor=0001", "--record=" + record});
+    const bool waited = batch.waitFor("Waiting for the next module on " + name);
+    fs::remove(device); // unplugged, and the next one plugged in
+    fs::create_symlink(fixture.modules[1]->path(), device, error);
+    const int status = batch.wait();
+    fs::remove(device);
+    ASSERT_TRUE(waited) << batch.output();
+    EXPECT_EQ(status, 0) << batch.output();
+    EXPECT_TRUE(received(*fixture.modules[1], "AT+MINO0x0002"));
+}
+
 TEST(QzconfigBatch, SeveralPortsAtOnceTakeTheRowsOfAValuesFileAndEnterSwapsModules)
 {
     Fixture first("qz-fixture-b1", {ok()});
