@@ -40,6 +40,7 @@ QValidator::State FieldTextValidator::validate(QString& input, int& pos) const
     lineBreaksToSpaces(input, pos);
     // Drop characters just before the cursor, the end of what was just inserted, until the
     // text fits; a surrogate pair goes as one character.
+    // The text was within the limit before this edit, so the caret never reaches 0 here.
     while (byteLength(input) > maxBytes_ && pos > 0) {
         int width = 1;
         // In valid UTF-16 a low surrogate always follows a high one, so either test alone

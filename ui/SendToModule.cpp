@@ -224,7 +224,7 @@ void TfrmSend::btnRefreshClick()
     const QString typed = cbPort->currentText();
     cbPort->clear();
     // USB adapters first: a module is far more often on one than on a built-in port. (The
-    // order shows only with a USB adapter plugged in; the tests have none.)
+    // order and the descriptions show only with adapters plugged in; the tests have none.)
     QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     std::stable_sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
         return a.hasVendorIdentifier() && !b.hasVendorIdentifier();

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
@@ -329,6 +330,13 @@ private slots:
         QCOMPARE(column(dialog.tvModules, 3), (QStringList{QStringLiteral("set up"), QStringLiteral("set up")}));
         QCOMPARE(column(dialog.tvModules, 2).first(), QStringLiteral("8 of 8 commands taken"));
         QCOMPARE(dialog.pbProgress->value(), 2);
+        QCOMPARE(dialog.pbProgress->maximum(), 2);
+        QCOMPARE(dialog.pbProgress->text(), QStringLiteral("2 of 2 modules set up"));
+        // One port: the transcript's lines need not say which.
+        QVERIFY(!column(dialog.tvTranscript, 0).join(QString()).contains(QLatin1Char('[')));
+        QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("btnValuesFile"))->text(), QStringLiteral("Choose..."));
+        QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("btnRecordFile"))->text(), QStringLiteral("Choose..."));
+        QCOMPARE(dialog.tvModules->header()->sectionSize(0), 110);
         QFile file(record);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -343,15 +351,18 @@ private slots:
     {
         TfrmResult result(nullptr);
         QString shown;
+        bool several = false;
         for (const char* command : {"AT+A", "AT+B"}) {
-            result.SetCommands({command});
+            result.SetCommands({command}, {"ibeacon", {}, {"major"}});
             QTimer::singleShot(0, [&] {
                 auto* dialog = result.findChild<TfrmSend*>();
                 shown = dialog->memCommands->toPlainText();
+                several = !dialog->gbSeveral->isHidden(); // the page's values came along
                 dialog->close();
             });
             QTest::mouseClick(result.btnSend, Qt::LeftButton);
             QCOMPARE(shown, QString::fromLatin1(command) + QLatin1Char('\n'));
+            QVERIFY(several);
         }
     }
 
