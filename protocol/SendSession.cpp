@@ -188,7 +188,8 @@ Actions SendSession::TimePassed(Micros now)
                        + takenSoFar());
         break;
     case Phase::Collecting:
-        if (now - lastByteAt_ < QuietGap && now >= firstByteAt_ + LongestReplyTime)
+        // Due, yet bytes came within the quiet gap: only the reply's time bound wakes it so.
+        if (now - lastByteAt_ < QuietGap)
             finishKeptSending(actions, now);
         else
             completeReply(actions, now);

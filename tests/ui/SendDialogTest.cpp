@@ -283,6 +283,11 @@ private slots:
         QTest::keySequence(dialog.tvTranscript, QKeySequence::Copy);
         QCOMPARE(QApplication::clipboard()->text(), printed);
         dialog.tvTranscript->clearSelection();
+        // The keyboard moves through the transcript as through any list.
+        dialog.tvTranscript->setCurrentItem(dialog.tvTranscript->topLevelItem(0));
+        QTest::keyClick(dialog.tvTranscript, Qt::Key_Down);
+        QCOMPARE(dialog.tvTranscript->currentItem(), dialog.tvTranscript->topLevelItem(1));
+        dialog.tvTranscript->clearSelection();
         dialog.tvTranscript->topLevelItem(1)->setSelected(true);
         QTest::keySequence(dialog.tvTranscript, QKeySequence::Copy);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("> AT+RENEW\n< OK\n"));
