@@ -133,7 +133,6 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     tvTranscript->setRootIsDecorated(false);
     tvTranscript->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tvTranscript->header()->resizeSection(0, 260);
-    tvTranscript->setMinimumHeight(120);
     tvTranscript->installEventFilter(this);
 
     lbVerdict->setWordWrap(true);

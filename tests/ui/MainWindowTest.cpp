@@ -69,6 +69,7 @@ struct Notice {
     bool roomForCaption = false;
     QString name = QString();
     bool hasIcon = false;
+    bool centred = false;
 };
 
 // memLog's text for a list: every line followed by a line break, the last one included.
@@ -142,7 +143,8 @@ private:
                 && grid->itemAt(grid->count() - 1)->sizeHint() == QSize(wanted, 0) && box->width() >= wanted
                 && row == grid->rowCount() - 1 && column == 0 && rows == 1 && columns == grid->columnCount();
             notice.name = box->objectName();
-            notice.hasIcon = !box->windowIcon().isNull();
+            notice.hasIcon = !box->windowIcon().pixmap(32).isNull();
+            notice.centred = isCentred(box);
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         });
         QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton);
@@ -330,6 +332,7 @@ private slots:
         QVERIFY(notice.roomForCaption);
         QCOMPARE(notice.name, QStringLiteral("Notice"));
         QVERIFY(notice.hasIcon);
+        QVERIFY(notice.centred);
         QTRY_COMPARE(focusName(), focus);
         for (int i = 0; i + 1 < typed.size(); i += 2)
             QCOMPARE(find<QLineEdit>(typed.at(i).toLatin1().constData())->text(), typed.at(i + 1));
@@ -496,6 +499,7 @@ private slots:
         QCOMPARE(find("tbStudy")->size(), QSize(516, 331));
 #endif
         QCOMPARE(window->font().family(), QStringLiteral("Liberation Sans"));
+        QVERIFY(!window->windowIcon().pixmap(48).isNull()); // the packaged icon, compiled in
         QCOMPARE(window->font().pixelSize(), 12);
         // A box's caption stands 6 px in from where the page's style would put it.
         auto* box = find<QGroupBox>("gbDeviceName");

@@ -336,6 +336,7 @@ private slots:
         QCOMPARE(column(dialog.tvModules, 2).first(), QStringLiteral("8 of 8 commands taken"));
         QCOMPARE(dialog.pbProgress->value(), 2);
         QCOMPARE(dialog.pbProgress->maximum(), 2);
+        QCOMPARE(dialog.pbProgress->minimum(), 0);
         QCOMPARE(dialog.pbProgress->text(), QStringLiteral("2 of 2 modules set up"));
         // One port: the transcript's lines need not say which.
         QVERIFY(!column(dialog.tvTranscript, 0).join(QString()).contains(QLatin1Char('[')));
