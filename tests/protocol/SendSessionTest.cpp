@@ -196,6 +196,18 @@ TEST(SendSession, AfterRenewTheRateIsTheFactoryRateAndTheModuleGetsItsPause)
     EXPECT_EQ(run.transcript.back(), "< OK");
 }
 
+TEST(SendSession, AfterResetTheRateStaysAndOnlyThePauseFollows)
+{
+    SessionSettings settings;
+    settings.baudRate = 115200;
+    const Timeline run = play({"AT+RESET", "AT+IBEA1"}, answering({}), settings);
+    ASSERT_TRUE(run.verdict);
+    EXPECT_TRUE(run.rateSwitches.empty());
+    ASSERT_EQ(run.writes.size(), 3u);
+    EXPECT_EQ(run.writes[2].baudRate, 115200);
+    EXPECT_GE(run.writes[2].at - (run.writes[1].at + milliseconds(3)), milliseconds(500));
+}
+
 TEST(SendSession, StopEndsTheSessionAfterTheCurrentReply)
 {
     // Stop while the second command waits for its reply: that reply still counts.
