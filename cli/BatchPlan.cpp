@@ -21,11 +21,7 @@ struct Module {
 
 Outcome refusedRow(const std::string& where, const Rejection& rejection)
 {
-    const std::string_view option = optionForField(rejection.field);
-    std::string line = "qzconfig: " + where;
-    if (!option.empty())
-        line.append(option).append(": ");
-    return {Refused, {}, line + rejection.message + "\n"};
+    return {Refused, {}, RefusalLine(where, rejection)};
 }
 
 // The page's own refusal of a counted option that runs past its largest value.

@@ -427,11 +427,7 @@ Outcome report(const SubcommandSpec& subcommand, const GeneratorResult& result, 
             explanation += printable(line) + "\n";
     }
     if (const auto* rejection = std::get_if<Rejection>(&result)) {
-        const std::string_view option = optionForField(rejection->field);
-        std::string line = "qzconfig: ";
-        if (!option.empty())
-            line.append(option).append(": ");
-        return {Refused, explanation, line + rejection->message + "\n", {}};
+        return {Refused, explanation, RefusalLine({}, *rejection), {}};
     }
     if (!explanation.empty())
         return printed(explanation);
@@ -563,6 +559,15 @@ std::optional<std::string> valueProblem(const OptionSpec& option, const std::str
         return "--" + std::string(option.name) + " is " + std::to_string(value.size()) + " bytes long; its field holds "
             "at most " + std::to_string(option.maxLength) + ", so " + shortening(option, value);
     return std::nullopt;
+}
+
+std::string RefusalLine(const std::string& where, const Rejection& rejection)
+{
+    std::string line = "qzconfig: " + where;
+    const std::string_view option = optionForField(rejection.field);
+    if (!option.empty())
+        line.append(option).append(": ");
+    return line + rejection.message + "\n";
 }
 
 std::string HelpText()

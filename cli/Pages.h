@@ -47,6 +47,8 @@ const OptionSpec* findOption(const SubcommandSpec& subcommand, std::string_view 
 std::string_view optionForField(Field field);
 // Why a page option's value cannot stand in its control, or nothing.
 std::optional<std::string> valueProblem(const OptionSpec& option, const std::string& value);
+// "qzconfig: WHERE--OPTION: MESSAGE", the line that names a refusal on standard error.
+std::string RefusalLine(const std::string& where, const Rejection& rejection);
 // " (see qzconfig PAGE --help)"
 std::string seeHelp(const SubcommandSpec& subcommand);
 
