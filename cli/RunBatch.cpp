@@ -1,7 +1,7 @@
 #include "RunBatch.h"
 
 #include "BatchRunner.h"
-#include "Interruption.h"
+#include "Process.h"
 #include "StandardStreams.h"
 
 #include <QCoreApplication>

@@ -6,11 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef __unix__
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace qz::cli {
 
 namespace {
@@ -51,16 +46,6 @@ int CannotWriteOutput()
 {
     WriteErr("qzconfig: cannot write standard output: " + std::string(std::strerror(outputError)) + "\n");
     return SendFailed;
-}
-
-void OpenMissingStandardDescriptors()
-{
-#ifdef __unix__
-    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-        if (fcntl(descriptor, F_GETFD) < 0 && errno == EBADF)
-            open("/dev/null", O_RDWR); // takes the lowest free descriptor: this one
-    }
-#endif
 }
 
 } // namespace qz::cli

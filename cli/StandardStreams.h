@@ -15,8 +15,5 @@ void WriteErr(const std::string& text);
 bool OutputFailed();
 // Says why standard output failed, on standard error, and gives exit status 3.
 int CannotWriteOutput();
-// A descriptor closed by whoever started us would be taken by the next file opened (the
-// port's lock file, say), and the transcript would land there: /dev/null takes its place.
-void OpenMissingStandardDescriptors();
 
 } // namespace qz::cli

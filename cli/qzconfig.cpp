@@ -1,12 +1,10 @@
 #include "CommandLine.h"
-#include "Interruption.h"
+#include "Process.h"
 #include "RunBatch.h"
 #include "SerialDriver.h"
 #include "StandardStreams.h"
 
 #include <QCoreApplication>
-
-#include <csignal>
 
 namespace {
 
@@ -21,22 +19,33 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
     const std::string failurePrefix = "qzconfig: --port " + qz::serial::EscapedBytes(request.port) + ": ";
     int status = SendFailed;
     int interruptedStatus = 0;
+    // The session may end inside start() (its first line could not be shown), before the
+    // event loop runs; an exit asked for then would be lost, so it is queued.
+    const auto leave = [] {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    };
     WatchInterruptions([&](int exitStatus) {
         interruptedStatus = exitStatus;
-        driver.stop();
+        if (driver.running())
+            driver.stop();
+        else
+            leave();
     });
     QObject::connect(&driver, &qz::SerialDriver::exchanged, [&](const qz::serial::Exchange& exchange) {
         if (!WriteOut(qz::serial::TranscriptLine(exchange) + "\n"))
             driver.stop();
     });
     QObject::connect(&driver, &qz::SerialDriver::finished, [&](const qz::serial::Verdict& verdict) {
-        if (verdict.succeeded() && WriteOut(verdict.message + "\n"))
+        if (verdict.succeeded() && WriteOut(verdict.message + "\n")) {
             status = Listed;
-        else if (interruptedStatus != 0 && verdict.ending == qz::serial::Ending::Stopped)
-            WriteErr(failurePrefix + "Interrupted; " + qz::serial::TakenSummary(verdict.taken, verdict.total) + "\n");
-        else if (!verdict.succeeded())
-            WriteErr(failurePrefix + verdict.message + "\n");
-        QCoreApplication::exit(0);
+        } else if (!OutputFailed()) { // once the output failed, that failure is the one to tell
+            const bool interrupted = interruptedStatus != 0 && verdict.ending == qz::serial::Ending::Stopped;
+            WriteErr(failurePrefix
+                     + (interrupted ? "Interrupted; " + qz::serial::TakenSummary(verdict.taken, verdict.total)
+                                    : verdict.message)
+                     + "\n");
+        }
+        leave();
     });
     const std::string problem = driver.start(request.port, request.commands, request.settings);
     if (!problem.empty()) {
@@ -58,12 +67,8 @@ int main(int argc, char** argv)
     OpenMissingStandardDescriptors();
     std::vector<std::string_view> args(argv + 1, argv + argc);
     const Outcome outcome = RunCommandLine(args);
-#ifdef SIGPIPE
-    // While sending, a closed pipe is an output failure like any other: the session stops
-    // cleanly instead of the program dying in the middle of it.
     if (outcome.send || outcome.batch)
-        std::signal(SIGPIPE, SIG_IGN);
-#endif
+        IgnoreBrokenPipes();
     if (outcome.send)
         return sendToModule(argc, argv, *outcome.send);
     if (outcome.batch)

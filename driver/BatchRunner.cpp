@@ -1,50 +1,10 @@
 #include "BatchRunner.h"
 
-#include <QDateTime>
-#include <QFileInfo>
-#include <QSerialPortInfo>
+#include "PortSystem.h"
 
-#ifdef Q_OS_UNIX
-#include <climits>
-#include <cstdlib>
-#include <sys/stat.h>
-#endif
+#include <QDateTime>
 
 namespace qz {
-
-namespace {
-
-// What a port's name stands for now: the device it resolves to, or empty when there is
-// none. A new device behind the same name (a link moved to another adapter) is a new module.
-std::string deviceBehind(const std::string& port)
-{
-#ifdef Q_OS_UNIX
-    const std::string spelled = port.find('/') == std::string::npos ? "/dev/" + port : port;
-    char resolved[PATH_MAX];
-    struct stat status {};
-    if (realpath(spelled.c_str(), resolved) == nullptr || stat(resolved, &status) != 0)
-        return {};
-    return std::string(resolved) + "@" + std::to_string(status.st_rdev) + ":" + std::to_string(status.st_ino);
-#else
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (info.portName().compare(QString::fromStdString(port), Qt::CaseInsensitive) == 0
-            || info.systemLocation().compare(QString::fromStdString(port), Qt::CaseInsensitive) == 0)
-            return info.systemLocation().toStdString();
-    }
-    return {};
-#endif
-}
-
-#ifdef Q_OS_UNIX
-// The folder to watch for a port to come and go.
-QString folderOf(const std::string& port)
-{
-    const QString path = QString::fromLocal8Bit(port.data(), static_cast<int>(port.size()));
-    return path.contains(QLatin1Char('/')) ? QFileInfo(path).absolutePath() : QStringLiteral("/dev");
-}
-#endif
-
-} // namespace
 
 std::string UtcTimestamp()
 {
@@ -58,26 +18,18 @@ BatchRunner::BatchRunner(batch::Batch& batch, std::vector<std::vector<std::strin
     , commands_(std::move(commands))
     , settings_(settings)
 {
-    for (std::string& port : ports) {
+    for (const std::string& port : ports) {
         auto fixture = std::make_unique<Fixture>();
-        fixture->port = std::move(port);
+        fixture->port = port;
         fixture->driver = std::make_unique<SerialDriver>();
         Fixture* raw = fixture.get();
         connect(raw->driver.get(), &SerialDriver::exchanged, this,
                 [this, raw](const serial::Exchange& exchange) { emit exchanged(raw->port, exchange); });
         connect(raw->driver.get(), &SerialDriver::finished, this,
                 [this, raw](const serial::Verdict& verdict) { sessionEnded(*raw, verdict); });
-#ifdef Q_OS_UNIX
-        watcher_.addPath(folderOf(raw->port));
-#endif
         fixtures_.push_back(std::move(fixture));
     }
-    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &BatchRunner::portsChanged);
-#ifndef Q_OS_UNIX
-    // COM ports are no files to watch; asking Windows once a second costs next to nothing.
-    presenceCheck_.setInterval(1000);
-    connect(&presenceCheck_, &QTimer::timeout, this, &BatchRunner::portsChanged);
-#endif
+    portsystem::WatchPorts(this, ports, [this] { portsChanged(); });
 }
 
 BatchRunner::~BatchRunner() = default;
@@ -85,16 +37,13 @@ BatchRunner::~BatchRunner() = default;
 void BatchRunner::start()
 {
     for (const auto& fixture : fixtures_) {
-        fixture->device = deviceBehind(fixture->port);
+        fixture->device = portsystem::DeviceBehind(fixture->port);
         fixture->waiting = fixture->device.empty();
         if (fixture->waiting)
             emit waitingForModule(fixture->port);
         else
             take(*fixture);
     }
-#ifndef Q_OS_UNIX
-    presenceCheck_.start();
-#endif
     finishIfDone();
 }
 
@@ -131,7 +80,7 @@ void BatchRunner::sessionEnded(Fixture& fixture, const serial::Verdict& verdict)
 void BatchRunner::nextModule()
 {
     for (const auto& fixture : fixtures_) {
-        if (fixture->waiting && !fixture->unit && !deviceBehind(fixture->port).empty())
+        if (fixture->waiting && !fixture->unit && !portsystem::DeviceBehind(fixture->port).empty())
             take(*fixture);
     }
 }
@@ -139,7 +88,7 @@ void BatchRunner::nextModule()
 void BatchRunner::portsChanged()
 {
     for (const auto& fixture : fixtures_) {
-        const std::string device = deviceBehind(fixture->port);
+        const std::string device = portsystem::DeviceBehind(fixture->port);
         if (device == fixture->device)
             continue;
         fixture->device = device;
@@ -162,7 +111,6 @@ void BatchRunner::finishIfDone()
     if (finished_ || !batch_.Finished())
         return;
     finished_ = true;
-    presenceCheck_.stop();
     emit finished();
 }
 

@@ -3,9 +3,7 @@
 #include "Batch.h"
 #include "SerialDriver.h"
 
-#include <QFileSystemWatcher>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -20,7 +18,7 @@ std::string UtcTimestamp();
 // Runs a batch on its ports, one send session per port at a time, all ports at once. A
 // port takes its next module when the module is new: the port appeared (an adapter is
 // plugged in, or a link now names another device), or the user says so (nextModule). It
-// waits on the file system's notices, not by polling.
+// learns from the system when ports come and go.
 class BatchRunner : public QObject {
     Q_OBJECT
 public:
@@ -62,8 +60,6 @@ private:
     std::vector<std::vector<std::string>> commands_;
     serial::SessionSettings settings_;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
-    QFileSystemWatcher watcher_;
-    QTimer presenceCheck_; // where the file system cannot tell (COM ports)
     bool finished_ = false;
 };
 

@@ -29,7 +29,7 @@ using qz::test::FakeModule;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-enum class Output { File, ClosedAfterFirstLine, Closed };
+enum class Output { File, ClosedAfterFirstLine, Closed, Full };
 
 struct Ended {
     int status = -1;
@@ -57,6 +57,8 @@ Ended runSession(const std::vector<std::string>& args, Output output, int signal
     posix_spawn_file_actions_init(&actions);
     if (output == Output::Closed)
         posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+    else if (output == Output::Full)
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
     else
         posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
@@ -131,13 +133,22 @@ TEST(QzconfigSession, EndsCleanlyAndSendsNothingAfterAFailureIsKnown)
          "Interrupted; 2 of 8 commands were taken; the module is partly set up", {"AT", "AT+RENEW", "AT+IBEA1"}},
         {"a module that never stops", [](const std::string&) { return FakeModule::endless("data ", milliseconds(1)); },
          Output::File, 0, 3, "The module kept sending in reply to AT: ", {"AT"}},
+        // A full disk is told once, as the output's failure; nothing is sent after it.
+        {"output full", slowAt(1), Output::Full, 0, 3, "", {}},
+        {"output full, a module that never stops",
+         [](const std::string&) { return FakeModule::endless("data ", milliseconds(1)); }, Output::Full, 0, 3, "", {}},
+        {"output full, a port that hangs up", [](const std::string&) { return FakeModule::Reply{{}, true}; },
+         Output::Full, 0, 3, "", {}},
     };
     for (const Case& c : cases) {
         FakeModule module(c.script);
         // The signal comes as "> AT+IBEA1" is shown; the reply to it still counts.
         const Ended ended = runSession({"ibeacon", "--port=" + module.path()}, c.output, c.signal, 5);
         EXPECT_EQ(ended.status, c.status) << c.name << ": " << ended.err;
-        EXPECT_NE(ended.err.find(c.err), std::string::npos) << c.name << ": " << ended.err;
+        if (c.output == Output::Full)
+            EXPECT_EQ(ended.err, "qzconfig: cannot write standard output: No space left on device\n") << c.name;
+        else
+            EXPECT_NE(ended.err.find(c.err), std::string::npos) << c.name << ": " << ended.err;
         EXPECT_LT(ended.took, std::chrono::seconds(10)) << c.name;
         std::this_thread::sleep_for(milliseconds(60));
         EXPECT_EQ(module.commands(), c.received) << c.name;
