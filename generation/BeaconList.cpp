@@ -71,9 +71,15 @@ std::string firstFailingCharacter(const BeaconValue& value)
 ValueExplanation ExplainBeaconValue(std::string_view text)
 {
     const std::string trimmed = TrimField(text);
+    constexpr std::string_view whatToType = "type four hex digits (04D2) or five decimal digits (01234)";
     if (trimmed.empty())
-        return {ValueReading::Refused, "Nothing but spaces, which counts as an empty field"};
+        return {ValueReading::Refused, (text.empty() ? "empty: " : "Nothing but spaces, which counts as an empty field: ")
+                                           + std::string(whatToType)};
     const BeaconValue value{UpperCase(trimmed), {}, Field::None};
+    // The field holds five characters, so a pasted 0x04D2 arrives as 0x04D.
+    if (value.text.compare(0, 2, "0X") == 0)
+        return {ValueReading::Refused, trimmed + " starts with 0x, which is not typed here: write four hex digits "
+                                                 "without it, like 04D2 for 0x04D2"};
     if (!value.hasValidCharacters()) {
         if (value.isHexMode())
             return {ValueReading::Refused, trimmed + " has four characters, so it is read as hex, and "

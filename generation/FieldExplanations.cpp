@@ -9,7 +9,11 @@ namespace qz {
 
 namespace {
 
-constexpr std::string_view emptyWords = "empty: the button asks for every field to be filled in";
+// An empty field is refused by the button; its explanation says what to type instead.
+constexpr std::string_view emptyLongUUID = "empty: type the UUID's 32 hex digits, like 0000FFE0-0000-1000-8000-00805F9B34FB";
+constexpr std::string_view emptyShortUUID = "empty: type the UUID's 4 hex digits, like FFE1";
+constexpr std::string_view emptyName = "empty: type the name to advertise, up to 15 bytes";
+constexpr std::string_view emptyPackage = "empty: type the package in hex, up to 31 bytes, like 0201060302F0FF";
 
 FieldExplanation taken(std::string text)
 {
@@ -76,7 +80,7 @@ bool dashesOddlyPlaced(std::string_view trimmed)
 FieldExplanation explainLongUUID(FieldCheck check, const std::string& digits, std::string_view text)
 {
     switch (check) {
-    case FieldCheck::Empty: return refused(std::string(emptyWords));
+    case FieldCheck::Empty: return refused(std::string(emptyLongUUID));
     case FieldCheck::Characters:
         return refused(shownCharacter(firstNonHexDigit(digits)) + " is not a hex digit: a UUID holds the digits "
                        "0 to 9 and A to F, with dashes or nothing between them");
@@ -99,6 +103,7 @@ FieldExplanation ExplainCharacteristic(int uuidTypeIndex, std::string_view text)
         return explainLongUUID(reading.check, reading.digits, text);
     const std::string& digits = reading.digits;
     switch (reading.check) {
+    case FieldCheck::Empty: return refused(std::string(emptyShortUUID));
     case FieldCheck::Length:
         if (digits.size() == LongUUIDDigits)
             return refused("a 128-bit UUID, and the UUID type is 16 bit: choose the 128-bit type, or type its 4 "
@@ -135,7 +140,7 @@ FieldExplanation ExplainBeaconNumber(std::string_view text)
 FieldExplanation ExplainDeviceName(std::string_view text)
 {
     switch (CheckDeviceName(text)) {
-    case FieldCheck::Empty: return refused(std::string(emptyWords));
+    case FieldCheck::Empty: return refused(std::string(emptyName));
     case FieldCheck::Passed: break;
     default: return refused("a line break cannot be sent inside a name: the module would take half of it");
     }
@@ -177,6 +182,8 @@ FieldExplanation ExplainDeviceAddress(std::string_view text)
 
 FieldExplanation ExplainPackage(std::string_view text)
 {
+    if (TrimmedView(text).empty())
+        return refused(std::string(emptyPackage));
     const DecodedPackage package = DecodePackage(text);
     std::vector<std::string> lines = DescribePackage(package);
     if (package.accepted)

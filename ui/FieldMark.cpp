@@ -47,11 +47,10 @@ QString wrappedLines(const QString& text)
 
 } // namespace
 
-FieldMark::FieldMark(QLineEdit* edit, QString hint)
+FieldMark::FieldMark(QLineEdit* edit)
     : QObject(edit)
     , edit_(edit)
     , action_(new QAction(edit))
-    , hint_(std::move(hint))
 {
     action_->setObjectName(edit->objectName() + QStringLiteral("Mark"));
     edit->addAction(action_, QLineEdit::TrailingPosition);
@@ -69,11 +68,11 @@ void FieldMark::show(Kind kind, const QString& explanation)
     edit_->setAccessibleDescription(explanation);
 }
 
-void FieldMark::clear()
+void FieldMark::hide()
 {
     action_->setVisible(false);
     action_->setToolTip({});
-    edit_->setAccessibleDescription(hint_);
+    edit_->setAccessibleDescription({});
 }
 
 } // namespace qz

@@ -1,5 +1,6 @@
 #include "SendToModule.h"
 
+#include "BoundedSpinBox.h"
 #include "CommandLine.h"
 #include "WindowStyle.h"
 
@@ -75,7 +76,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     , btnRefresh(named(new QPushButton(QStringLiteral("Refresh"), this), "btnRefresh"))
     , cbBaud(named(new QComboBox(this), "cbBaud"))
     , cbLineEnding(named(new QComboBox(this), "cbLineEnding"))
-    , spnTimeout(named(new QSpinBox(this), "spnTimeout"))
+    , spnTimeout(named(new qz::BoundedSpinBox(this), "spnTimeout"))
     , memCommands(named(new QPlainTextEdit(this), "memCommands"))
     , pbProgress(named(new QProgressBar(this), "pbProgress"))
     , tvTranscript(named(new QTreeWidget(this), "tvTranscript"))

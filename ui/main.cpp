@@ -21,6 +21,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 using qz::named;
@@ -147,10 +149,9 @@ QLineEdit* TfrmMain::addFieldBox(QWidget* page, const FieldBox& fieldBox)
     edit->setGeometry(boxMargin, editTop, editWidth, editHeight);
     edit->setMaxLength(fieldBox.maxLength);
     edit->setValidator(new qz::FieldTextValidator(fieldBox.maxLength, edit));
-    QLabel* hint = addLabel(box, fieldBox.hintName, fieldBox.hint, boxMargin, hintTop);
-    // A screen reader announces the edit by its box's caption and reads the hint after it.
+    addLabel(box, fieldBox.hintName, fieldBox.hint, boxMargin, hintTop);
+    // A screen reader announces the edit by its box's caption; its mark gives the description.
     edit->setAccessibleName(box->title());
-    edit->setAccessibleDescription(hint->text());
     editsByField_[fieldBox.field] = edit;
     return edit;
 }
@@ -275,7 +276,7 @@ void TfrmMain::addExplanationMarks()
         {edtScan, qz::ExplainPackage},
     };
     for (const auto& [edit, explain] : explained) {
-        marks_[edit] = {new qz::FieldMark(edit, edit->accessibleDescription()), explain};
+        marks_[edit] = {new qz::FieldMark(edit), explain};
         connect(edit, &QLineEdit::textChanged, this, [this, edit = edit] { updateMark(edit); });
         updateMark(edit);
     }
@@ -286,25 +287,51 @@ void TfrmMain::addExplanationMarks()
     });
 }
 
+namespace {
+
+// A field at its limit takes no more keys and says nothing of it: its mark says it.
+std::string limitWords(const std::string& text, int maxBytes)
+{
+    if (static_cast<int>(text.size()) < maxBytes)
+        return {};
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 128; });
+    return "The field is full: it takes " + std::to_string(maxBytes)
+        + (ascii ? " characters" : " bytes, and a character outside ASCII takes two") + ", no more.";
+}
+
+qz::FieldMark::Kind markKind(qz::FieldVerdict verdict)
+{
+    switch (verdict) {
+    case qz::FieldVerdict::Refused: return qz::FieldMark::Refused;
+    case qz::FieldVerdict::Notice: return qz::FieldMark::Notice;
+    case qz::FieldVerdict::Taken: break;
+    }
+    return qz::FieldMark::Taken;
+}
+
+} // namespace
+
 void TfrmMain::updateMark(QLineEdit* edit)
 {
     const auto& [mark, explain] = marks_.at(edit);
-    // Nothing typed needs no explaining; with "same" ticked the scan-response edit is not read.
-    if (edit->text().isEmpty() || (edit == edtScan && cbSame->isChecked())) {
-        mark->clear();
+    // With "same" ticked the scan-response edit is not read; it keeps its text for later.
+    if (edit == edtScan && cbSame->isChecked()) {
+        mark->show(qz::FieldMark::Notice, QStringLiteral("not used while \"") + cbSame->text()
+                                              + QStringLiteral("\" is ticked: the advertisement package is sent "
+                                                               "in its place"));
         return;
     }
-    const qz::FieldExplanation explanation = explain(qz::toBytes(edit->text()));
+    const std::string text = qz::toBytes(edit->text());
+    const qz::FieldExplanation explanation = explain(text);
     std::string words = explanation.text;
     if (!explanation.details.empty()) {
         words.clear();
         for (const std::string& line : explanation.details)
             words += (words.empty() ? "" : "\n") + line;
     }
-    const auto kind = explanation.verdict == qz::FieldVerdict::Refused ? qz::FieldMark::Refused
-        : explanation.verdict == qz::FieldVerdict::Notice              ? qz::FieldMark::Notice
-                                                                       : qz::FieldMark::Taken;
-    mark->show(kind, qz::fromBytes(words));
+    if (const std::string full = limitWords(text, edit->maxLength()); !full.empty())
+        words += "\n" + full;
+    mark->show(markKind(explanation.verdict), qz::fromBytes(words));
 }
 
 void TfrmMain::createStatusBar()

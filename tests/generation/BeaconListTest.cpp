@@ -151,7 +151,13 @@ TEST(BeaconList, ExplainsHowEachValueIsReadAsTheButtonReadsIt)
         {"123", ValueReading::Refused, "123 has 3 characters: write four hex digits (04D2) or five decimal digits (01234)"},
         {"0000", ValueReading::Refused, "0000 is 0, and the value must be from 1 to 65535"},
         {"65536", ValueReading::Refused, "65536 is 65536, and the value must be from 1 to 65535"},
-        {"   ", ValueReading::Refused, "Nothing but spaces, which counts as an empty field"},
+        {"   ", ValueReading::Refused,
+         "Nothing but spaces, which counts as an empty field: type four hex digits (04D2) or five decimal digits (01234)"},
+        // 0x04D2 cut by the field's five characters; 0x04 would be read as hex.
+        {"0x04D", ValueReading::Refused,
+         "0x04D starts with 0x, which is not typed here: write four hex digits without it, like 04D2 for 0x04D2"},
+        {"0X04", ValueReading::Refused,
+         "0X04 starts with 0x, which is not typed here: write four hex digits without it, like 04D2 for 0x04D2"},
     };
     const std::string uuid = "0000FFF0-0000-1000-8000-00805F9B34FB";
     for (const Case& c : cases) {

@@ -6,6 +6,7 @@
 #include "FakeModule.h"
 #include "SendToModule.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QDir>
 #include <QGroupBox>
@@ -240,6 +241,44 @@ private slots:
         QCOMPARE(second.cbBaud->currentText(), QStringLiteral("115200"));
         QCOMPARE(second.cbLineEnding->currentText(), QStringLiteral("CR LF"));
         QCOMPARE(second.spnTimeout->value(), 2500);
+    }
+
+    // A timeout typed outside its range is brought to the nearest end and the mark says
+    // so; one within it stays as typed.
+    void aTimeoutOutsideItsRangeIsBroughtWithinItAndSaysSo()
+    {
+        TfrmSend dialog(beaconCommands, nullptr);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto* edit = dialog.spnTimeout->findChild<QLineEdit*>();
+        auto* mark = edit->findChild<QAction*>(QStringLiteral("qt_spinbox_lineeditMark"));
+        QVERIFY(mark != nullptr);
+        const struct {
+            QString typed;
+            bool outsideWhileTyped;
+            int value;
+            QString said; // once the field is left
+        } cases[] = {
+            {"99999", true, 60000, "99999 ms is outside the range, from 100 to 60000 ms: set to 60000 ms"},
+            {"50", true, 100, "50 ms is outside the range, from 100 to 60000 ms: set to 100 ms"},
+            {"2500", false, 2500, ""},
+            {"60000", false, 60000, ""},
+        };
+        for (const auto& c : cases) {
+            dialog.spnTimeout->setFocus();
+            edit->selectAll();
+            QTest::keyClicks(dialog.spnTimeout, c.typed);
+            QVERIFY2(edit->text().startsWith(c.typed), qPrintable(edit->text()));
+            QCOMPARE(mark->isVisible(), c.outsideWhileTyped);
+            if (c.outsideWhileTyped)
+                QCOMPARE(mark->toolTip(), QStringLiteral("outside the range: the value is from 100 to 60000 ms"));
+            QTest::keyClick(dialog.spnTimeout, Qt::Key_Tab); // leaves the field
+            QVERIFY(!dialog.spnTimeout->hasFocus());
+            QCOMPARE(dialog.spnTimeout->value(), c.value);
+            QCOMPARE(mark->isVisible(), !c.said.isEmpty());
+            QCOMPARE(mark->toolTip(), c.said);
+        }
     }
 
     void aTypedPortConfirmedWithEnterIsTheOneSentTo()
