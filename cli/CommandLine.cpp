@@ -1,5 +1,5 @@
 #include "CommandLine.h"
-#include "Pages.h"
+#include "Options.h"
 
 #include "Decode.h"
 #include "Output.h"
@@ -21,100 +21,60 @@ namespace qz::cli {
 
 namespace {
 
-std::string verdictWords(const FieldExplanation& explanation)
+// "--OPTION: WORDS": how the page reads one field's value, as the window's mark says it.
+std::string explainedLine(const FieldSpec& field, const FieldValues& values)
 {
+    const FieldExplanation explanation = field.explain(values);
+    const std::string about = explanation.about == Field::None ? "" : optionForField(explanation.about) + " ";
+    std::string line = "--" + std::string(field.option) + ": ";
     switch (explanation.verdict) {
-    case FieldVerdict::Refused: return "refused: " + explanation.text;
-    case FieldVerdict::Notice: return "taken, but note: " + explanation.text;
+    case FieldVerdict::Setting:
+        line += field.kind == FieldKind::Flag ? (IsFlagOn(values, field.field) ? "on" : "off") : values.at(field.field);
+        return line + (explanation.text.empty() ? "" : ": " + about + explanation.text);
+    case FieldVerdict::Unused: return line + "not read: " + about + explanation.text;
+    case FieldVerdict::Refused: return line + "refused: " + explanation.text;
+    case FieldVerdict::Notice: return line + "taken, but note: " + explanation.text;
     case FieldVerdict::Taken: break;
     }
-    return "taken: " + explanation.text;
+    return line + "taken: " + explanation.text;
 }
 
-std::string explained(std::string_view option, const FieldExplanation& explanation)
+OptionKind optionKind(FieldKind kind)
 {
-    return "--" + std::string(option) + ": " + verdictWords(explanation);
+    switch (kind) {
+    case FieldKind::UUIDType: return OptionKind::UUIDType;
+    case FieldKind::Flag: return OptionKind::Flag;
+    case FieldKind::Text: break;
+    }
+    return OptionKind::Text;
 }
 
-std::string uuidTypeWords(int uuidType)
+const std::vector<SubcommandSpec>& subcommands()
 {
-    return uuidType == UUIDType16Bit ? "16: both UUIDs are read in their 16-bit form, 4 hex digits"
-                                     : "128: both UUIDs are read in their 128-bit form, 32 hex digits";
-}
-
-bool isFlagSet(const Values& values, std::string_view name)
-{
-    return !values.at(name).empty();
-}
-
-int uuidTypeIndex(const std::string& value)
-{
-    return value == "128" ? UUIDType128Bit : UUIDType16Bit;
-}
-
-const std::array<SubcommandSpec, 3>& subcommands()
-{
-    static const std::array<SubcommandSpec, 3> table{{
-        {"study",
-         "master-role self-learning of two characteristics of a slave",
-         {
-             {"uuid-type", OptionKind::UUIDType, 0, "16", "UUID form of the slave device: 16 or 128"},
-             {"notify", OptionKind::Text, 36, "FFE1", "UUID of the notify characteristic"},
-             {"write", OptionKind::Text, 36, "FFE1", "UUID of the write characteristic"},
-         },
-         [](const Values& v) {
-             return BuildStudyList(uuidTypeIndex(v.at("uuid-type")), v.at("notify"), v.at("write"));
-         },
-         "qzconfig study --uuid-type=128 \\\n"
-         "      --notify 0000FFE1-0000-1000-8000-00805F9B34FB \\\n"
-         "      --write 0000FFE2-0000-1000-8000-00805F9B34FB",
-         [](const Values& v) {
-             const int type = uuidTypeIndex(v.at("uuid-type"));
-             return std::vector<std::string>{"--uuid-type: " + uuidTypeWords(type),
-                                             explained("notify", ExplainCharacteristic(type, v.at("notify"))),
-                                             explained("write", ExplainCharacteristic(type, v.at("write")))};
-         }},
-        {"ibeacon",
-         "advertising as an iBeacon in slave role",
-         {
-             {"uuid", OptionKind::Text, 36, "0000FFF0-0000-1000-8000-00805F9B34FB", "beacon UUID, 32 hex digits"},
-             {"major", OptionKind::Text, 5, "10123", "major: 4 hex or 5 decimal digits"},
-             {"minor", OptionKind::Text, 5, "10125", "minor: 4 hex or 5 decimal digits"},
-         },
-         [](const Values& v) { return BuildBeaconList(v.at("uuid"), v.at("major"), v.at("minor")); },
-         "qzconfig ibeacon --major=04D2 --minor 01235",
-         [](const Values& v) {
-             return std::vector<std::string>{explained("uuid", ExplainBeaconUUID(v.at("uuid"))),
-                                             explained("major", ExplainBeaconNumber(v.at("major"))),
-                                             explained("minor", ExplainBeaconNumber(v.at("minor")))};
-         }},
-        {"broadcast",
-         "device name and address, advertising and scan-response packages",
-         {
-             {"name", OptionKind::Text, 15, "QZSoft", "device name"},
-             {"address", OptionKind::Text, 12, "", "device address, 12 hex digits"},
-             {"advert", OptionKind::Text, 64, "", "advertising package in hex"},
-             {"scan", OptionKind::Text, 64, "", "scan-response package in hex"},
-             {"same", OptionKind::Flag, 0, "", "send the advertising package as the scan response too"},
-         },
-         [](const Values& v) {
-             return BuildBroadcastList(v.at("name"), v.at("address"), v.at("advert"), v.at("scan"),
-                                       isFlagSet(v, "same"));
-         },
-         "qzconfig broadcast --name=Kitchen --address=000E0B123456 \\\n"
-         "      --advert=0x0201060302F0FF --same",
-         [](const Values& v) {
-             const bool same = isFlagSet(v, "same");
-             return std::vector<std::string>{
-                 explained("name", ExplainDeviceName(v.at("name"))),
-                 explained("address", ExplainDeviceAddress(v.at("address"))),
-                 explained("advert", ExplainPackage(v.at("advert"))),
-                 same ? "--scan: not read: --same sends the advertising package as the scan response too"
-                      : explained("scan", ExplainPackage(v.at("scan"))),
-                 same ? "--same: on" : "--same: off: --scan is sent as the scan response"};
-         }},
-    }};
+    static const std::vector<SubcommandSpec> table = [] {
+        std::vector<SubcommandSpec> made;
+        for (const PageSpec& page : Pages()) {
+            SubcommandSpec subcommand{&page, {}};
+            for (const FieldSpec& field : page.fields)
+                subcommand.options.push_back({field.option, optionKind(field.kind), field.maxBytes,
+                                              field.kind == FieldKind::Flag ? std::string_view() : field.initial,
+                                              field.help});
+            made.push_back(std::move(subcommand));
+        }
+        return made;
+    }();
     return table;
+}
+
+// The options that count up on some page, in the pages' order: "major, minor, name, address".
+std::string countedOptionList()
+{
+    std::string list;
+    for (const PageSpec& page : Pages()) {
+        for (const FieldSpec* field : batch::CountedFields(page))
+            list += (list.empty() ? "" : ", ") + std::string(field->option);
+    }
+    return list;
 }
 
 // Options of every page subcommand that send the list instead of printing it. Empty
@@ -191,7 +151,7 @@ std::string optionHelp(const OptionSpec& option)
     if (option.kind == OptionKind::BaudRate)
         line += " " + baudRateList();
     if (option.kind == OptionKind::OptionName)
-        line += " major, minor, address, name";
+        line += " " + countedOptionList();
     line.append("\n").append(meaningColumn, ' ');
     if (option.initial.empty() && option.kind != OptionKind::Text)
         line += "default: off";
@@ -202,9 +162,10 @@ std::string optionHelp(const OptionSpec& option)
 
 std::string subcommandHelp(const SubcommandSpec& subcommand)
 {
-    std::string text = "  " + std::string(subcommand.name);
-    text.append(11 - subcommand.name.size(), ' ');
-    text.append(subcommand.summary).append("\n");
+    const PageSpec& page = *subcommand.page;
+    std::string text = "  " + std::string(page.name);
+    text.append(11 - page.name.size(), ' ');
+    text.append(page.summary).append("\n");
     for (const OptionSpec& option : subcommand.options)
         text += optionHelp(option);
     return text;
@@ -238,12 +199,15 @@ std::string sessionHelp()
           "Many modules: with --count=OPTION --modules=N the option's value goes to the\n"
           "first module and counts up by one per module; with --values=FILE each row of\n"
           "a CSV file (its header names the options, like name,address) is one module's\n"
-          "values. --record=FILE is then required: each module's result is appended as a\n"
-          "row (time, port, the varying values, taken, total, result, message), and the\n"
-          "values it shows set up are skipped when the same batch runs again. Every row\n"
-          "is checked before any port is opened. --port may be given once per fixture;\n"
-          "they run at once. A port takes its next module when its adapter is plugged in\n"
-          "again, or when Enter is pressed; a failed module's values go to the next one.\n";
+          "values. Every module's values, counted ones too, are checked as the page's\n"
+          "button checks them before any port is opened. --record=FILE is then\n"
+          "required: each module's result is appended as a row (time, port, every\n"
+          "option of the page, taken, total, result, message), and the modules it shows\n"
+          "set up are skipped when the same batch runs again; a record of another batch\n"
+          "is refused. --port may be given once per fixture; they run at once. A port\n"
+          "takes its next module when its adapter is plugged in again, or when its\n"
+          "number or name is typed, then Enter (Enter alone when one port waits); a\n"
+          "failed module's values go to the next one.\n";
 }
 
 constexpr std::string_view helpClosing =
@@ -275,17 +239,17 @@ std::string sendExample(std::string_view subcommand)
 
 std::string exampleLine(const SubcommandSpec& subcommand)
 {
-    return "  " + std::string(subcommand.example) + "\n";
+    return "  " + std::string(subcommand.page->example) + "\n";
 }
 
 std::string subcommandUsage(const SubcommandSpec& subcommand)
 {
-    std::string usage = "Usage: qzconfig " + std::string(subcommand.name);
+    std::string usage = "Usage: qzconfig " + std::string(subcommand.page->name);
     for (const OptionSpec& option : subcommand.options)
         usage += " [" + optionUsage(option) + "]";
     return usage + " [--explain | --commands | --port=PATH ...]\n\n" + subcommandHelp(subcommand) + explainHelp()
         + sessionHelp()
-        + std::string(helpClosing) + "\nExamples:\n" + exampleLine(subcommand) + sendExample(subcommand.name);
+        + std::string(helpClosing) + "\nExamples:\n" + exampleLine(subcommand) + sendExample(subcommand.page->name);
 }
 
 
@@ -353,14 +317,14 @@ std::optional<Outcome> checkBatch(const SubcommandSpec& subcommand, const Values
         if (modules.empty() || modules.size() > 5 || !AllDecimalDigits(modules) || DecimalValue(modules) < 1)
             return usageError("--modules must be a number of modules from 1 to 99999, not '" + printable(modules) + "'"
                               + seeHelp(subcommand));
-        const std::string& counted = values.at("count");
-        if (!batch::IsCountable(counted) || findOption(subcommand, counted) == nullptr
-            || findOption(subcommand, counted)->kind != OptionKind::Text)
-            return usageError("--count=" + printable(counted) + ": this page counts up only "
-                              + std::string(subcommand.name == "ibeacon" ? "--major or --minor"
-                                            : subcommand.name == "broadcast" ? "--address or --name"
-                                                                             : "none of its options")
-                              + seeHelp(subcommand));
+        const FieldSpec* counted = FindField(*subcommand.page, std::string_view(values.at("count")));
+        if (counted == nullptr || counted->counting == Counting::None) {
+            std::string countable;
+            for (const FieldSpec* field : batch::CountedFields(*subcommand.page))
+                countable += (countable.empty() ? "--" : " or --") + std::string(field->option);
+            return usageError("--count=" + printable(values.at("count")) + ": this page counts up only "
+                              + (countable.empty() ? "none of its options" : countable) + seeHelp(subcommand));
+        }
     }
     if (given("values") && values.at("values").empty())
         return usageError("--values needs the path of a CSV file" + seeHelp(subcommand));
@@ -423,8 +387,9 @@ Outcome report(const SubcommandSpec& subcommand, const GeneratorResult& result, 
 {
     std::string explanation;
     if (values.count("explain") != 0) {
-        for (const std::string& line : subcommand.explain(values))
-            explanation += printable(line) + "\n";
+        const FieldValues fields = fieldValues(*subcommand.page, values);
+        for (const FieldSpec& field : subcommand.page->fields)
+            explanation += printable(explainedLine(field, fields)) + "\n";
     }
     if (const auto* rejection = std::get_if<Rejection>(&result)) {
         return {Refused, explanation, RefusalLine({}, *rejection), {}};
@@ -444,14 +409,13 @@ Outcome report(const SubcommandSpec& subcommand, const GeneratorResult& result, 
 Outcome batchOutcome(const SubcommandSpec& subcommand, const Values& values, const std::vector<std::string>& ports)
 {
     BatchRequest request;
-    request.subcommand = std::string(subcommand.name);
-    for (const OptionSpec& option : subcommand.options)
-        request.values.emplace_back(option.name, values.at(option.name));
+    request.page = subcommand.page;
+    request.values = fieldValues(*subcommand.page, values);
     request.ports = ports;
     const SendRequest send = sendRequest(values, {});
     request.settings = send.settings;
     if (values.count("count") != 0) {
-        request.countOption = values.at("count");
+        request.counted = FindField(*subcommand.page, std::string_view(values.at("count")))->field;
         request.modules = DecimalValue(values.at("modules"));
     }
     if (values.count("values") != 0)
@@ -476,19 +440,19 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
         if (arg == "--version")
             return versionOutcome();
         if (arg.substr(0, 2) != "--")
-            return usageError(std::string(subcommand.name) + ": unexpected argument '" + printable(arg)
+            return usageError(std::string(subcommand.page->name) + ": unexpected argument '" + printable(arg)
                               + "'; every value follows its option" + seeHelp(subcommand));
         const std::size_t equals = arg.find('=');
         const std::string_view name = arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
         const OptionSpec* option = findOption(subcommand, name);
         if (option == nullptr)
-            return usageError(std::string(subcommand.name) + ": unknown option '" + printable(arg.substr(0, equals))
+            return usageError(std::string(subcommand.page->name) + ": unknown option '" + printable(arg.substr(0, equals))
                               + "'" + seeHelp(subcommand));
         const std::string dashed = "--" + std::string(option->name);
         if (option->kind == OptionKind::Flag) {
             if (equals != std::string_view::npos)
                 return usageError(dashed + " takes no value; write " + dashed + " alone" + seeHelp(subcommand));
-            values[option->name] = "1";
+            values[option->name] = std::string(FlagOn);
         } else if (equals != std::string_view::npos) {
             values[option->name] = std::string(arg.substr(equals + 1));
         } else if (i + 1 < args.size()) {
@@ -504,24 +468,16 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
         return *invalid;
     if (isBatch(values, ports.size()))
         return batchOutcome(subcommand, values, ports);
-    return report(subcommand, subcommand.generate(values), values);
+    return report(subcommand, subcommand.page->generate(fieldValues(*subcommand.page, values)), values);
 }
 
 } // namespace
 
-std::string_view optionForField(Field field)
+std::string optionForField(Field field)
 {
-    switch (field) {
-    case Field::edtCharNotify: return "--notify";
-    case Field::edtCharWrite: return "--write";
-    case Field::edtiBeaconUUID: return "--uuid";
-    case Field::edtiBeaconMajor: return "--major";
-    case Field::edtiBeaconMinor: return "--minor";
-    case Field::edtDeviceName: return "--name";
-    case Field::edtDeviceAddress: return "--address";
-    case Field::edtAdvert: return "--advert";
-    case Field::edtScan: return "--scan";
-    case Field::None: break;
+    for (const PageSpec& page : Pages()) {
+        if (const FieldSpec* spec = FindField(page, field))
+            return "--" + std::string(spec->option);
     }
     return {};
 }
@@ -529,7 +485,7 @@ std::string_view optionForField(Field field)
 const SubcommandSpec* findSubcommand(std::string_view name)
 {
     for (const SubcommandSpec& subcommand : subcommands()) {
-        if (subcommand.name == name)
+        if (subcommand.page->name == name)
             return &subcommand;
     }
     return nullptr;
@@ -548,7 +504,23 @@ const OptionSpec* findOption(const SubcommandSpec& subcommand, std::string_view 
 
 std::string seeHelp(const SubcommandSpec& subcommand)
 {
-    return " (see qzconfig " + std::string(subcommand.name) + " --help)";
+    return seeHelp(*subcommand.page);
+}
+
+std::string seeHelp(const PageSpec& page)
+{
+    return " (see qzconfig " + std::string(page.name) + " --help)";
+}
+
+FieldValues fieldValues(const PageSpec& page, const Values& values)
+{
+    FieldValues fields = InitialValues(page);
+    for (const FieldSpec& field : page.fields) {
+        const auto given = values.find(field.option);
+        if (given != values.end() && !(field.kind == FieldKind::Flag && given->second.empty()))
+            fields[field.field] = given->second;
+    }
+    return fields;
 }
 
 std::optional<std::string> valueProblem(const OptionSpec& option, const std::string& value)
@@ -564,7 +536,7 @@ std::optional<std::string> valueProblem(const OptionSpec& option, const std::str
 std::string RefusalLine(const std::string& where, const Rejection& rejection)
 {
     std::string line = "qzconfig: " + where;
-    const std::string_view option = optionForField(rejection.field);
+    const std::string option = optionForField(rejection.field);
     if (!option.empty())
         line.append(option).append(": ");
     return line + rejection.message + "\n";

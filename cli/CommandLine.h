@@ -3,6 +3,8 @@
 // qzconfig's argument handling, kept apart from main() so that tests and the fuzzer can
 // run it without starting a process.
 
+#include "BatchPlan.h"
+#include "PageModel.h"
 #include "SendSession.h"
 
 #include <optional>
@@ -26,10 +28,10 @@ struct SendRequest {
 // What a batch asks for: many modules, each with its own values, on one or more ports.
 // Its files are read by the caller, so that the command line itself stays free of I/O.
 struct BatchRequest {
-    std::string subcommand;
-    std::vector<std::pair<std::string, std::string>> values; // every page option, given or default
+    const PageSpec* page = nullptr;
+    FieldValues values; // every field of the page, given or initial
     std::vector<std::string> ports;
-    std::string countOption; // counted up from its value, for modules modules
+    Field counted = Field::None; // counted up from its value, for modules modules
     std::size_t modules = 0;
     std::string valuesFile; // or each module's values from the rows of this CSV file
     std::string recordFile;
@@ -46,20 +48,11 @@ struct Outcome {
     std::optional<BatchRequest> batch = std::nullopt;
 };
 
-// A batch ready to run: every module's values checked and its commands made.
-struct BatchPlan {
-    std::vector<std::string> varying;              // the options that differ, the record's columns
-    std::vector<std::vector<std::string>> units;   // each module's values of them
-    std::vector<std::vector<std::string>> commands; // each module's commands
-    std::vector<std::vector<std::string>> setUp;   // the values the record shows set up already
-    bool writeHeader = false;                      // the record is new or empty
-};
-
-// Checks every module's values against the page's button and reads the record, before
-// any port is opened. valuesText is the --values file's text, recordText the record's
-// (empty when there is none). An Outcome is a refusal or a usage error.
-std::variant<BatchPlan, Outcome> PlanBatch(const BatchRequest& request, std::string_view valuesText,
-                                           std::string_view recordText);
+// Checks every module's values against the page and reads the record, before any port
+// is opened. valuesText is the --values file's text, recordText the record's (empty when
+// there is none). An Outcome is a refusal or a usage error, in qzconfig's words.
+std::variant<batch::Plan, Outcome> PlanBatch(const BatchRequest& request, std::string_view valuesText,
+                                             std::string_view recordText);
 
 // args are the arguments after the program name.
 Outcome RunCommandLine(const std::vector<std::string_view>& args);

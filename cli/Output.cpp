@@ -39,4 +39,11 @@ bool isHelpRequest(std::string_view arg)
     return arg == "--help" || arg == "-h";
 }
 
+std::string verdictWords(const serial::Verdict& verdict, int chosenBaudRate)
+{
+    if (verdict.baudRate == 0 || verdict.baudRate == chosenBaudRate)
+        return verdict.message;
+    return verdict.message + "; the module's rate is now " + std::to_string(verdict.baudRate) + " baud, its factory rate";
+}
+
 } // namespace qz::cli

@@ -19,5 +19,7 @@ std::string printable(std::string_view text);
 // Each line followed by a line break.
 std::string joinedLines(const std::vector<std::string>& lines);
 bool isHelpRequest(std::string_view arg);
+// A session's verdict in words; after AT+RENEW at another rate it says the rate it left.
+std::string verdictWords(const serial::Verdict& verdict, int chosenBaudRate);
 
 } // namespace qz::cli

@@ -1,10 +1,14 @@
 #include "RunBatch.h"
 
 #include "BatchRunner.h"
+#include "Output.h"
+#include "Options.h"
 #include "Process.h"
 #include "StandardStreams.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <atomic>
 #include <cerrno>
@@ -18,8 +22,8 @@ namespace qz::cli {
 
 namespace {
 
-// While a batch runs, Enter on standard input says that the modules were swapped by hand.
-std::atomic<BatchRunner*> enterListener{nullptr};
+// While a batch runs, a line on standard input names the port whose module was swapped.
+std::atomic<BatchRunner*> lineListener{nullptr};
 
 std::string readWhole(const std::string& path, bool& missing)
 {
@@ -30,15 +34,16 @@ std::string readWhole(const std::string& path, bool& missing)
     return text.str();
 }
 
-// Blocks on standard input, not the processor; Enter hands the event loop a next module.
-void listenForEnter()
+// Blocks on standard input, not the processor; each line goes to the event loop.
+void listenForLines(const std::function<void(const std::string&)>& onLine)
 {
-    std::thread([] {
+    std::thread([onLine] {
         char line[256];
         while (std::fgets(line, sizeof line, stdin) != nullptr) {
-            BatchRunner* runner = enterListener.load();
+            BatchRunner* runner = lineListener.load();
             if (runner != nullptr)
-                QMetaObject::invokeMethod(runner, [runner] { runner->nextModule(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(runner, [onLine, typed = std::string(line)] { onLine(typed); },
+                                          Qt::QueuedConnection);
         }
     }).detach();
 }
@@ -48,10 +53,38 @@ std::string summary(const batch::Batch& batch)
     return std::to_string(batch.SetUpCount()) + " of " + std::to_string(batch.Total()) + " modules were set up\n";
 }
 
+// "--minor=00FF": the values that make this module differ from the others.
+std::string unitWords(const PageSpec& page, const batch::Plan& plan, const batch::Values& unit)
+{
+    std::string words;
+    for (Field field : plan.varying)
+        words += (words.empty() ? "" : " ") + optionForField(field) + "=" + serial::EscapedBytes(batch::ValueOf(page, unit, field));
+    return words;
+}
+
+// Files that cannot be what they are asked to be are bad input, found before any port opens.
+std::optional<std::string> fileProblem(const BatchRequest& request)
+{
+    if (!request.valuesFile.empty() && QFileInfo(QString::fromLocal8Bit(request.valuesFile.c_str())).isDir())
+        return "--values " + serial::EscapedBytes(request.valuesFile) + ": a folder, not a CSV file";
+    const QFileInfo record(QString::fromLocal8Bit(request.recordFile.c_str()));
+    if (record.isDir())
+        return "--record " + serial::EscapedBytes(request.recordFile) + ": a folder, not a file";
+    if (!record.absoluteDir().exists())
+        return "--record " + serial::EscapedBytes(request.recordFile) + ": its folder "
+            + serial::EscapedBytes(record.absolutePath().toStdString()) + " does not exist";
+    return std::nullopt;
+}
+
 } // namespace
 
 int RunBatch(int argc, char** argv, const BatchRequest& request)
 {
+    const PageSpec& page = *request.page;
+    if (std::optional<std::string> problem = fileProblem(request)) {
+        WriteErr("qzconfig: " + *problem + seeHelp(page) + "\n");
+        return UsageError;
+    }
     bool missing = false;
     std::string valuesText;
     if (!request.valuesFile.empty()) {
@@ -63,21 +96,20 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         }
     }
     const std::string recordText = readWhole(request.recordFile, missing);
-    std::variant<BatchPlan, Outcome> planned = PlanBatch(request, valuesText, recordText);
+    std::variant<batch::Plan, Outcome> planned = PlanBatch(request, valuesText, recordText);
     if (const auto* outcome = std::get_if<Outcome>(&planned)) {
         const bool written = WriteOut(outcome->out);
         WriteErr(outcome->err);
         return written ? outcome->status : CannotWriteOutput();
     }
-    const BatchPlan& plan = std::get<BatchPlan>(planned);
+    const batch::Plan& plan = std::get<batch::Plan>(planned);
 
     const std::string recordName = serial::EscapedBytes(request.recordFile);
     std::FILE* record = std::fopen(request.recordFile.c_str(), "ab");
-    const auto writeRow = [record](const std::vector<std::string>& fields) {
-        const std::string line = batch::CsvLine(fields);
+    const auto write = [record](const std::string& line) {
         return std::fwrite(line.data(), 1, line.size(), record) == line.size() && std::fflush(record) == 0;
     };
-    if (record == nullptr || (plan.writeHeader && !writeRow(batch::RecordHeader(plan.varying)))) {
+    if (record == nullptr || (plan.writeHeader && !write(batch::RecordHeaderLine(page)))) {
         WriteErr("qzconfig: --record " + recordName + ": cannot write it: " + std::strerror(errno) + "\n");
         if (record != nullptr)
             std::fclose(record);
@@ -105,33 +137,46 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         interruptedStatus = exitStatus;
         runner.stop();
     });
+    QObject::connect(&runner, &BatchRunner::moduleStarted, [&](const std::string& port, std::size_t unit) {
+        WriteOut(prefix(port) + "Module on " + serial::EscapedBytes(port) + ": "
+                 + unitWords(page, plan, batch.Unit(unit)) + "\n");
+    });
     QObject::connect(&runner, &BatchRunner::exchanged, [&](const std::string& port, const serial::Exchange& exchange) {
         if (!WriteOut(prefix(port) + serial::TranscriptLine(exchange) + "\n"))
             runner.stop();
     });
     QObject::connect(&runner, &BatchRunner::moduleEnded,
                      [&](const std::string& port, std::size_t unit, const serial::Verdict& verdict) {
-                         if (!writeRow(batch::RecordRow(UtcTimestamp(), port, batch.Values(unit), verdict.taken,
-                                                        verdict.total, verdict.succeeded(), verdict.message))) {
+                         if (!write(batch::RecordLine(UtcTimestamp(), port, batch.Unit(unit), verdict.taken,
+                                                      verdict.total, verdict.succeeded(), verdict.message))) {
                              WriteErr("qzconfig: --record " + recordName + ": cannot write it: " + std::strerror(errno)
                                       + "\n");
                              recordFailed = true;
                              runner.stop();
                          }
-                         const std::string said = verdict.succeeded() ? verdict.message : "failed: " + verdict.message;
+                         const std::string words = verdictWords(verdict, request.settings.baudRate);
+                         const std::string said = verdict.succeeded() ? words : "failed: " + words;
                          if (!WriteOut(prefix(port) + serial::EscapedBytes(said) + "\n"))
                              runner.stop();
                      });
-    QObject::connect(&runner, &BatchRunner::waitingForModule, [&](const std::string& port) {
-        WriteOut(prefix(port) + "Waiting for the next module on " + serial::EscapedBytes(port)
-                 + ": plug it in, or press Enter once it is in place\n");
+    QObject::connect(&runner, &BatchRunner::waitingForModule, [&](const std::string& port, bool present) {
+        const std::string name = serial::EscapedBytes(port);
+        WriteOut(prefix(port)
+                 + (present ? "Waiting for the next module on " + name + ": plug it in, or press Enter once it is in place\n"
+                            : "Waiting for " + name + " to appear: plug in its adapter\n"));
     });
     QObject::connect(&runner, &BatchRunner::finished, [] { QCoreApplication::exit(0); });
-    enterListener = &runner;
-    listenForEnter();
+    lineListener = &runner;
+    listenForLines([&runner](const std::string& line) {
+        const batch::PortChoice choice = batch::ChoosePort(line, runner.ports(), runner.waitingForSwap());
+        if (choice.port)
+            runner.nextModule(runner.ports()[*choice.port]);
+        else
+            WriteOut(choice.problem + "\n");
+    });
     QMetaObject::invokeMethod(&runner, [&runner] { runner.start(); }, Qt::QueuedConnection);
     QCoreApplication::exec();
-    enterListener = nullptr;
+    lineListener = nullptr;
     std::fclose(record);
 
     WriteOut(summary(batch));

@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "Output.h"
 #include "Process.h"
 #include "RunBatch.h"
 #include "SerialDriver.h"
@@ -36,13 +37,13 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
             driver.stop();
     });
     QObject::connect(&driver, &qz::SerialDriver::finished, [&](const qz::serial::Verdict& verdict) {
-        if (verdict.succeeded() && WriteOut(verdict.message + "\n")) {
+        if (verdict.succeeded() && WriteOut(verdictWords(verdict, request.settings.baudRate) + "\n")) {
             status = Listed;
         } else if (!OutputFailed()) { // once the output failed, that failure is the one to tell
             const bool interrupted = interruptedStatus != 0 && verdict.ending == qz::serial::Ending::Stopped;
             WriteErr(failurePrefix
                      + (interrupted ? "Interrupted; " + qz::serial::TakenSummary(verdict.taken, verdict.total)
-                                    : verdict.message)
+                                    : verdictWords(verdict, request.settings.baudRate))
                      + "\n");
         }
         leave();

@@ -17,6 +17,7 @@ BatchRunner::BatchRunner(batch::Batch& batch, std::vector<std::vector<std::strin
     , batch_(batch)
     , commands_(std::move(commands))
     , settings_(settings)
+    , ports_(ports)
 {
     for (const std::string& port : ports) {
         auto fixture = std::make_unique<Fixture>();
@@ -40,7 +41,7 @@ void BatchRunner::start()
         fixture->device = portsystem::DeviceBehind(fixture->port);
         fixture->waiting = fixture->device.empty();
         if (fixture->waiting)
-            emit waitingForModule(fixture->port);
+            emit waitingForModule(fixture->port, false);
         else
             take(*fixture);
     }
@@ -73,16 +74,28 @@ void BatchRunner::sessionEnded(Fixture& fixture, const serial::Verdict& verdict)
     // The module just done stays on its port until it is swapped.
     fixture.waiting = true;
     if (!batch_.Finished())
-        emit waitingForModule(fixture.port);
+        emit waitingForModule(fixture.port, !portsystem::DeviceBehind(fixture.port).empty());
     finishIfDone();
 }
 
-void BatchRunner::nextModule()
+bool BatchRunner::nextModule(const std::string& port)
 {
     for (const auto& fixture : fixtures_) {
-        if (fixture->waiting && !fixture->unit && !portsystem::DeviceBehind(fixture->port).empty())
+        if (fixture->port == port && fixture->waiting && !fixture->unit
+            && !portsystem::DeviceBehind(fixture->port).empty()) {
             take(*fixture);
+            return true;
+        }
     }
+    return false;
+}
+
+std::vector<bool> BatchRunner::waitingForSwap() const
+{
+    std::vector<bool> waiting;
+    for (const auto& fixture : fixtures_)
+        waiting.push_back(fixture->waiting && !fixture->unit && !fixture->device.empty());
+    return waiting;
 }
 
 void BatchRunner::portsChanged()

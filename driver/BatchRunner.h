@@ -29,8 +29,13 @@ public:
 
     // Every port that is there now takes a module.
     void start();
-    // The modules on the waiting ports were swapped by hand: each of them takes one.
-    void nextModule();
+    // The module on this waiting port was swapped by hand: it takes the next values. False
+    // when the port is not waiting, or not there.
+    bool nextModule(const std::string& port);
+    // The batch's ports, in order, and which of them wait, with a module in place, for the
+    // user to say that it was swapped.
+    const std::vector<std::string>& ports() const { return ports_; }
+    std::vector<bool> waitingForSwap() const;
     // Stops the sessions in flight (after their replies) and hands out nothing more.
     void stop();
 
@@ -39,7 +44,9 @@ signals:
     void exchanged(const std::string& port, const qz::serial::Exchange& exchange);
     // A module's session ended; unit is the batch's unit it had.
     void moduleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
-    void waitingForModule(const std::string& port);
+    // present: the port is there, and its module may be swapped in place; otherwise the
+    // port is awaited.
+    void waitingForModule(const std::string& port, bool present);
     void finished();
 
 private:
@@ -60,6 +67,7 @@ private:
     std::vector<std::vector<std::string>> commands_;
     serial::SessionSettings settings_;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
+    std::vector<std::string> ports_;
     bool finished_ = false;
 };
 

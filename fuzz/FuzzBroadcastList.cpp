@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     requireWellFormed(result, 28,
                       {"Please fill in all fields", "Please input correct MAC value!", "Please input correct value!",
                        "Please fill in correct advertisiment package", "Please fill in correct ScanResponse package"},
-                      {Field::edtDeviceName, Field::edtDeviceAddress, Field::edtAdvert, Field::edtScan});
+                      {Field::DeviceName, Field::DeviceAddress, Field::AdvertPackage, Field::ScanPackage});
     if (const auto* rejection = std::get_if<Rejection>(&result)) {
-        require(!same || rejection->field != Field::edtScan, "a scan response that is the same is never tested");
+        require(!same || rejection->field != Field::ScanPackage, "a scan response that is the same is never tested");
     } else {
         const CommandList& lines = std::get<CommandList>(result);
         requireHexParameter(lines[8], "AT+ADDR", 12);
@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     requireSameAnswer(result, BuildBroadcastList(name, address, advert, scan, same));
     requireAgreement(ExplainDeviceName(name), BuildBroadcastList(name, "000E0B123456", "020106", "", true),
-                     Field::edtDeviceName, name);
+                     Field::DeviceName, name);
     requireAgreement(ExplainDeviceAddress(address), BuildBroadcastList("Lamp", address, "020106", "", true),
-                     Field::edtDeviceAddress, address);
+                     Field::DeviceAddress, address);
     return 0;
 }

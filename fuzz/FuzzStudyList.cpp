@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       {"Please fill in all fields", "Please input correct included \"Notify\" Characteristic!",
                        "Please input correct included \"Write\" or \"WriteWithoutResponse\" Characteristic!",
                        "Those two Characteristics is defferent more than 1 Bytes, We cant use it!"},
-                      {Field::None, Field::edtCharNotify, Field::edtCharWrite});
+                      {Field::None, Field::StudyNotify, Field::StudyWrite});
     if (const auto* rejection = std::get_if<Rejection>(&result)) {
         const bool comparison = rejection->message.rfind("Those two", 0) == 0;
         require(comparison == (rejection->field == Field::None), "only the comparison names no field");
@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string good = shortForm ? "FFE2" : "0000FFE2-0000-1000-8000-00805F9B34FB";
     requireAgreement(ExplainCharacteristic(uuidType, notify), BuildStudyList(uuidType, notify, good),
-                     Field::edtCharNotify, notify);
+                     Field::StudyNotify, notify);
     requireAgreement(ExplainCharacteristic(uuidType, write), BuildStudyList(uuidType, good, write),
-                     Field::edtCharWrite, write);
+                     Field::StudyWrite, write);
     return 0;
 }

@@ -117,24 +117,24 @@ GeneratorResult BuildBeaconList(std::string_view uuidText, std::string_view majo
     std::string majorTrimmed = TrimField(majorText);
     std::string minorTrimmed = TrimField(minorText);
     if (uuid.check == FieldCheck::Empty)
-        return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconUUID};
+        return Rejection{std::string(FillInAllFieldsMessage), Field::BeaconUUID};
     if (majorTrimmed.empty())
-        return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconMajor};
+        return Rejection{std::string(FillInAllFieldsMessage), Field::BeaconMajor};
     if (minorTrimmed.empty())
-        return Rejection{std::string(FillInAllFieldsMessage), Field::edtiBeaconMinor};
+        return Rejection{std::string(FillInAllFieldsMessage), Field::BeaconMinor};
 
-    const BeaconValue major{UpperCase(std::move(majorTrimmed)), majorMessage, Field::edtiBeaconMajor};
-    const BeaconValue minor{UpperCase(std::move(minorTrimmed)), minorMessage, Field::edtiBeaconMinor};
+    const BeaconValue major{UpperCase(std::move(majorTrimmed)), majorMessage, Field::BeaconMajor};
+    const BeaconValue minor{UpperCase(std::move(minorTrimmed)), minorMessage, Field::BeaconMinor};
     const BeaconValue* const values[] = {&major, &minor};
 
     if (uuid.check == FieldCheck::Characters)
-        return Rejection{std::string(uuidCharacterMessage), Field::edtiBeaconUUID};
+        return Rejection{std::string(uuidCharacterMessage), Field::BeaconUUID};
     for (const BeaconValue* value : values) {
         if (!value->hasValidCharacters())
             return value->reject();
     }
     if (uuid.check == FieldCheck::Length)
-        return Rejection{std::string(uuidLengthMessage), Field::edtiBeaconUUID};
+        return Rejection{std::string(uuidLengthMessage), Field::BeaconUUID};
     for (const BeaconValue* value : values) {
         if (!value->hasValidLength())
             return value->reject();

@@ -102,18 +102,18 @@ GeneratorResult BuildBroadcastList(std::string_view name, std::string_view addre
     const std::string_view trimmedAddress = TrimmedView(address);
 
     switch (CheckDeviceName(name)) {
-    case FieldCheck::Empty: return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceName};
+    case FieldCheck::Empty: return Rejection{std::string(FillInAllFieldsMessage), Field::DeviceName};
     case FieldCheck::Passed: break;
-    default: return Rejection{std::string(characterMessage), Field::edtDeviceName};
+    default: return Rejection{std::string(characterMessage), Field::DeviceName};
     }
     switch (CheckDeviceAddress(address)) {
-    case FieldCheck::Length: return Rejection{std::string(FillInAllFieldsMessage), Field::edtDeviceAddress};
+    case FieldCheck::Length: return Rejection{std::string(FillInAllFieldsMessage), Field::DeviceAddress};
     case FieldCheck::Passed: break;
-    default: return Rejection{std::string(addressMessage), Field::edtDeviceAddress};
+    default: return Rejection{std::string(addressMessage), Field::DeviceAddress};
     }
 
-    Package advertPackage{TrimField(advert), Field::edtAdvert, advertStructureMessage};
-    Package scanPackage{sameAsAdvert ? std::string() : TrimField(scan), Field::edtScan, scanStructureMessage};
+    Package advertPackage{TrimField(advert), Field::AdvertPackage, advertStructureMessage};
+    Package scanPackage{sameAsAdvert ? std::string() : TrimField(scan), Field::ScanPackage, scanStructureMessage};
     // With the same package twice, the scan-response text is neither tested nor used.
     std::vector<Package*> checked{&advertPackage};
     if (!sameAsAdvert)

@@ -5,18 +5,25 @@
 // from the same check the page's button makes, so a field explained as taken is never the
 // one the button refuses, and the other way round.
 
+#include "FieldRules.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qz {
 
-enum class FieldVerdict { Taken, Notice, Refused };
+// Taken, Notice and Refused are a text's; Setting is the state of a choice or a check box;
+// Unused says that another control's state keeps the field from being read.
+enum class FieldVerdict { Taken, Notice, Refused, Setting, Unused };
 
 struct FieldExplanation {
     FieldVerdict verdict;
     std::string text;                 // one line
     std::vector<std::string> details; // more lines, where there is more to show (a package)
+    // The field the text speaks of, which each front end names in its own words: the
+    // text then follows that name ("is sent as the scan response").
+    Field about = Field::None;
 };
 
 // The notify or write characteristic in the form the UUID type index chooses.

@@ -25,19 +25,21 @@ struct CommandList : std::vector<std::string> {
     std::vector<std::string> commands;
 };
 
-// The edits a Rejection can send the keyboard focus to, named after the window's
-// components so that the window and the command line each map them in one table.
+// The fields of the pages, named for what they hold. A Rejection names one of the edits;
+// the window maps each field to its control, and qzconfig to its option.
 enum class Field {
     None,
-    edtCharNotify,
-    edtCharWrite,
-    edtiBeaconUUID,
-    edtiBeaconMajor,
-    edtiBeaconMinor,
-    edtDeviceName,
-    edtDeviceAddress,
-    edtAdvert,
-    edtScan,
+    StudyUUIDType,
+    StudyNotify,
+    StudyWrite,
+    BeaconUUID,
+    BeaconMajor,
+    BeaconMinor,
+    DeviceName,
+    DeviceAddress,
+    AdvertPackage,
+    ScanPackage,
+    SameAsAdvert,
 };
 
 // A generator's refusal: the fixed message shown to the user and the edit to focus.

@@ -139,8 +139,8 @@ UUIDReading ReadCharacteristic(int uuidTypeIndex, std::string_view text)
 
 GeneratorResult BuildStudyList(int uuidTypeIndex, std::string_view notifyText, std::string_view writeText)
 {
-    const Characteristic notify{ReadCharacteristic(uuidTypeIndex, notifyText), notifyMessage, Field::edtCharNotify};
-    const Characteristic write{ReadCharacteristic(uuidTypeIndex, writeText), writeMessage, Field::edtCharWrite};
+    const Characteristic notify{ReadCharacteristic(uuidTypeIndex, notifyText), notifyMessage, Field::StudyNotify};
+    const Characteristic write{ReadCharacteristic(uuidTypeIndex, writeText), writeMessage, Field::StudyWrite};
     const Characteristic* const both[] = {&notify, &write};
     for (const Characteristic* characteristic : both) {
         if (characteristic->reading.check == FieldCheck::Empty)

@@ -1,5 +1,7 @@
 #include "Batch.h"
 
+#include "SendSession.h"
+
 #include <algorithm>
 #include <set>
 
@@ -42,63 +44,57 @@ bool all(std::string_view text, bool (*test)(char))
     return !text.empty() && std::all_of(text.begin(), text.end(), test);
 }
 
-// Counts digits (the counted part) up, modules - 1 times, behind a fixed prefix.
-Counting countDigits(std::string prefix, std::string digits, int base, std::size_t modules)
+// Counts digits (the counted part) up, modules - 1 times.
+CountedValues countDigits(std::string digits, int base, std::size_t modules)
 {
-    Counting counting;
+    CountedValues counting;
     std::transform(digits.begin(), digits.end(), digits.begin(),
                    [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
     for (std::size_t module = 0; module < modules; ++module) {
         if (module > 0 && !increment(digits, base)) {
             counting.values.clear();
-            counting.passesTheTop = true;
-            counting.problem = "counting up from it would pass " + prefix + std::string(digits.size(), base == 16 ? 'F' : '9');
+            counting.top = std::string(digits.size(), base == 16 ? 'F' : '9');
+            counting.problem = "counting up from it would pass " + counting.top;
             return counting;
         }
-        counting.values.push_back(prefix + digits);
+        counting.values.push_back(digits);
     }
     return counting;
 }
 
 } // namespace
 
-bool IsCountable(std::string_view option)
-{
-    return option == "major" || option == "minor" || option == "address" || option == "name";
-}
-
-Counting CountValues(std::string_view option, std::string_view first, std::size_t modules)
+CountedValues CountValues(qz::Counting form, std::string_view first, std::size_t modules)
 {
     const std::string text(first);
-    if (option == "major" || option == "minor") {
+    switch (form) {
+    case qz::Counting::BeaconNumber:
         if (text.size() == 4 && all(text, isHex))
-            return countDigits({}, text, 16, modules);
+            return countDigits(text, 16, modules);
         if (text.size() == 5 && all(text, isDecimal))
-            return countDigits({}, text, 10, modules);
-        return {{}, "only four hex digits (04D2) or five decimal digits (01234) can count up", false};
-    }
-    if (option == "address") {
+            return countDigits(text, 10, modules);
+        return {{}, "only four hex digits (04D2) or five decimal digits (01234) can count up", {}};
+    case qz::Counting::Address:
         if (text.size() == 12 && all(text, isHex))
-            return countDigits({}, text, 16, modules);
-        return {{}, "only twelve hex digits (000E0B123456) can count up", false};
+            return countDigits(text, 16, modules);
+        return {{}, "only twelve hex digits (000E0B123456) can count up", {}};
+    case qz::Counting::NameDigits: break;
+    case qz::Counting::None: return {{}, "it does not count up", {}};
     }
-    if (option == "name") {
-        std::size_t digitsFrom = text.size();
-        while (digitsFrom > 0 && isDecimal(text[digitsFrom - 1]))
-            --digitsFrom;
-        if (digitsFrom == text.size())
-            return {{}, "a name counts up by the digits at its end (Lamp-01), and this one has none", false};
-        // A name may grow a digit (Lamp-9, Lamp-10): only its field's length limits it.
-        Counting counting;
-        std::string digits = text.substr(digitsFrom);
-        for (std::size_t module = 0; module < modules; ++module) {
-            if (module > 0 && !increment(digits, 10))
-                digits.insert(0, 1, '1');
-            counting.values.push_back(text.substr(0, digitsFrom) + digits);
-        }
-        return counting;
+    std::size_t digitsFrom = text.size();
+    while (digitsFrom > 0 && isDecimal(text[digitsFrom - 1]))
+        --digitsFrom;
+    if (digitsFrom == text.size())
+        return {{}, "a name counts up by the digits at its end (Lamp-01), and this one has none", {}};
+    // A name may grow a digit (Lamp-9, Lamp-10): only its field's length limits it.
+    CountedValues counting;
+    std::string digits = text.substr(digitsFrom);
+    for (std::size_t module = 0; module < modules; ++module) {
+        if (module > 0 && !increment(digits, 10))
+            digits.insert(0, 1, '1');
+        counting.values.push_back(text.substr(0, digitsFrom) + digits);
     }
-    return {{}, "only --major, --minor, --address and --name can count up", false};
+    return counting;
 }
 
 bool ReadCsvRecord(std::string_view text, std::size_t& offset, std::vector<std::string>& fields)
@@ -154,30 +150,54 @@ std::string CsvLine(const std::vector<std::string>& fields)
     return line + "\n";
 }
 
-std::vector<std::string> RecordHeader(const std::vector<std::string>& varying)
+namespace {
+
+// "1 (/dev/ttyUSB0) or 2 (/dev/ttyUSB1)": the waiting ports as a line can name them.
+std::string waitingList(const std::vector<std::string>& ports, const std::vector<bool>& waiting)
 {
-    std::vector<std::string> header = {"time", "port"};
-    header.insert(header.end(), varying.begin(), varying.end());
-    for (const char* column : {"taken", "total", "result", "message"})
-        header.emplace_back(column);
-    return header;
+    std::vector<std::string> named;
+    for (std::size_t at = 0; at < ports.size(); ++at) {
+        if (waiting[at])
+            named.push_back(std::to_string(at + 1) + " (" + serial::EscapedBytes(ports[at]) + ")");
+    }
+    std::string list;
+    for (std::size_t at = 0; at < named.size(); ++at)
+        list += (at == 0 ? "" : at + 1 == named.size() ? " or " : ", ") + named[at];
+    return list;
 }
 
-std::vector<std::string> RecordRow(std::string time, std::string port, const std::vector<std::string>& values,
-                                   int taken, int total, bool setUp, std::string message)
+} // namespace
+
+PortChoice ChoosePort(std::string_view line, const std::vector<std::string>& ports, const std::vector<bool>& waiting)
 {
-    std::vector<std::string> row = {std::move(time), std::move(port)};
-    row.insert(row.end(), values.begin(), values.end());
-    row.insert(row.end(), {std::to_string(taken), std::to_string(total),
-                           std::string(setUp ? SetUpResult : FailedResult), std::move(message)});
-    return row;
+    const std::size_t first = line.find_first_not_of(" \t\r\n");
+    line = first == std::string_view::npos ? std::string_view() : line.substr(first, line.find_last_not_of(" \t\r\n") + 1 - first);
+    const auto waitingCount = static_cast<std::size_t>(std::count(waiting.begin(), waiting.end(), true));
+    if (waitingCount == 0)
+        return {std::nullopt, "no port is waiting for its next module"};
+    const std::string choose = "type " + waitingList(ports, waiting) + ", then Enter";
+    std::optional<std::size_t> named;
+    if (line.empty() && waitingCount == 1)
+        named = static_cast<std::size_t>(std::find(waiting.begin(), waiting.end(), true) - waiting.begin());
+    else if (line.empty())
+        return {std::nullopt, "several ports are waiting: " + choose};
+    for (std::size_t at = 0; at < ports.size() && !named; ++at) {
+        if (line == ports[at] || line == std::to_string(at + 1))
+            named = at;
+    }
+    if (!named)
+        return {std::nullopt, "no port is called " + serial::EscapedBytes(line) + ": " + choose};
+    if (!waiting[*named])
+        return {std::nullopt, "port " + std::to_string(*named + 1) + " (" + serial::EscapedBytes(ports[*named])
+                                  + ") is not waiting for a module: " + choose};
+    return {named, {}};
 }
 
-Batch::Batch(std::vector<std::vector<std::string>> units, const std::vector<std::vector<std::string>>& setUp)
+Batch::Batch(std::vector<Values> units, const std::vector<Values>& setUp)
     : units_(std::move(units))
 {
     // Each row of the record set up one unit; a value listed twice is set up twice over.
-    std::multiset<std::vector<std::string>> recorded(setUp.begin(), setUp.end());
+    std::multiset<Values> recorded(setUp.begin(), setUp.end());
     for (std::size_t unit = 0; unit < units_.size(); ++unit) {
         const auto found = recorded.find(units_[unit]);
         if (found == recorded.end()) {

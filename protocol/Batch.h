@@ -6,6 +6,8 @@
 // module that is ready, and that the values of a failed module go to the next one, so that
 // every value ends up on exactly one module that took all of its commands.
 
+#include "PageModel.h"
+
 #include <cstddef>
 #include <deque>
 #include <map>
@@ -16,20 +18,20 @@
 
 namespace qz::batch {
 
-// The options whose value can count up from one module to the next.
-bool IsCountable(std::string_view option);
+// A unit's values, one per field of its page, in the page's order.
+using Values = std::vector<std::string>;
 
-// The values a counted option takes, one per module, the first as given: four hex digits
+// The values a counted field takes, one per module, the first as given: four hex digits
 // stay four hex digits (00FE, 00FF, 0100), five decimal digits stay five, an address stays
 // twelve upper-case hex digits, and a name counts its trailing digits, their width kept
-// (Lamp-09, Lamp-10). problem says why it cannot count; passesTheTop that it would run past
-// the largest value its form holds.
-struct Counting {
+// (Lamp-09, Lamp-10). problem says why it cannot count; top, when it is set, is the
+// largest value of the form that counting would pass.
+struct CountedValues {
     std::vector<std::string> values;
     std::string problem;
-    bool passesTheTop = false;
+    std::string top;
 };
-Counting CountValues(std::string_view option, std::string_view first, std::size_t modules);
+CountedValues CountValues(qz::Counting form, std::string_view first, std::size_t modules);
 
 // One line of a CSV file (RFC 4180): fields split at commas, quoted fields may hold
 // commas, line breaks and doubled quotes. Reads from text at offset, which it moves past
@@ -39,20 +41,23 @@ bool ReadCsvRecord(std::string_view text, std::size_t& offset, std::vector<std::
 std::string CsvField(std::string_view text);
 std::string CsvLine(const std::vector<std::string>& fields);
 
-// The record file's columns: time, port, one per varying option, taken, total, result,
-// message.
-std::vector<std::string> RecordHeader(const std::vector<std::string>& varying);
 inline constexpr std::string_view SetUpResult = "set up";
 inline constexpr std::string_view FailedResult = "failed";
-// One module's row of the record.
-std::vector<std::string> RecordRow(std::string time, std::string port, const std::vector<std::string>& values,
-                                   int taken, int total, bool setUp, std::string message);
+
+// A line typed while ports wait for their next module names the port whose module was
+// swapped: its number (from 1, in the batch's order) or its name; an empty line names the
+// one port waiting. ports are all the batch's ports, waiting says which wait.
+struct PortChoice {
+    std::optional<std::size_t> port; // an index into ports
+    std::string problem;             // why none is chosen, in words
+};
+PortChoice ChoosePort(std::string_view line, const std::vector<std::string>& ports, const std::vector<bool>& waiting);
 
 class Batch {
 public:
     // units: each module's values of the varying options, in order. setUp: the units a
     // record shows set up already; they are not handed out again.
-    Batch(std::vector<std::vector<std::string>> units, const std::vector<std::vector<std::string>>& setUp);
+    Batch(std::vector<Values> units, const std::vector<Values>& setUp);
 
     // A module is ready on port (its port appeared, or the user said so): the index of the
     // unit it gets, or nothing when every unit is set up or in flight, or the port is busy.
@@ -62,7 +67,7 @@ public:
     // The user stops the batch: nothing more is handed out.
     void Stop() { stopped_ = true; }
 
-    const std::vector<std::string>& Values(std::size_t unit) const { return units_[unit]; }
+    const batch::Values& Unit(std::size_t unit) const { return units_[unit]; }
     bool Busy(const std::string& port) const { return inFlight_.count(port) != 0; }
     bool Finished() const { return inFlight_.empty() && (stopped_ || waiting_.empty()); }
     std::size_t SetUpCount() const { return setUpCount_; }
@@ -71,7 +76,7 @@ public:
     std::size_t Resumed() const { return resumed_; }
 
 private:
-    std::vector<std::vector<std::string>> units_;
+    std::vector<batch::Values> units_;
     std::deque<std::size_t> waiting_;
     std::map<std::string, std::size_t> inFlight_;
     std::size_t setUpCount_ = 0;

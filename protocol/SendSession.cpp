@@ -320,7 +320,7 @@ void SendSession::finish(Actions& actions, Ending ending, std::string message)
     phase_ = Phase::Finished;
     actions.write.clear();
     actions.wakeAt.reset();
-    actions.verdict = Verdict{ending, taken_, total(), std::move(message)};
+    actions.verdict = Verdict{ending, taken_, total(), std::move(message), baudRate_};
 }
 
 void SendSession::finishStopped(Actions& actions)

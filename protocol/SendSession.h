@@ -78,6 +78,7 @@ struct Verdict {
     int taken;
     int total;
     std::string message; // in words, for the user
+    int baudRate = 0;    // the module's rate as the session ends; 0 where no session began
 
     bool succeeded() const { return ending == Ending::AllTaken; }
 };

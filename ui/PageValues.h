@@ -1,14 +1,15 @@
 #pragma once
 
-#include <string>
-#include <utility>
-#include <vector>
+#include "PageModel.h"
 
-// The page a command list came from, in qzconfig's words, so that the send dialog can set
-// up several modules, each with its own values: the page's subcommand, its fields' texts
-// as the subcommand's options, and the options that can count up from module to module.
+#include <map>
+#include <string>
+
+// The page a command list came from, so that the send dialog can set up several modules,
+// each with its own values: the page, its fields' values as they stood, and what the
+// window calls each field (its box's caption), for the dialog's words.
 struct PageValues {
-    std::string subcommand;
-    std::vector<std::pair<std::string, std::string>> values;
-    std::vector<std::string> countable;
+    const qz::PageSpec* page = nullptr;
+    qz::FieldValues values;
+    std::map<qz::Field, std::string> labels;
 };

@@ -1,7 +1,6 @@
 #include "SendToModule.h"
 
 #include "BoundedSpinBox.h"
-#include "CommandLine.h"
 #include "WindowStyle.h"
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSettings>
@@ -86,16 +86,9 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     , btnSend(named(new QPushButton(QStringLiteral("Send"), this), "btnSend"))
     , btnStop(named(new QPushButton(QStringLiteral("Stop"), this), "btnStop"))
     , btnClose(named(new QPushButton(QStringLiteral("Close"), this), "btnClose"))
-    , gbSeveral(named(new QGroupBox(QStringLiteral("Several modules"), this), "gbSeveral"))
-    , cbEachGets(named(new QComboBox(gbSeveral), "cbEachGets"))
-    , spnModules(named(new QSpinBox(gbSeveral), "spnModules"))
-    , edtValuesFile(named(new QLineEdit(gbSeveral), "edtValuesFile"))
-    , edtRecordFile(named(new QLineEdit(gbSeveral), "edtRecordFile"))
-    , edtMorePorts(named(new QLineEdit(gbSeveral), "edtMorePorts"))
-    , tvModules(named(new QTreeWidget(gbSeveral), "tvModules"))
+    , gbSeveral(new TSeveralModules(std::move(page), this))
     , btnNextModule(named(new QPushButton(QStringLiteral("Next module"), this), "btnNextModule"))
     , commands_(commands)
-    , page_(std::move(page))
 {
     setObjectName(QStringLiteral("frmSend"));
     setWindowTitle(QStringLiteral("Send to Module"));
@@ -123,7 +116,8 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
         commandText += qz::fromBytes(command) + QLatin1Char('\n');
     memCommands->setPlainText(commandText);
     memCommands->setReadOnly(true);
-    memCommands->setFixedHeight(90);
+    memCommands->setMinimumHeight(48); // three lines; more where the screen has room
+    memCommands->setMaximumHeight(90);
 
     pbProgress->setRange(0, static_cast<int>(commands_.size()));
     pbProgress->setValue(0);
@@ -166,17 +160,20 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
 
     auto* column = new QVBoxLayout(this);
     column->addLayout(settings);
-    column->addWidget(createSeveralModules());
+    column->addWidget(gbSeveral);
     column->addWidget(pbProgress);
     column->addWidget(tvTranscript, 1);
     column->addWidget(lbVerdict);
     column->addLayout(buttons);
-    setFixedSize(580, 800);
+    // Resizable, and within the screen it opens on: the transcript takes what is left.
+    // (A title bar and frame take up to 40 pixels more.)
+    const QRect screen = this->screen()->availableGeometry();
+    resize(std::max(580, sizeHint().width()), std::min(760, screen.height() - 40));
 
     btnSend->setDefault(true);
     btnStop->setEnabled(false);
     btnNextModule->setEnabled(false);
-    btnNextModule->setToolTip(QStringLiteral("The modules on the waiting ports were swapped: set them up"));
+    btnNextModule->setToolTip(QStringLiteral("The module on the waiting port was swapped: set it up"));
     for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose, btnNextModule})
         button->setAutoDefault(false);
     connect(btnRefresh, &QPushButton::clicked, this, &TfrmSend::btnRefreshClick);
@@ -189,6 +186,14 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     connect(&driver_, &qz::SerialDriver::exchanged, this,
             [this](const qz::serial::Exchange& exchange) { showExchange(exchange, {}); });
     connect(&driver_, &qz::SerialDriver::finished, this, &TfrmSend::showVerdict);
+    connect(gbSeveral, &TSeveralModules::exchanged, this,
+            [this](const std::string& port, const qz::serial::Exchange& exchange) { showExchange(exchange, port); });
+    connect(gbSeveral, &TSeveralModules::moduleStarted, this,
+            [this](const std::string&, const QString& heading) { showHeading(heading); });
+    connect(gbSeveral, &TSeveralModules::moduleEnded, this, &TfrmSend::markUnanswered);
+    connect(gbSeveral, &TSeveralModules::progressed, this, &TfrmSend::showBatchProgress);
+    connect(gbSeveral, &TSeveralModules::status, this, &TfrmSend::showBatchStatus);
+    connect(gbSeveral, &TSeveralModules::finished, this, &TfrmSend::showBatchFinished);
 
     btnRefreshClick();
     restoreChoices();
@@ -207,6 +212,8 @@ void TfrmSend::restoreChoices()
     cbBaud->setCurrentIndex(std::max(rate, cbBaud->findData(qz::serial::FactoryBaudRate)));
     cbLineEnding->setCurrentIndex(std::max(0, cbLineEnding->findText(saved.value(QStringLiteral("lineEnding")).toString())));
     spnTimeout->setValue(saved.value(QStringLiteral("timeout"), 1000).toInt());
+    saved.beginGroup(QStringLiteral("several"));
+    gbSeveral->restoreChoices(saved);
 }
 
 void TfrmSend::keepChoices() const
@@ -217,6 +224,8 @@ void TfrmSend::keepChoices() const
     saved.setValue(QStringLiteral("baud"), cbBaud->currentData().toInt());
     saved.setValue(QStringLiteral("lineEnding"), cbLineEnding->currentText());
     saved.setValue(QStringLiteral("timeout"), spnTimeout->value());
+    saved.beginGroup(QStringLiteral("several"));
+    gbSeveral->keepChoices(saved);
 }
 
 void TfrmSend::btnRefreshClick()
@@ -251,7 +260,7 @@ std::string TfrmSend::chosenPort() const
 
 bool TfrmSend::running() const
 {
-    return driver_.running() || (runner_ && !batch_->Finished());
+    return driver_.running() || gbSeveral->running();
 }
 
 void TfrmSend::btnSendClick()
@@ -273,10 +282,20 @@ void TfrmSend::btnSendClick()
     transcript_.clear();
     verdictLine_.clear();
     waitingFor_.clear();
-    if (gbSeveral->isChecked()) {
-        startBatch(settings);
+    batch_ = gbSeveral->isChecked();
+    several_ = false;
+    if (batch_) {
+        const QString problem = gbSeveral->start({port}, settings);
+        if (!problem.isEmpty()) {
+            lbVerdict->setText(problem);
+            return;
+        }
+        several_ = gbSeveral->portCount() > 1;
+        if (gbSeveral->running())
+            setSending(true);
         return;
     }
+    pbProgress->setRange(0, static_cast<int>(commands_.size()));
     pbProgress->setValue(0);
     pbProgress->setFormat(takenText(0, static_cast<int>(commands_.size())));
     const std::string problem = driver_.start(port, commands_, settings);
@@ -291,13 +310,49 @@ void TfrmSend::btnSendClick()
     }
 }
 
+void TfrmSend::btnNextModuleClick()
+{
+    if (const std::optional<std::string> port = gbSeveral->onlyWaitingPort())
+        gbSeveral->nextModule(*port);
+}
+
+void TfrmSend::showHeading(const QString& heading)
+{
+    transcript_ << heading;
+    auto* item = new QTreeWidgetItem(tvTranscript, {heading});
+    item->setFirstColumnSpanned(true);
+    item->setData(0, linesRole, QStringList{heading});
+    tvTranscript->scrollToItem(item);
+}
+
+void TfrmSend::showBatchProgress(int setUp, int total)
+{
+    pbProgress->setRange(0, total);
+    pbProgress->setValue(setUp);
+    pbProgress->setFormat(QStringLiteral("%1 of %2 modules set up").arg(setUp).arg(total));
+}
+
+void TfrmSend::showBatchStatus(const QString& words)
+{
+    lbVerdict->setText(words);
+    btnNextModule->setEnabled(gbSeveral->onlyWaitingPort().has_value());
+}
+
+void TfrmSend::showBatchFinished(const QString& verdictLine)
+{
+    setSending(false);
+    verdictLine_ = verdictLine;
+    lbVerdict->setText(verdictLine_ + QStringLiteral(". The record is in %1.").arg(gbSeveral->edtRecordFile->text().trimmed()));
+    finishClosing();
+}
+
 void TfrmSend::btnStopClick()
 {
     if (!running())
         return;
     lbVerdict->setText(QStringLiteral("Stopping after the reply to the current command..."));
-    if (runner_)
-        runner_->stop();
+    if (gbSeveral->running())
+        gbSeveral->stop();
     else
         driver_.stop();
 }
@@ -308,7 +363,7 @@ void TfrmSend::setSending(bool sending)
          std::initializer_list<QWidget*>{cbPort, btnRefresh, cbBaud, cbLineEnding, spnTimeout, btnSend, gbSeveral})
         setting->setEnabled(!sending);
     btnStop->setEnabled(sending);
-    btnNextModule->setEnabled(sending && runner_ != nullptr);
+    btnNextModule->setEnabled(sending && gbSeveral->onlyWaitingPort().has_value());
 }
 
 void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::string& port)
@@ -335,7 +390,7 @@ void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::str
     waiting->setToolTip(1, (exchange.taken ? QStringLiteral("Taken: ") : QStringLiteral("Not taken: "))
                                + QString::number(exchange.bytes.size()) + QStringLiteral(" bytes\n") + wrapped(shown));
     waiting = nullptr;
-    if (runner_)
+    if (batch_)
         return; // the progress of a batch counts modules
     pbProgress->setValue(driver_.taken());
     pbProgress->setFormat(takenText(driver_.taken(), driver_.total()));
@@ -373,6 +428,12 @@ void TfrmSend::showVerdict(const qz::serial::Verdict& verdict)
         lbVerdict->setText(words);
     else
         lbVerdict->setText(QStringLiteral("Failed: ") + words);
+    finishClosing();
+}
+
+// A close asked for during the session comes now that it has ended.
+void TfrmSend::finishClosing()
+{
     if (closeWhenFinished_) {
         closeWhenFinished_ = false;
         QDialog::reject();
@@ -439,10 +500,12 @@ void TfrmSend::reject()
     }
     if (closeWhenFinished_)
         return; // asked already; it closes once the session has stopped
-    const auto answer = QMessageBox::question(
-        this, windowTitle(),
-        QStringLiteral("The module is being set up. Stop after the reply to the current command, and close?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    const QString question = gbSeveral->running()
+        ? QStringLiteral("Modules are being set up. Stop after the reply to the current command, and close? The same "
+                         "batch with the same record file finishes it later.")
+        : QStringLiteral("The module is being set up. Stop after the reply to the current command, and close?");
+    const auto answer = QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
+                                              QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     if (!running()) { // it ended while the question was open

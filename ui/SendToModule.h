@@ -1,22 +1,18 @@
 #pragma once
 
-#include "BatchRunner.h"
 #include "PageValues.h"
 #include "SerialDriver.h"
+#include "SeveralModules.h"
 
 #include <QDialog>
-#include <QFile>
 #include <QStringList>
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 class QComboBox;
-class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -54,13 +50,7 @@ public:
     QPushButton* btnStop;
     QPushButton* btnClose;
 
-    QGroupBox* gbSeveral;
-    QComboBox* cbEachGets;
-    QSpinBox* spnModules;
-    QLineEdit* edtValuesFile;
-    QLineEdit* edtRecordFile;
-    QLineEdit* edtMorePorts;
-    QTreeWidget* tvModules;
+    TSeveralModules* gbSeveral;
     QPushButton* btnNextModule;
 
 protected:
@@ -87,23 +77,18 @@ private:
     void copySelection() const;
     std::string chosenPort() const;
     bool running() const;
-    QWidget* createSeveralModules();
-    void startBatch(const qz::serial::SessionSettings& settings);
-    void showModuleStarted(const std::string& port, std::size_t unit);
-    void showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
-    void showBatchFinished();
+    void showHeading(const QString& heading);
+    void showBatchProgress(int setUp, int total);
+    void showBatchStatus(const QString& words);
+    void showBatchFinished(const QString& verdictLine);
+    void finishClosing();
 
     std::vector<std::string> commands_;
     qz::SerialDriver driver_;
     std::map<std::string, QTreeWidgetItem*> waitingFor_; // the command each port waits on
-    bool several_ = false;                                // ports at once
+    bool several_ = false;                                // ports at once: each line names its port
     QStringList transcript_;
     QString verdictLine_;
     bool closeWhenFinished_ = false;
-
-    PageValues page_;
-    std::unique_ptr<qz::batch::Batch> batch_;
-    std::unique_ptr<qz::BatchRunner> runner_;
-    QFile record_;
-    std::map<std::string, QTreeWidgetItem*> moduleRows_; // the row of each port's module in flight
+    bool batch_ = false; // the session in progress, or the last, set up several modules
 };

@@ -1,22 +1,18 @@
-// The send dialog's "Several modules": one module after another, on one or more ports,
-// each with its own values, and a record of each.
+#include "SeveralModules.h"
 
-#include "SendToModule.h"
-
-#include "CommandLine.h"
 #include "WindowStyle.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QStyle>
@@ -26,18 +22,7 @@ namespace {
 
 using qz::named;
 
-// How the dialog names an option that counts up from module to module.
-QString countedCaption(const std::string& option)
-{
-    static const std::map<std::string, const char*> captions = {
-        {"major", "Counting up the major value"},
-        {"minor", "Counting up the minor value"},
-        {"name", "Counting up the device name's digits"},
-        {"address", "Counting up the device address"},
-    };
-    const auto found = captions.find(option);
-    return QLatin1String(found != captions.end() ? found->second : option.c_str());
-}
+enum Column { PortColumn, ValuesColumn, ProgressColumn, ResultColumn, NextColumn };
 
 QByteArray wholeFile(const QString& path)
 {
@@ -45,32 +30,49 @@ QByteArray wholeFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QStringList morePorts(const QString& text)
+QString defaultRecord()
 {
-    return text.split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts);
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/kavrel-modules.csv");
+}
+
+QString shown(const std::string& bytes)
+{
+    return qz::fromBytes(qz::serial::EscapedBytes(bytes));
 }
 
 } // namespace
 
-QWidget* TfrmSend::createSeveralModules()
+TSeveralModules::TSeveralModules(PageValues page, QWidget* parent)
+    : QGroupBox(QStringLiteral("Several modules"), parent)
+    , cbEachGets(named(new QComboBox(this), "cbEachGets"))
+    , spnModules(named(new QSpinBox(this), "spnModules"))
+    , edtValuesFile(named(new QLineEdit(this), "edtValuesFile"))
+    , edtRecordFile(named(new QLineEdit(this), "edtRecordFile"))
+    , edtMorePorts(named(new QLineEdit(this), "edtMorePorts"))
+    , tvModules(named(new QTreeWidget(this), "tvModules"))
+    , page_(std::move(page))
 {
-    gbSeveral->setCheckable(true);
-    gbSeveral->setChecked(false);
-    gbSeveral->setVisible(!page_.subcommand.empty()); // a list from no page has no values to vary
-    gbSeveral->setToolTip(QStringLiteral("Set up one module after another, each with its own values"));
-    for (const std::string& option : page_.countable)
-        cbEachGets->addItem(countedCaption(option), QString::fromStdString(option));
-    cbEachGets->addItem(QStringLiteral("Values from a CSV file"), QString());
+    setObjectName(QStringLiteral("gbSeveral"));
+    setCheckable(true);
+    setChecked(false);
+    setVisible(page_.page != nullptr); // a list from no page has no values to vary
+    setToolTip(QStringLiteral("Set up one module after another, each with its own values"));
+    if (page_.page != nullptr) {
+        for (const qz::FieldSpec* field : qz::batch::CountedFields(*page_.page))
+            cbEachGets->addItem(QStringLiteral("Counting up ") + QLatin1String(field->countingWords.data(),
+                                                                               static_cast<int>(field->countingWords.size())),
+                                static_cast<int>(field->field));
+    }
+    cbEachGets->addItem(QStringLiteral("Values from a CSV file"), static_cast<int>(qz::Field::None));
     spnModules->setRange(1, 99999);
     spnModules->setValue(10);
     edtValuesFile->setPlaceholderText(QStringLiteral("A CSV file: a header of options (name,address), then a row per module"));
-    edtRecordFile->setText(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                           + QStringLiteral("/kavrel-modules.csv"));
+    edtRecordFile->setText(defaultRecord());
     edtRecordFile->setToolTip(QStringLiteral("Each module's result is added to this CSV file; run the same batch "
                                              "again to finish it"));
     edtMorePorts->setPlaceholderText(QStringLiteral("More ports at once, like /dev/ttyUSB1, /dev/ttyUSB2"));
-    auto* chooseValues = named(new QPushButton(QStringLiteral("Choose..."), gbSeveral), "btnValuesFile");
-    auto* chooseRecord = named(new QPushButton(QStringLiteral("Choose..."), gbSeveral), "btnRecordFile");
+    auto* chooseValues = named(new QPushButton(QStringLiteral("Choose..."), this), "btnValuesFile");
+    auto* chooseRecord = named(new QPushButton(QStringLiteral("Choose..."), this), "btnRecordFile");
     connect(chooseValues, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Each module's values"),
                                                           edtValuesFile->text(), QStringLiteral("CSV files (*.csv);;All files (*)"));
@@ -84,180 +86,273 @@ QWidget* TfrmSend::createSeveralModules()
         if (!path.isEmpty())
             edtRecordFile->setText(path);
     });
-    const auto fromFile = [this] { return cbEachGets->currentData().toString().isEmpty(); };
-    const auto showChoice = [this, fromFile] {
-        spnModules->setEnabled(!fromFile());
-        edtValuesFile->setEnabled(fromFile());
-    };
-    connect(cbEachGets, qOverload<int>(&QComboBox::currentIndexChanged), this, showChoice);
-    connect(gbSeveral, &QGroupBox::toggled, this, [showChoice](bool on) {
-        if (on)
-            showChoice();
-    });
 
-    tvModules->setColumnCount(4);
+    tvModules->setColumnCount(5);
     tvModules->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Values"), QStringLiteral("Progress"),
-                                QStringLiteral("Result")});
+                                QStringLiteral("Result"), QString()});
     tvModules->setRootIsDecorated(false);
-    tvModules->setFixedHeight(110);
-    tvModules->header()->resizeSection(0, 110);
-    tvModules->header()->resizeSection(1, 160);
+    tvModules->setMinimumHeight(90);
+    tvModules->header()->resizeSection(PortColumn, 110);
+    tvModules->header()->resizeSection(ValuesColumn, 140);
 
+    // The controls take no room while the box is off.
+    auto* controls = new QWidget(this);
     auto* valuesRow = new QHBoxLayout;
     valuesRow->addWidget(edtValuesFile, 1);
     valuesRow->addWidget(chooseValues);
     auto* recordRow = new QHBoxLayout;
     recordRow->addWidget(edtRecordFile, 1);
     recordRow->addWidget(chooseRecord);
-    auto* form = new QFormLayout(gbSeveral);
+    auto* form = new QFormLayout(controls);
+    form->setContentsMargins(0, 0, 0, 0);
     form->addRow(QStringLiteral("Each module gets:"), cbEachGets);
     form->addRow(QStringLiteral("Modules:"), spnModules);
     form->addRow(QStringLiteral("Values file:"), valuesRow);
     form->addRow(QStringLiteral("Record file:"), recordRow);
     form->addRow(QStringLiteral("More ports:"), edtMorePorts);
     form->addRow(tvModules);
-    return gbSeveral;
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(controls);
+    controls->setVisible(false);
+
+    const auto showChoice = [this] {
+        const bool fromFile = cbEachGets->currentData().toInt() == static_cast<int>(qz::Field::None);
+        spnModules->setEnabled(!fromFile);
+        edtValuesFile->setEnabled(fromFile);
+    };
+    connect(cbEachGets, qOverload<int>(&QComboBox::currentIndexChanged), this, showChoice);
+    connect(this, &QGroupBox::toggled, controls, &QWidget::setVisible);
+    showChoice();
 }
 
-void TfrmSend::btnNextModuleClick()
+TSeveralModules::~TSeveralModules() = default;
+
+void TSeveralModules::keepChoices(QSettings& saved) const
 {
-    if (runner_)
-        runner_->nextModule();
+    saved.setValue(QStringLiteral("eachGets"), cbEachGets->currentText());
+    saved.setValue(QStringLiteral("modules"), spnModules->value());
+    saved.setValue(QStringLiteral("record"), edtRecordFile->text());
 }
 
-void TfrmSend::startBatch(const qz::serial::SessionSettings& settings)
+void TSeveralModules::restoreChoices(const QSettings& saved)
 {
-    const bool fromFile = cbEachGets->currentData().toString().isEmpty();
-    if (fromFile && edtValuesFile->text().trimmed().isEmpty()) {
-        lbVerdict->setText(QStringLiteral("Choose the CSV file that holds each module's values."));
-        return;
+    const int counted = cbEachGets->findText(saved.value(QStringLiteral("eachGets")).toString());
+    if (counted >= 0)
+        cbEachGets->setCurrentIndex(counted);
+    spnModules->setValue(saved.value(QStringLiteral("modules"), spnModules->value()).toInt());
+    edtRecordFile->setText(saved.value(QStringLiteral("record"), edtRecordFile->text()).toString());
+}
+
+QString TSeveralModules::label(qz::Field field) const
+{
+    const auto found = page_.labels.find(field);
+    return found != page_.labels.end() ? qz::fromBytes(found->second) : QString();
+}
+
+// A refusal in the window's words: the field by its box's caption, the line of the
+// values file or the module's number, and what to mend.
+QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
+{
+    using R = qz::batch::Refusal;
+    const QString value = shown(refusal.value);
+    const QString other = shown(refusal.other);
+    const QString where = refusal.line != 0 ? QStringLiteral("Line %1 of the values file: ").arg(refusal.line)
+        : refusal.module != 0 ? QStringLiteral("Module %1 would get %2 as %3: ").arg(refusal.module).arg(value, label(refusal.field))
+                              : QString();
+    switch (refusal.reason) {
+    case R::ValuesFileEmpty: return QStringLiteral("The values file is empty: its first line names the fields, like name,address.");
+    case R::UnknownColumn: return QStringLiteral("The values file's column \"%1\" is no field of this page.").arg(value);
+    case R::ColumnTwice: return QStringLiteral("The values file names \"%1\" twice.").arg(value);
+    case R::NoRows: return QStringLiteral("The values file holds no module's values under its first line.");
+    case R::RowLength:
+        return where + QStringLiteral("%1 values, and the first line names %2.").arg(value, other);
+    case R::NotCountable: return QStringLiteral("%1 does not count up.").arg(label(refusal.field));
+    case R::CannotCount:
+        return QStringLiteral("%1 cannot count up from %2: %3.").arg(label(refusal.field), value, qz::fromBytes(refusal.message));
+    case R::PassesTheTop:
+        return QStringLiteral("%1: counting %2 modules from %3 passes %4.")
+            .arg(label(refusal.field), QString::number(spnModules->value()), value, other);
+    case R::TooLong:
+        return where + QStringLiteral("%1 would be %2 bytes; the field holds at most %3.")
+                           .arg(label(refusal.field), QString::number(refusal.value.size()), other);
+    case R::PageRefused:
+        return where + (refusal.module != 0 ? QString() : label(refusal.field) + QStringLiteral(": "))
+            + qz::fromBytes(refusal.message);
+    case R::RecordOfAnotherBatch:
+        return QStringLiteral("The record file records another batch: its columns are %1, and this batch's are %2. "
+                              "Choose another record file.").arg(value, other);
+    case R::RecordOtherValues:
+        return QStringLiteral("The record file records another batch: its %1 is \"%2\", and this batch's is \"%3\". "
+                              "Choose another record file.").arg(label(refusal.field), other, value);
     }
-    if (edtRecordFile->text().trimmed().isEmpty()) {
-        lbVerdict->setText(QStringLiteral("Choose the record file, where each module's result is written."));
-        return;
-    }
-    qz::cli::BatchRequest request;
-    request.subcommand = page_.subcommand;
-    request.values = page_.values;
-    request.ports = {chosenPort()};
-    for (const QString& port : morePorts(edtMorePorts->text()))
-        request.ports.push_back(qz::toBytes(port));
-    request.settings = settings;
-    if (fromFile) {
-        request.valuesFile = qz::toBytes(edtValuesFile->text().trimmed());
-    } else {
-        request.countOption = cbEachGets->currentData().toString().toStdString();
-        request.modules = static_cast<std::size_t>(spnModules->value());
-    }
-    request.recordFile = qz::toBytes(edtRecordFile->text().trimmed());
-    const QByteArray values = fromFile ? wholeFile(edtValuesFile->text().trimmed()) : QByteArray();
-    const QByteArray recorded = wholeFile(edtRecordFile->text().trimmed());
-    const std::variant<qz::cli::BatchPlan, qz::cli::Outcome> planned =
-        qz::cli::PlanBatch(request, std::string_view(values.constData(), static_cast<std::size_t>(values.size())),
-                           std::string_view(recorded.constData(), static_cast<std::size_t>(recorded.size())));
-    if (const auto* refusal = std::get_if<qz::cli::Outcome>(&planned)) {
-        // The command line's words, without its name: which row or option, and why.
-        std::string words = refusal->err.substr(std::string_view("qzconfig: ").size());
-        words = words.substr(0, words.find(" (see qzconfig"));
-        lbVerdict->setText(qz::fromBytes(words).trimmed() + QStringLiteral(" No port was opened."));
-        return;
-    }
-    const qz::cli::BatchPlan& plan = std::get<qz::cli::BatchPlan>(planned);
+    return {};
+}
+
+QString TSeveralModules::unitWords(std::size_t unit) const
+{
+    QStringList values;
+    for (qz::Field field : plan_.varying)
+        values << shown(qz::batch::ValueOf(*page_.page, batch_->Unit(unit), field));
+    return values.join(QStringLiteral(", "));
+}
+
+QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial::SessionSettings& settings)
+{
+    const auto counted = static_cast<qz::Field>(cbEachGets->currentData().toInt());
+    const QString valuesPath = edtValuesFile->text().trimmed();
+    const QString recordPath = edtRecordFile->text().trimmed();
+    if (counted == qz::Field::None && valuesPath.isEmpty())
+        return QStringLiteral("Choose the CSV file that holds each module's values.");
+    if (recordPath.isEmpty())
+        return QStringLiteral("Choose the record file, where each module's result is written.");
+    for (const QString& port : edtMorePorts->text().split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts))
+        ports.push_back(qz::toBytes(port));
+    if (recordPath == defaultRecord())
+        QDir().mkpath(QFileInfo(recordPath).absolutePath()); // the documents folder may not be made yet
+
+    const QByteArray values = counted == qz::Field::None ? wholeFile(valuesPath) : QByteArray();
+    const QByteArray recorded = wholeFile(recordPath);
+    qz::batch::Source source{counted, static_cast<std::size_t>(spnModules->value()), counted == qz::Field::None,
+                             std::string_view(values.constData(), static_cast<std::size_t>(values.size()))};
+    auto planned = qz::batch::PlanBatch(*page_.page, page_.values, source,
+                                        std::string_view(recorded.constData(), static_cast<std::size_t>(recorded.size())));
+    if (const auto* refusal = std::get_if<qz::batch::Refusal>(&planned))
+        return refusalWords(*refusal) + QStringLiteral(" No port was opened.");
+    plan_ = std::get<qz::batch::Plan>(std::move(planned));
     record_.close();
-    record_.setFileName(edtRecordFile->text().trimmed());
-    if (!record_.open(QIODevice::Append)
-        || (plan.writeHeader && record_.write(qz::batch::CsvLine(qz::batch::RecordHeader(plan.varying)).c_str()) < 0)) {
-        lbVerdict->setText(QStringLiteral("Cannot write the record %1: %2. No port was opened.")
-                               .arg(record_.fileName(), record_.errorString()));
-        return;
+    record_.setFileName(recordPath);
+    if (!record_.open(QIODevice::Append)) {
+        return QStringLiteral("Cannot write the record %1: %2. No port was opened.").arg(recordPath, record_.errorString());
     }
-    record_.flush();
+    if (plan_.writeHeader)
+        writeRecord(qz::batch::RecordHeaderLine(*page_.page));
 
     runner_.reset();
     tvModules->clear();
-    moduleRows_.clear();
-    batch_ = std::make_unique<qz::batch::Batch>(plan.units, plan.setUp);
-    runner_ = std::make_unique<qz::BatchRunner>(*batch_, plan.commands, request.ports, settings);
-    connect(runner_.get(), &qz::BatchRunner::moduleStarted, this, &TfrmSend::showModuleStarted);
-    several_ = request.ports.size() > 1;
+    rows_.clear();
+    waiting_.clear();
+    batch_ = std::make_unique<qz::batch::Batch>(plan_.units, plan_.setUp);
+    runner_ = std::make_unique<qz::BatchRunner>(*batch_, plan_.commands, ports, settings);
+    connect(runner_.get(), &qz::BatchRunner::moduleStarted, this, &TSeveralModules::showModuleStarted);
     connect(runner_.get(), &qz::BatchRunner::exchanged, this,
             [this](const std::string& port, const qz::serial::Exchange& exchange) {
-                showExchange(exchange, port);
-                const auto row = moduleRows_.find(port);
-                if (row == moduleRows_.end() || !exchange.taken)
+                emit exchanged(port, exchange);
+                const auto row = rows_.find(port);
+                if (row == rows_.end() || !exchange.taken)
                     return;
                 // Replies taken, less the probe's: the commands taken so far.
-                const int taken = row->second->data(2, Qt::UserRole).toInt() + 1;
-                row->second->setData(2, Qt::UserRole, taken);
-                row->second->setText(2, QStringLiteral("%1 commands taken").arg(taken));
+                const int taken = row->second->data(ProgressColumn, Qt::UserRole).toInt() + 1;
+                row->second->setData(ProgressColumn, Qt::UserRole, taken);
+                row->second->setText(ProgressColumn, QStringLiteral("%1 commands taken").arg(taken));
             });
-    connect(runner_.get(), &qz::BatchRunner::moduleEnded, this, &TfrmSend::showModuleEnded);
-    connect(runner_.get(), &qz::BatchRunner::waitingForModule, this, [this](const std::string& port) {
-        lbVerdict->setText(QStringLiteral("%1 of %2 modules set up. Waiting for the next module on %3: plug it in, or "
-                                          "press Next module once it is in place.")
-                               .arg(batch_->SetUpCount())
-                               .arg(batch_->Total())
-                               .arg(qz::fromBytes(qz::serial::EscapedBytes(port))));
-    });
-    connect(runner_.get(), &qz::BatchRunner::finished, this, &TfrmSend::showBatchFinished);
-    pbProgress->setRange(0, static_cast<int>(batch_->Total()));
-    pbProgress->setValue(static_cast<int>(batch_->SetUpCount()));
-    pbProgress->setFormat(QStringLiteral("%1 of %2 modules set up").arg(batch_->SetUpCount()).arg(batch_->Total()));
-    setSending(true);
-    lbVerdict->setText(QStringLiteral("Setting up %1 modules...").arg(batch_->Total() - batch_->SetUpCount()));
+    connect(runner_.get(), &qz::BatchRunner::moduleEnded, this, &TSeveralModules::showModuleEnded);
+    connect(runner_.get(), &qz::BatchRunner::waitingForModule, this, &TSeveralModules::showWaiting);
+    connect(runner_.get(), &qz::BatchRunner::finished, this, &TSeveralModules::showFinished);
+    emit progressed(static_cast<int>(batch_->SetUpCount()), static_cast<int>(batch_->Total()));
+    emit status(QStringLiteral("Setting up %1 modules...").arg(batch_->Total() - batch_->SetUpCount()));
     runner_->start();
+    return {};
 }
 
-void TfrmSend::showModuleStarted(const std::string& port, std::size_t unit)
+void TSeveralModules::stop()
 {
-    QStringList values;
-    for (const std::string& value : batch_->Values(unit))
-        values << qz::fromBytes(qz::serial::EscapedBytes(value));
-    if (!several_) { // each module's transcript on its own
-        transcript_.clear();
-        tvTranscript->clear();
-        waitingFor_.clear();
-    }
-    auto* row = new QTreeWidgetItem(tvModules, {qz::fromBytes(qz::serial::EscapedBytes(port)), values.join(QStringLiteral(", ")),
-                                                QStringLiteral("starting"), QString()});
-    row->setData(2, Qt::UserRole, -1); // the probe's reply comes first
-    moduleRows_[port] = row;
-    tvModules->scrollToItem(row);
-}
-
-void TfrmSend::showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict)
-{
-    markUnanswered(port, verdict);
-    const std::string row = qz::batch::CsvLine(qz::batch::RecordRow(qz::UtcTimestamp(), port, batch_->Values(unit),
-                                                                      verdict.taken, verdict.total, verdict.succeeded(),
-                                                                      verdict.message));
-    if (record_.write(row.c_str()) < 0 || !record_.flush()) {
-        lbVerdict->setText(QStringLiteral("Cannot write the record %1: %2. Stopping.").arg(record_.fileName(), record_.errorString()));
+    if (runner_)
         runner_->stop();
-    }
-    const auto found = moduleRows_.find(port);
-    if (found != moduleRows_.end()) {
-        QTreeWidgetItem* item = found->second;
-        item->setText(2, QStringLiteral("%1 of %2 commands taken").arg(verdict.taken).arg(verdict.total));
-        item->setText(3, verdict.succeeded() ? QStringLiteral("set up") : QStringLiteral("failed"));
-        item->setToolTip(3, qz::fromBytes(verdict.message));
-        item->setIcon(3, style()->standardIcon(verdict.succeeded() ? QStyle::SP_DialogApplyButton
-                                                                   : QStyle::SP_MessageBoxCritical));
-        moduleRows_.erase(found);
-    }
-    pbProgress->setValue(static_cast<int>(batch_->SetUpCount()));
-    pbProgress->setFormat(QStringLiteral("%1 of %2 modules set up").arg(batch_->SetUpCount()).arg(batch_->Total()));
 }
 
-void TfrmSend::showBatchFinished()
+bool TSeveralModules::running() const
 {
-    setSending(false);
-    record_.close();
-    verdictLine_ = QStringLiteral("%1 of %2 modules were set up").arg(batch_->SetUpCount()).arg(batch_->Total());
-    lbVerdict->setText(verdictLine_ + QStringLiteral(". The record is in %1.").arg(record_.fileName()));
-    if (closeWhenFinished_) {
-        closeWhenFinished_ = false;
-        QDialog::reject();
-    }
+    return runner_ && !batch_->Finished();
 }
 
+std::optional<std::string> TSeveralModules::onlyWaitingPort() const
+{
+    if (!running())
+        return std::nullopt;
+    const qz::batch::PortChoice choice = qz::batch::ChoosePort({}, runner_->ports(), runner_->waitingForSwap());
+    if (!choice.port)
+        return std::nullopt;
+    return runner_->ports()[*choice.port];
+}
+
+void TSeveralModules::nextModule(const std::string& port)
+{
+    if (runner_)
+        runner_->nextModule(port);
+}
+
+void TSeveralModules::writeRecord(const std::string& line)
+{
+    if (record_.write(line.data(), static_cast<qint64>(line.size())) == static_cast<qint64>(line.size()) && record_.flush())
+        return;
+    emit status(QStringLiteral("Cannot write the record %1: %2. Stopping.").arg(record_.fileName(), record_.errorString()));
+    stop();
+}
+
+void TSeveralModules::showModuleStarted(const std::string& port, std::size_t unit)
+{
+    waiting_.erase(port);
+    if (const auto previous = rows_.find(port); previous != rows_.end())
+        tvModules->removeItemWidget(previous->second, NextColumn);
+    auto* row = new QTreeWidgetItem(tvModules, {shown(port), unitWords(unit), QStringLiteral("starting"), QString()});
+    row->setData(ProgressColumn, Qt::UserRole, -1); // the probe's reply comes first
+    rows_[port] = row;
+    tvModules->scrollToItem(row);
+    QStringList values;
+    for (qz::Field field : plan_.varying)
+        values << label(field) + QLatin1Char(' ') + shown(qz::batch::ValueOf(*page_.page, batch_->Unit(unit), field));
+    emit moduleStarted(port, QStringLiteral("Module on %1: %2").arg(shown(port), values.join(QStringLiteral(", "))));
+}
+
+void TSeveralModules::showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict)
+{
+    emit moduleEnded(port, verdict);
+    writeRecord(qz::batch::RecordLine(qz::UtcTimestamp(), port, batch_->Unit(unit), verdict.taken, verdict.total,
+                                      verdict.succeeded(), verdict.message));
+    const auto found = rows_.find(port);
+    if (found != rows_.end()) {
+        QTreeWidgetItem* item = found->second;
+        item->setText(ProgressColumn, QStringLiteral("%1 of %2 commands taken").arg(verdict.taken).arg(verdict.total));
+        item->setText(ResultColumn, verdict.succeeded() ? QStringLiteral("set up") : QStringLiteral("failed"));
+        item->setToolTip(ResultColumn, qz::fromBytes(verdict.message));
+        item->setIcon(ResultColumn, style()->standardIcon(verdict.succeeded() ? QStyle::SP_DialogApplyButton
+                                                                              : QStyle::SP_MessageBoxCritical));
+    }
+    emit progressed(static_cast<int>(batch_->SetUpCount()), static_cast<int>(batch_->Total()));
+}
+
+// Each waiting port's own row says when its module was swapped; the status names them all.
+void TSeveralModules::showWaiting(const std::string& port, bool present)
+{
+    waiting_[port] = present;
+    auto row = rows_.find(port);
+    if (row == rows_.end())
+        row = rows_.emplace(port, new QTreeWidgetItem(tvModules, {shown(port), QString(), QStringLiteral("waiting")})).first;
+    if (present) {
+        auto* next = new QPushButton(QStringLiteral("Next module"));
+        next->setObjectName(QStringLiteral("btnNextModuleOn") + shown(port));
+        next->setToolTip(QStringLiteral("The module on %1 was swapped: set it up").arg(shown(port)));
+        connect(next, &QPushButton::clicked, this, [this, port] { nextModule(port); });
+        tvModules->setItemWidget(row->second, NextColumn, next);
+    }
+    QStringList swapped;
+    QStringList awaited;
+    for (const auto& [name, there] : waiting_)
+        (there ? swapped : awaited) << shown(name);
+    QString words = QStringLiteral("%1 of %2 modules set up.").arg(batch_->SetUpCount()).arg(batch_->Total());
+    if (!swapped.isEmpty())
+        words += QStringLiteral(" Waiting for the next module on %1: plug it in, or press Next module once it is "
+                                "in place.").arg(swapped.join(QStringLiteral(", ")));
+    if (!awaited.isEmpty())
+        words += QStringLiteral(" Waiting for %1 to appear.").arg(awaited.join(QStringLiteral(", ")));
+    emit status(words);
+}
+
+void TSeveralModules::showFinished()
+{
+    record_.close();
+    for (const auto& [port, row] : rows_)
+        tvModules->removeItemWidget(row, NextColumn);
+    waiting_.clear();
+    emit finished(QStringLiteral("%1 of %2 modules were set up").arg(batch_->SetUpCount()).arg(batch_->Total()));
+}

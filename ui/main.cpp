@@ -144,16 +144,47 @@ void TfrmMain::FormCreate()
 
 QLineEdit* TfrmMain::addFieldBox(QWidget* page, const FieldBox& fieldBox)
 {
+    const qz::FieldSpec& field = fieldSpec(fieldBox.field);
     QGroupBox* box = addGroupBox(page, fieldBox.boxName, fieldBox.caption, fieldBoxHeight);
-    auto* edit = named(new QLineEdit(QLatin1String(fieldBox.text), box), fieldBox.editName);
+    auto* edit = named(new QLineEdit(qz::fromBytes(std::string(field.initial)), box), fieldBox.editName);
     edit->setGeometry(boxMargin, editTop, editWidth, editHeight);
-    edit->setMaxLength(fieldBox.maxLength);
-    edit->setValidator(new qz::FieldTextValidator(fieldBox.maxLength, edit));
+    edit->setMaxLength(static_cast<int>(field.maxBytes));
+    edit->setValidator(new qz::FieldTextValidator(static_cast<int>(field.maxBytes), edit));
     addLabel(box, fieldBox.hintName, fieldBox.hint, boxMargin, hintTop);
     // A screen reader announces the edit by its box's caption; its mark gives the description.
     edit->setAccessibleName(box->title());
-    editsByField_[fieldBox.field] = edit;
+    addControl(fieldBox.field, edit, box->title());
     return edit;
+}
+
+const qz::FieldSpec& TfrmMain::fieldSpec(qz::Field field)
+{
+    for (const qz::PageSpec& page : qz::Pages()) {
+        if (const qz::FieldSpec* spec = qz::FindField(page, field))
+            return *spec;
+    }
+    throw std::logic_error("a control for a field that no page has");
+}
+
+void TfrmMain::addControl(qz::Field field, QWidget* control, const QString& label)
+{
+    controls_[field] = control;
+    labels_[field] = qz::toBytes(label);
+}
+
+qz::FieldValues TfrmMain::valuesOf(const qz::PageSpec& page) const
+{
+    qz::FieldValues values;
+    for (const qz::FieldSpec& field : page.fields) {
+        QWidget* control = controls_.at(field.field);
+        if (auto* edit = qobject_cast<QLineEdit*>(control))
+            values[field.field] = qz::toBytes(edit->text());
+        else if (auto* list = qobject_cast<QComboBox*>(control))
+            values[field.field] = list->currentIndex() == qz::UUIDType128Bit ? "128" : "16";
+        else if (auto* box = qobject_cast<QCheckBox*>(control))
+            values[field.field] = std::string(box->isChecked() ? qz::FlagOn : qz::FlagOff);
+    }
+    return values;
 }
 
 void TfrmMain::createStudyPage()
@@ -170,13 +201,17 @@ void TfrmMain::createStudyPage()
     typeLabel->setBuddy(cbUUIDType);
     cbUUIDType->setAccessibleName(type->title());
 
-    edtCharNotify = addFieldBox(tbStudy, {"GBUUIDNotify", "Characteristic included \"Notify\" property",
-                                          "edtCharNotify", "FFE1", 36, qz::Field::edtCharNotify, "lbCharNotify",
-                                          "Please input UUID which included \"Notify\" property"});
+    cbUUIDType->setCurrentIndex(fieldSpec(qz::Field::StudyUUIDType).initial == "128" ? qz::UUIDType128Bit
+                                                                                     : qz::UUIDType16Bit);
+    addControl(qz::Field::StudyUUIDType, cbUUIDType, type->title());
+
+    edtCharNotify = addFieldBox(tbStudy, {qz::Field::StudyNotify, "GBUUIDNotify",
+                                          "Characteristic included \"Notify\" property", "edtCharNotify",
+                                          "lbCharNotify", "Please input UUID which included \"Notify\" property"});
     edtCharWrite = addFieldBox(
-        tbStudy, {"GBUUIDWrite", "Characteristic included \"Write\" or \"WriteWithoutResponse\" property",
-                  "edtCharWrite", "FFE1", 36, qz::Field::edtCharWrite, "lbCharWrite",
-                  "Please input UUID which included \"Write\" or \"WriteWithoutResponse\" property"});
+        tbStudy, {qz::Field::StudyWrite, "GBUUIDWrite",
+                  "Characteristic included \"Write\" or \"WriteWithoutResponse\" property", "edtCharWrite",
+                  "lbCharWrite", "Please input UUID which included \"Write\" or \"WriteWithoutResponse\" property"});
 
     QGroupBox* help = addGroupBox(tbStudy, "GBHelp", "Help information", 0);
     const char* helpLines[] = {
@@ -202,18 +237,15 @@ void TfrmMain::createBeaconPage()
 {
     tabBeacon = addPage(MainPage, "tabBeacon", "iBeacon function for Slave Role");
 
-    edtiBeaconUUID = addFieldBox(tabBeacon, {"gbiBeaconUUID", "iBeacon UUID or WeChat UUID", "edtiBeaconUUID",
-                                             "0000FFF0-0000-1000-8000-00805F9B34FB", 36, qz::Field::edtiBeaconUUID,
-                                             "lbiBeaconUUID",
+    edtiBeaconUUID = addFieldBox(tabBeacon, {qz::Field::BeaconUUID, "gbiBeaconUUID", "iBeacon UUID or WeChat UUID",
+                                             "edtiBeaconUUID", "lbiBeaconUUID",
                                              "Please input UUID, Should like \"0000FFE0-0000-1000-8000-00805F9B34FB\""});
     edtiBeaconMajor = addFieldBox(
-        tabBeacon, {"gbiBeaconMajor", "iBeacon Major or WeChat Major", "edtiBeaconMajor", "10123", 5,
-                    qz::Field::edtiBeaconMajor, "lbiBeaconMajor",
-                    "Please input Major, Should like \"04D2\" (Hex mode) or \"01234\" (Decimal mode)"});
+        tabBeacon, {qz::Field::BeaconMajor, "gbiBeaconMajor", "iBeacon Major or WeChat Major", "edtiBeaconMajor",
+                    "lbiBeaconMajor", "Please input Major, Should like \"04D2\" (Hex mode) or \"01234\" (Decimal mode)"});
     edtiBeaconMinor = addFieldBox(
-        tabBeacon, {"gbiBeaconMinor", "iBeacon Minor or WeChat Minor", "edtiBeaconMinor", "10125", 5,
-                    qz::Field::edtiBeaconMinor, "lbiBeaconMinor",
-                    "Please input Minor, Should like \"04D3\" (Hex mode) or \"01235\" (Decimal mode)"});
+        tabBeacon, {qz::Field::BeaconMinor, "gbiBeaconMinor", "iBeacon Minor or WeChat Minor", "edtiBeaconMinor",
+                    "lbiBeaconMinor", "Please input Minor, Should like \"04D3\" (Hex mode) or \"01235\" (Decimal mode)"});
 
     QGroupBox* help = addGroupBox(tabBeacon, "gbiBeaconHelp", "Help information", 0);
     const char* helpLines[] = {
@@ -235,17 +267,16 @@ void TfrmMain::createBroadcastPage()
 {
     TabSheet1 = addPage(MainPage, "TabSheet1", "Broadcast Package");
 
-    edtDeviceName = addFieldBox(TabSheet1, {"gbDeviceName", "Device Name", "edtDeviceName", "QZSoft", 15,
-                                            qz::Field::edtDeviceName, "lbDeviceName",
-                                            "Please input device name string, Max legnth is 15 strings."});
-    edtDeviceAddress = addFieldBox(TabSheet1, {"gbDeviceAddress", "Device Address", "edtDeviceAddress", "", 12,
-                                               qz::Field::edtDeviceAddress, "lbDeviceAddress",
-                                               "Please input device address strings, should like \"000E0B123456\""});
+    edtDeviceName = addFieldBox(TabSheet1, {qz::Field::DeviceName, "gbDeviceName", "Device Name", "edtDeviceName",
+                                            "lbDeviceName", "Please input device name string, Max legnth is 15 strings."});
+    edtDeviceAddress = addFieldBox(
+        TabSheet1, {qz::Field::DeviceAddress, "gbDeviceAddress", "Device Address", "edtDeviceAddress",
+                    "lbDeviceAddress", "Please input device address strings, should like \"000E0B123456\""});
     edtAdvert = addFieldBox(
-        TabSheet1, {"gbAdvert", "Advertisement package", "edtAdvert", "", 64, qz::Field::edtAdvert, "lbAdvert",
+        TabSheet1, {qz::Field::AdvertPackage, "gbAdvert", "Advertisement package", "edtAdvert", "lbAdvert",
                     "Please input Advertisement package, Max length is 31 Hex Bytes,62 ASCII strings"});
     edtScan = addFieldBox(
-        TabSheet1, {"gbScan", "ScanResponse package", "edtScan", "", 64, qz::Field::edtScan, "lbScan",
+        TabSheet1, {qz::Field::ScanPackage, "gbScan", "ScanResponse package", "edtScan", "lbScan",
                     "Please input ScanResponse package, Max length is 31 Hex Bytes,62 ASCII strings"});
 
     // The check box and the button sit under the boxes, at the positions the page was drawn with.
@@ -255,6 +286,8 @@ void TfrmMain::createBroadcastPage()
     cbSame = named(new QCheckBox(QStringLiteral("ScanResponse package as same as Advertisiment package"), bottom),
                    "cbSame");
     cbSame->setGeometry(boxMargin, 304 - bottomTop - 2, 345, 21);
+    cbSame->setChecked(fieldSpec(qz::Field::SameAsAdvert).initial == qz::FlagOn);
+    addControl(qz::Field::SameAsAdvert, cbSame, cbSame->text());
     btBroadcast = addButton(bottom, "btBroadcast", "Create AT Commands List", 147);
     btBroadcast->move(360 + 147 - btBroadcast->width(), 299 - bottomTop); // its right edge where drawn
     connect(btBroadcast, &QPushButton::clicked, this, &TfrmMain::btBroadcastClick);
@@ -264,27 +297,22 @@ void TfrmMain::createBroadcastPage()
 
 void TfrmMain::addExplanationMarks()
 {
-    const std::pair<QLineEdit*, Explainer> explained[] = {
-        {edtCharNotify, [this](std::string_view text) { return qz::ExplainCharacteristic(cbUUIDType->currentIndex(), text); }},
-        {edtCharWrite, [this](std::string_view text) { return qz::ExplainCharacteristic(cbUUIDType->currentIndex(), text); }},
-        {edtiBeaconUUID, qz::ExplainBeaconUUID},
-        {edtiBeaconMajor, qz::ExplainBeaconNumber},
-        {edtiBeaconMinor, qz::ExplainBeaconNumber},
-        {edtDeviceName, qz::ExplainDeviceName},
-        {edtDeviceAddress, qz::ExplainDeviceAddress},
-        {edtAdvert, qz::ExplainPackage},
-        {edtScan, qz::ExplainPackage},
-    };
-    for (const auto& [edit, explain] : explained) {
-        marks_[edit] = {new qz::FieldMark(edit), explain};
-        connect(edit, &QLineEdit::textChanged, this, [this, edit = edit] { updateMark(edit); });
-        updateMark(edit);
+    for (const qz::PageSpec& page : qz::Pages()) {
+        // Any control of a page may change how its fields read: the UUID type, "same".
+        const auto update = [this, &page] { updateMarks(page); };
+        for (const qz::FieldSpec& field : page.fields) {
+            QWidget* control = controls_.at(field.field);
+            if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+                marks_[field.field] = new qz::FieldMark(edit);
+                connect(edit, &QLineEdit::textChanged, this, update);
+            } else if (auto* list = qobject_cast<QComboBox*>(control)) {
+                connect(list, qOverload<int>(&QComboBox::currentIndexChanged), this, update);
+            } else if (auto* box = qobject_cast<QCheckBox*>(control)) {
+                connect(box, &QCheckBox::toggled, this, update);
+            }
+        }
+        updateMarks(page);
     }
-    connect(cbSame, &QCheckBox::toggled, this, [this] { updateMark(edtScan); });
-    connect(cbUUIDType, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
-        updateMark(edtCharNotify);
-        updateMark(edtCharWrite);
-    });
 }
 
 namespace {
@@ -303,35 +331,42 @@ qz::FieldMark::Kind markKind(qz::FieldVerdict verdict)
 {
     switch (verdict) {
     case qz::FieldVerdict::Refused: return qz::FieldMark::Refused;
-    case qz::FieldVerdict::Notice: return qz::FieldMark::Notice;
-    case qz::FieldVerdict::Taken: break;
+    case qz::FieldVerdict::Notice:
+    case qz::FieldVerdict::Unused: return qz::FieldMark::Notice;
+    case qz::FieldVerdict::Taken:
+    case qz::FieldVerdict::Setting: break;
     }
     return qz::FieldMark::Taken;
 }
 
 } // namespace
 
-void TfrmMain::updateMark(QLineEdit* edit)
+void TfrmMain::updateMarks(const qz::PageSpec& page)
 {
-    const auto& [mark, explain] = marks_.at(edit);
-    // With "same" ticked the scan-response edit is not read; it keeps its text for later.
-    if (edit == edtScan && cbSame->isChecked()) {
-        mark->show(qz::FieldMark::Notice, QStringLiteral("not used while \"") + cbSame->text()
-                                              + QStringLiteral("\" is ticked: the advertisement package is sent "
-                                                               "in its place"));
-        return;
+    const qz::FieldValues values = valuesOf(page);
+    for (const qz::FieldSpec& field : page.fields) {
+        const auto mark = marks_.find(field.field);
+        if (mark == marks_.end())
+            continue;
+        const qz::FieldExplanation explanation = field.explain(values);
+        // The edit keeps its text while another control keeps it from being read.
+        if (explanation.verdict == qz::FieldVerdict::Unused) {
+            mark->second->show(qz::FieldMark::Notice,
+                               qz::fromBytes("not used while \"" + labels_.at(explanation.about) + "\" is ticked, which "
+                                             + explanation.text));
+            continue;
+        }
+        std::string words = explanation.text;
+        if (!explanation.details.empty()) {
+            words.clear();
+            for (const std::string& line : explanation.details)
+                words += (words.empty() ? "" : "\n") + line;
+        }
+        const std::string& text = values.at(field.field);
+        if (const std::string full = limitWords(text, static_cast<int>(field.maxBytes)); !full.empty())
+            words += "\n" + full;
+        mark->second->show(markKind(explanation.verdict), qz::fromBytes(words));
     }
-    const std::string text = qz::toBytes(edit->text());
-    const qz::FieldExplanation explanation = explain(text);
-    std::string words = explanation.text;
-    if (!explanation.details.empty()) {
-        words.clear();
-        for (const std::string& line : explanation.details)
-            words += (words.empty() ? "" : "\n") + line;
-    }
-    if (const std::string full = limitWords(text, edit->maxLength()); !full.empty())
-        words += "\n" + full;
-    mark->show(markKind(explanation.verdict), qz::fromBytes(words));
 }
 
 void TfrmMain::createStatusBar()
@@ -368,33 +403,24 @@ void TfrmMain::edtCharNotifyKeyPress(QKeyEvent* /*key*/)
 
 void TfrmMain::btnShowClick()
 {
-    const std::string notify = qz::toBytes(edtCharNotify->text());
-    const std::string write = qz::toBytes(edtCharWrite->text());
-    const std::string uuidType = cbUUIDType->currentIndex() == qz::UUIDType16Bit ? "16" : "128";
-    showAnswer(qz::BuildStudyList(cbUUIDType->currentIndex(), notify, write),
-               {"study", {{"uuid-type", uuidType}, {"notify", notify}, {"write", write}}, {}});
+    answerFor("study");
 }
 
 void TfrmMain::btniBeaconClick()
 {
-    const std::string uuid = qz::toBytes(edtiBeaconUUID->text());
-    const std::string major = qz::toBytes(edtiBeaconMajor->text());
-    const std::string minor = qz::toBytes(edtiBeaconMinor->text());
-    showAnswer(qz::BuildBeaconList(uuid, major, minor),
-               {"ibeacon", {{"uuid", uuid}, {"major", major}, {"minor", minor}}, {"major", "minor"}});
+    answerFor("ibeacon");
 }
 
 void TfrmMain::btBroadcastClick()
 {
-    const std::string name = qz::toBytes(edtDeviceName->text());
-    const std::string address = qz::toBytes(edtDeviceAddress->text());
-    const std::string advert = qz::toBytes(edtAdvert->text());
-    const std::string scan = qz::toBytes(edtScan->text());
-    showAnswer(qz::BuildBroadcastList(name, address, advert, scan, cbSame->isChecked()),
-               {"broadcast",
-                {{"name", name}, {"address", address}, {"advert", advert}, {"scan", scan},
-                 {"same", cbSame->isChecked() ? "1" : ""}},
-                {"name", "address"}});
+    answerFor("broadcast");
+}
+
+void TfrmMain::answerFor(std::string_view pageName)
+{
+    const qz::PageSpec& page = *qz::FindPage(pageName);
+    const qz::FieldValues values = valuesOf(page);
+    showAnswer(page.generate(values), {&page, values, labels_});
 }
 
 void TfrmMain::showAnswer(const qz::GeneratorResult& answer, PageValues page)
@@ -402,9 +428,9 @@ void TfrmMain::showAnswer(const qz::GeneratorResult& answer, PageValues page)
     if (const auto* rejection = std::get_if<qz::Rejection>(&answer)) {
         qz::ShowNotice(this, rejection->message);
         takeBackActivation();
-        const auto edit = editsByField_.find(rejection->field);
-        if (edit != editsByField_.end())
-            edit->second->setFocus();
+        const auto control = controls_.find(rejection->field);
+        if (control != controls_.end())
+            control->second->setFocus();
         return;
     }
     {

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "FieldExplanations.h"
-#include "FieldRules.h"
+#include "PageModel.h"
 #include "PageValues.h"
 
 #include <QMainWindow>
 
-#include <functional>
 #include <map>
 #include <string_view>
-#include <utility>
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -72,25 +70,29 @@ private:
     void createBroadcastPage();
     void createStatusBar();
 
-    // A 72-high group box holding one edit and the hint under it.
+    // A 72-high group box holding one edit and the hint under it. The edit's initial text
+    // and limit are its field's.
     struct FieldBox {
+        qz::Field field;
         const char* boxName;
         const char* caption;
         const char* editName;
-        const char* text;
-        int maxLength;
-        qz::Field field;
         const char* hintName;
         const char* hint;
     };
     QLineEdit* addFieldBox(QWidget* page, const FieldBox& fieldBox);
+    static const qz::FieldSpec& fieldSpec(qz::Field field);
+    // The one table from a page's field to its control, and what the window calls it.
+    void addControl(qz::Field field, QWidget* control, const QString& label);
+    qz::FieldValues valuesOf(const qz::PageSpec& page) const;
+    void answerFor(std::string_view pageName);
     void showAnswer(const qz::GeneratorResult& answer, PageValues page);
     void takeBackActivation();
     // The marks that explain, as the user types, how each field will be read.
-    using Explainer = std::function<qz::FieldExplanation(std::string_view)>;
     void addExplanationMarks();
-    void updateMark(QLineEdit* edit);
+    void updateMarks(const qz::PageSpec& page);
 
-    std::map<qz::Field, QLineEdit*> editsByField_;
-    std::map<QLineEdit*, std::pair<qz::FieldMark*, Explainer>> marks_;
+    std::map<qz::Field, QWidget*> controls_;
+    std::map<qz::Field, std::string> labels_;
+    std::map<qz::Field, qz::FieldMark*> marks_;
 };

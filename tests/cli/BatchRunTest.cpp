@@ -92,7 +92,8 @@ public:
         }
         return false;
     }
-    void pressEnter() { [[maybe_unused]] ssize_t n = write(input_, "\n", 1); }
+    void type(const std::string& line) { [[maybe_unused]] ssize_t n = write(input_, line.data(), line.size()); }
+    void pressEnter() { type("\n"); }
     void signal(int number) { kill(pid_, number); }
     // The exit status; a batch still running after 20 s is killed and counts as a failure,
     // so that a batch that never ends fails the test instead of hanging it.
@@ -216,13 +217,14 @@ TEST(QzconfigBatch, CountsUpOneModuleAfterAnotherAsTheyArePluggedInAndRecordsEac
     fixture.plug(2);
     EXPECT_EQ(batch.wait(), 0) << batch.output();
     EXPECT_NE(batch.output().find("2 of 2 modules were set up\n"), std::string::npos) << batch.output();
-    const std::string port = fixture.link;
+    const std::string port = fixture.link + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123";
     EXPECT_EQ(rowsWithoutTime(readFile(record)),
-              (std::vector<std::string>{"time,port,minor,taken,total,result,message",
+              (std::vector<std::string>{"time,port,uuid,major,minor,taken,total,result,message",
                                         port + ",00FE,8,8,set up,8 of 8 commands were taken",
                                         port + ",00FF,1,8,failed,\"The module answered AT+IBEA1 with \"\"ERROR\"\"; 1 "
                                                "of 8 commands were taken; the module is partly set up\"",
                                         port + ",00FF,8,8,set up,8 of 8 commands were taken"}));
+    EXPECT_NE(batch.output().find("Module on " + fixture.link + ": --minor=00FF\n> AT\n"), std::string::npos);
     EXPECT_TRUE(received(*fixture.modules[0], "AT+MINO0x00FE"));
     EXPECT_FALSE(received(*fixture.modules[1], "AT+MINO0x00FF")); // it stopped at AT+IBEA1
     EXPECT_TRUE(received(*fixture.modules[2], "AT+MINO0x00FF"));
@@ -260,22 +262,23 @@ TEST(QzconfigBatch, SeveralPortsAtOnceTakeTheRowsOfAValuesFileAndEnterSwapsModul
     Batch batch({"broadcast", "--advert=020106", "--same", "--port=" + first.link, "--port=" + second.link,
                  "--values=" + values, "--record=" + record});
     ASSERT_TRUE(batch.waitFor("Waiting for the next module", 2)) << batch.output();
-    batch.pressEnter(); // the third row goes to whichever fixture takes it first
+    // Both modules are still in place: Enter alone cannot tell which one was swapped.
+    batch.pressEnter();
+    ASSERT_TRUE(batch.waitFor("several ports are waiting: type 1 (" + first.link + ") or 2 (" + second.link
+                              + "), then Enter\n"))
+        << batch.output();
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ(first.modules[0]->commands().size() + second.modules[0]->commands().size(), 2u * 11u); // one module each
+    batch.type("2\n"); // the third row goes to the second fixture only
     EXPECT_EQ(batch.wait(), 0) << batch.output();
     EXPECT_NE(batch.output().find("[" + first.link + "] > AT+RENEW\n"), std::string::npos) << batch.output();
     EXPECT_NE(batch.output().find("3 of 3 modules were set up\n"), std::string::npos);
     const std::vector<std::string> rows = rowsWithoutTime(readFile(record));
     ASSERT_EQ(rows.size(), 4u) << readFile(record);
-    EXPECT_EQ(rows[0], "time,port,name,address,taken,total,result,message");
-    // Each row's values went to the module on its port, and each value to one module.
-    int addresses = 0;
-    for (const auto* fixture : {&first, &second}) {
-        for (int unit = 1; unit <= 3; ++unit) {
-            const std::string address = "AT+ADDR000E0B00000" + std::to_string(unit);
-            addresses += received(*fixture->modules[0], address) ? 1 : 0;
-        }
-    }
-    EXPECT_EQ(addresses, 3);
+    EXPECT_EQ(rows[0], "time,port,name,address,advert,scan,same,taken,total,result,message");
+    EXPECT_EQ(rows[3].rfind(second.link + ",Lamp-3,000E0B000003,020106,,yes,10,10,set up", 0), 0u) << rows[3];
+    EXPECT_EQ(first.modules[0]->commands().size(), 11u); // AT and its 10 commands, once
+    EXPECT_TRUE(received(*second.modules[0], "AT+ADDR000E0B000003"));
     EXPECT_TRUE(received(*first.modules[0], "AT+NAMELamp, 1"));
 }
 
@@ -283,9 +286,9 @@ TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
 {
     Fixture fixture("qz-fixture-c", {ok()});
     const std::string record = recordFile("qz-record-c.csv");
-    std::ofstream(record) << "time,port,name,taken,total,result,message\n"
-                             "2026-12-07T10:00:00Z,x,Lamp-08,10,10,set up,10 of 10 commands were taken\n"
-                             "2026-12-07T10:01:00Z,x,Lamp-09,2,10,failed,port failed\n";
+    std::ofstream(record) << "time,port,name,address,advert,scan,same,taken,total,result,message\n"
+                             "2026-12-07T10:00:00Z,x,Lamp-08,000E0B123456,020106,,yes,10,10,set up,10 of 10 commands were taken\n"
+                             "2026-12-07T10:01:00Z,x,Lamp-09,000E0B123456,020106,,yes,2,10,failed,port failed\n";
     Batch batch({"broadcast", "--name=Lamp-08", "--address=000E0B123456", "--advert=020106", "--same",
                  "--port=" + fixture.link, "--modules=3", "--count=name", "--record=" + record});
     ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
@@ -312,7 +315,8 @@ TEST(QzconfigBatch, APortThatCannotBeOpenedIsRecordedAndWaitsForTheNext)
     ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
     batch.signal(SIGTERM);
     EXPECT_EQ(batch.wait(), 143);
-    EXPECT_EQ(rowsWithoutTime(readFile(record)).back(), notAPort + ",0001,0,8,failed,cannot open it: not a serial device");
+    EXPECT_EQ(rowsWithoutTime(readFile(record)).back(),
+              notAPort + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123,0001,0,8,failed,cannot open it: not a serial device");
     EXPECT_NE(batch.output().find("failed: cannot open it: not a serial device\n"), std::string::npos);
     EXPECT_NE(batch.output().find("0 of 1 modules were set up\n"), std::string::npos);
     EXPECT_EQ(readFile(notAPort), "");
@@ -326,6 +330,9 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
     const std::string record = recordFile("qz-record-d.csv");
     const std::string other = recordFile("qz-record-other.csv");
     std::ofstream(other) << "time,port,major,taken,total,result,message\n";
+    const std::string sameColumns = recordFile("qz-record-first-batch.csv");
+    std::ofstream(sameColumns) << "time,port,uuid,major,minor,taken,total,result,message\n"
+                                  "t,p,0000FFF0-0000-1000-8000-00805F9B34FB,0001,00FE,8,8,set up,m\n";
     const std::string port = "--port=" + module.path();
     struct Case {
         std::vector<std::string> args;
@@ -337,7 +344,22 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
           "--record=" + record},
          1, "qzconfig: " + values + " line 3: --name: Please fill in all fields\n"},
         {{"ibeacon", "--minor=FFFE", port, "--modules=3", "--count=minor", "--record=" + record}, 1,
-         "qzconfig: --minor: Please input correct iBeacon Minor value!\n"},
+         "qzconfig: --minor: counting 3 modules from FFFE passes FFFF\n"},
+        // A counted value is checked as typed ones are, before any port opens.
+        {{"broadcast", "--name=ABCDEFGHIJKLMN9", "--address=000E0B123456", "--advert=020106", "--same", port,
+          "--modules=3", "--count=name", "--record=" + record},
+         1, "qzconfig: --name: module 2 would get ABCDEFGHIJKLMN10, which is 16 bytes long; its field holds at most 15\n"},
+        {{"ibeacon", "--minor=00000", port, "--modules=2", "--count=minor", "--record=" + record}, 1,
+         "qzconfig: --minor: module 1 would get 00000: Please input correct iBeacon Minor value!\n"},
+        // The record of the same page, with another major: another batch.
+        {{"ibeacon", "--major=0002", port, "--modules=3", "--count=minor", "--record=" + sameColumns}, 2,
+         "qzconfig: --record " + sameColumns + " records another batch: its --major is '0001', and this batch's is "
+         "'0002'; use another record file (see qzconfig ibeacon --help)\n"},
+        {{"ibeacon", port, "--modules=3", "--count=minor", "--record=" + testing::TempDir() + "no-such-folder/r.csv"}, 2,
+         "qzconfig: --record " + testing::TempDir() + "no-such-folder/r.csv: its folder " + testing::TempDir()
+             + "no-such-folder does not exist (see qzconfig ibeacon --help)\n"},
+        {{"ibeacon", port, "--values=" + testing::TempDir(), "--record=" + record}, 2,
+         "qzconfig: --values " + testing::TempDir() + ": a folder, not a CSV file (see qzconfig ibeacon --help)\n"},
         {{"ibeacon", port, "--modules=3", "--count=uuid", "--record=" + record}, 2,
          "qzconfig: --count=uuid: this page counts up only --major or --minor (see qzconfig ibeacon --help)\n"},
         {{"broadcast", port, "--modules=2", "--count=name", "--name=Lamp", "--record=" + record}, 2,
@@ -353,8 +375,8 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
          "qzconfig: --count and --modules go together: --count=OPTION --modules=N (see qzconfig ibeacon --help)\n"},
         {{"ibeacon", port, "--modules=3", "--count=minor", "--record=" + other}, 2,
          "qzconfig: --record " + other + " records another batch: its columns are time,port,major,taken,total,"
-         "result,message, and this batch's are time,port,minor,taken,total,result,message (see qzconfig ibeacon "
-         "--help)\n"},
+         "result,message, and this batch's are time,port,uuid,major,minor,taken,total,result,message (see qzconfig "
+         "ibeacon --help)\n"},
     };
     for (const Case& c : cases) {
         Batch batch(c.args);

@@ -105,16 +105,16 @@ TEST(FieldExplanations, AgreeWithTheButtonOnEveryField)
         for (int type : {UUIDType16Bit, UUIDType128Bit}) {
             const std::string good = type == UUIDType16Bit ? "FFE2" : goodUUID;
             EXPECT_EQ(ExplainCharacteristic(type, text).verdict == FieldVerdict::Refused,
-                      refuses(BuildStudyList(type, text, good), Field::edtCharNotify)) << text;
+                      refuses(BuildStudyList(type, text, good), Field::StudyNotify)) << text;
             EXPECT_EQ(ExplainCharacteristic(type, text).verdict == FieldVerdict::Refused,
-                      refuses(BuildStudyList(type, good, text), Field::edtCharWrite)) << text;
+                      refuses(BuildStudyList(type, good, text), Field::StudyWrite)) << text;
         }
         EXPECT_EQ(ExplainBeaconUUID(text).verdict == FieldVerdict::Refused,
-                  refuses(BuildBeaconList(text, "04D2", "04D3"), Field::edtiBeaconUUID)) << text;
+                  refuses(BuildBeaconList(text, "04D2", "04D3"), Field::BeaconUUID)) << text;
         EXPECT_EQ(ExplainDeviceName(text).verdict == FieldVerdict::Refused,
-                  refuses(BuildBroadcastList(text, "000E0B123456", "020106", "", true), Field::edtDeviceName)) << text;
+                  refuses(BuildBroadcastList(text, "000E0B123456", "020106", "", true), Field::DeviceName)) << text;
         EXPECT_EQ(ExplainDeviceAddress(text).verdict == FieldVerdict::Refused,
-                  refuses(BuildBroadcastList("Lamp", text, "020106", "", true), Field::edtDeviceAddress)) << text;
+                  refuses(BuildBroadcastList("Lamp", text, "020106", "", true), Field::DeviceAddress)) << text;
     }
 }
 

@@ -2,6 +2,7 @@
 // record means.
 
 #include "Batch.h"
+#include "BatchPlan.h"
 
 #include <gtest/gtest.h>
 
@@ -12,36 +13,36 @@ using Texts = std::vector<std::string>;
 
 TEST(Batch, CountsEachFormWithinItsWidth)
 {
+    using qz::Counting;
     struct Case {
-        const char* option;
+        Counting form;
         const char* first;
         std::size_t modules;
         Texts values;
-        bool passesTheTop;
+        const char* top; // passed by counting; "" when it is not
         bool refused;
     };
     const Case cases[] = {
-        {"minor", "00FE", 3, {"00FE", "00FF", "0100"}, false, false},
-        {"major", "04d9", 2, {"04D9", "04DA"}, false, false},
-        {"minor", "00998", 3, {"00998", "00999", "01000"}, false, false},
-        {"minor", "FFFE", 3, {}, true, false},
-        {"major", "99999", 2, {}, true, false},
-        {"minor", "FFFF", 1, {"FFFF"}, false, false},
-        {"address", "000e0b1234ff", 2, {"000E0B1234FF", "000E0B123500"}, false, false},
-        {"address", "FFFFFFFFFFFF", 2, {}, true, false},
-        {"name", "Lamp-09", 3, {"Lamp-09", "Lamp-10", "Lamp-11"}, false, false},
-        {"name", "Lamp9", 2, {"Lamp9", "Lamp10"}, false, false},
-        {"name", "Lamp", 2, {}, false, true},
-        {"major", "123", 2, {}, false, true},
-        {"address", "00:0E:0B:12", 2, {}, false, true},
-        {"uuid", "0000FFF0", 2, {}, false, true},
+        {Counting::BeaconNumber, "00FE", 3, {"00FE", "00FF", "0100"}, "", false},
+        {Counting::BeaconNumber, "04d9", 2, {"04D9", "04DA"}, "", false},
+        {Counting::BeaconNumber, "00998", 3, {"00998", "00999", "01000"}, "", false},
+        {Counting::BeaconNumber, "FFFE", 3, {}, "FFFF", false},
+        {Counting::BeaconNumber, "99999", 2, {}, "99999", false},
+        {Counting::BeaconNumber, "FFFF", 1, {"FFFF"}, "", false},
+        {Counting::Address, "000e0b1234ff", 2, {"000E0B1234FF", "000E0B123500"}, "", false},
+        {Counting::Address, "FFFFFFFFFFFF", 2, {}, "FFFFFFFFFFFF", false},
+        {Counting::NameDigits, "Lamp-09", 3, {"Lamp-09", "Lamp-10", "Lamp-11"}, "", false},
+        {Counting::NameDigits, "Lamp9", 2, {"Lamp9", "Lamp10"}, "", false},
+        {Counting::NameDigits, "Lamp", 2, {}, "", true},
+        {Counting::BeaconNumber, "123", 2, {}, "", true},
+        {Counting::Address, "00:0E:0B:12", 2, {}, "", true},
+        {Counting::None, "0000FFF0", 2, {}, "", true},
     };
     for (const Case& c : cases) {
-        const Counting counting = CountValues(c.option, c.first, c.modules);
-        EXPECT_EQ(counting.values, c.passesTheTop || c.refused ? Texts{} : c.values) << c.option << " " << c.first;
-        EXPECT_EQ(counting.passesTheTop, c.passesTheTop) << c.option << " " << c.first;
-        EXPECT_EQ(!counting.problem.empty(), c.passesTheTop || c.refused) << c.option << " " << c.first;
-        EXPECT_EQ(IsCountable(c.option), std::string(c.option) != "uuid");
+        const CountedValues counting = CountValues(c.form, c.first, c.modules);
+        EXPECT_EQ(counting.values, c.values) << c.first;
+        EXPECT_EQ(counting.top, c.top) << c.first;
+        EXPECT_EQ(!counting.problem.empty(), *c.top != '\0' || c.refused) << c.first;
     }
 }
 
@@ -58,7 +59,23 @@ TEST(Batch, ReadsAndWritesCsvAsRfc4180Does)
                                            {"say \"hi\"", ""},
                                            {"two\nlines", "x"}}));
     EXPECT_EQ(CsvLine({"Lamp, kitchen", "say \"hi\"", "", "plain"}), "\"Lamp, kitchen\",\"say \"\"hi\"\"\",,plain\n");
-    EXPECT_EQ(RecordHeader({"minor"}), (Texts{"time", "port", "minor", "taken", "total", "result", "message"}));
+}
+
+TEST(Batch, TheRecordNamesEveryFieldAndKeepsEveryByte)
+{
+    EXPECT_EQ(RecordHeaderLine(*qz::FindPage("broadcast")),
+              "time,port,name,address,advert,scan,same,taken,total,result,message\n");
+    EXPECT_EQ(RecordHeaderLine(*qz::FindPage("study")), "time,port,uuid-type,notify,write,taken,total,result,message\n");
+    const std::string withNul("La\0mp", 5);
+    const std::string line = RecordLine("2026-12-07T14:55:03Z", "/dev/ttyUSB0", {withNul, "a\r\nb", "yes"}, 8, 8, true,
+                                        "8 of 8 commands were taken");
+    EXPECT_EQ(line, "2026-12-07T14:55:03Z,/dev/ttyUSB0," + withNul + ",\"a\r\nb\",yes,8,8,set up,8 of 8 commands were taken\n");
+    std::size_t offset = 0;
+    Texts fields;
+    ASSERT_TRUE(ReadCsvRecord(line, offset, fields));
+    EXPECT_EQ(fields, (Texts{"2026-12-07T14:55:03Z", "/dev/ttyUSB0", withNul, "a\r\nb", "yes", "8", "8", "set up",
+                             "8 of 8 commands were taken"}));
+    EXPECT_EQ(RecordLine("t", "p", {"x"}, 1, 8, false, "m"), "t,p,x,1,8,failed,m\n");
 }
 
 TEST(Batch, HandsOutInOrderAndGivesAFailedModulesValuesToTheNext)

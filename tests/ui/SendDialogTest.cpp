@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -156,7 +157,6 @@ private slots:
                  QStringLiteral("Failed: The module answered AT+IBE100001000 with \"ERROR\"; 3 of 8 commands were "
                                 "taken; the module is partly set up."));
         // The whole verdict is there to read, broken into lines within the dialog.
-        QCOMPARE(dialog.size(), QSize(580, 800));
         QVERIFY(dialog.lbVerdict->minimumSizeHint().width() <= dialog.lbVerdict->width());
         QVERIFY(dialog.lbVerdict->heightForWidth(dialog.lbVerdict->width()) <= dialog.lbVerdict->height());
         const QTreeWidgetItem* last = dialog.tvTranscript->topLevelItem(dialog.tvTranscript->topLevelItemCount() - 1);
@@ -241,6 +241,25 @@ private slots:
         QCOMPARE(second.cbBaud->currentText(), QStringLiteral("115200"));
         QCOMPARE(second.cbLineEnding->currentText(), QStringLiteral("CR LF"));
         QCOMPARE(second.spnTimeout->value(), 2500);
+    }
+
+    // The dialog fits a 1366x768 screen with a 40-pixel panel, and 1280x720, with room for
+    // a title bar: it opens within its screen, it can be made smaller, and its batch
+    // controls take no room while "Several modules" is off.
+    void theDialogFitsSmallScreens()
+    {
+        TfrmSend dialog(beaconCommands, nullptr, {qz::FindPage("ibeacon"), {}, {}});
+        dialog.show();
+        QVERIFY(dialog.minimumSize() != dialog.maximumSize());
+        QVERIFY(dialog.height() <= dialog.screen()->availableGeometry().height() - 40);
+        const int collapsed = dialog.minimumSizeHint().height();
+        dialog.gbSeveral->setChecked(true);
+        const int expanded = dialog.minimumSizeHint().height();
+        QVERIFY2(expanded > collapsed + 100, qPrintable(QStringLiteral("%1 %2").arg(collapsed).arg(expanded)));
+        QVERIFY2(expanded <= 720 - 40, qPrintable(QString::number(expanded)));
+        // Made as small as it goes, the transcript still shows some lines.
+        dialog.resize(dialog.minimumSizeHint());
+        QVERIFY(dialog.tvTranscript->height() >= 3 * dialog.tvTranscript->fontMetrics().height());
     }
 
     // A timeout typed outside its range is brought to the nearest end and the mark says
@@ -345,24 +364,26 @@ private slots:
         QFile::remove(link);
         QFile::remove(record);
         QVERIFY(QFile::link(QString::fromStdString(first.path()), link));
-        const PageValues page{"ibeacon",
-                              {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"}, {"major", "0001"}, {"minor", "FFFE"}},
-                              {"major", "minor"}};
-        const qz::GeneratorResult list = qz::BuildBeaconList(page.values[0].second, "0001", "FFFE");
+        const std::string uuid = "0000FFF0-0000-1000-8000-00805F9B34FB";
+        const PageValues page{qz::FindPage("ibeacon"),
+                              {{qz::Field::BeaconUUID, uuid}, {qz::Field::BeaconMajor, "0001"}, {qz::Field::BeaconMinor, "FFFE"}},
+                              {{qz::Field::BeaconMinor, "iBeacon Minor"}}};
+        const qz::GeneratorResult list = qz::BuildBeaconList(uuid, "0001", "FFFE");
         TfrmSend dialog(std::get<qz::CommandList>(list).commands, nullptr, page);
         dialog.show();
         dialog.gbSeveral->setChecked(true);
-        QCOMPARE(dialog.cbEachGets->count(), 3);
-        dialog.cbEachGets->setCurrentIndex(1);
-        QCOMPARE(dialog.cbEachGets->currentText(), QStringLiteral("Counting up the minor value"));
-        dialog.spnModules->setValue(3);
-        dialog.edtRecordFile->setText(record);
+        QCOMPARE(dialog.gbSeveral->cbEachGets->count(), 3);
+        dialog.gbSeveral->cbEachGets->setCurrentIndex(1);
+        QCOMPARE(dialog.gbSeveral->cbEachGets->currentText(), QStringLiteral("Counting up the minor value"));
+        dialog.gbSeveral->spnModules->setValue(3);
+        dialog.gbSeveral->edtRecordFile->setText(record);
         dialog.cbPort->setEditText(link);
         QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-        QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("--minor: Please input correct iBeacon Minor value! No port was opened."));
+        QCOMPARE(dialog.lbVerdict->text(),
+                 QStringLiteral("iBeacon Minor: counting 3 modules from FFFE passes FFFF. No port was opened."));
         QVERIFY(first.commands().empty());
 
-        dialog.spnModules->setValue(2);
+        dialog.gbSeveral->spnModules->setValue(2);
         QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().contains(QStringLiteral("Waiting for the next module")), 10000);
         QVERIFY(dialog.btnNextModule->isEnabled());
@@ -370,23 +391,28 @@ private slots:
         QFile::remove(link);
         QVERIFY(QFile::link(QString::fromStdString(second.path()), link));
         QTRY_COMPARE_WITH_TIMEOUT(dialog.lbVerdict->text().left(32), QStringLiteral("2 of 2 modules were set up. The "), 10000);
-        QCOMPARE(column(dialog.tvModules, 1), (QStringList{QStringLiteral("FFFE"), QStringLiteral("FFFF")}));
-        QCOMPARE(column(dialog.tvModules, 3), (QStringList{QStringLiteral("set up"), QStringLiteral("set up")}));
-        QCOMPARE(column(dialog.tvModules, 2).first(), QStringLiteral("8 of 8 commands taken"));
+        QCOMPARE(column(dialog.gbSeveral->tvModules, 1), (QStringList{QStringLiteral("FFFE"), QStringLiteral("FFFF")}));
+        QCOMPARE(column(dialog.gbSeveral->tvModules, 3), (QStringList{QStringLiteral("set up"), QStringLiteral("set up")}));
+        QCOMPARE(column(dialog.gbSeveral->tvModules, 2).first(), QStringLiteral("8 of 8 commands taken"));
         QCOMPARE(dialog.pbProgress->value(), 2);
         QCOMPARE(dialog.pbProgress->maximum(), 2);
         QCOMPARE(dialog.pbProgress->minimum(), 0);
         QCOMPARE(dialog.pbProgress->text(), QStringLiteral("2 of 2 modules set up"));
-        // One port: the transcript's lines need not say which.
+        // One port: the transcript's lines need not say which; each module begins with a line
+        // that names its port and values, and the transcript keeps them all.
         QVERIFY(!column(dialog.tvTranscript, 0).join(QString()).contains(QLatin1Char('[')));
+        const QString transcript = dialog.transcriptText();
+        QVERIFY2(transcript.startsWith(QStringLiteral("Module on %1: iBeacon Minor FFFE\n> AT\n").arg(link)), qPrintable(transcript));
+        QVERIFY2(transcript.contains(QStringLiteral("Module on %1: iBeacon Minor FFFF\n> AT\n").arg(link)), qPrintable(transcript));
+        QVERIFY(transcript.endsWith(QStringLiteral("2 of 2 modules were set up\n")));
         QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("btnValuesFile"))->text(), QStringLiteral("Choose..."));
         QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("btnRecordFile"))->text(), QStringLiteral("Choose..."));
-        QCOMPARE(dialog.tvModules->header()->sectionSize(0), 110);
+        QCOMPARE(dialog.gbSeveral->tvModules->header()->sectionSize(0), 110);
         QFile file(record);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 3);
-        QCOMPARE(rows[0], QStringLiteral("time,port,minor,taken,total,result,message"));
+        QCOMPARE(rows[0], QStringLiteral("time,port,uuid,major,minor,taken,total,result,message"));
         QVERIFY2(rows[2].endsWith(QStringLiteral(",FFFF,8,8,set up,8 of 8 commands were taken")), qPrintable(rows[2]));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0xFFFF"));
         QVERIFY(dialog.btnSend->isEnabled());
@@ -398,7 +424,7 @@ private slots:
         QString shown;
         bool several = false;
         for (const char* command : {"AT+A", "AT+B"}) {
-            result.SetCommands({command}, {"ibeacon", {}, {"major"}});
+            result.SetCommands({command}, {qz::FindPage("ibeacon"), {}, {}});
             QTimer::singleShot(0, [&] {
                 auto* dialog = result.findChild<TfrmSend*>();
                 shown = dialog->memCommands->toPlainText();

@@ -1,12 +1,12 @@
 #pragma once
 
-// The pages as qzconfig knows them: each subcommand's options, the control each stands for
-// on the window, and the generator that reads them. Shared by the argument handling and
-// the batch planning; not part of the command line's interface.
+// The options of qzconfig's page subcommands: each page's fields from the page model, then
+// the options that send, set up many modules or explain. Shared by the argument handling
+// and the batch planning; not part of the command line's interface.
 
 #include "CommandLine.h"
 
-#include "FieldRules.h"
+#include "PageModel.h"
 
 #include <map>
 #include <optional>
@@ -18,8 +18,8 @@ namespace qz::cli {
 
 enum class OptionKind { Text, UUIDType, Flag, Port, BaudRate, LineEnding, Timeout, Count, OptionName, File };
 
-// One option of a subcommand: the edit or control it stands for on the window, with
-// that control's initial state and (for edits) its maximum length in bytes.
+// One option of a subcommand; a page option stands for a field, with its control's
+// initial state and (for edits) its maximum length in bytes.
 struct OptionSpec {
     std::string_view name;
     OptionKind kind;
@@ -28,28 +28,27 @@ struct OptionSpec {
     std::string_view help;
 };
 
+// The options' values by name; a flag given is FlagOn.
 using Values = std::map<std::string_view, std::string>;
 
 struct SubcommandSpec {
-    std::string_view name;
-    std::string_view summary;
-    std::vector<OptionSpec> options;
-    GeneratorResult (*generate)(const Values&);
-    std::string_view example;
-    // "OPTION: words" for each page option, as the window's marks explain its field.
-    std::vector<std::string> (*explain)(const Values&);
+    const PageSpec* page;
+    std::vector<OptionSpec> options; // the page's fields, in its order
 };
 
 const SubcommandSpec* findSubcommand(std::string_view name);
 // A page option, a sending option or --explain; nothing for an unknown name.
 const OptionSpec* findOption(const SubcommandSpec& subcommand, std::string_view name);
-// "--notify" for edtCharNotify, and so on; empty for no field.
-std::string_view optionForField(Field field);
+// The page's fields as their options give them.
+FieldValues fieldValues(const PageSpec& page, const Values& values);
+// "--notify" for the study page's notify field, and so on; empty for no field.
+std::string optionForField(Field field);
 // Why a page option's value cannot stand in its control, or nothing.
 std::optional<std::string> valueProblem(const OptionSpec& option, const std::string& value);
 // "qzconfig: WHERE--OPTION: MESSAGE", the line that names a refusal on standard error.
 std::string RefusalLine(const std::string& where, const Rejection& rejection);
 // " (see qzconfig PAGE --help)"
 std::string seeHelp(const SubcommandSpec& subcommand);
+std::string seeHelp(const PageSpec& page);
 
 } // namespace qz::cli

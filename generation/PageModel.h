@@ -1,0 +1,69 @@
+#pragma once
+
+// Each page of the program, described once: its fields in order, what each holds, its
+// option name on the command line, its initial text and limit, how it counts from one
+// module to the next in a batch, how it is explained, and the page's generator. The
+// window and qzconfig both read their fields, options, marks and batch columns from here.
+
+#include "FieldExplanations.h"
+#include "FieldRules.h"
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qz {
+
+enum class FieldKind {
+    Text,     // an edit
+    UUIDType, // the study page's drop-down list: "16" or "128"
+    Flag,     // a check box: "yes" or "no"
+};
+
+// How a counted field's value goes from one module to the next.
+enum class Counting {
+    None,
+    BeaconNumber, // four hex digits (00FE, 00FF, 0100) or five decimal digits
+    Address,      // twelve hex digits
+    NameDigits,   // the digits at the end of a name (Lamp-09, Lamp-10)
+};
+
+inline constexpr std::string_view FlagOn = "yes";
+inline constexpr std::string_view FlagOff = "no";
+
+// A page's values, every field's text as it stands (not yet trimmed).
+using FieldValues = std::map<Field, std::string>;
+
+struct FieldSpec {
+    Field field;
+    FieldKind kind;
+    std::string_view option;  // qzconfig's --OPTION, and the record's column
+    std::string_view initial; // the control's initial text or state
+    std::size_t maxBytes;     // what the edit holds; 0 for a choice or a check box
+    std::string_view help;    // a few words for qzconfig's option list
+    Counting counting;
+    std::string_view countingWords; // "the major value": what counts up, for the window's list
+    FieldExplanation (*explain)(const FieldValues& values);
+};
+
+struct PageSpec {
+    std::string_view name; // qzconfig's subcommand
+    std::string_view summary;
+    std::vector<FieldSpec> fields;
+    GeneratorResult (*generate)(const FieldValues& values);
+    std::string_view example; // a qzconfig command line
+};
+
+// The three pages, in qzconfig's order: study, ibeacon, broadcast.
+const std::vector<PageSpec>& Pages();
+const PageSpec* FindPage(std::string_view name);
+const FieldSpec* FindField(const PageSpec& page, std::string_view option);
+const FieldSpec* FindField(const PageSpec& page, Field field);
+// Every field at its initial text or state.
+FieldValues InitialValues(const PageSpec& page);
+// A value as a record writes it: a check box as yes or no, a text as it stands.
+bool IsFlagOn(const FieldValues& values, Field field);
+
+} // namespace qz

@@ -1,0 +1,75 @@
+#pragma once
+
+// Planning a batch before any port opens: every module's values, counted ones too, pass
+// the page's field limits and its generator; the record, read back, says which modules are
+// set up already and must belong to this very batch. Its rows are made here too, so that
+// the window and qzconfig write the same bytes. A refusal is a value that each front end
+// words for its own user.
+
+#include "Batch.h"
+#include "PageModel.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace qz::batch {
+
+// Where each module's values come from: a field counted up from the page's value, or the
+// rows of a values file (a header of option names, then one row per module).
+struct Source {
+    Field counted = Field::None;
+    std::size_t modules = 0;
+    bool fromValuesFile = false;
+    std::string_view valuesText;
+};
+
+struct Refusal {
+    enum Reason {
+        ValuesFileEmpty,      // no header line
+        UnknownColumn,        // value: the column's name
+        ColumnTwice,          // value: the column's name
+        NoRows,               // a header and nothing under it
+        RowLength,            // line; value: the row's count of values; other: the header's
+        NotCountable,         // field: the one asked to count (None when the page counts none)
+        CannotCount,          // field, value: its first value; message: which forms count
+        PassesTheTop,         // field, value: its first value; other: the largest value of its form
+        TooLong,              // line or module, field, value; other: the field's limit in bytes
+        PageRefused,          // line or module, field, value; message: the page's own
+        RecordOfAnotherBatch, // value: the record's columns; other: this batch's
+        RecordOtherValues,    // field, value: this batch's; other: the record's
+    };
+    Reason reason;
+    std::size_t line = 0;   // of the values file, from 1; 0 where no line is at fault
+    std::size_t module = 0; // of the counted batch, from 1; 0 where no module is at fault
+    Field field = Field::None;
+    std::string value;
+    std::string other;
+    std::string message;
+};
+
+struct Plan {
+    std::vector<Field> varying;                    // the counted field, or the values file's columns
+    std::vector<Values> units;                     // each module's values, every field in the page's order
+    std::vector<std::vector<std::string>> commands; // each module's commands
+    std::vector<Values> setUp;                     // the units a record shows set up already
+    bool writeHeader = false;                      // the record is new or empty
+};
+
+std::variant<Plan, Refusal> PlanBatch(const PageSpec& page, const FieldValues& values, const Source& source,
+                                      std::string_view recordText);
+
+// The fields whose value can count up on this page.
+std::vector<const FieldSpec*> CountedFields(const PageSpec& page);
+
+// The record's bytes: its header line, and one module's line.
+std::string RecordHeaderLine(const PageSpec& page);
+std::string RecordLine(const std::string& time, const std::string& port, const Values& unit, int taken, int total,
+                       bool setUp, const std::string& message);
+
+// A unit's value of one field.
+const std::string& ValueOf(const PageSpec& page, const Values& unit, Field field);
+
+} // namespace qz::batch

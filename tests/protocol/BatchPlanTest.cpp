@@ -1,0 +1,159 @@
+// Planning a batch: every module's values, counted ones too, pass the page before any
+// port opens, and a record must be this very batch's.
+
+#include "BatchPlan.h"
+
+#include <gtest/gtest.h>
+
+namespace qz::batch {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const char* const beaconHeader = "time,port,uuid,major,minor,taken,total,result,message\n";
+const char* const beaconUUID = "0000FFF0-0000-1000-8000-00805F9B34FB";
+
+Source counted(Field field, std::size_t modules)
+{
+    return {field, modules, false, {}};
+}
+
+Source fromFile(std::string_view text)
+{
+    return {Field::None, 0, true, text};
+}
+
+TEST(BatchPlan, RefusesBeforeAnyPortOpensNamingWhatIsAtFault)
+{
+    struct Case {
+        const char* name;
+        const char* page;
+        FieldValues values;
+        Source source;
+        std::string record;
+        Refusal expected; // reason, line, module, field, value, other, message
+    };
+    const std::string otherMajor = std::string(beaconHeader) + "t,p," + beaconUUID + ",0001,00FE,8,8,set up,m\n";
+    const Case cases[] = {
+        {"a counted name past its field's 15 bytes", "broadcast",
+         {{Field::DeviceName, "ABCDEFGHIJKLMN9"}, {Field::DeviceAddress, "000E0B123456"},
+          {Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
+         counted(Field::DeviceName, 3), "",
+         {Refusal::TooLong, 0, 2, Field::DeviceName, "ABCDEFGHIJKLMN10", "15", ""}},
+        {"a record of the same page with another fixed value", "ibeacon", {{Field::BeaconMajor, "0002"}},
+         counted(Field::BeaconMinor, 3), otherMajor,
+         {Refusal::RecordOtherValues, 0, 0, Field::BeaconMajor, "0002", "0001", ""}},
+        {"a record of another page", "ibeacon", {}, counted(Field::BeaconMinor, 3),
+         "time,port,minor,taken,total,result,message\n",
+         {Refusal::RecordOfAnotherBatch, 0, 0, Field::None, "time,port,minor,taken,total,result,message",
+          "time,port,uuid,major,minor,taken,total,result,message", ""}},
+        {"counting past the top", "ibeacon", {{Field::BeaconMinor, "FFFE"}}, counted(Field::BeaconMinor, 3), "",
+         {Refusal::PassesTheTop, 0, 0, Field::BeaconMinor, "FFFE", "FFFF", "counting up from it would pass FFFF"}},
+        {"a form that does not count", "ibeacon", {{Field::BeaconMajor, "123"}}, counted(Field::BeaconMajor, 2), "",
+         {Refusal::CannotCount, 0, 0, Field::BeaconMajor, "123", "",
+          "only four hex digits (04D2) or five decimal digits (01234) can count up"}},
+        {"a field that does not count", "ibeacon", {}, counted(Field::BeaconUUID, 2), "",
+         {Refusal::NotCountable, 0, 0, Field::BeaconUUID, "", "", ""}},
+        {"a counted value the page refuses", "ibeacon", {{Field::BeaconMinor, "00000"}}, counted(Field::BeaconMinor, 2),
+         "", {Refusal::PageRefused, 0, 1, Field::BeaconMinor, "00000", "", "Please input correct iBeacon Minor value!"}},
+        {"an empty values file", "broadcast", {}, fromFile("\n"), "", {Refusal::ValuesFileEmpty, 0, 0, Field::None, "", "", ""}},
+        {"an unknown column", "broadcast", {}, fromFile("name,colour\nA,red\n"), "",
+         {Refusal::UnknownColumn, 0, 0, Field::None, "colour", "", ""}},
+        {"a check box as a column", "broadcast", {}, fromFile("same\nyes\n"), "",
+         {Refusal::UnknownColumn, 0, 0, Field::None, "same", "", ""}},
+        {"a column twice", "broadcast", {}, fromFile("name,name\nA,B\n"), "",
+         {Refusal::ColumnTwice, 0, 0, Field::None, "name", "", ""}},
+        {"a header alone", "broadcast", {}, fromFile("name\n\n"), "", {Refusal::NoRows, 0, 0, Field::None, "", "", ""}},
+        {"a short row", "broadcast", {}, fromFile("name,address\nA,000E0B123456\nB\n"), "",
+         {Refusal::RowLength, 3, 0, Field::None, "1", "2", ""}},
+        {"a row's value the page refuses", "broadcast", {{Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
+         fromFile("name,address\nA,000E0B123456\nB,000E0B12345G\n"), "",
+         {Refusal::PageRefused, 3, 0, Field::DeviceAddress, "000E0B12345G", "", "Please input correct MAC value!"}},
+        {"a row's value too long for its field", "ibeacon", {}, fromFile("major\n0x04D2\n"), "",
+         {Refusal::TooLong, 2, 0, Field::BeaconMajor, "0x04D2", "5", ""}},
+        {"a row's UUID type that is no choice", "study", {}, fromFile("uuid-type\n32\n"), "",
+         {Refusal::PageRefused, 2, 0, Field::StudyUUIDType, "32", "", "the UUID type is 16 or 128"}},
+    };
+    for (const Case& c : cases) {
+        const auto planned = PlanBatch(*FindPage(c.page), c.values, c.source, c.record);
+        ASSERT_TRUE(std::holds_alternative<Refusal>(planned)) << c.name;
+        const Refusal& refusal = std::get<Refusal>(planned);
+        const Refusal& e = c.expected;
+        EXPECT_EQ(refusal.reason, e.reason) << c.name;
+        EXPECT_EQ(refusal.line, e.line) << c.name;
+        EXPECT_EQ(refusal.module, e.module) << c.name;
+        EXPECT_EQ(refusal.field, e.field) << c.name;
+        EXPECT_EQ(refusal.value, e.value) << c.name;
+        EXPECT_EQ(refusal.other, e.other) << c.name;
+        EXPECT_EQ(refusal.message, e.message) << c.name;
+    }
+}
+
+TEST(BatchPlan, AModuleCountsAsSetUpOnlyWhenEveryFieldMatchesASetUpRow)
+{
+    const std::string record = std::string(beaconHeader)
+        + "t,p," + beaconUUID + ",0001,00FE,8,8,set up,m\n"   // the first module
+        + "t,p," + beaconUUID + ",0001,00FF,1,8,failed,m\n"   // failed: still to do
+        + "t,p," + beaconUUID + ",0001,0100,8,8,set up,m";    // a line the last module's crash cut short
+    const auto planned = PlanBatch(*FindPage("ibeacon"), {{Field::BeaconMajor, "0001"}, {Field::BeaconMinor, "00FE"}},
+                                   counted(Field::BeaconMinor, 3), record);
+    ASSERT_TRUE(std::holds_alternative<Plan>(planned));
+    const Plan& plan = std::get<Plan>(planned);
+    EXPECT_EQ(plan.varying, std::vector<Field>{Field::BeaconMinor});
+    EXPECT_EQ(plan.units, (std::vector<Values>{{beaconUUID, "0001", "00FE"}, {beaconUUID, "0001", "00FF"},
+                                               {beaconUUID, "0001", "0100"}}));
+    EXPECT_EQ(plan.setUp, (std::vector<Values>{{beaconUUID, "0001", "00FE"}, {beaconUUID, "0001", "0100"}}));
+    EXPECT_FALSE(plan.writeHeader);
+    EXPECT_EQ(plan.commands.size(), 3u);
+    EXPECT_EQ(plan.commands[1].back(), "AT+MINO0x00FF");
+    EXPECT_EQ(ValueOf(*FindPage("ibeacon"), plan.units[2], Field::BeaconMinor), "0100");
+
+    const auto fresh = PlanBatch(*FindPage("ibeacon"), {}, counted(Field::BeaconMinor, 1), " \r\n");
+    ASSERT_TRUE(std::holds_alternative<Plan>(fresh));
+    EXPECT_TRUE(std::get<Plan>(fresh).writeHeader);
+    EXPECT_EQ(std::get<Plan>(fresh).units, (std::vector<Values>{{beaconUUID, "10123", "10125"}}));
+}
+
+TEST(BatchPlan, AValuesFileGivesEachModuleItsRowOverThePagesValues)
+{
+    const auto planned =
+        PlanBatch(*FindPage("broadcast"), {{Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
+                  fromFile("address,name\r\n000E0B000001,\"Lamp, 1\"\n\n000E0B000002,Lamp-2\n"), "");
+    ASSERT_TRUE(std::holds_alternative<Plan>(planned));
+    const Plan& plan = std::get<Plan>(planned);
+    EXPECT_EQ(plan.varying, (std::vector<Field>{Field::DeviceAddress, Field::DeviceName}));
+    EXPECT_EQ(plan.units, (std::vector<Values>{{"Lamp, 1", "000E0B000001", "020106", "", "yes"},
+                                               {"Lamp-2", "000E0B000002", "020106", "", "yes"}}));
+}
+
+TEST(BatchPlan, ALineTypedNamesTheOnePortWhoseModuleWasSwapped)
+{
+    const Texts ports = {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"};
+    struct Case {
+        const char* line;
+        std::vector<bool> waiting;
+        std::optional<std::size_t> port;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"\n", {false, true, false}, 1, ""},
+        {"\n", {true, true, false}, std::nullopt,
+         "several ports are waiting: type 1 (/dev/ttyUSB0) or 2 (/dev/ttyUSB1), then Enter"},
+        {"", {true, true, true}, std::nullopt,
+         "several ports are waiting: type 1 (/dev/ttyUSB0), 2 (/dev/ttyUSB1) or 3 (/dev/ttyUSB2), then Enter"},
+        {" 2\r\n", {true, true, false}, 1, ""},
+        {"/dev/ttyUSB0\n", {true, true, false}, 0, ""},
+        {"3\n", {true, true, false}, std::nullopt,
+         "port 3 (/dev/ttyUSB2) is not waiting for a module: type 1 (/dev/ttyUSB0) or 2 (/dev/ttyUSB1), then Enter"},
+        {"4\n", {true, false, false}, std::nullopt, "no port is called 4: type 1 (/dev/ttyUSB0), then Enter"},
+        {"\n", {false, false, false}, std::nullopt, "no port is waiting for its next module"},
+    };
+    for (const Case& c : cases) {
+        const PortChoice choice = ChoosePort(c.line, ports, c.waiting);
+        EXPECT_EQ(choice.port, c.port) << c.line;
+        EXPECT_EQ(choice.problem, c.problem) << c.line;
+    }
+}
+
+} // namespace
+} // namespace qz::batch

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "BatchPlan.h"
+#include "BatchRunner.h"
+#include "PageValues.h"
+
+#include <QFile>
+#include <QGroupBox>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLineEdit;
+class QSettings;
+class QSpinBox;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The send dialog's "Several modules": one module after another, on one or more ports,
+// each with its own values (a counted field, or the rows of a CSV file), and a record of
+// each. It plans and runs the batch; the dialog shows its transcript.
+class TSeveralModules : public QGroupBox {
+    Q_OBJECT
+public:
+    TSeveralModules(PageValues page, QWidget* parent);
+    ~TSeveralModules() override;
+
+    // Plans the batch over these ports and starts it; the refusal in words when it cannot,
+    // with nothing opened.
+    QString start(std::vector<std::string> ports, const qz::serial::SessionSettings& settings);
+    void stop();
+    bool running() const;
+    std::size_t portCount() const { return runner_ ? runner_->ports().size() : 0; }
+    // The one port waiting for a swapped module, if exactly one is.
+    std::optional<std::string> onlyWaitingPort() const;
+    void nextModule(const std::string& port);
+    void keepChoices(QSettings& saved) const;
+    void restoreChoices(const QSettings& saved);
+
+    QComboBox* cbEachGets;
+    QSpinBox* spnModules;
+    QLineEdit* edtValuesFile;
+    QLineEdit* edtRecordFile;
+    QLineEdit* edtMorePorts;
+    QTreeWidget* tvModules;
+
+signals:
+    void exchanged(const std::string& port, const qz::serial::Exchange& exchange);
+    // heading: the module's port and values, a line of the transcript before its own.
+    void moduleStarted(const std::string& port, const QString& heading);
+    void moduleEnded(const std::string& port, const qz::serial::Verdict& verdict);
+    void progressed(int setUp, int total);
+    void status(const QString& words);
+    void finished(const QString& verdictLine);
+
+private:
+    QString refusalWords(const qz::batch::Refusal& refusal) const;
+    QString unitWords(std::size_t unit) const;
+    QString label(qz::Field field) const;
+    void showModuleStarted(const std::string& port, std::size_t unit);
+    void showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
+    void showWaiting(const std::string& port, bool present);
+    void showFinished();
+    void writeRecord(const std::string& line);
+
+    PageValues page_;
+    qz::batch::Plan plan_;
+    std::unique_ptr<qz::batch::Batch> batch_;
+    std::unique_ptr<qz::BatchRunner> runner_;
+    QFile record_;
+    std::map<std::string, QTreeWidgetItem*> rows_; // each port's latest module
+    std::map<std::string, bool> waiting_;          // the ports waiting: present or awaited
+};
