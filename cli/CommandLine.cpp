@@ -210,6 +210,15 @@ std::string sessionHelp()
           "failed module's values go to the next one.\n";
 }
 
+std::string portsHelp()
+{
+    return "\n"
+           "Finding the module's port:\n"
+           "  ports      the serial ports on this computer, one per line, USB adapters\n"
+           "             first: the name to give --port, then the adapter's description,\n"
+           "             its USB vendor:product and its serial number, where it has them\n";
+}
+
 constexpr std::string_view helpClosing =
     "\n"
     "An option that is not given takes the initial state of its control on the\n"
@@ -555,7 +564,7 @@ std::string HelpText()
         "Subcommands:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += subcommandHelp(subcommand);
-    text += explainHelp() + sessionHelp() + DecodeHelp() + std::string(helpClosing) + "\nExamples:\n";
+    text += explainHelp() + sessionHelp() + portsHelp() + DecodeHelp() + std::string(helpClosing) + "\nExamples:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += exampleLine(subcommand);
     return text + sendExample("ibeacon") + "  qzconfig decode 0x0201060302F0FF\n";
@@ -563,7 +572,8 @@ std::string HelpText()
 
 Outcome RunCommandLine(const std::vector<std::string_view>& args)
 {
-    constexpr std::string_view chooseOne = "; name one of study, ibeacon, broadcast, decode (see qzconfig --help)";
+    constexpr std::string_view chooseOne =
+        "; name one of study, ibeacon, broadcast, decode, ports (see qzconfig --help)";
     if (args.empty())
         return usageError("no subcommand given" + std::string(chooseOne));
     if (isHelpRequest(args[0]) || args[0] == "help")
@@ -572,6 +582,15 @@ Outcome RunCommandLine(const std::vector<std::string_view>& args)
         return versionOutcome();
     if (args[0] == "decode")
         return RunDecode(args);
+    if (args[0] == "ports") {
+        if (args.size() > 1 && isHelpRequest(args[1]))
+            return printed("Usage: qzconfig ports\n" + portsHelp());
+        if (args.size() > 1)
+            return usageError("ports: unexpected argument '" + printable(args[1]) + "' (see qzconfig --help)");
+        Outcome outcome;
+        outcome.listPorts = true;
+        return outcome;
+    }
     const SubcommandSpec* subcommand = findSubcommand(args[0]);
     if (subcommand == nullptr)
         return usageError("unknown subcommand '" + printable(args[0]) + "'" + std::string(chooseOne));

@@ -39,13 +39,14 @@ struct BatchRequest {
 };
 
 // What to print and the exit status; or, with send, a session still to run, whose
-// transcript and verdict decide the rest; or, with batch, many of them.
+// transcript and verdict decide the rest; or, with batch, many of them; or the ports.
 struct Outcome {
     int status = Listed;
     std::string out;
     std::string err;
     std::optional<SendRequest> send = std::nullopt;
     std::optional<BatchRequest> batch = std::nullopt;
+    bool listPorts = false; // qzconfig ports: the serial ports there now
 };
 
 // Checks every module's values against the page and reads the record, before any port

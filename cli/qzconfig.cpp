@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "Output.h"
+#include "PortList.h"
 #include "Process.h"
 #include "RunBatch.h"
 #include "SerialDriver.h"
@@ -61,6 +62,19 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
     return status;
 }
 
+// One line per port: its name, then what tells its adapter apart.
+int listPorts()
+{
+    std::string lines;
+    for (const qz::PortInfo& port : qz::AvailablePorts()) {
+        const std::string details = qz::PortDetails(port);
+        lines += printable(port.name) + (details.empty() ? "" : "  " + printable(details)) + "\n";
+    }
+    if (lines.empty())
+        lines = "No serial port was found. Plug in the module's adapter, then ask again.\n";
+    return WriteOut(lines) ? Listed : CannotWriteOutput();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -74,6 +88,8 @@ int main(int argc, char** argv)
         return sendToModule(argc, argv, *outcome.send);
     if (outcome.batch)
         return RunBatch(argc, argv, *outcome.batch);
+    if (outcome.listPorts)
+        return listPorts();
     const bool written = WriteOut(outcome.out);
     WriteErr(outcome.err);
     return written ? outcome.status : CannotWriteOutput();

@@ -1,6 +1,7 @@
 #include "SendToModule.h"
 
 #include "BoundedSpinBox.h"
+#include "PortList.h"
 #include "WindowStyle.h"
 
 #include <algorithm>
@@ -23,7 +24,6 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -232,19 +232,12 @@ void TfrmSend::btnRefreshClick()
 {
     const QString typed = cbPort->currentText();
     cbPort->clear();
-    // USB adapters first: a module is far more often on one than on a built-in port. (The
-    // order and the descriptions show only with adapters plugged in; the tests have none.)
-    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    std::stable_sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-        return a.hasVendorIdentifier() && !b.hasVendorIdentifier();
-    });
-    for (const QSerialPortInfo& port : ports) {
-        const QString description = port.description().isEmpty() ? port.manufacturer() : port.description();
-        const QString shown = description.isEmpty() ? port.systemLocation()
-                                                    : port.systemLocation() + QStringLiteral("  (") + description
-                                                        + QLatin1Char(')');
-        cbPort->addItem(shown, port.systemLocation());
-        cbPort->setItemData(cbPort->count() - 1, description, Qt::ToolTipRole);
+    // (The order and the details show only with adapters plugged in; the tests have none.)
+    for (const qz::PortInfo& port : qz::AvailablePorts()) {
+        const QString path = qz::fromBytes(port.name);
+        const QString details = qz::fromBytes(qz::PortDetails(port));
+        cbPort->addItem(details.isEmpty() ? path : path + QStringLiteral("  (") + details + QLatin1Char(')'), path);
+        cbPort->setItemData(cbPort->count() - 1, details, Qt::ToolTipRole);
     }
     cbPort->setEditText(typed);
 }

@@ -4,6 +4,7 @@
 #include "BeaconList.h"
 #include "BroadcastList.h"
 #include "FakeModule.h"
+#include "PageModel.h"
 #include "StudyList.h"
 
 #include <gtest/gtest.h>
@@ -245,6 +246,50 @@ TEST(Qzconfig, ValuesAtTheirLimitsAreNotUsageErrors)
         {{"broadcast", "--address=000E0B123456", "--advert", std::string(64, '0'), "--same"}, 1, "",
          "qzconfig: --advert: Please fill in correct advertisiment package\n"},
     });
+}
+
+// qzconfig takes its options from the page model: each field is an option with its initial
+// value as default, its limit said, and counted exactly where the model counts it.
+TEST(Qzconfig, EveryFieldOfEveryPageIsAnOptionCountedWhereTheModelSays)
+{
+    const std::string noFolder = testing::TempDir() + "qz-no-such-folder/record.csv";
+    for (const qz::PageSpec& page : qz::Pages()) {
+        const std::string name(page.name);
+        const ProcessResult help = runQzconfig({name, "--help"});
+        for (const qz::FieldSpec& field : page.fields) {
+            const std::string option = "--" + std::string(field.option);
+            const bool flag = field.kind == qz::FieldKind::Flag;
+            const ProcessResult given = runQzconfig({name, flag ? option : option + "=" + std::string(field.initial)});
+            EXPECT_NE(given.status, 2) << option << ": " << given.err;
+            std::string shown = option + (flag ? "" : field.kind == qz::FieldKind::Text ? "=TEXT" : "=16|128");
+            EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
+            if (field.kind == qz::FieldKind::Text) {
+                EXPECT_NE(help.out.find(std::string(field.help) + ", at most " + std::to_string(field.maxBytes) + " bytes"),
+                          std::string::npos)
+                    << option;
+                const ProcessResult tooLong = runQzconfig({name, option + "=" + std::string(field.maxBytes + 1, '1')});
+                EXPECT_EQ(tooLong.status, 2) << option;
+            }
+            // Past the option checks a counted field meets the record's missing folder.
+            const ProcessResult counted =
+                runQzconfig({name, "--port=/dev/qz-none", "--modules=2", "--count=" + std::string(field.option),
+                             "--record=" + noFolder});
+            EXPECT_EQ(counted.status, 2);
+            EXPECT_EQ(counted.err.find("does not exist") != std::string::npos, field.counting != qz::Counting::None)
+                << option << ": " << counted.err;
+        }
+    }
+}
+
+TEST(Qzconfig, PortsListsOnePortPerLine)
+{
+    const ProcessResult run = runQzconfig({"ports"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.rfind("/dev/", 0) == 0 || line.rfind("No serial port was found.", 0) == 0) << line;
+    EXPECT_EQ(runQzconfig({"ports", "extra"}).status, 2);
 }
 
 TEST(Qzconfig, HelpNamesEverySubcommandAndItsDefaults)

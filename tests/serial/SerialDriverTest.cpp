@@ -1,6 +1,7 @@
 // The driver on a real pseudo-terminal, against the fake module.
 
 #include "FakeModule.h"
+#include "PortList.h"
 #include "SerialDriver.h"
 
 #include <QCoreApplication>
@@ -235,6 +236,24 @@ TEST(SerialDriver, APortThatCannotBeOpenedIsNeverWritten)
     EXPECT_FALSE(idle.running());
     std::ifstream file(plainFile);
     EXPECT_EQ(file.peek(), std::ifstream::traits_type::eof()) << "the plain file was written";
+}
+
+TEST(PortList, DetailsTellOneAdapterFromAnother)
+{
+    struct Case {
+        PortInfo port;
+        const char* details;
+    };
+    const Case cases[] = {
+        {{"/dev/ttyUSB0", "CP2102 USB to UART", "10C4:EA60", "0001"}, "CP2102 USB to UART, USB 10C4:EA60, serial 0001"},
+        {{"/dev/ttyUSB1", "", "1A86:7523", ""}, "USB 1A86:7523"},
+        {{"/dev/ttyACM0", "", "", "A5B6"}, "serial A5B6"},
+        {{"/dev/ttyS0", "", "", ""}, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PortDetails(c.port), c.details) << c.port.name;
+    for (const PortInfo& port : AvailablePorts())
+        EXPECT_FALSE(port.name.empty());
 }
 
 } // namespace

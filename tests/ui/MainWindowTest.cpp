@@ -5,6 +5,7 @@
 #include "BeaconList.h"
 #include "BroadcastList.h"
 #include "FieldMark.h"
+#include "PageModel.h"
 #include "WindowStyle.h"
 #include "main.h"
 
@@ -30,6 +31,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace {
@@ -214,6 +216,40 @@ private slots:
     {
         window.reset();
         QCOMPARE(QApplication::topLevelWidgets().size(), 0);
+    }
+
+    // The window's fields are the page model's: each control of the spec's name starts with
+    // its field's initial text or state, and an edit holds its field's limit.
+    void everyFieldIsThePageModels()
+    {
+        const std::map<qz::Field, const char*> controls = {
+            {qz::Field::StudyUUIDType, "cbUUIDType"}, {qz::Field::StudyNotify, "edtCharNotify"},
+            {qz::Field::StudyWrite, "edtCharWrite"},   {qz::Field::BeaconUUID, "edtiBeaconUUID"},
+            {qz::Field::BeaconMajor, "edtiBeaconMajor"}, {qz::Field::BeaconMinor, "edtiBeaconMinor"},
+            {qz::Field::DeviceName, "edtDeviceName"},   {qz::Field::DeviceAddress, "edtDeviceAddress"},
+            {qz::Field::AdvertPackage, "edtAdvert"},    {qz::Field::ScanPackage, "edtScan"},
+            {qz::Field::SameAsAdvert, "cbSame"}};
+        std::size_t checked = 0;
+        for (const qz::PageSpec& page : qz::Pages()) {
+            for (const qz::FieldSpec& field : page.fields) {
+                const char* name = controls.at(field.field);
+                const QString initial = QString::fromLatin1(field.initial.data(), static_cast<int>(field.initial.size()));
+                switch (field.kind) {
+                case qz::FieldKind::Text:
+                    QCOMPARE(find<QLineEdit>(name)->text(), initial);
+                    QCOMPARE(find<QLineEdit>(name)->maxLength(), static_cast<int>(field.maxBytes));
+                    break;
+                case qz::FieldKind::UUIDType:
+                    QCOMPARE(find<QComboBox>(name)->currentIndex(), initial == QStringLiteral("128") ? 1 : 0);
+                    break;
+                case qz::FieldKind::Flag:
+                    QCOMPARE(find<QCheckBox>(name)->isChecked(), initial == QStringLiteral("yes"));
+                    break;
+                }
+                ++checked;
+            }
+        }
+        QCOMPARE(checked, controls.size());
     }
 
     void startState()
