@@ -352,9 +352,9 @@ void TfrmSend::btnStopClick()
 
 void TfrmSend::setSending(bool sending)
 {
-    for (QWidget* setting :
-         std::initializer_list<QWidget*>{cbPort, btnRefresh, cbBaud, cbLineEnding, spnTimeout, btnSend, gbSeveral})
+    for (QWidget* setting : std::initializer_list<QWidget*>{cbPort, btnRefresh, cbBaud, cbLineEnding, spnTimeout, btnSend})
         setting->setEnabled(!sending);
+    gbSeveral->lockChoices(sending);
     btnStop->setEnabled(sending);
     btnNextModule->setEnabled(sending && gbSeveral->onlyWaitingPort().has_value());
 }

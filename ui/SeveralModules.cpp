@@ -91,7 +91,8 @@ TSeveralModules::TSeveralModules(PageValues page, QWidget* parent)
     tvModules->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Values"), QStringLiteral("Progress"),
                                 QStringLiteral("Result"), QString()});
     tvModules->setRootIsDecorated(false);
-    tvModules->setMinimumHeight(90);
+    tvModules->setMinimumHeight(70);
+    tvModules->setMaximumHeight(120); // the transcript takes the room that is left
     tvModules->header()->resizeSection(PortColumn, 110);
     tvModules->header()->resizeSection(ValuesColumn, 140);
 
@@ -115,6 +116,8 @@ TSeveralModules::TSeveralModules(PageValues page, QWidget* parent)
     column->addWidget(controls);
     controls->setVisible(false);
 
+    choices_ = {cbEachGets, spnModules, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues, chooseRecord};
+
     const auto showChoice = [this] {
         const bool fromFile = cbEachGets->currentData().toInt() == static_cast<int>(qz::Field::None);
         spnModules->setEnabled(!fromFile);
@@ -126,6 +129,21 @@ TSeveralModules::TSeveralModules(PageValues page, QWidget* parent)
 }
 
 TSeveralModules::~TSeveralModules() = default;
+
+void TSeveralModules::lockChoices(bool locked)
+{
+    // Unticking the box would disable the table and its buttons with the rest.
+    const bool wasChecked = isChecked();
+    setCheckable(!locked);
+    setChecked(wasChecked || locked);
+    for (QWidget* choice : choices_)
+        choice->setEnabled(!locked);
+    if (!locked) {
+        const bool fromFile = cbEachGets->currentData().toInt() == static_cast<int>(qz::Field::None);
+        spnModules->setEnabled(!fromFile);
+        edtValuesFile->setEnabled(fromFile);
+    }
+}
 
 void TSeveralModules::keepChoices(QSettings& saved) const
 {

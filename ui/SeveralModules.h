@@ -37,6 +37,8 @@ public:
     // The one port waiting for a swapped module, if exactly one is.
     std::optional<std::string> onlyWaitingPort() const;
     void nextModule(const std::string& port);
+    // While a session runs its choices stand; its table, and the rows' buttons, work on.
+    void lockChoices(bool locked);
     void keepChoices(QSettings& saved) const;
     void restoreChoices(const QSettings& saved);
 
@@ -67,6 +69,7 @@ private:
     void writeRecord(const std::string& line);
 
     PageValues page_;
+    std::vector<QWidget*> choices_; // what says how the batch goes
     qz::batch::Plan plan_;
     std::unique_ptr<qz::batch::Batch> batch_;
     std::unique_ptr<qz::BatchRunner> runner_;

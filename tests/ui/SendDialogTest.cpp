@@ -387,7 +387,8 @@ private slots:
         QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().contains(QStringLiteral("Waiting for the next module")), 10000);
         QVERIFY(dialog.btnNextModule->isEnabled());
-        QVERIFY(!dialog.gbSeveral->isEnabled());
+        QVERIFY(!dialog.gbSeveral->spnModules->isEnabled());
+        QVERIFY(dialog.gbSeveral->tvModules->isEnabled());
         QFile::remove(link);
         QVERIFY(QFile::link(QString::fromStdString(second.path()), link));
         QTRY_COMPARE_WITH_TIMEOUT(dialog.lbVerdict->text().left(32), QStringLiteral("2 of 2 modules were set up. The "), 10000);
@@ -416,6 +417,43 @@ private slots:
         QVERIFY2(rows[2].endsWith(QStringLiteral(",FFFF,8,8,set up,8 of 8 commands were taken")), qPrintable(rows[2]));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0xFFFF"));
         QVERIFY(dialog.btnSend->isEnabled());
+    }
+
+    // Two ports wait with their modules in place: only the port whose row says so goes on.
+    void onlyThePortNamedTakesItsNextModule()
+    {
+        FakeModule first;
+        FakeModule second;
+        QStringList links;
+        for (const FakeModule* module : {&first, &second}) {
+            links << QDir::temp().filePath(QStringLiteral("qz-dialog-port%1").arg(links.size() + 1));
+            QFile::remove(links.last());
+            QVERIFY(QFile::link(QString::fromStdString(module->path()), links.last()));
+        }
+        const QString record = QDir::temp().filePath(QStringLiteral("qz-dialog-two-ports.csv"));
+        QFile::remove(record);
+        const PageValues page{qz::FindPage("ibeacon"), {{qz::Field::BeaconMinor, "0001"}}, {}};
+        TfrmSend dialog(beaconCommands, nullptr, page);
+        dialog.show();
+        dialog.gbSeveral->setChecked(true);
+        dialog.gbSeveral->cbEachGets->setCurrentIndex(1);
+        dialog.gbSeveral->spnModules->setValue(3);
+        dialog.gbSeveral->edtRecordFile->setText(record);
+        dialog.gbSeveral->edtMorePorts->setText(links[1]);
+        dialog.cbPort->setEditText(links[0]);
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        const QString bothWait = QStringLiteral("Waiting for the next module on %1, %2").arg(links[0], links[1]);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().contains(bothWait), 10000);
+        QVERIFY(!dialog.btnNextModule->isEnabled()); // it could not tell which
+        auto* next = dialog.findChild<QPushButton*>(QStringLiteral("btnNextModuleOn") + links[1]);
+        QVERIFY(next != nullptr);
+        QTRY_VERIFY(next->isVisible());
+        QTest::mouseClick(next, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("3 of 3 modules were set up")), 10000);
+        QCOMPARE(first.commands().size(), std::size_t(9));
+        QCOMPARE(second.commands().size(), std::size_t(18));
+        QCOMPARE(second.commands().back(), std::string("AT+MINO0x0003"));
+        QVERIFY(dialog.transcriptText().contains(QStringLiteral("[%1] > AT+MINO0x0003").arg(links[1])));
     }
 
     void newCommandsGetANewSendDialog()
