@@ -6,32 +6,37 @@
 
 namespace qz {
 
-namespace {
-
-std::string hex4(quint16 value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper().toStdString();
-}
-
-} // namespace
-
 std::vector<PortInfo> AvailablePorts()
 {
-    QList<QSerialPortInfo> found = QSerialPortInfo::availablePorts();
-    std::stable_sort(found.begin(), found.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-        return a.hasVendorIdentifier() && !b.hasVendorIdentifier();
-    });
     std::vector<PortInfo> ports;
-    for (const QSerialPortInfo& info : found) {
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         PortInfo port;
         port.name = info.systemLocation().toLocal8Bit().toStdString();
         port.description = (info.description().isEmpty() ? info.manufacturer() : info.description()).toStdString();
         if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            port.usbId = hex4(info.vendorIdentifier()) + ":" + hex4(info.productIdentifier());
+            port.usbId = UsbId(info.vendorIdentifier(), info.productIdentifier());
         port.serialNumber = info.serialNumber().toStdString();
         ports.push_back(std::move(port));
     }
+    PutUsbFirst(ports);
     return ports;
+}
+
+std::string UsbId(unsigned vendor, unsigned product)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string id;
+    for (unsigned value : {vendor, product}) {
+        id += id.empty() ? "" : ":";
+        for (int shift = 12; shift >= 0; shift -= 4)
+            id += hex[(value >> shift) & 0xF];
+    }
+    return id;
+}
+
+void PutUsbFirst(std::vector<PortInfo>& ports)
+{
+    std::stable_partition(ports.begin(), ports.end(), [](const PortInfo& port) { return !port.usbId.empty(); });
 }
 
 std::string PortDetails(const PortInfo& port)

@@ -18,5 +18,9 @@ std::vector<PortInfo> AvailablePorts();
 // "CP2102 USB to UART, USB 10C4:EA60, serial 0001": what tells one adapter from another;
 // empty where nothing does.
 std::string PortDetails(const PortInfo& port);
+// "10C4:EA60", as USB tools write a vendor and product.
+std::string UsbId(unsigned vendor, unsigned product);
+// USB adapters first, each group in the system's order.
+void PutUsbFirst(std::vector<PortInfo>& ports);
 
 } // namespace qz

@@ -174,16 +174,14 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
     using R = qz::batch::Refusal;
     const QString value = shown(refusal.value);
     const QString other = shown(refusal.other);
-    const QString where = refusal.line != 0 ? QStringLiteral("Line %1 of the values file: ").arg(refusal.line)
-        : refusal.module != 0 ? QStringLiteral("Module %1 would get %2 as %3: ").arg(refusal.module).arg(value, label(refusal.field))
-                              : QString();
+    const QString line = QStringLiteral("Line %1 of the values file: ").arg(refusal.line);
+    const QString module = QStringLiteral("Module %1 would get %2 as %3").arg(refusal.module).arg(value, label(refusal.field));
     switch (refusal.reason) {
     case R::ValuesFileEmpty: return QStringLiteral("The values file is empty: its first line names the fields, like name,address.");
     case R::UnknownColumn: return QStringLiteral("The values file's column \"%1\" is no field of this page.").arg(value);
     case R::ColumnTwice: return QStringLiteral("The values file names \"%1\" twice.").arg(value);
     case R::NoRows: return QStringLiteral("The values file holds no module's values under its first line.");
-    case R::RowLength:
-        return where + QStringLiteral("%1 values, and the first line names %2.").arg(value, other);
+    case R::RowLength: return line + QStringLiteral("%1 values, and the first line names %2.").arg(value, other);
     case R::NotCountable: return QStringLiteral("%1 does not count up.").arg(label(refusal.field));
     case R::CannotCount:
         return QStringLiteral("%1 cannot count up from %2: %3.").arg(label(refusal.field), value, qz::fromBytes(refusal.message));
@@ -191,10 +189,15 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
         return QStringLiteral("%1: counting %2 modules from %3 passes %4.")
             .arg(label(refusal.field), QString::number(spnModules->value()), value, other);
     case R::TooLong:
-        return where + QStringLiteral("%1 would be %2 bytes; the field holds at most %3.")
-                           .arg(label(refusal.field), QString::number(refusal.value.size()), other);
+        if (refusal.module != 0)
+            return module + QStringLiteral(", %1 bytes; the field holds at most %2.").arg(refusal.value.size()).arg(other);
+        return line + QStringLiteral("%1 is %2 bytes long; the field holds at most %3.")
+                          .arg(label(refusal.field)).arg(refusal.value.size()).arg(other);
     case R::PageRefused:
-        return where + (refusal.module != 0 ? QString() : label(refusal.field) + QStringLiteral(": "))
+        // A fixed field refused is refused for every module alike.
+        if (refusal.module != 0 && refusal.field == static_cast<qz::Field>(cbEachGets->currentData().toInt()))
+            return module + QStringLiteral(": ") + qz::fromBytes(refusal.message);
+        return (refusal.line != 0 ? line : QString()) + label(refusal.field) + QStringLiteral(": ")
             + qz::fromBytes(refusal.message);
     case R::RecordOfAnotherBatch:
         return QStringLiteral("The record file records another batch: its columns are %1, and this batch's are %2. "

@@ -322,6 +322,18 @@ TEST(QzconfigBatch, APortThatCannotBeOpenedIsRecordedAndWaitsForTheNext)
     EXPECT_EQ(readFile(notAPort), "");
 }
 
+TEST(QzconfigBatch, APortNotThereYetIsAwaitedByName)
+{
+    const std::string absent = testing::TempDir() + "qz-absent-adapter";
+    fs::remove(absent);
+    const std::string record = recordFile("qz-record-g.csv");
+    Batch batch({"ibeacon", "--port=" + absent, "--modules=1", "--count=minor", "--minor=0001", "--record=" + record});
+    EXPECT_TRUE(batch.waitFor("Waiting for " + absent + " to appear: plug in its adapter\n")) << batch.output();
+    batch.signal(SIGTERM);
+    EXPECT_EQ(batch.wait(), 143);
+    EXPECT_EQ(batch.output().find("Waiting for the next module"), std::string::npos) << batch.output();
+}
+
 TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
 {
     FakeModule module;

@@ -442,6 +442,19 @@ TEST(Qzconfig, CommandsPrintsWhatWouldBeSentAndPortSendsExactlyThat)
     }
 }
 
+TEST(Qzconfig, AfterRenewAtAnotherRateTheLastLineSaysTheRateNow)
+{
+    FakeModule module;
+    const ProcessResult run = runQzconfig({"ibeacon", "--port=" + module.path(), "--baud=19200"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\n8 of 8 commands were taken; the module's rate is now 9600 baud, its factory rate\n"),
+              std::string::npos)
+        << run.out;
+    FakeModule atFactoryRate;
+    const ProcessResult same = runQzconfig({"ibeacon", "--port=" + atFactoryRate.path()});
+    EXPECT_NE(same.out.find("\n8 of 8 commands were taken\n"), std::string::npos) << same.out;
+}
+
 TEST(Qzconfig, APortOrModuleFailureExitsWithThree)
 {
     FakeModule refusing([](const std::string& command) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -250,8 +251,19 @@ TEST(PortList, DetailsTellOneAdapterFromAnother)
         {{"/dev/ttyACM0", "", "", "A5B6"}, "serial A5B6"},
         {{"/dev/ttyS0", "", "", ""}, ""},
     };
-    for (const Case& c : cases)
+    std::vector<PortInfo> ports;
+    for (const Case& c : cases) {
         EXPECT_EQ(PortDetails(c.port), c.details) << c.port.name;
+        ports.push_back(c.port);
+    }
+    std::reverse(ports.begin(), ports.end());
+    PutUsbFirst(ports); // USB adapters first, each group in the system's order
+    std::vector<std::string> names;
+    for (const PortInfo& port : ports)
+        names.push_back(port.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyUSB0", "/dev/ttyS0", "/dev/ttyACM0"}));
+    EXPECT_EQ(UsbId(0x10C4, 0xEA60), "10C4:EA60");
+    EXPECT_EQ(UsbId(0x0403, 0x6001), "0403:6001");
     for (const PortInfo& port : AvailablePorts())
         EXPECT_FALSE(port.name.empty());
 }

@@ -27,6 +27,7 @@
 #include <QtTest>
 
 #include <chrono>
+#include <map>
 
 namespace {
 
@@ -417,6 +418,80 @@ private slots:
         QVERIFY2(rows[2].endsWith(QStringLiteral(",FFFF,8,8,set up,8 of 8 commands were taken")), qPrintable(rows[2]));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0xFFFF"));
         QVERIFY(dialog.btnSend->isEnabled());
+    }
+
+    // A batch the page or the record refuses opens no port, and says why in the window's
+    // words: the field by its caption, the line or the module, never an option's name.
+    void aRefusedBatchSaysWhyInTheWindowsWords()
+    {
+        FakeModule module;
+        const QString values = QDir::temp().filePath(QStringLiteral("qz-dialog-values.csv"));
+        const QString record = QDir::temp().filePath(QStringLiteral("qz-dialog-refused.csv"));
+        const std::string beaconRecord = "time,port,uuid,major,minor,taken,total,result,message\n";
+        struct Case {
+            const char* page;
+            qz::FieldValues values;
+            int eachGets; // 0: the first counted field, 1: the second; -1: the values file
+            int modules;
+            QByteArray valuesText;
+            std::string recordText;
+            QString said;
+        };
+        const Case cases[] = {
+            {"ibeacon", {}, -1, 1, "", "", "The values file is empty: its first line names the fields, like name,address."},
+            {"ibeacon", {}, -1, 1, "colour\nred\n", "", "The values file's column \"colour\" is no field of this page."},
+            {"ibeacon", {}, -1, 1, "minor,minor\n1,2\n", "", "The values file names \"minor\" twice."},
+            {"ibeacon", {}, -1, 1, "minor\n", "", "The values file holds no module's values under its first line."},
+            {"ibeacon", {}, -1, 1, "minor,major\n0001\n", "", "Line 2 of the values file: 1 values, and the first line names 2."},
+            {"ibeacon", {}, -1, 1, "minor\n0001\n123456\n", "",
+             "Line 3 of the values file: Minor is 6 bytes long; the field holds at most 5."},
+            {"ibeacon", {}, -1, 1, "minor\n00000\n", "",
+             "Line 2 of the values file: Minor: Please input correct iBeacon Minor value!"},
+            {"ibeacon", {{qz::Field::BeaconMajor, "123"}}, 0, 2, "", "",
+             "Major cannot count up from 123: only four hex digits (04D2) or five decimal digits (01234) can count up."},
+            {"ibeacon", {{qz::Field::BeaconMinor, "00000"}}, 1, 2, "", "",
+             "Module 1 would get 00000 as Minor: Please input correct iBeacon Minor value!"},
+            {"ibeacon", {{qz::Field::BeaconMajor, "0000"}}, 1, 2, "", "", "Major: Please input correct iBeacon Major value!"},
+            {"ibeacon", {}, 1, 2, "", "time,port,minor,taken,total,result,message\n",
+             "The record file records another batch: its columns are time,port,minor,taken,total,result,message, and "
+             "this batch's are time,port,uuid,major,minor,taken,total,result,message. Choose another record file."},
+            {"ibeacon", {{qz::Field::BeaconMajor, "0002"}}, 1, 2, "",
+             beaconRecord + "t,p,0000FFF0-0000-1000-8000-00805F9B34FB,0001,10125,8,8,set up,m\n",
+             "The record file records another batch: its Major is \"0001\", and this batch's is \"0002\". Choose another "
+             "record file."},
+            {"broadcast",
+             {{qz::Field::DeviceName, "ABCDEFGHIJKLMN9"}, {qz::Field::DeviceAddress, "000E0B123456"},
+              {qz::Field::AdvertPackage, "020106"}, {qz::Field::SameAsAdvert, "yes"}},
+             0, 3, "", "",
+             "Module 2 would get ABCDEFGHIJKLMN10 as Name, 16 bytes; the field holds at most 15."},
+        };
+        const std::map<qz::Field, std::string> labels = {
+            {qz::Field::BeaconMajor, "Major"}, {qz::Field::BeaconMinor, "Minor"}, {qz::Field::DeviceName, "Name"}};
+        for (const Case& c : cases) {
+            QFile::remove(values);
+            QFile valuesFile(values);
+            QVERIFY(valuesFile.open(QIODevice::WriteOnly));
+            valuesFile.write(c.valuesText);
+            valuesFile.close();
+            QFile::remove(record);
+            QFile recordFile(record);
+            QVERIFY(recordFile.open(QIODevice::WriteOnly));
+            recordFile.write(c.recordText.data(), static_cast<qint64>(c.recordText.size()));
+            recordFile.close();
+            TfrmSend dialog({"AT+IBEA1"}, nullptr, {qz::FindPage(c.page), c.values, labels});
+            dialog.gbSeveral->setChecked(true);
+            TSeveralModules* several = dialog.gbSeveral;
+            several->cbEachGets->setCurrentIndex(c.eachGets < 0 ? several->cbEachGets->count() - 1 : c.eachGets);
+            several->spnModules->setValue(c.modules);
+            several->edtValuesFile->setText(values);
+            several->edtRecordFile->setText(record);
+            dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+            QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+            QCOMPARE(dialog.lbVerdict->text(), c.said + QStringLiteral(" No port was opened."));
+            QVERIFY(dialog.btnSend->isEnabled());
+        }
+        QTest::qWait(50);
+        QVERIFY(module.commands().empty());
     }
 
     // Two ports wait with their modules in place: only the port whose row says so goes on.
