@@ -93,8 +93,11 @@ TSeveralModules::TSeveralModules(PageValues page, QWidget* parent)
     tvModules->setRootIsDecorated(false);
     tvModules->setMinimumHeight(70);
     tvModules->setMaximumHeight(120); // the transcript takes the room that is left
-    tvModules->header()->resizeSection(PortColumn, 110);
-    tvModules->header()->resizeSection(ValuesColumn, 140);
+    // Room for "8 of 8 commands taken" and a row's Next module within the dialog's width.
+    tvModules->header()->setStretchLastSection(false);
+    for (const auto& [column, width] : {std::pair{PortColumn, 110}, {ValuesColumn, 80}, {ProgressColumn, 140},
+                                        {ResultColumn, 70}, {NextColumn, 100}})
+        tvModules->header()->resizeSection(column, width);
 
     // The controls take no room while the box is off.
     auto* controls = new QWidget(this);
