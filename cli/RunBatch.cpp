@@ -109,7 +109,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     const auto write = [record](const std::string& line) {
         return std::fwrite(line.data(), 1, line.size(), record) == line.size() && std::fflush(record) == 0;
     };
-    if (record == nullptr || (plan.writeHeader && !write(batch::RecordHeaderLine(page)))) {
+    if (record == nullptr || (!plan.opening.empty() && !write(plan.opening))) {
         WriteErr("qzconfig: --record " + recordName + ": cannot write it: " + std::strerror(errno) + "\n");
         if (record != nullptr)
             std::fclose(record);

@@ -152,9 +152,12 @@ std::vector<std::string> recordHeader(const PageSpec& page)
 // this batch, its columns and the values that stay the same from module to module.
 std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& values, std::string_view text, Plan& plan)
 {
-    plan.writeHeader = text.find_first_not_of(" \r\n") == std::string_view::npos;
-    if (plan.writeHeader)
+    if (text.find_first_not_of(" \r\n") == std::string_view::npos) {
+        plan.opening = RecordHeaderLine(page);
         return std::nullopt;
+    }
+    if (text.back() != '\n')
+        plan.opening = "\n";
     const std::vector<std::string> header = recordHeader(page);
     std::size_t offset = 0;
     std::vector<std::string> fields;

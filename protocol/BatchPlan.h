@@ -55,7 +55,9 @@ struct Plan {
     std::vector<Values> units;                     // each module's values, every field in the page's order
     std::vector<std::vector<std::string>> commands; // each module's commands
     std::vector<Values> setUp;                     // the units a record shows set up already
-    bool writeHeader = false;                      // the record is new or empty
+    // What goes into the record before the first module's line: the header of a new or
+    // empty record, or the line break that a line cut short by a crash lacks.
+    std::string opening;
 };
 
 std::variant<Plan, Refusal> PlanBatch(const PageSpec& page, const FieldValues& values, const Source& source,

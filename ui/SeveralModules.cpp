@@ -248,8 +248,8 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     if (!record_.open(QIODevice::Append)) {
         return QStringLiteral("Cannot write the record %1: %2. No port was opened.").arg(recordPath, record_.errorString());
     }
-    if (plan_.writeHeader)
-        writeRecord(qz::batch::RecordHeaderLine(*page_.page));
+    if (!plan_.opening.empty())
+        writeRecord(plan_.opening);
 
     runner_.reset();
     tvModules->clear();

@@ -103,14 +103,14 @@ TEST(BatchPlan, AModuleCountsAsSetUpOnlyWhenEveryFieldMatchesASetUpRow)
     EXPECT_EQ(plan.units, (std::vector<Values>{{beaconUUID, "0001", "00FE"}, {beaconUUID, "0001", "00FF"},
                                                {beaconUUID, "0001", "0100"}}));
     EXPECT_EQ(plan.setUp, (std::vector<Values>{{beaconUUID, "0001", "00FE"}, {beaconUUID, "0001", "0100"}}));
-    EXPECT_FALSE(plan.writeHeader);
+    EXPECT_EQ(plan.opening, "\n"); // the cut line is ended before the next module's
     EXPECT_EQ(plan.commands.size(), 3u);
     EXPECT_EQ(plan.commands[1].back(), "AT+MINO0x00FF");
     EXPECT_EQ(ValueOf(*FindPage("ibeacon"), plan.units[2], Field::BeaconMinor), "0100");
 
     const auto fresh = PlanBatch(*FindPage("ibeacon"), {}, counted(Field::BeaconMinor, 1), " \r\n");
     ASSERT_TRUE(std::holds_alternative<Plan>(fresh));
-    EXPECT_TRUE(std::get<Plan>(fresh).writeHeader);
+    EXPECT_EQ(std::get<Plan>(fresh).opening, beaconHeader);
     EXPECT_EQ(std::get<Plan>(fresh).units, (std::vector<Values>{{beaconUUID, "10123", "10125"}}));
 }
 
