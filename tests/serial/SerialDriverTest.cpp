@@ -2,6 +2,7 @@
 
 #include "FakeModule.h"
 #include "PortList.h"
+#include "PortSystem.h"
 #include "SerialDriver.h"
 
 #include <QCoreApplication>
@@ -199,7 +200,10 @@ TEST(SerialDriver, EverySpellingOfADeviceSharesOneLock)
     for (const std::string& spelling : spellings) {
         SerialDriver second;
         const std::string problem = second.start(spelling, {"AT+RENEW"}, {});
-        EXPECT_EQ(problem.substr(0, 31), "busy: another program holds it ") << spelling << ": " << problem;
+        // The holder is named by its process and program: this very test.
+        EXPECT_EQ(problem, "busy: another program holds it (process " + std::to_string(QCoreApplication::applicationPid())
+                               + ", " + QCoreApplication::applicationName().toStdString() + ")")
+            << spelling;
     }
     holder.stop();
     QEventLoop loop;
@@ -237,6 +241,32 @@ TEST(SerialDriver, APortThatCannotBeOpenedIsNeverWritten)
     EXPECT_FALSE(idle.running());
     std::ifstream file(plainFile);
     EXPECT_EQ(file.peek(), std::ifstream::traits_type::eof()) << "the plain file was written";
+}
+
+// What the system says of a port's name: the device behind it, which changes when a link
+// moves to another adapter, and nothing when there is none.
+TEST(PortSystem, TellsTheDeviceBehindANameAndWhenItIsGone)
+{
+    FakeModule first;
+    FakeModule second;
+    const std::string link = testing::TempDir() + "qz-port-behind";
+    std::filesystem::remove(link);
+    EXPECT_EQ(portsystem::DeviceBehind(link), "");
+    EXPECT_TRUE(portsystem::DeviceIsGone(QString::fromStdString(link)));
+    std::filesystem::create_symlink(first.path(), link);
+    const std::string behind = portsystem::DeviceBehind(link);
+    EXPECT_EQ(behind.rfind(first.path() + "@", 0), 0u) << behind;
+    EXPECT_EQ(behind, portsystem::DeviceBehind(first.path()));
+    EXPECT_FALSE(portsystem::DeviceIsGone(QString::fromStdString(link)));
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(second.path(), link);
+    EXPECT_NE(portsystem::DeviceBehind(link), behind);
+    EXPECT_EQ(portsystem::DeviceBehind("null").rfind("/dev/null@", 0), 0u); // a bare name is one in /dev
+    const portsystem::ResolvedPort resolved = portsystem::Resolve("/dev/../dev//null");
+    EXPECT_EQ(resolved.path, QStringLiteral("/dev/null"));
+    EXPECT_EQ(resolved.problem, "");
+    EXPECT_EQ(portsystem::Resolve("qz-no-such-port").problem, "no such device");
+    std::filesystem::remove(link);
 }
 
 TEST(PortList, DetailsTellOneAdapterFromAnother)
