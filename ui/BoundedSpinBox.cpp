@@ -29,14 +29,12 @@ BoundedSpinBox::BoundedSpinBox(QWidget* parent)
 bool BoundedSpinBox::typedNumber(const QString& text, qint64& number) const
 {
     QString digits = text;
-    if (digits.startsWith(prefix()))
-        digits.remove(0, prefix().size());
     if (digits.endsWith(suffix()))
         digits.chop(suffix().size());
     digits = digits.trimmed();
     bool ok = digits.size() <= longestNumber;
     number = ok ? digits.toLongLong(&ok) : 0;
-    return ok && number >= 0;
+    return ok;
 }
 
 QString BoundedSpinBox::rangeWords() const
@@ -60,7 +58,7 @@ void BoundedSpinBox::fixup(QString& input) const
     if (!typedNumber(input, number) || (number >= minimum() && number <= maximum()))
         return;
     correctedFrom_ = number;
-    input = prefix() + QString::number(std::clamp<qint64>(number, minimum(), maximum())) + suffix();
+    input = QString::number(std::clamp<qint64>(number, minimum(), maximum())) + suffix();
 }
 
 void BoundedSpinBox::textEdited(const QString& text)

@@ -8,7 +8,8 @@ class FieldMark;
 
 // A spin box that takes a number typed outside its range instead of refusing the key or
 // reverting to the old value without a word: when the user leaves it, the number becomes
-// the nearest end of the range, and its mark says the range and what was set.
+// the nearest end of the range, and its mark says the range and what was set. It has a
+// suffix ("ms") and no prefix.
 class BoundedSpinBox : public QSpinBox {
 public:
     explicit BoundedSpinBox(QWidget* parent = nullptr);

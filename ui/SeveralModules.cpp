@@ -135,10 +135,13 @@ TSeveralModules::~TSeveralModules() = default;
 
 void TSeveralModules::lockChoices(bool locked)
 {
-    // Unticking the box would disable the table and its buttons with the rest.
-    const bool wasChecked = isChecked();
+    if (isCheckable() && !isChecked()) { // a single module: nothing here is in use
+        setEnabled(!locked);
+        return;
+    }
+    // A batch: unticking the box would disable the table and its buttons with the rest.
     setCheckable(!locked);
-    setChecked(wasChecked || locked);
+    setChecked(true);
     for (QWidget* choice : choices_)
         choice->setEnabled(!locked);
     if (!locked) {
@@ -185,7 +188,7 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
     case R::ColumnTwice: return QStringLiteral("The values file names \"%1\" twice.").arg(value);
     case R::NoRows: return QStringLiteral("The values file holds no module's values under its first line.");
     case R::RowLength: return line + QStringLiteral("%1 values, and the first line names %2.").arg(value, other);
-    case R::NotCountable: return QStringLiteral("%1 does not count up.").arg(label(refusal.field));
+    case R::NotCountable: // the list offers only the fields that count
     case R::CannotCount:
         return QStringLiteral("%1 cannot count up from %2: %3.").arg(label(refusal.field), value, qz::fromBytes(refusal.message));
     case R::PassesTheTop:

@@ -157,13 +157,12 @@ QLineEdit* TfrmMain::addFieldBox(QWidget* page, const FieldBox& fieldBox)
     return edit;
 }
 
+// Each control stands for a field of one of the pages.
 const qz::FieldSpec& TfrmMain::fieldSpec(qz::Field field)
 {
-    for (const qz::PageSpec& page : qz::Pages()) {
-        if (const qz::FieldSpec* spec = qz::FindField(page, field))
-            return *spec;
-    }
-    throw std::logic_error("a control for a field that no page has");
+    const auto page = std::find_if(qz::Pages().begin(), qz::Pages().end(),
+                                   [field](const qz::PageSpec& spec) { return qz::FindField(spec, field) != nullptr; });
+    return *qz::FindField(*page, field);
 }
 
 void TfrmMain::addControl(qz::Field field, QWidget* control, const QString& label)

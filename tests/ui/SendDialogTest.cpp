@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -78,6 +79,7 @@ void startSending(TfrmSend& dialog, const FakeModule& module)
     QVERIFY(dialog.btnStop->isEnabled());
     QVERIFY(!dialog.btnSend->isEnabled());
     QVERIFY(!dialog.cbPort->isEnabled());
+    QVERIFY(!dialog.gbSeveral->isEnabled() && !dialog.gbSeveral->isChecked());
 }
 
 // Answers the next question box with the given button once it is shown.
@@ -229,19 +231,28 @@ private slots:
 
     void theNextDialogOffersTheLastChoices()
     {
+        const PageValues page{qz::FindPage("ibeacon"), {}, {}};
+        const QString record = QDir::temp().filePath(QStringLiteral("qz-kept-record.csv"));
         {
-            TfrmSend first(beaconCommands, nullptr);
+            TfrmSend first(beaconCommands, nullptr, page);
             first.cbPort->setEditText(QStringLiteral("/dev/qz-missing"));
             first.cbBaud->setCurrentText(QStringLiteral("115200"));
             first.cbLineEnding->setCurrentText(QStringLiteral("CR LF"));
             first.spnTimeout->setValue(2500);
+            first.gbSeveral->cbEachGets->setCurrentIndex(1);
+            first.gbSeveral->spnModules->setValue(7);
+            first.gbSeveral->edtRecordFile->setText(record);
             QTest::mouseClick(first.btnSend, Qt::LeftButton);
         }
-        TfrmSend second(beaconCommands, nullptr);
+        TfrmSend second(beaconCommands, nullptr, page);
         QCOMPARE(second.cbPort->currentText(), QStringLiteral("/dev/qz-missing"));
         QCOMPARE(second.cbBaud->currentText(), QStringLiteral("115200"));
         QCOMPARE(second.cbLineEnding->currentText(), QStringLiteral("CR LF"));
         QCOMPARE(second.spnTimeout->value(), 2500);
+        // What counts, how many modules and the record come back with the port.
+        QCOMPARE(second.gbSeveral->cbEachGets->currentText(), QStringLiteral("Counting up the minor value"));
+        QCOMPARE(second.gbSeveral->spnModules->value(), 7);
+        QCOMPARE(second.gbSeveral->edtRecordFile->text(), record);
     }
 
     // The dialog fits a 1366x768 screen with a 40-pixel panel, and 1280x720, with room for
@@ -418,6 +429,11 @@ private slots:
         QVERIFY2(rows[2].endsWith(QStringLiteral(",FFFF,8,8,set up,8 of 8 commands were taken")), qPrintable(rows[2]));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0xFFFF"));
         QVERIFY(dialog.btnSend->isEnabled());
+        // Its choices can be changed again, as the choice of what counts allows.
+        QVERIFY(dialog.gbSeveral->isCheckable() && dialog.gbSeveral->isChecked());
+        QVERIFY(dialog.gbSeveral->spnModules->isEnabled());
+        QVERIFY(!dialog.gbSeveral->edtValuesFile->isEnabled());
+        QVERIFY(dialog.gbSeveral->edtRecordFile->isEnabled());
     }
 
     // A batch the page or the record refuses opens no port, and says why in the window's
@@ -514,11 +530,15 @@ private slots:
         dialog.gbSeveral->cbEachGets->setCurrentIndex(1);
         dialog.gbSeveral->spnModules->setValue(3);
         dialog.gbSeveral->edtRecordFile->setText(record);
-        dialog.gbSeveral->edtMorePorts->setText(links[1]);
+        const QString absent = QDir::temp().filePath(QStringLiteral("qz-dialog-absent"));
+        QFile::remove(absent);
+        dialog.gbSeveral->edtMorePorts->setText(links[1] + QStringLiteral(", ") + absent);
         dialog.cbPort->setEditText(links[0]);
         QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
         const QString bothWait = QStringLiteral("Waiting for the next module on %1, %2").arg(links[0], links[1]);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().contains(bothWait), 10000);
+        QVERIFY2(dialog.lbVerdict->text().endsWith(QStringLiteral(" Waiting for %1 to appear.").arg(absent)),
+                 qPrintable(dialog.lbVerdict->text()));
         QVERIFY(!dialog.btnNextModule->isEnabled()); // it could not tell which
         auto* next = dialog.findChild<QPushButton*>(QStringLiteral("btnNextModuleOn") + links[1]);
         QVERIFY(next != nullptr);
@@ -529,6 +549,7 @@ private slots:
         QCOMPARE(second.commands().size(), std::size_t(18));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0x0003"));
         QVERIFY(dialog.transcriptText().contains(QStringLiteral("[%1] > AT+MINO0x0003").arg(links[1])));
+        QTRY_COMPARE(dialog.findChildren<QPushButton*>(QRegularExpression(QStringLiteral("^btnNextModuleOn"))).size(), 0);
     }
 
     void newCommandsGetANewSendDialog()
