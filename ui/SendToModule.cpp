@@ -276,14 +276,12 @@ void TfrmSend::btnSendClick()
     verdictLine_.clear();
     waitingFor_.clear();
     batch_ = gbSeveral->isChecked();
-    several_ = false;
     if (batch_) {
         const QString problem = gbSeveral->start({port}, settings);
         if (!problem.isEmpty()) {
             lbVerdict->setText(problem);
             return;
         }
-        several_ = gbSeveral->portCount() > 1;
         if (gbSeveral->running())
             setSending(true);
         return;
@@ -362,7 +360,8 @@ void TfrmSend::setSending(bool sending)
 void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::string& port)
 {
     // With several ports at once each line says its port, as qzconfig prints it.
-    const QString prefix = several_ ? QStringLiteral("[%1] ").arg(qz::fromBytes(qz::serial::EscapedBytes(port))) : QString();
+    const bool several = batch_ && gbSeveral->portCount() > 1;
+    const QString prefix = several ? QStringLiteral("[%1] ").arg(qz::fromBytes(qz::serial::EscapedBytes(port))) : QString();
     const QString line = qz::fromBytes(qz::serial::TranscriptLine(exchange));
     transcript_ << prefix + line;
     const QString shown = line.mid(2);

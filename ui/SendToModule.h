@@ -86,7 +86,6 @@ private:
     std::vector<std::string> commands_;
     qz::SerialDriver driver_;
     std::map<std::string, QTreeWidgetItem*> waitingFor_; // the command each port waits on
-    bool several_ = false;                                // ports at once: each line names its port
     QStringList transcript_;
     QString verdictLine_;
     bool closeWhenFinished_ = false;

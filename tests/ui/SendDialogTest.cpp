@@ -548,7 +548,10 @@ private slots:
         QCOMPARE(first.commands().size(), std::size_t(9));
         QCOMPARE(second.commands().size(), std::size_t(18));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0x0003"));
-        QVERIFY(dialog.transcriptText().contains(QStringLiteral("[%1] > AT+MINO0x0003").arg(links[1])));
+        const QString transcript = dialog.transcriptText();
+        // Every line says its port, from the first module's first line on.
+        QVERIFY2(transcript.contains(QStringLiteral("\n[%1] > AT\n").arg(links[0])), qPrintable(transcript));
+        QVERIFY2(transcript.contains(QStringLiteral("[%1] > AT+MINO0x0003").arg(links[1])), qPrintable(transcript));
         QTRY_COMPARE(dialog.findChildren<QPushButton*>(QRegularExpression(QStringLiteral("^btnNextModuleOn"))).size(), 0);
     }
 
