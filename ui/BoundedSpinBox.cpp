@@ -64,11 +64,11 @@ void BoundedSpinBox::fixup(QString& input) const
 void BoundedSpinBox::textEdited(const QString& text)
 {
     qint64 number = 0;
-    if (correctedFrom_ >= 0) {
+    if (correctedFrom_) {
         mark_->show(FieldMark::Notice, QStringLiteral("%1%2 is outside the range, %3: set to %4")
-                                           .arg(correctedFrom_)
+                                           .arg(*correctedFrom_)
                                            .arg(suffix(), rangeWords(), text));
-        correctedFrom_ = -1;
+        correctedFrom_.reset();
     } else if (typedNumber(text, number) && (number < minimum() || number > maximum())) {
         mark_->show(FieldMark::Refused, QStringLiteral("outside the range: the value is ") + rangeWords());
     } else {

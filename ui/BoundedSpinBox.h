@@ -2,6 +2,8 @@
 
 #include <QSpinBox>
 
+#include <optional>
+
 namespace qz {
 
 class FieldMark;
@@ -25,7 +27,7 @@ private:
     void textEdited(const QString& text);
 
     FieldMark* mark_;
-    mutable qint64 correctedFrom_ = -1; // the number fixup() brought into the range, if any
+    mutable std::optional<qint64> correctedFrom_; // the number fixup() brought into the range
 };
 
 } // namespace qz

@@ -285,6 +285,10 @@ private slots:
         auto* edit = dialog.spnTimeout->findChild<QLineEdit*>();
         auto* mark = edit->findChild<QAction*>(QStringLiteral("qt_spinbox_lineeditMark"));
         QVERIFY(mark != nullptr);
+        // Entered and left without a key, it has nothing to say.
+        dialog.spnTimeout->setFocus();
+        QTest::keyClick(dialog.spnTimeout, Qt::Key_Tab);
+        QVERIFY(!mark->isVisible());
         const struct {
             QString typed;
             bool outsideWhileTyped;
