@@ -254,7 +254,6 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     if (!plan_.opening.empty())
         writeRecord(plan_.opening);
 
-    runner_.reset();
     tvModules->clear();
     rows_.clear();
     waiting_.clear();

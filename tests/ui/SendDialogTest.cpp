@@ -80,6 +80,7 @@ void startSending(TfrmSend& dialog, const FakeModule& module)
     QVERIFY(!dialog.btnSend->isEnabled());
     QVERIFY(!dialog.cbPort->isEnabled());
     QVERIFY(!dialog.gbSeveral->isEnabled() && !dialog.gbSeveral->isChecked());
+    QVERIFY(!dialog.btnNextModule->isEnabled()); // one module: nothing to swap
 }
 
 // Answers the next question box with the given button once it is shown.
@@ -424,7 +425,12 @@ private slots:
         QVERIFY(transcript.endsWith(QStringLiteral("2 of 2 modules were set up\n")));
         QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("btnValuesFile"))->text(), QStringLiteral("Choose..."));
         QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("btnRecordFile"))->text(), QStringLiteral("Choose..."));
-        QCOMPARE(dialog.gbSeveral->tvModules->header()->sectionSize(0), 110);
+        // Room for "8 of 8 commands taken" and a row's Next module within the dialog.
+        QHeaderView* columns = dialog.gbSeveral->tvModules->header();
+        QCOMPARE((QList<int>{columns->sectionSize(0), columns->sectionSize(1), columns->sectionSize(2),
+                             columns->sectionSize(3), columns->sectionSize(4)}),
+                 (QList<int>{110, 80, 140, 70, 100}));
+        QCOMPARE(dialog.tvTranscript->header()->sectionSize(0), 260);
         QFile file(record);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
