@@ -360,7 +360,7 @@ void TfrmSend::setSending(bool sending)
 void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::string& port)
 {
     // With several ports at once each line says its port, as qzconfig prints it.
-    const bool several = batch_ && gbSeveral->portCount() > 1;
+    const bool several = batch_ && gbSeveral->severalPorts();
     const QString prefix = several ? QStringLiteral("[%1] ").arg(qz::fromBytes(qz::serial::EscapedBytes(port))) : QString();
     const QString line = qz::fromBytes(qz::serial::TranscriptLine(exchange));
     transcript_ << prefix + line;

@@ -33,7 +33,8 @@ public:
     QString start(std::vector<std::string> ports, const qz::serial::SessionSettings& settings);
     void stop();
     bool running() const;
-    std::size_t portCount() const { return runner_ ? runner_->ports().size() : 0; }
+    // The batch runs on more than one port: each line of its transcript names its port.
+    bool severalPorts() const { return runner_ && runner_->ports().size() > 1; }
     // The one port waiting for a swapped module, if exactly one is.
     std::optional<std::string> onlyWaitingPort() const;
     void nextModule(const std::string& port);
