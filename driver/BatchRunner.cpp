@@ -78,16 +78,13 @@ void BatchRunner::sessionEnded(Fixture& fixture, const serial::Verdict& verdict)
     finishIfDone();
 }
 
-bool BatchRunner::nextModule(const std::string& port)
+void BatchRunner::nextModule(const std::string& port)
 {
     for (const auto& fixture : fixtures_) {
         if (fixture->port == port && fixture->waiting && !fixture->unit
-            && !portsystem::DeviceBehind(fixture->port).empty()) {
+            && !portsystem::DeviceBehind(fixture->port).empty())
             take(*fixture);
-            return true;
-        }
     }
-    return false;
 }
 
 std::vector<bool> BatchRunner::waitingForSwap() const

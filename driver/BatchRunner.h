@@ -29,9 +29,9 @@ public:
 
     // Every port that is there now takes a module.
     void start();
-    // The module on this waiting port was swapped by hand: it takes the next values. False
-    // when the port is not waiting, or not there.
-    bool nextModule(const std::string& port);
+    // The module on this waiting port was swapped by hand: it takes the next values. A port
+    // that is not waiting, or not there, takes nothing.
+    void nextModule(const std::string& port);
     // The batch's ports, in order, and which of them wait, with a module in place, for the
     // user to say that it was swapped.
     const std::vector<std::string>& ports() const { return ports_; }
