@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -267,6 +271,29 @@ TEST(PortSystem, TellsTheDeviceBehindANameAndWhenItIsGone)
     EXPECT_EQ(resolved.problem, "");
     EXPECT_EQ(portsystem::Resolve("qz-no-such-port").problem, "no such device");
     std::filesystem::remove(link);
+}
+
+// A port in a folder the user may not enter is refused as such, before anything opens it.
+// Root enters every folder, so as root the check runs as nobody in a child process.
+TEST(PortSystem, AFolderThatCannotBeEnteredSaysPermissionDenied)
+{
+    const std::string folder = testing::TempDir() + "qz-closed";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/port") << "";
+    chmod(folder.c_str(), 0);
+    const std::string port = folder + "/port";
+    int status = -1;
+    if (geteuid() != 0) {
+        status = portsystem::Resolve(port).problem == "permission denied" ? 0 : 1;
+    } else if (const pid_t child = fork(); child == 0) {
+        _exit(setuid(65534) != 0 ? 2 : portsystem::Resolve(port).problem == "permission denied" ? 0 : 1);
+    } else {
+        waitpid(child, &status, 0);
+        status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    chmod(folder.c_str(), 0700);
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(status, 0);
 }
 
 TEST(PortList, DetailsTellOneAdapterFromAnother)
