@@ -485,8 +485,8 @@ Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::s
 std::string optionForField(Field field)
 {
     for (const PageSpec& page : Pages()) {
-        if (const FieldSpec* spec = FindField(page, field))
-            return "--" + std::string(spec->option);
+        if (const FieldSpec* found = FindField(page, field))
+            return "--" + std::string(found->option);
     }
     return {};
 }

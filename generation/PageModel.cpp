@@ -142,9 +142,9 @@ const FieldSpec* FindField(const PageSpec& page, std::string_view option)
 
 const FieldSpec* FindField(const PageSpec& page, Field field)
 {
-    for (const FieldSpec& spec : page.fields) {
-        if (spec.field == field)
-            return &spec;
+    for (const FieldSpec& candidate : page.fields) {
+        if (candidate.field == field)
+            return &candidate;
     }
     return nullptr;
 }

@@ -161,7 +161,7 @@ QLineEdit* TfrmMain::addFieldBox(QWidget* page, const FieldBox& fieldBox)
 const qz::FieldSpec& TfrmMain::fieldSpec(qz::Field field)
 {
     const auto page = std::find_if(qz::Pages().begin(), qz::Pages().end(),
-                                   [field](const qz::PageSpec& spec) { return qz::FindField(spec, field) != nullptr; });
+                                   [field](const qz::PageSpec& page) { return qz::FindField(page, field) != nullptr; });
     return *qz::FindField(*page, field);
 }
 

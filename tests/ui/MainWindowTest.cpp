@@ -218,7 +218,7 @@ private slots:
         QCOMPARE(QApplication::topLevelWidgets().size(), 0);
     }
 
-    // The window's fields are the page model's: each control of the spec's name starts with
+    // The window's fields are the page model's: each control, found by its component name, starts with
     // its field's initial text or state, and an edit holds its field's limit.
     void everyFieldIsThePageModels()
     {
