@@ -91,6 +91,19 @@ const std::vector<OptionSpec>& sessionOptions()
         {"count", OptionKind::OptionName, 0, "", "count up per module:"},
         {"values", OptionKind::File, 0, "", "each module's values from this CSV file"},
         {"record", OptionKind::File, 0, "", "append each module's result to this CSV file"},
+        {"verify", OptionKind::Flag, 0, "", "then listen over the air for the module as set up"},
+        {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first"},
+    };
+    return options;
+}
+
+// The options of qzconfig verify and scan, beside a page's own.
+const std::vector<OptionSpec>& airOptions()
+{
+    static const std::vector<OptionSpec> options = {
+        {"timeout", OptionKind::Seconds, 0, "", "seconds to listen, 1 to 600; default: 10, or 30 without AT+RESET"},
+        {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first"},
+        {"json", OptionKind::Flag, 0, "", "answer in JSON"},
     };
     return options;
 }
@@ -134,6 +147,8 @@ std::string optionUsage(const OptionSpec& option)
     case OptionKind::Count: return dashed + "=N";
     case OptionKind::OptionName: return dashed + "=OPTION";
     case OptionKind::File: return dashed + "=FILE";
+    case OptionKind::Seconds: return dashed + "=SECONDS";
+    case OptionKind::Adapter: return dashed + "=NAME";
     case OptionKind::Text: break;
     }
     return dashed + "=TEXT";
@@ -152,6 +167,8 @@ std::string optionHelp(const OptionSpec& option)
         line += " " + baudRateList();
     if (option.kind == OptionKind::OptionName)
         line += " " + countedOptionList();
+    if (option.kind == OptionKind::Seconds || option.kind == OptionKind::Adapter)
+        return line + "\n";
     line.append("\n").append(meaningColumn, ' ');
     if (option.initial.empty() && option.kind != OptionKind::Text)
         line += "default: off";
@@ -236,7 +253,8 @@ constexpr std::string_view helpClosing =
     "  2  usage error: unknown subcommand or option, missing or wrong value\n"
     "  3  the port or the module failed, or standard output could not be written:\n"
     "     standard error holds \"qzconfig: --port PATH: MESSAGE\" (or \"qzconfig:\n"
-    "     MESSAGE\")\n"
+    "     MESSAGE\"); with verify or scan, there is nothing to listen with\n"
+    "  4  heard over the air otherwise than set up, or not heard in time\n"
     "  130  interrupted by Ctrl-C while sending (143: by SIGTERM): the session\n"
     "     stopped after the reply in flight, and standard error says how many\n"
     "     commands were taken; a second Ctrl-C ends it at once\n";
@@ -361,10 +379,14 @@ std::optional<Outcome> checkValues(const SubcommandSpec& subcommand, const Value
     if (sending && values.count("commands") != 0)
         return usageError("--commands prints the commands, --port sends them: give one of them"
                           + seeHelp(subcommand));
-    for (const char* name : {"baud", "line-ending", "timeout"}) {
+    for (const char* name : {"baud", "line-ending", "timeout", "verify"}) {
         if (values.count(name) != 0 && !sending)
             return usageError("--" + std::string(name) + " only goes with --port" + seeHelp(subcommand));
     }
+    if (values.count("adapter") != 0 && values.count("verify") == 0)
+        return usageError("--adapter only goes with --verify" + seeHelp(subcommand));
+    if (values.count("verify") != 0 && !subcommand.page->advertises)
+        return usageError("--verify: " + std::string(air::SilentWords) + seeHelp(subcommand));
     if (values.count("baud") != 0 && !isBaudRate(values.at("baud")))
         return usageError("--baud must be one of " + baudRateList() + ", not '" + printable(values.at("baud"))
                           + "'" + seeHelp(subcommand));
@@ -389,6 +411,8 @@ SendRequest sendRequest(const Values& values, std::vector<std::string> commands)
     request.settings.baudRate = std::stoi(valueOr("baud", "9600"));
     request.settings.lineEnding = lineEndings().at(valueOr("line-ending", "none"));
     request.settings.replyTimeout = std::chrono::milliseconds(std::stoi(valueOr("timeout", "1000")));
+    if (values.count("verify") != 0)
+        request.air = AirSettings{std::nullopt, valueOr("adapter", ""), false};
     return request;
 }
 
@@ -423,6 +447,7 @@ Outcome batchOutcome(const SubcommandSpec& subcommand, const Values& values, con
     request.ports = ports;
     const SendRequest send = sendRequest(values, {});
     request.settings = send.settings;
+    request.air = send.air;
     if (values.count("count") != 0) {
         request.counted = FindField(*subcommand.page, std::string_view(values.at("count")))->field;
         request.modules = DecimalValue(values.at("modules"));
@@ -435,49 +460,201 @@ Outcome batchOutcome(const SubcommandSpec& subcommand, const Values& values, con
     return outcome;
 }
 
-Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::string_view>& args)
-{
+struct ParsedOptions {
     Values values;
     std::vector<std::string> ports; // --port may be given once per fixture in a batch
+};
+
+using OptionFinder = const OptionSpec* (*)(const SubcommandSpec&, std::string_view);
+
+// Reads the options from args[first] on: each page option starts at its initial text, and
+// every option found by findIn takes the value given. A help request, --version or a
+// usage error is the Outcome; owner ("ibeacon", "scan") names the subcommand in errors.
+std::variant<ParsedOptions, Outcome> parseOptions(const SubcommandSpec& subcommand, const std::vector<std::string_view>& args,
+                                                  std::size_t first, OptionFinder findIn, const std::string& owner,
+                                                  const std::string& usage)
+{
+    ParsedOptions parsed;
+    Values& values = parsed.values;
     for (const OptionSpec& option : subcommand.options)
         values[option.name] = std::string(option.initial);
-
-    for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string see = " (see qzconfig " + owner + " --help)";
+    for (std::size_t i = first; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (isHelpRequest(arg))
-            return printed(subcommandUsage(subcommand));
+            return printed(usage);
         if (arg == "--version")
             return versionOutcome();
         if (arg.substr(0, 2) != "--")
-            return usageError(std::string(subcommand.page->name) + ": unexpected argument '" + printable(arg)
-                              + "'; every value follows its option" + seeHelp(subcommand));
+            return usageError(owner + ": unexpected argument '" + printable(arg)
+                              + "'; every value follows its option" + see);
         const std::size_t equals = arg.find('=');
         const std::string_view name = arg.substr(2, equals == std::string_view::npos ? arg.npos : equals - 2);
-        const OptionSpec* option = findOption(subcommand, name);
+        const OptionSpec* option = findIn(subcommand, name);
         if (option == nullptr)
-            return usageError(std::string(subcommand.page->name) + ": unknown option '" + printable(arg.substr(0, equals))
-                              + "'" + seeHelp(subcommand));
+            return usageError(owner + ": unknown option '" + printable(arg.substr(0, equals))
+                              + "'" + see);
         const std::string dashed = "--" + std::string(option->name);
         if (option->kind == OptionKind::Flag) {
             if (equals != std::string_view::npos)
-                return usageError(dashed + " takes no value; write " + dashed + " alone" + seeHelp(subcommand));
+                return usageError(dashed + " takes no value; write " + dashed + " alone" + see);
             values[option->name] = std::string(FlagOn);
         } else if (equals != std::string_view::npos) {
             values[option->name] = std::string(arg.substr(equals + 1));
         } else if (i + 1 < args.size()) {
             values[option->name] = std::string(args[++i]);
         } else {
-            return usageError(dashed + " needs a value; write " + dashed + "=VALUE or " + dashed + " VALUE"
-                              + seeHelp(subcommand));
+            return usageError(dashed + " needs a value; write " + dashed + "=VALUE or " + dashed + " VALUE" + see);
         }
         if (option->kind == OptionKind::Port)
-            ports.push_back(values[option->name]);
+            parsed.ports.push_back(values[option->name]);
     }
+    return parsed;
+}
+
+Outcome runSubcommand(const SubcommandSpec& subcommand, const std::vector<std::string_view>& args)
+{
+    std::variant<ParsedOptions, Outcome> parsed = parseOptions(subcommand, args, 1, findOption, std::string(subcommand.page->name),
+                                                               subcommandUsage(subcommand));
+    if (auto* outcome = std::get_if<Outcome>(&parsed))
+        return std::move(*outcome);
+    const auto& [values, ports] = std::get<ParsedOptions>(parsed);
     if (std::optional<Outcome> invalid = checkValues(subcommand, values, ports.size()))
         return *invalid;
     if (isBatch(values, ports.size()))
         return batchOutcome(subcommand, values, ports);
     return report(subcommand, subcommand.page->generate(fieldValues(*subcommand.page, values)), values);
+}
+
+const OptionSpec* findAirOption(const std::vector<OptionSpec>& options, std::string_view name)
+{
+    for (const OptionSpec& option : options) {
+        if (option.name == name)
+            return &option;
+    }
+    for (const OptionSpec& option : airOptions()) {
+        if (option.name == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+const OptionSpec* findVerifyOption(const SubcommandSpec& subcommand, std::string_view name)
+{
+    return findAirOption(subcommand.options, name);
+}
+
+const OptionSpec* findScanOption(const SubcommandSpec&, std::string_view name)
+{
+    return findAirOption({}, name);
+}
+
+std::string airHelp()
+{
+    return "\n"
+           "Listening over the air (Linux, through BlueZ):\n"
+           "  verify PAGE [the page's options] [--timeout=SECONDS] [--adapter=NAME] [--json]\n"
+           "             listens for the module that took the page's list and says whether\n"
+           "             it advertises what the list gave it: an iBeacon's UUID, major and\n"
+           "             minor; the broadcast device at its address with each structure of\n"
+           "             its packages that BlueZ shows. A list without AT+RESET takes\n"
+           "             effect only once the module restarts: qzconfig says so and listens\n"
+           "             for 30 s instead of 10.\n"
+           "  scan [--timeout=SECONDS] [--adapter=NAME] [--json]\n"
+           "             lists every device heard, decoded as decode does\n"
+           "With --port, --verify listens once the module took the list; in a batch a\n"
+           "module not heard as set is recorded failed, and its values go to the next.\n"
+           "Exit status 4: not heard as set; 3: nothing to listen with (no BlueZ, no\n"
+           "adapter, or the adapter off).\n";
+}
+
+std::string verifyUsage(const SubcommandSpec& subcommand)
+{
+    std::string usage = "Usage: qzconfig verify " + std::string(subcommand.page->name);
+    for (const OptionSpec& option : subcommand.options)
+        usage += " [" + optionUsage(option) + "]";
+    for (const OptionSpec& option : airOptions())
+        usage += " [" + optionUsage(option) + "]";
+    std::string text = usage + "\n\n" + subcommandHelp(subcommand);
+    for (const OptionSpec& option : airOptions())
+        text += optionHelp(option);
+    return text + airHelp();
+}
+
+std::string scanUsage()
+{
+    return "Usage: qzconfig scan [--timeout=SECONDS] [--adapter=NAME] [--json]\n" + airHelp();
+}
+
+std::optional<Outcome> airProblem(const Values& values, const std::string& see)
+{
+    const auto given = values.find("timeout");
+    if (given != values.end()) {
+        const std::string& seconds = given->second;
+        if (seconds.empty() || seconds.size() > 3 || !AllDecimalDigits(seconds) || DecimalValue(seconds) < 1
+            || DecimalValue(seconds) > 600)
+            return usageError("--timeout must be a number of seconds from 1 to 600, not '" + printable(seconds) + "'" + see);
+    }
+    if (values.count("adapter") != 0 && values.at("adapter").empty())
+        return usageError("--adapter needs the name of an adapter, like hci0" + see);
+    return std::nullopt;
+}
+
+AirSettings airSettingsOf(const Values& values)
+{
+    AirSettings settings;
+    if (values.count("timeout") != 0)
+        settings.seconds = static_cast<int>(DecimalValue(values.at("timeout")));
+    if (values.count("adapter") != 0)
+        settings.adapter = values.at("adapter");
+    settings.json = values.count("json") != 0;
+    return settings;
+}
+
+Outcome runVerify(const std::vector<std::string_view>& args)
+{
+    constexpr std::string_view see = " (see qzconfig verify --help)";
+    if (args.size() < 2 || isHelpRequest(args[1]))
+        return args.size() < 2 ? usageError("verify: name the page: ibeacon or broadcast" + std::string(see))
+                               : printed("Usage: qzconfig verify PAGE [OPTIONS]\n" + airHelp());
+    const SubcommandSpec* subcommand = findSubcommand(args[1]);
+    if (subcommand == nullptr)
+        return usageError("verify: unknown page '" + printable(args[1]) + "'; name ibeacon or broadcast" + std::string(see));
+    if (!subcommand->page->advertises)
+        return usageError("verify " + std::string(subcommand->page->name) + ": " + std::string(air::SilentWords));
+    std::variant<ParsedOptions, Outcome> parsed = parseOptions(*subcommand, args, 2, findVerifyOption,
+                                                               "verify " + std::string(subcommand->page->name),
+                                                               verifyUsage(*subcommand));
+    if (auto* outcome = std::get_if<Outcome>(&parsed))
+        return std::move(*outcome);
+    const Values& values = std::get<ParsedOptions>(parsed).values;
+    const std::string seeVerify = " (see qzconfig verify " + std::string(subcommand->page->name) + " --help)";
+    for (const OptionSpec& option : subcommand->options) {
+        if (std::optional<std::string> problem = valueProblem(option, values.at(option.name)))
+            return usageError(*problem + seeVerify);
+    }
+    if (std::optional<Outcome> problem = airProblem(values, seeVerify))
+        return *problem;
+    const GeneratorResult result = subcommand->page->generate(fieldValues(*subcommand->page, values));
+    if (const auto* rejection = std::get_if<Rejection>(&result))
+        return {Refused, {}, RefusalLine({}, *rejection), {}};
+    Outcome outcome;
+    outcome.verify = VerifyRequest{air::ExpectedOnAir(std::get<CommandList>(result).commands), airSettingsOf(values)};
+    return outcome;
+}
+
+Outcome runScan(const std::vector<std::string_view>& args)
+{
+    static const SubcommandSpec none{&Pages().front(), {}}; // no page options: a scan has none
+    std::variant<ParsedOptions, Outcome> parsed = parseOptions(none, args, 1, findScanOption, "scan", scanUsage());
+    if (auto* outcome = std::get_if<Outcome>(&parsed))
+        return std::move(*outcome);
+    const Values& values = std::get<ParsedOptions>(parsed).values;
+    if (std::optional<Outcome> problem = airProblem(values, " (see qzconfig scan --help)"))
+        return *problem;
+    Outcome outcome;
+    outcome.scan = airSettingsOf(values);
+    return outcome;
 }
 
 } // namespace
@@ -564,7 +741,7 @@ std::string HelpText()
         "Subcommands:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += subcommandHelp(subcommand);
-    text += explainHelp() + sessionHelp() + portsHelp() + DecodeHelp() + std::string(helpClosing) + "\nExamples:\n";
+    text += explainHelp() + sessionHelp() + portsHelp() + airHelp() + DecodeHelp() + std::string(helpClosing) + "\nExamples:\n";
     for (const SubcommandSpec& subcommand : subcommands())
         text += exampleLine(subcommand);
     return text + sendExample("ibeacon") + "  qzconfig decode 0x0201060302F0FF\n";
@@ -573,7 +750,7 @@ std::string HelpText()
 Outcome RunCommandLine(const std::vector<std::string_view>& args)
 {
     constexpr std::string_view chooseOne =
-        "; name one of study, ibeacon, broadcast, decode, ports (see qzconfig --help)";
+        "; name one of study, ibeacon, broadcast, decode, ports, verify, scan (see qzconfig --help)";
     if (args.empty())
         return usageError("no subcommand given" + std::string(chooseOne));
     if (isHelpRequest(args[0]) || args[0] == "help")
@@ -582,6 +759,10 @@ Outcome RunCommandLine(const std::vector<std::string_view>& args)
         return versionOutcome();
     if (args[0] == "decode")
         return RunDecode(args);
+    if (args[0] == "verify")
+        return runVerify(args);
+    if (args[0] == "scan")
+        return runScan(args);
     if (args[0] == "ports") {
         if (args.size() > 1 && isHelpRequest(args[1]))
             return printed("Usage: qzconfig ports\n" + portsHelp());

@@ -3,6 +3,7 @@
 // qzconfig's argument handling, kept apart from main() so that tests and the fuzzer can
 // run it without starting a process.
 
+#include "AirMatch.h"
 #include "BatchPlan.h"
 #include "PageModel.h"
 #include "SendSession.h"
@@ -16,13 +17,29 @@
 
 namespace qz::cli {
 
-enum ExitStatus { Listed = 0, Refused = 1, UsageError = 2, SendFailed = 3 };
+enum ExitStatus { Listed = 0, Refused = 1, UsageError = 2, SendFailed = 3, NotHeardAsSet = 4 };
+
+// How to listen over the air: for how long (the expectation's default when not given),
+// on which adapter (empty: the first), and whether to answer in JSON.
+struct AirSettings {
+    std::optional<int> seconds;
+    std::string adapter;
+    bool json = false;
+};
+
 
 // What --port asks for: the list's commands, to the module on this port.
 struct SendRequest {
     std::string port;
     std::vector<std::string> commands;
     serial::SessionSettings settings;
+    std::optional<AirSettings> air = std::nullopt; // then listen for the module
+};
+
+// What qzconfig verify asks for: listen for the module that took these commands.
+struct VerifyRequest {
+    air::Expectation expectation;
+    AirSettings air;
 };
 
 // What a batch asks for: many modules, each with its own values, on one or more ports.
@@ -36,6 +53,7 @@ struct BatchRequest {
     std::string valuesFile; // or each module's values from the rows of this CSV file
     std::string recordFile;
     serial::SessionSettings settings;
+    std::optional<AirSettings> air = std::nullopt; // then listen for each module
 };
 
 // What to print and the exit status; or, with send, a session still to run, whose
@@ -47,6 +65,8 @@ struct Outcome {
     std::optional<SendRequest> send = std::nullopt;
     std::optional<BatchRequest> batch = std::nullopt;
     bool listPorts = false; // qzconfig ports: the serial ports there now
+    std::optional<VerifyRequest> verify = std::nullopt;
+    std::optional<AirSettings> scan = std::nullopt; // qzconfig scan: what is heard
 };
 
 // Checks every module's values against the page and reads the record, before any port

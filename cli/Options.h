@@ -16,7 +16,7 @@
 
 namespace qz::cli {
 
-enum class OptionKind { Text, UUIDType, Flag, Port, BaudRate, LineEnding, Timeout, Count, OptionName, File };
+enum class OptionKind { Text, UUIDType, Flag, Port, BaudRate, LineEnding, Timeout, Count, OptionName, File, Seconds, Adapter };
 
 // One option of a subcommand; a page option stands for a field, with its control's
 // initial state and (for edits) its maximum length in bytes.

@@ -2,6 +2,7 @@
 #include "Output.h"
 #include "PortList.h"
 #include "Process.h"
+#include "RunAir.h"
 #include "RunBatch.h"
 #include "SerialDriver.h"
 #include "StandardStreams.h"
@@ -18,6 +19,7 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
 {
     QCoreApplication application(argc, argv);
     qz::SerialDriver driver;
+    qz::AirCheck check;
     const std::string failurePrefix = "qzconfig: --port " + qz::serial::EscapedBytes(request.port) + ": ";
     int status = SendFailed;
     int interruptedStatus = 0;
@@ -30,6 +32,8 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
         interruptedStatus = exitStatus;
         if (driver.running())
             driver.stop();
+        else if (check.running())
+            check.stop();
         else
             leave();
     });
@@ -57,6 +61,10 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
     QCoreApplication::exec();
     if (OutputFailed())
         return CannotWriteOutput();
+    if (interruptedStatus != 0 && status != Listed)
+        return interruptedStatus;
+    if (status == Listed && request.air)
+        status = ListenAndTell(check, qz::air::ExpectedOnAir(request.commands), *request.air);
     if (interruptedStatus != 0 && status != Listed)
         return interruptedStatus;
     return status;
@@ -90,6 +98,10 @@ int main(int argc, char** argv)
         return RunBatch(argc, argv, *outcome.batch);
     if (outcome.listPorts)
         return listPorts();
+    if (outcome.verify)
+        return RunVerify(argc, argv, *outcome.verify);
+    if (outcome.scan)
+        return RunScan(argc, argv, *outcome.scan);
     const bool written = WriteOut(outcome.out);
     WriteErr(outcome.err);
     return written ? outcome.status : CannotWriteOutput();

@@ -76,7 +76,8 @@ std::vector<PageSpec> makePages()
          },
          "qzconfig study --uuid-type=128 \\\n"
          "      --notify 0000FFE1-0000-1000-8000-00805F9B34FB \\\n"
-         "      --write 0000FFE2-0000-1000-8000-00805F9B34FB"},
+         "      --write 0000FFE2-0000-1000-8000-00805F9B34FB",
+         false},
         {"ibeacon",
          "advertising as an iBeacon in slave role",
          {

@@ -54,6 +54,8 @@ struct PageSpec {
     std::vector<FieldSpec> fields;
     GeneratorResult (*generate)(const FieldValues& values);
     std::string_view example; // a qzconfig command line
+    // The module advertises once set up; the study page's becomes a central and does not.
+    bool advertises = true;
 };
 
 // The three pages, in qzconfig's order: study, ibeacon, broadcast.

@@ -1,0 +1,130 @@
+#include "AirWords.h"
+
+#include "FieldRules.h"
+#include "Output.h"
+
+#include <nlohmann/json.hpp>
+
+namespace qz::cli {
+
+namespace {
+
+std::string hexOf(const std::string& bytes)
+{
+    std::string digits;
+    for (const char byte : bytes)
+        digits += HexText(static_cast<unsigned char>(byte), 2);
+    return digits;
+}
+
+std::string outcomeName(air::Outcome outcome)
+{
+    switch (outcome) {
+    case air::Outcome::HeardAsSet: return "heard as set";
+    case air::Outcome::HeardOtherwise: return "heard otherwise";
+    case air::Outcome::Silent: return "silent";
+    case air::Outcome::NotHeard: break;
+    }
+    return "not heard";
+}
+
+std::string resultName(air::CheckResult result)
+{
+    switch (result) {
+    case air::CheckResult::Matched: return "matched";
+    case air::CheckResult::Differed: return "differs";
+    case air::CheckResult::NotShown: break;
+    }
+    return "not shown";
+}
+
+// Text from the air is anybody's bytes: JSON takes only valid UTF-8.
+std::string jsonText(const std::string& text)
+{
+    return printable(text);
+}
+
+template <typename T>
+nlohmann::json optionalJson(const std::optional<T>& value)
+{
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json deviceJson(const air::HeardDevice& device)
+{
+    nlohmann::json made{{"address", device.address},
+                        {"name", device.name ? nlohmann::json(jsonText(*device.name)) : nlohmann::json(nullptr)},
+                        {"rssi", optionalJson(device.rssi)},
+                        {"tx_power", optionalJson(device.txPower)},
+                        {"flags", device.flags ? nlohmann::json(hexOf(*device.flags)) : nlohmann::json(nullptr)}};
+    nlohmann::json manufacturer = nlohmann::json::object();
+    for (const auto& [company, data] : device.manufacturerData.value_or(std::map<std::uint16_t, air::Bytes>()))
+        manufacturer[HexText(company, 4)] = hexOf(data);
+    nlohmann::json service = nlohmann::json::object();
+    for (const auto& [uuid, data] : device.serviceData.value_or(std::map<std::string, air::Bytes>()))
+        service[jsonText(uuid)] = hexOf(data);
+    nlohmann::json other = nlohmann::json::object();
+    for (const auto& [type, data] : device.advertisingData.value_or(std::map<std::uint8_t, air::Bytes>()))
+        other[HexText(type, 2)] = hexOf(data);
+    nlohmann::json uuids = nlohmann::json::array();
+    for (const std::string& uuid : device.uuids.value_or(std::vector<std::string>()))
+        uuids.push_back(jsonText(uuid));
+    made["manufacturer_data"] = manufacturer;
+    made["service_data"] = service;
+    made["uuids"] = uuids;
+    made["advertising_data"] = other;
+    nlohmann::json structures = nlohmann::json::array();
+    const std::vector<std::string> lines = air::DescribeDevice(device);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        structures.push_back(jsonText(lines[i].substr(2)));
+    made["structures"] = structures;
+    return made;
+}
+
+} // namespace
+
+std::string AirVerdictText(const air::Verdict& verdict, int seconds, bool json)
+{
+    if (!json) {
+        std::string text;
+        for (const std::string& line : air::DescribeVerdict(verdict))
+            text += printable(line) + "\n";
+        return text;
+    }
+    nlohmann::json checks = nlohmann::json::array();
+    for (const air::Check& check : verdict.checks)
+        checks.push_back({{"result", resultName(check.result)},
+                          {"what", check.what},
+                          {"expected", jsonText(check.expected)},
+                          {"heard", jsonText(check.heard)}});
+    const nlohmann::json made{{"outcome", outcomeName(verdict.outcome)},
+                              {"summary", jsonText(air::VerdictSummary(verdict))},
+                              {"address", verdict.address.empty() ? nlohmann::json(nullptr) : nlohmann::json(verdict.address)},
+                              {"name", verdict.name ? nlohmann::json(jsonText(*verdict.name)) : nlohmann::json(nullptr)},
+                              {"rssi", optionalJson(verdict.rssi)},
+                              {"checks", checks},
+                              {"shown", verdict.shown},
+                              {"restart_needed", verdict.restartNeeded},
+                              {"seconds", seconds}};
+    return made.dump(2) + "\n";
+}
+
+std::string ScanText(const std::vector<air::HeardDevice>& devices, int seconds, bool json)
+{
+    if (json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const air::HeardDevice& device : devices)
+            list.push_back(deviceJson(device));
+        return list.dump(2) + "\n";
+    }
+    if (devices.empty())
+        return "No device was heard in " + std::to_string(seconds) + " s.\n";
+    std::string text;
+    for (const air::HeardDevice& device : devices) {
+        for (const std::string& line : air::DescribeDevice(device))
+            text += printable(line) + "\n";
+    }
+    return text;
+}
+
+} // namespace qz::cli

@@ -1,0 +1,80 @@
+#include "RunAir.h"
+
+#include "AirWords.h"
+#include "Process.h"
+#include "StandardStreams.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <map>
+
+namespace qz::cli {
+
+namespace {
+
+constexpr int scanSeconds = 10;
+
+} // namespace
+
+int ListenAndTell(AirCheck& check, const air::Expectation& expectation, const AirSettings& settings)
+{
+    const int seconds = settings.seconds.value_or(air::DefaultListeningSeconds(expectation));
+    int status = NotHeardAsSet;
+    const QMetaObject::Connection told =
+        QObject::connect(&check, &AirCheck::finished, [&](const air::Verdict& verdict) {
+            if (WriteOut(AirVerdictText(verdict, seconds, settings.json)))
+                status = verdict.outcome == air::Outcome::HeardAsSet ? Listed : NotHeardAsSet;
+            QCoreApplication::exit(0);
+        });
+    const std::string problem = check.start(expectation, seconds, settings.adapter);
+    if (!problem.empty()) {
+        QObject::disconnect(told);
+        WriteErr("qzconfig: cannot listen over the air: " + problem + "\n");
+        return SendFailed;
+    }
+    if (const std::string advice = air::RestartAdvice(expectation, seconds); !advice.empty())
+        WriteErr("qzconfig: " + advice + "\n");
+    QCoreApplication::exec();
+    QObject::disconnect(told);
+    return OutputFailed() ? CannotWriteOutput() : status;
+}
+
+int RunVerify(int argc, char** argv, const VerifyRequest& request)
+{
+    QCoreApplication application(argc, argv);
+    AirCheck check;
+    int interruptedStatus = 0;
+    WatchInterruptions([&](int exitStatus) {
+        interruptedStatus = exitStatus;
+        check.stop();
+    });
+    const int status = ListenAndTell(check, request.expectation, request.air);
+    return interruptedStatus != 0 && status != Listed ? interruptedStatus : status;
+}
+
+int RunScan(int argc, char** argv, const AirSettings& settings)
+{
+    QCoreApplication application(argc, argv);
+    AirScanner scanner;
+    std::map<std::string, air::HeardDevice> heard;
+    QObject::connect(&scanner, &AirScanner::heard, [&heard](const air::HeardDevice& device) { heard[device.address] = device; });
+    const int seconds = settings.seconds.value_or(scanSeconds);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(0); });
+    WatchInterruptions([](int) { QCoreApplication::exit(0); });
+    if (const std::string problem = scanner.start(settings.adapter, std::nullopt); !problem.empty()) {
+        WriteErr("qzconfig: cannot listen over the air: " + problem + "\n");
+        return SendFailed;
+    }
+    deadline.start(seconds * 1000);
+    QCoreApplication::exec();
+    scanner.stop();
+    std::vector<air::HeardDevice> devices;
+    for (const auto& [address, device] : heard)
+        devices.push_back(device);
+    return WriteOut(ScanText(devices, seconds, settings.json)) ? Listed : CannotWriteOutput();
+}
+
+} // namespace qz::cli

@@ -1,0 +1,45 @@
+#pragma once
+
+// One check over the air: listens until the module is heard as set up or the time is up,
+// and tells the verdict. The decisions are the matcher's; this carries them out with a
+// scanner and a timer.
+
+#include "AirMatch.h"
+#include "AirScanner.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+#include <string>
+
+namespace qz {
+
+class AirCheck : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AirCheck(QObject* parent = nullptr);
+
+    // Starts listening for what the expectation says, for seconds at most. An empty answer
+    // means listening; otherwise why not (the verdict will not come).
+    std::string start(const air::Expectation& expectation, int seconds, const std::string& adapter);
+    // Ends it now with what was heard so far, as when the time is up.
+    void stop();
+    bool running() const;
+
+signals:
+    void finished(const qz::air::Verdict& verdict);
+
+private:
+    void heard(const air::HeardDevice& device);
+    void finish(const air::Verdict& verdict);
+
+    AirScanner scanner_;
+    QTimer deadline_;
+    std::optional<air::Listening> listening_;
+};
+
+} // namespace qz
+
+Q_DECLARE_METATYPE(qz::air::Verdict)

@@ -1,0 +1,47 @@
+#pragma once
+
+// Listens for advertisements through the system's Bluetooth stack and reports every device
+// as heard since listening began. On Linux this is BlueZ on the system bus; a system
+// without it says why it cannot listen.
+
+#include "AirMatch.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace qz {
+
+class AirScanner : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AirScanner(QObject* parent = nullptr);
+    ~AirScanner() override; // stops listening
+
+    // Why nothing can be heard on this system at all, or nothing: for a control to be
+    // disabled before anyone asks.
+    static std::string Unavailable();
+
+    // Starts listening on the named adapter ("hci0"; empty for the first there is). A device
+    // at forget is first dropped from what the stack remembers, so that only a fresh
+    // advertisement brings it back. An empty answer means listening; otherwise why not.
+    std::string start(const std::string& adapter, const std::optional<std::string>& forget);
+    // Stops listening; done at once, whatever was heard.
+    void stop();
+    bool listening() const;
+
+signals:
+    // A device as heard so far, each time an advertisement adds to it.
+    void heard(const qz::air::HeardDevice& device);
+
+private:
+    struct Listener;
+    std::unique_ptr<Listener> listener_;
+};
+
+} // namespace qz
+
+Q_DECLARE_METATYPE(qz::air::HeardDevice)

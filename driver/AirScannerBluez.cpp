@@ -1,0 +1,272 @@
+#include "AirScanner.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+
+#include <map>
+
+namespace {
+
+const QString bluez = QStringLiteral("org.bluez");
+const QString adapterInterface = QStringLiteral("org.bluez.Adapter1");
+const QString deviceInterface = QStringLiteral("org.bluez.Device1");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString objectManagerInterface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
+constexpr int callTimeoutMs = 5000;
+
+using InterfaceMap = QMap<QString, QVariantMap>;
+using ManagedObjects = QMap<QDBusObjectPath, InterfaceMap>;
+
+std::string bytesOf(const QVariant& value)
+{
+    const QByteArray bytes = value.toByteArray();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// A dictionary of byte arrays as BlueZ sends it (a{qv}, a{sv}, a{yv}), keyed as Key.
+template <typename Key, typename DBusKey>
+std::map<Key, std::string> byteDictionary(const QVariant& value, Key (*key)(const DBusKey&))
+{
+    std::map<Key, std::string> dictionary;
+    const auto argument = value.value<QDBusArgument>();
+    argument.beginMap();
+    while (!argument.atEnd()) {
+        DBusKey dbusKey{};
+        QDBusVariant entry;
+        argument.beginMapEntry();
+        argument >> dbusKey >> entry;
+        argument.endMapEntry();
+        dictionary[key(dbusKey)] = bytesOf(entry.variant());
+    }
+    argument.endMap();
+    return dictionary;
+}
+
+std::uint16_t companyKey(const quint16& company) { return company; }
+std::string uuidKey(const QString& uuid) { return uuid.toStdString(); }
+std::uint8_t typeKey(const uchar& type) { return type; }
+
+// "/org/bluez/hci0/dev_00_0E_0B_12_34_56" is the device at 00:0E:0B:12:34:56.
+std::string addressOfPath(const QString& path)
+{
+    const int at = path.lastIndexOf(QStringLiteral("/dev_"));
+    return at < 0 ? std::string() : path.mid(at + 5).replace(QLatin1Char('_'), QLatin1Char(':')).toStdString();
+}
+
+qz::air::HeardDevice deviceOf(const QString& path, const QVariantMap& properties)
+{
+    qz::air::HeardDevice device;
+    device.address = properties.contains(QStringLiteral("Address"))
+        ? properties.value(QStringLiteral("Address")).toString().toStdString()
+        : addressOfPath(path);
+    for (auto property = properties.begin(); property != properties.end(); ++property) {
+        const QString& name = property.key();
+        const QVariant& value = property.value();
+        if (name == QLatin1String("Name"))
+            device.name = value.toString().toStdString();
+        else if (name == QLatin1String("RSSI"))
+            device.rssi = value.toInt();
+        else if (name == QLatin1String("TxPower"))
+            device.txPower = value.toInt();
+        else if (name == QLatin1String("ManufacturerData"))
+            device.manufacturerData = byteDictionary<std::uint16_t, quint16>(value, companyKey);
+        else if (name == QLatin1String("ServiceData"))
+            device.serviceData = byteDictionary<std::string, QString>(value, uuidKey);
+        else if (name == QLatin1String("AdvertisingData"))
+            device.advertisingData = byteDictionary<std::uint8_t, uchar>(value, typeKey);
+        else if (name == QLatin1String("AdvertisingFlags"))
+            device.flags = bytesOf(value);
+        else if (name == QLatin1String("UUIDs")) {
+            std::vector<std::string> uuids;
+            for (const QString& uuid : value.toStringList())
+                uuids.push_back(uuid.toStdString());
+            device.uuids = uuids;
+        }
+    }
+    return device;
+}
+
+QString devicePath(const QString& adapterPath, const std::string& address)
+{
+    return adapterPath + QStringLiteral("/dev_") + QString::fromStdString(address).replace(QLatin1Char(':'), QLatin1Char('_'));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(InterfaceMap)
+Q_DECLARE_METATYPE(ManagedObjects)
+
+namespace qz {
+
+// Receives BlueZ's signals for one adapter while listening; only what they carry counts.
+struct AirScanner::Listener : QObject {
+    Q_OBJECT
+
+public:
+    Listener(AirScanner& scanner, QDBusConnection bus, QString adapterPath)
+        : scanner_(scanner), bus_(std::move(bus)), adapterPath_(std::move(adapterPath))
+    {
+    }
+
+    bool connectSignals()
+    {
+        return bus_.connect(bluez, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
+                            SLOT(interfacesAdded(QDBusMessage)))
+            && bus_.connect(bluez, QString(), propertiesInterface, QStringLiteral("PropertiesChanged"),
+                            {deviceInterface}, QString(), this, SLOT(propertiesChanged(QDBusMessage)));
+    }
+
+    void disconnectSignals()
+    {
+        bus_.disconnect(bluez, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
+                        SLOT(interfacesAdded(QDBusMessage)));
+        bus_.disconnect(bluez, QString(), propertiesInterface, QStringLiteral("PropertiesChanged"), {deviceInterface},
+                        QString(), this, SLOT(propertiesChanged(QDBusMessage)));
+    }
+
+    QDBusMessage adapterCall(const QString& method, const QVariantList& arguments = {})
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(bluez, adapterPath_, adapterInterface, method);
+        call.setArguments(arguments);
+        return bus_.call(call, QDBus::Block, callTimeoutMs);
+    }
+
+public slots:
+    void interfacesAdded(const QDBusMessage& message)
+    {
+        const QList<QVariant> arguments = message.arguments();
+        if (arguments.size() < 2)
+            return;
+        const QString path = arguments.at(0).value<QDBusObjectPath>().path();
+        const InterfaceMap interfaces = qdbus_cast<InterfaceMap>(arguments.at(1));
+        if (!ours(path) || !interfaces.contains(deviceInterface))
+            return;
+        // A device new to BlueZ is new to us: everything it carries was just heard.
+        devices_[path] = deviceOf(path, interfaces.value(deviceInterface));
+        emit scanner_.heard(devices_[path]);
+    }
+
+    void propertiesChanged(const QDBusMessage& message)
+    {
+        const QList<QVariant> arguments = message.arguments();
+        if (arguments.size() < 2 || !ours(message.path()))
+            return;
+        const QVariantMap changed = qdbus_cast<QVariantMap>(arguments.at(1));
+        qz::air::HeardDevice& device = devices_[message.path()];
+        qz::air::Merge(device, deviceOf(message.path(), changed));
+        emit scanner_.heard(device);
+    }
+
+private:
+    bool ours(const QString& path) const { return path.startsWith(adapterPath_ + QLatin1Char('/')); }
+
+    AirScanner& scanner_;
+    QDBusConnection bus_;
+    QString adapterPath_;
+    std::map<QString, qz::air::HeardDevice> devices_;
+};
+
+namespace {
+
+// The adapters BlueZ has, by path, with their properties.
+std::map<QString, QVariantMap> adapters(QDBusConnection& bus)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(bluez, QStringLiteral("/"), objectManagerInterface,
+                                                       QStringLiteral("GetManagedObjects"));
+    const QDBusReply<ManagedObjects> reply = bus.call(call, QDBus::Block, callTimeoutMs);
+    std::map<QString, QVariantMap> found;
+    if (!reply.isValid())
+        return found;
+    const ManagedObjects objects = reply.value();
+    for (auto object = objects.begin(); object != objects.end(); ++object) {
+        if (object.value().contains(adapterInterface))
+            found[object.key().path()] = object.value().value(adapterInterface);
+    }
+    return found;
+}
+
+std::string errorWords(const QDBusMessage& reply)
+{
+    return (reply.errorName() + QStringLiteral(": ") + reply.errorMessage()).toStdString();
+}
+
+} // namespace
+
+AirScanner::AirScanner(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<qz::air::HeardDevice>();
+    qDBusRegisterMetaType<InterfaceMap>();
+    qDBusRegisterMetaType<ManagedObjects>();
+}
+
+AirScanner::~AirScanner()
+{
+    stop();
+}
+
+std::string AirScanner::Unavailable()
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(bluez))
+        return "BlueZ is not running: no org.bluez on the system bus; start bluetoothd (systemctl start bluetooth)";
+    return {};
+}
+
+std::string AirScanner::start(const std::string& adapter, const std::optional<std::string>& forget)
+{
+    stop();
+    if (std::string why = Unavailable(); !why.empty())
+        return why;
+    QDBusConnection bus = QDBusConnection::systemBus();
+    const std::map<QString, QVariantMap> found = adapters(bus);
+    if (found.empty())
+        return "BlueZ has no Bluetooth adapter: plug one in, or see whether the kernel found it (bluetoothctl list)";
+    auto chosen = adapter.empty() ? found.begin() : found.find(QStringLiteral("/org/bluez/") + QString::fromStdString(adapter));
+    if (chosen == found.end())
+        return "BlueZ has no adapter " + adapter + " (bluetoothctl list names those there are)";
+    const std::string name = chosen->first.section(QLatin1Char('/'), -1).toStdString();
+    if (!chosen->second.value(QStringLiteral("Powered")).toBool())
+        return "the Bluetooth adapter " + name + " is off: bluetoothctl power on switches it on";
+
+    auto listener = std::make_unique<Listener>(*this, bus, chosen->first);
+    if (forget)
+        listener->adapterCall(QStringLiteral("RemoveDevice"), {QVariant::fromValue(QDBusObjectPath(devicePath(chosen->first, *forget)))});
+    const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")},
+                             {QStringLiteral("DuplicateData"), true}};
+    const QDBusMessage filtered = listener->adapterCall(QStringLiteral("SetDiscoveryFilter"), {filter});
+    if (filtered.type() == QDBusMessage::ErrorMessage)
+        return "the adapter " + name + " refused the discovery filter: " + errorWords(filtered);
+    if (!listener->connectSignals())
+        return "cannot follow BlueZ's signals: " + bus.lastError().message().toStdString();
+    const QDBusMessage started = listener->adapterCall(QStringLiteral("StartDiscovery"));
+    if (started.type() == QDBusMessage::ErrorMessage) {
+        listener->disconnectSignals();
+        return "the adapter " + name + " cannot start listening: " + errorWords(started);
+    }
+    listener_ = std::move(listener);
+    return {};
+}
+
+void AirScanner::stop()
+{
+    if (!listener_)
+        return;
+    listener_->disconnectSignals();
+    listener_->adapterCall(QStringLiteral("StopDiscovery"));
+    listener_.reset();
+}
+
+bool AirScanner::listening() const
+{
+    return listener_ != nullptr;
+}
+
+} // namespace qz
+
+#include "AirScannerBluez.moc"

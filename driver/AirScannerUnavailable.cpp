@@ -1,0 +1,31 @@
+#include "AirScanner.h"
+
+// Our Qt for Windows has no Bluetooth back end and Windows has no BlueZ: nothing to listen
+// with. Everything that asks says so and goes no further.
+
+namespace qz {
+
+struct AirScanner::Listener {};
+
+AirScanner::AirScanner(QObject* parent) : QObject(parent) {}
+
+AirScanner::~AirScanner() = default;
+
+std::string AirScanner::Unavailable()
+{
+    return "listening over the air needs BlueZ, on Linux; this Windows build has no Bluetooth back end yet";
+}
+
+std::string AirScanner::start(const std::string&, const std::optional<std::string>&)
+{
+    return Unavailable();
+}
+
+void AirScanner::stop() {}
+
+bool AirScanner::listening() const
+{
+    return false;
+}
+
+} // namespace qz

@@ -1,0 +1,498 @@
+#include "AirMatch.h"
+
+#include "AssignedNumbers.h"
+#include "FieldRules.h"
+#include "PackageDecoder.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace qz::air {
+
+namespace {
+
+constexpr std::uint16_t appleCompany = 0x004C;
+constexpr std::string_view beaconPrefix = "\x02\x15";
+constexpr std::size_t beaconBytes = 23; // 02 15, UUID, major, minor, power
+constexpr std::string_view baseUUIDTail = "-0000-1000-8000-00805f9b34fb";
+constexpr int shortListeningSeconds = 10;
+constexpr int restartListeningSeconds = 30;
+
+enum AdvertisingType : std::uint8_t {
+    flagsType = 0x01,
+    incomplete16 = 0x02,
+    complete16 = 0x03,
+    complete128 = 0x07,
+    shortName = 0x08,
+    completeName = 0x09,
+    txPowerType = 0x0A,
+    serviceData16 = 0x16,
+    serviceData32 = 0x20,
+    serviceData128 = 0x21,
+    manufacturerType = 0xFF,
+};
+
+std::string hexOf(std::string_view bytes)
+{
+    std::string digits;
+    for (const char byte : bytes)
+        digits += HexText(static_cast<unsigned char>(byte), 2);
+    return digits;
+}
+
+Bytes bytesOfDigits(std::string_view digits)
+{
+    Bytes bytes;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        bytes += static_cast<char>(HexValue(digits.substr(i, 2)));
+    return bytes;
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// The UUID that 2, 4 or 16 little-endian bytes stand for, as BlueZ writes it.
+std::string uuidOf(std::string_view littleEndian)
+{
+    std::string digits = lowerCase(hexOf(std::string(littleEndian.rbegin(), littleEndian.rend())));
+    if (digits.size() == 4)
+        digits.insert(0, "0000");
+    if (digits.size() == 8)
+        return digits + std::string(baseUUIDTail);
+    return digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" + digits.substr(16, 4)
+        + "-" + digits.substr(20);
+}
+
+// The little-endian bytes of a UUID as BlueZ writes it: two for one of the Bluetooth base.
+Bytes bytesOfUUID(const std::string& uuid)
+{
+    std::string digits = lowerCase(uuid);
+    const bool short16 = digits.size() == 36 && digits.compare(0, 4, "0000") == 0
+        && digits.compare(8, std::string::npos, baseUUIDTail) == 0;
+    digits = UpperCase(short16 ? digits.substr(4, 4) : RemoveDashes(digits));
+    if (!AllHexDigits(digits) || (digits.size() != 4 && digits.size() != 32))
+        return {};
+    Bytes bytes = bytesOfDigits(digits);
+    std::reverse(bytes.begin(), bytes.end());
+    return bytes;
+}
+
+std::string structureName(std::uint8_t type)
+{
+    const std::string_view name = AdvertisingTypeName(type);
+    return name.empty() ? "Unknown type 0x" + HexText(type, 2) : std::string(name);
+}
+
+// A structure's data as the decoder words it: "Complete Local Name: \"Lamp-01\"".
+std::string structureWords(std::uint8_t type, std::string_view data)
+{
+    const std::string digits = HexText(data.size() + 1, 2) + HexText(type, 2) + hexOf(data);
+    const DecodedPackage package = DecodePackage(digits);
+    if (data.size() + 1 <= 0xFF && !package.structures.empty())
+        return package.structures.front().meaning();
+    return structureName(type) + ": " + hexOf(data);
+}
+
+struct Structure {
+    std::uint8_t type;
+    Bytes data;
+    bool operator==(const Structure& other) const { return type == other.type && data == other.data; }
+};
+
+// The structures of a package as AT+Z carries it: padded with zeros, which end the chain.
+std::vector<Structure> structuresOf(const Bytes& package)
+{
+    std::vector<Structure> structures;
+    for (std::size_t at = 0; at < package.size();) {
+        const auto length = static_cast<unsigned char>(package[at]);
+        if (length == 0 || at + 1 + length > package.size())
+            break;
+        structures.push_back({static_cast<std::uint8_t>(package[at + 1]), package.substr(at + 2, length - 1u)});
+        at += 1u + length;
+    }
+    return structures;
+}
+
+// The parameter of the first command of the list that starts with word, if any.
+std::optional<std::string> parameterOf(const std::vector<std::string>& commands, std::string_view word)
+{
+    for (const std::string& command : commands) {
+        if (command.compare(0, word.size(), word) == 0)
+            return command.substr(word.size());
+    }
+    return std::nullopt;
+}
+
+std::string joinedParameters(const std::vector<std::string>& commands, std::initializer_list<std::string_view> words)
+{
+    std::string joined;
+    for (std::string_view word : words)
+        joined += parameterOf(commands, word).value_or("");
+    return joined;
+}
+
+std::string beaconUUIDWords(std::string_view bytes)
+{
+    const std::string digits = hexOf(bytes);
+    return "iBeacon UUID " + digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" + digits.substr(16, 4)
+        + "-" + digits.substr(20);
+}
+
+std::string beaconNumberWords(std::string_view name, std::string_view bytes)
+{
+    const auto value = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[0]) * 256u
+                                                  + static_cast<unsigned char>(bytes[1]));
+    return std::string(name) + " " + std::to_string(value) + " (0x" + HexText(value, 4) + ")";
+}
+
+// The iBeacon a device carries: the 23 bytes after Apple's company identifier.
+std::optional<Bytes> beaconOf(const HeardDevice& device)
+{
+    if (!device.manufacturerData)
+        return std::nullopt;
+    const auto apple = device.manufacturerData->find(appleCompany);
+    if (apple == device.manufacturerData->end() || apple->second.size() < beaconBytes
+        || apple->second.compare(0, beaconPrefix.size(), beaconPrefix) != 0)
+        return std::nullopt;
+    return apple->second;
+}
+
+Check compared(std::string what, std::string expected, std::optional<std::string> heard)
+{
+    const CheckResult result = heard == expected ? CheckResult::Matched : CheckResult::Differed;
+    return {result, std::move(what), std::move(expected), heard.value_or("")};
+}
+
+Check beaconCheck(const Expected& item, const std::optional<Bytes>& beacon)
+{
+    switch (item.kind) {
+    case Expected::Kind::BeaconUUID:
+        return compared("iBeacon UUID", beaconUUIDWords(item.data),
+                        beacon ? std::optional(beaconUUIDWords(beacon->substr(2, 16))) : std::nullopt);
+    case Expected::Kind::BeaconMajor:
+        return compared("major", beaconNumberWords("major", item.data),
+                        beacon ? std::optional(beaconNumberWords("major", beacon->substr(18, 2))) : std::nullopt);
+    default: break;
+    }
+    return compared("minor", beaconNumberWords("minor", item.data),
+                    beacon ? std::optional(beaconNumberWords("minor", beacon->substr(20, 2))) : std::nullopt);
+}
+
+// A keyed value heard (service data by UUID, manufacturer data by company) in words.
+template <typename Map, typename Key>
+std::optional<std::string> heardEntry(const std::optional<Map>& heard, const Key& key, std::uint8_t type,
+                                      const Bytes& keyBytes)
+{
+    if (!heard)
+        return std::nullopt;
+    const auto found = heard->find(key);
+    if (found == heard->end())
+        return std::nullopt;
+    return structureWords(type, keyBytes + found->second);
+}
+
+std::optional<std::string> heardServiceData(const HeardDevice& device, const Structure& structure, std::size_t uuidSize)
+{
+    if (!device.serviceData)
+        return std::nullopt;
+    const std::string uuid = uuidOf(std::string_view(structure.data).substr(0, uuidSize));
+    for (const auto& [key, data] : *device.serviceData) {
+        if (lowerCase(key) == uuid)
+            return structureWords(structure.type, structure.data.substr(0, uuidSize) + data);
+    }
+    return std::nullopt;
+}
+
+std::string uuidListWords(const std::vector<std::string>& uuids)
+{
+    std::string words;
+    for (const std::string& uuid : uuids) {
+        const Bytes bytes = bytesOfUUID(uuid);
+        words += (words.empty() ? "" : ", ") + (bytes.size() == 2 ? hexOf(Bytes(bytes.rbegin(), bytes.rend())) : uuid);
+    }
+    return "service UUIDs " + (words.empty() ? std::string("none") : words);
+}
+
+Check uuidListCheck(const HeardDevice& device, const Structure& structure)
+{
+    const std::string what = structureName(structure.type);
+    const std::string expected = structureWords(structure.type, structure.data);
+    if (!device.uuids)
+        return {CheckResult::Differed, what, expected, ""};
+    const std::size_t size = structure.type <= 0x03 ? 2 : structure.type <= 0x05 ? 4 : 16;
+    bool all = structure.data.size() % size == 0;
+    for (std::size_t at = 0; all && at < structure.data.size(); at += size) {
+        const std::string uuid = uuidOf(std::string_view(structure.data).substr(at, size));
+        all = std::any_of(device.uuids->begin(), device.uuids->end(),
+                          [&uuid](const std::string& heard) { return lowerCase(heard) == uuid; });
+    }
+    return {all ? CheckResult::Matched : CheckResult::Differed, what, expected, uuidListWords(*device.uuids)};
+}
+
+Check notShown(const Structure& structure)
+{
+    return {CheckResult::NotShown, structureName(structure.type), structureWords(structure.type, structure.data), ""};
+}
+
+Check structureCheck(const HeardDevice& device, const Structure& structure)
+{
+    const std::string what = structureName(structure.type);
+    const std::string expected = structureWords(structure.type, structure.data);
+    const auto withHeard = [&](std::optional<std::string> heard) { return compared(what, expected, std::move(heard)); };
+    switch (structure.type) {
+    case flagsType:
+        if (!device.flags)
+            return notShown(structure);
+        return withHeard(structureWords(flagsType, *device.flags));
+    case shortName:
+    case completeName:
+        return withHeard(device.name ? std::optional(structureWords(structure.type, *device.name)) : std::nullopt);
+    case txPowerType:
+        return withHeard(device.txPower
+                             ? std::optional(structureWords(txPowerType, Bytes(1, static_cast<char>(*device.txPower))))
+                             : std::nullopt);
+    case serviceData16: return withHeard(heardServiceData(device, structure, 2));
+    case serviceData32: return withHeard(heardServiceData(device, structure, 4));
+    case serviceData128: return withHeard(heardServiceData(device, structure, 16));
+    case manufacturerType:
+        if (structure.data.size() < 2)
+            return notShown(structure);
+        return withHeard(heardEntry(device.manufacturerData,
+                                    static_cast<std::uint16_t>(static_cast<unsigned char>(structure.data[0])
+                                                               + 256 * static_cast<unsigned char>(structure.data[1])),
+                                    manufacturerType, structure.data.substr(0, 2)));
+    default: break;
+    }
+    if (structure.type >= incomplete16 && structure.type <= complete128)
+        return uuidListCheck(device, structure);
+    if (!device.advertisingData)
+        return notShown(structure);
+    return withHeard(heardEntry(device.advertisingData, structure.type, structure.type, Bytes()));
+}
+
+std::string signalWords(const std::optional<int>& rssi)
+{
+    return rssi ? ", RSSI " + std::to_string(*rssi) + " dBm" : "";
+}
+
+std::string deviceWords(const Verdict& verdict)
+{
+    return verdict.address + (verdict.name ? " (" + *verdict.name + ")" : "") + signalWords(verdict.rssi);
+}
+
+std::string lookedFor(const Verdict& verdict)
+{
+    return verdict.address.empty() ? "no iBeacon was heard" : "no device at " + verdict.address + " was heard";
+}
+
+} // namespace
+
+void Merge(HeardDevice& device, const HeardDevice& update)
+{
+    const auto take = [](auto& kept, const auto& fresh) {
+        if (fresh)
+            kept = fresh;
+    };
+    if (!update.address.empty())
+        device.address = update.address;
+    take(device.name, update.name);
+    take(device.rssi, update.rssi);
+    take(device.txPower, update.txPower);
+    take(device.manufacturerData, update.manufacturerData);
+    take(device.serviceData, update.serviceData);
+    take(device.uuids, update.uuids);
+    take(device.flags, update.flags);
+    take(device.advertisingData, update.advertisingData);
+}
+
+std::string AddressOfDigits(std::string_view digits)
+{
+    std::string address;
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        address += (address.empty() ? "" : ":") + UpperCase(std::string(digits.substr(i, 2)));
+    return address;
+}
+
+Expectation ExpectedOnAir(const std::vector<std::string>& commands)
+{
+    Expectation expectation;
+    expectation.restartNeeded = std::find(commands.begin(), commands.end(), "AT+RESET") == commands.end();
+    if (parameterOf(commands, "AT+IBEA1")) {
+        expectation.kind = Expectation::Kind::Beacon;
+        const std::string uuid = joinedParameters(commands, {"AT+IBE0", "AT+IBE1", "AT+IBE2", "AT+IBE3"});
+        expectation.items.push_back({Expected::Kind::BeaconUUID, 0, bytesOfDigits(uuid)});
+        expectation.items.push_back({Expected::Kind::BeaconMajor, 0, bytesOfDigits(*parameterOf(commands, "AT+MARJ0x"))});
+        expectation.items.push_back({Expected::Kind::BeaconMinor, 0, bytesOfDigits(*parameterOf(commands, "AT+MINO0x"))});
+        return expectation;
+    }
+    const std::optional<std::string> address = parameterOf(commands, "AT+ADDR");
+    if (!address)
+        return expectation;
+    expectation.kind = Expectation::Kind::Broadcast;
+    expectation.address = AddressOfDigits(*address);
+    expectation.items.push_back({Expected::Kind::Address, 0, *expectation.address});
+    // BlueZ shows the advertising package and the scan response as one device: a structure
+    // that both carry is one thing to hear.
+    std::vector<Structure> structures = structuresOf(bytesOfDigits(joinedParameters(commands, {"AT+Z1", "AT+Z2", "AT+Z3"})));
+    for (const Structure& structure : structuresOf(bytesOfDigits(joinedParameters(commands, {"AT+Z4", "AT+Z5", "AT+Z6"})))) {
+        if (std::find(structures.begin(), structures.end(), structure) == structures.end())
+            structures.push_back(structure);
+    }
+    for (const Structure& structure : structures)
+        expectation.items.push_back({Expected::Kind::Structure, structure.type, structure.data});
+    return expectation;
+}
+
+bool IsCandidate(const Expectation& expectation, const HeardDevice& device)
+{
+    switch (expectation.kind) {
+    case Expectation::Kind::Beacon: return beaconOf(device).has_value();
+    case Expectation::Kind::Broadcast: return expectation.address && UpperCase(device.address) == *expectation.address;
+    case Expectation::Kind::Silent: break;
+    }
+    return false;
+}
+
+Verdict Compare(const Expectation& expectation, const HeardDevice& device)
+{
+    Verdict verdict;
+    verdict.address = device.address;
+    verdict.name = device.name;
+    verdict.rssi = device.rssi;
+    verdict.restartNeeded = expectation.restartNeeded;
+    const std::optional<Bytes> beacon = beaconOf(device);
+    for (const Expected& item : expectation.items) {
+        if (item.kind == Expected::Kind::Address)
+            verdict.checks.push_back(compared("address", "address " + item.data, "address " + UpperCase(device.address)));
+        else if (item.kind == Expected::Kind::Structure)
+            verdict.checks.push_back(structureCheck(device, {item.type, item.data}));
+        else
+            verdict.checks.push_back(beaconCheck(item, beacon));
+    }
+    if (beacon && expectation.kind == Expectation::Kind::Beacon)
+        verdict.shown.push_back("measured power " + std::to_string(static_cast<signed char>((*beacon)[22])) + " dBm");
+    const bool differs = std::any_of(verdict.checks.begin(), verdict.checks.end(),
+                                     [](const Check& check) { return check.result == CheckResult::Differed; });
+    verdict.outcome = differs ? Outcome::HeardOtherwise : Outcome::HeardAsSet;
+    return verdict;
+}
+
+Listening::Listening(Expectation expectation) : expectation_(std::move(expectation)) {}
+
+std::optional<Verdict> Listening::heard(const HeardDevice& device)
+{
+    if (!IsCandidate(expectation_, device))
+        return std::nullopt;
+    Verdict verdict = Compare(expectation_, device);
+    if (verdict.outcome == Outcome::HeardAsSet)
+        return verdict;
+    const auto matches = static_cast<std::size_t>(std::count_if(
+        verdict.checks.begin(), verdict.checks.end(), [](const Check& check) { return check.result == CheckResult::Matched; }));
+    // The same device heard again replaces what it said before; another must match more.
+    if (!closest_ || closest_->address == verdict.address || matches > closestMatches_) {
+        closest_ = std::move(verdict);
+        closestMatches_ = matches;
+    }
+    return std::nullopt;
+}
+
+Verdict Listening::timedOut() const
+{
+    if (expectation_.kind == Expectation::Kind::Silent)
+        return {Outcome::Silent, {}, {}, {}, {}, {}, false};
+    if (closest_)
+        return *closest_;
+    Verdict verdict;
+    verdict.outcome = Outcome::NotHeard;
+    verdict.address = expectation_.address.value_or("");
+    verdict.restartNeeded = expectation_.restartNeeded;
+    return verdict;
+}
+
+int DefaultListeningSeconds(const Expectation& expectation)
+{
+    return expectation.restartNeeded ? restartListeningSeconds : shortListeningSeconds;
+}
+
+std::string RestartAdvice(const Expectation& expectation, int seconds)
+{
+    if (!expectation.restartNeeded)
+        return {};
+    return "the list has no AT+RESET, and the module applies some settings only after a restart: power the module "
+           "off and on now; listening for "
+        + std::to_string(seconds) + " s";
+}
+
+std::string VerdictSummary(const Verdict& verdict)
+{
+    switch (verdict.outcome) {
+    case Outcome::HeardAsSet: return "heard as set: " + deviceWords(verdict);
+    case Outcome::HeardOtherwise: {
+        const auto differences = std::count_if(verdict.checks.begin(), verdict.checks.end(),
+                                               [](const Check& check) { return check.result == CheckResult::Differed; });
+        return "heard otherwise: " + deviceWords(verdict) + ", " + std::to_string(differences)
+            + (differences == 1 ? " difference" : " differences");
+    }
+    case Outcome::NotHeard:
+        return "not heard: " + lookedFor(verdict)
+            + (verdict.restartNeeded ? "; the module may need a restart: power it off and on, then check again" : "");
+    case Outcome::Silent: break;
+    }
+    return std::string(SilentWords);
+}
+
+std::vector<std::string> DescribeVerdict(const Verdict& verdict)
+{
+    std::vector<std::string> lines{VerdictSummary(verdict)};
+    for (const Check& check : verdict.checks) {
+        switch (check.result) {
+        case CheckResult::Matched: lines.push_back("  matched: " + check.expected); break;
+        case CheckResult::Differed:
+            lines.push_back("  differs: set " + check.expected + "; heard "
+                            + (check.heard.empty() ? "no " + check.what : check.heard));
+            break;
+        case CheckResult::NotShown: lines.push_back("  not shown by BlueZ, not checked: " + check.expected); break;
+        }
+    }
+    for (const std::string& shown : verdict.shown)
+        lines.push_back("  shown, not compared: " + shown);
+    return lines;
+}
+
+std::vector<std::string> DescribeDevice(const HeardDevice& device)
+{
+    std::vector<std::string> lines{device.address + (device.name ? "  \"" + *device.name + "\"" : "")
+                                   + (device.rssi ? "  RSSI " + std::to_string(*device.rssi) + " dBm" : "")};
+    std::vector<Structure> structures;
+    if (device.flags)
+        structures.push_back({flagsType, *device.flags});
+    if (device.name)
+        structures.push_back({completeName, *device.name});
+    if (device.txPower)
+        structures.push_back({txPowerType, Bytes(1, static_cast<char>(*device.txPower))});
+    for (const std::string& uuid : device.uuids.value_or(std::vector<std::string>())) {
+        const Bytes bytes = bytesOfUUID(uuid);
+        structures.push_back({bytes.size() == 2 ? complete16 : complete128, bytes});
+    }
+    for (const auto& [uuid, data] : device.serviceData.value_or(std::map<std::string, Bytes>())) {
+        const Bytes bytes = bytesOfUUID(uuid);
+        structures.push_back({bytes.size() == 2 ? serviceData16 : serviceData128, bytes + data});
+    }
+    for (const auto& [company, data] : device.manufacturerData.value_or(std::map<std::uint16_t, Bytes>())) {
+        const Bytes companyBytes{static_cast<char>(company & 0xFF), static_cast<char>(company >> 8)};
+        structures.push_back({manufacturerType, companyBytes + data});
+    }
+    for (const auto& [type, data] : device.advertisingData.value_or(std::map<std::uint8_t, Bytes>()))
+        structures.push_back({type, data});
+    for (const Structure& structure : structures)
+        lines.push_back("  " + structureWords(structure.type, structure.data));
+    return lines;
+}
+
+} // namespace qz::air

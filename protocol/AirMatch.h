@@ -1,0 +1,127 @@
+#pragma once
+
+// What a module must be heard advertising once it took a command list, and whether what
+// is heard over the air says so. Plain C++: the driver that listens (BlueZ on D-Bus) hands
+// in each device as heard and carries out the ending; the words of every check come from
+// here, so that the window and qzconfig say the same.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qz::air {
+
+using Bytes = std::string; // raw bytes, as they travel
+
+// One device as heard since listening began. Each property is there only when an
+// advertisement received since then carried it: what BlueZ remembered from before does not
+// count.
+struct HeardDevice {
+    std::string address; // "00:0E:0B:12:34:56"
+    std::optional<std::string> name;
+    std::optional<int> rssi;
+    std::optional<int> txPower;
+    std::optional<std::map<std::uint16_t, Bytes>> manufacturerData; // by company
+    std::optional<std::map<std::string, Bytes>> serviceData;        // by UUID, as BlueZ writes it
+    std::optional<std::vector<std::string>> uuids;                  // as BlueZ writes them
+    std::optional<Bytes> flags;                                     // where bluetoothd shows them
+    std::optional<std::map<std::uint8_t, Bytes>> advertisingData;   // the structures BlueZ does not parse
+};
+
+// A later advertisement of the same device: what it carries replaces what was heard.
+void Merge(HeardDevice& device, const HeardDevice& update);
+
+// One thing the module must be heard with.
+struct Expected {
+    enum class Kind { Address, Structure, BeaconUUID, BeaconMajor, BeaconMinor };
+    Kind kind;
+    std::uint8_t type = 0; // of a structure
+    Bytes data;            // the structure's data, or the beacon value's bytes
+};
+
+struct Expectation {
+    enum class Kind { Beacon, Broadcast, Silent };
+    Kind kind = Kind::Silent;
+    std::vector<Expected> items;
+    // The list ends without AT+RESET: some settings take effect only after a restart.
+    bool restartNeeded = false;
+    std::optional<std::string> address; // "00:0E:0B:12:34:56", when the list sets it
+};
+
+// What the module that took these commands must advertise.
+Expectation ExpectedOnAir(const std::vector<std::string>& commands);
+
+enum class CheckResult { Matched, Differed, NotShown };
+
+struct Check {
+    CheckResult result;
+    std::string what;     // "major", "Complete Local Name"
+    std::string expected; // in the decoder's words
+    std::string heard;    // likewise; empty when nothing was heard for it
+};
+
+enum class Outcome { HeardAsSet, HeardOtherwise, NotHeard, Silent };
+
+struct Verdict {
+    Outcome outcome = Outcome::NotHeard;
+    std::string address; // of the device compared
+    std::optional<std::string> name;
+    std::optional<int> rssi;
+    std::vector<Check> checks;
+    std::vector<std::string> shown; // heard and reported, not compared (an iBeacon's power)
+    bool restartNeeded = false;
+};
+
+// Compares one device with what must be heard. The outcome is HeardAsSet or HeardOtherwise.
+Verdict Compare(const Expectation& expectation, const HeardDevice& device);
+
+// Could this device be the module? An iBeacon for a beacon list, the set address for a
+// broadcast list: the device whose differences are told when none matches.
+bool IsCandidate(const Expectation& expectation, const HeardDevice& device);
+
+// The listening itself: every device heard is handed in, merged with what it carried
+// before; the first that matches in full ends it. When the time is up, the candidate that
+// matched most is told, or that nothing was heard.
+class Listening {
+public:
+    explicit Listening(Expectation expectation);
+
+    // A verdict when this device, as heard so far, is the module as set up.
+    std::optional<Verdict> heard(const HeardDevice& device);
+    Verdict timedOut() const;
+    const Expectation& expectation() const { return expectation_; }
+
+private:
+    Expectation expectation_;
+    std::optional<Verdict> closest_;
+    std::size_t closestMatches_ = 0;
+};
+
+// The seconds to listen when none are given: longer when the module must first be restarted
+// by hand.
+int DefaultListeningSeconds(const Expectation& expectation);
+
+// "power the module off and on now; listening for 30 s", when the list has no AT+RESET;
+// empty otherwise.
+std::string RestartAdvice(const Expectation& expectation, int seconds);
+
+// The verdict in words, one line per check, the summary first: "heard as set: ...".
+std::vector<std::string> DescribeVerdict(const Verdict& verdict);
+// The summary line alone.
+std::string VerdictSummary(const Verdict& verdict);
+
+// What the study page's module does instead of advertising.
+inline constexpr std::string_view SilentWords =
+    "the study list makes the module a central: it listens and does not advertise, so there is nothing to hear";
+
+// A device as a scan lists it: address, name, signal, then each structure in the
+// decoder's words.
+std::vector<std::string> DescribeDevice(const HeardDevice& device);
+
+// "00:0E:0B:12:34:56" for the twelve digits AT+ADDR takes.
+std::string AddressOfDigits(std::string_view digits);
+
+} // namespace qz::air

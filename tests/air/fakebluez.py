@@ -1,0 +1,172 @@
+'''A fake bluetoothd for python3-dbusmock, on a private system bus.
+
+It holds the adapters and the devices the test asks for, and when discovery starts it
+sends each scheduled advertisement as bluetoothd does: a device new to it as one
+InterfacesAdded carrying BlueZ's own types, a device it knows as PropertiesChanged of
+what the advertisement carried.
+
+Parameters (JSON):
+  ready     a file written once everything is in place
+  log       a file that gets one line per adapter method called
+  adapters  [{"name": "hci0", "powered": true}]
+  known     devices BlueZ remembers from before, as below without "after_ms"
+  adverts   [{"adapter": "hci0", "address": "00:0E:0B:12:34:56", "after_ms": 50,
+              "name": "Lamp-01", "rssi": -50, "tx_power": -4, "flags": "06",
+              "manufacturer": {"76": "0215..."}, "service_data": {"UUID": "hex"},
+              "uuids": ["0000fff0-0000-1000-8000-00805f9b34fb"], "ad": {"25": "hex"},
+              "stamp": "a file that gets the monotonic time the advertisement left"}]
+'''
+
+import time
+
+import dbus
+import dbus.service
+from gi.repository import GLib
+
+from dbusmock import OBJECT_MANAGER_IFACE, mockobject
+
+BUS_NAME = 'org.bluez'
+MAIN_OBJ = '/'
+SYSTEM_BUS = True
+IS_OBJECT_MANAGER = True
+
+ADAPTER_IFACE = 'org.bluez.Adapter1'
+DEVICE_IFACE = 'org.bluez.Device1'
+
+settings = {}
+
+
+def log(line):
+    if settings.get('log'):
+        with open(settings['log'], 'a', encoding='utf-8') as file:
+            file.write(line + '\n')
+
+
+def byte_array(digits):
+    return dbus.Array([dbus.Byte(b) for b in bytes.fromhex(digits)], signature='y')
+
+
+def device_properties(advert):
+    '''The Device1 properties one advertisement carries, typed as bluetoothd types them.'''
+    props = {}
+    if 'address' in advert and advert.get('with_address', True):
+        props['Address'] = dbus.String(advert['address'], variant_level=1)
+    if 'name' in advert:
+        props['Name'] = dbus.String(advert['name'], variant_level=1)
+    if 'rssi' in advert:
+        props['RSSI'] = dbus.Int16(advert['rssi'], variant_level=1)
+    if 'tx_power' in advert:
+        props['TxPower'] = dbus.Int16(advert['tx_power'], variant_level=1)
+    if 'flags' in advert:
+        props['AdvertisingFlags'] = dbus.Array(byte_array(advert['flags']), signature='y', variant_level=1)
+    if 'manufacturer' in advert:
+        props['ManufacturerData'] = dbus.Dictionary(
+            {dbus.UInt16(int(k, 0)): byte_array(v) for k, v in advert['manufacturer'].items()},
+            signature='qv', variant_level=1)
+    if 'service_data' in advert:
+        props['ServiceData'] = dbus.Dictionary(
+            {dbus.String(k): byte_array(v) for k, v in advert['service_data'].items()},
+            signature='sv', variant_level=1)
+    if 'uuids' in advert:
+        props['UUIDs'] = dbus.Array(advert['uuids'], signature='s', variant_level=1)
+    if 'ad' in advert:
+        props['AdvertisingData'] = dbus.Dictionary(
+            {dbus.Byte(int(k, 0)): byte_array(v) for k, v in advert['ad'].items()},
+            signature='yv', variant_level=1)
+    return props
+
+
+def device_path(advert):
+    return '/org/bluez/%s/dev_%s' % (advert.get('adapter', 'hci0'), advert['address'].replace(':', '_'))
+
+
+def add_device(advert, announce):
+    path = device_path(advert)
+    props = device_properties(dict(advert, with_address=True))
+    props.setdefault('Paired', dbus.Boolean(False, variant_level=1))
+    props['Adapter'] = dbus.ObjectPath('/org/bluez/' + advert.get('adapter', 'hci0'), variant_level=1)
+    manager = mockobject.objects['/']
+    manager.AddObject(path, DEVICE_IFACE, props, [])
+    if announce:
+        manager.EmitSignal(OBJECT_MANAGER_IFACE, 'InterfacesAdded', 'oa{sa{sv}}',
+                           [dbus.ObjectPath(path), {DEVICE_IFACE: props}])
+
+
+def advertise(advert):
+    path = device_path(advert)
+    if advert.get('stamp'):
+        with open(advert['stamp'], 'w', encoding='utf-8') as file:
+            file.write('%.6f\n' % time.monotonic())
+    if path not in mockobject.objects:
+        add_device(advert, True)
+    else:
+        changed = device_properties(dict(advert, with_address=False))
+        mockobject.objects[path].props[DEVICE_IFACE].update(changed)
+        mockobject.objects[path].EmitSignal(dbus.PROPERTIES_IFACE, 'PropertiesChanged', 'sa{sv}as',
+                                            [DEVICE_IFACE, changed, []])
+    return False
+
+
+def set_discovering(adapter, discovering):
+    adapter.props[ADAPTER_IFACE]['Discovering'] = dbus.Boolean(discovering, variant_level=1)
+    adapter.EmitSignal(dbus.PROPERTIES_IFACE, 'PropertiesChanged', 'sa{sv}as',
+                       [ADAPTER_IFACE, {'Discovering': dbus.Boolean(discovering, variant_level=1)}, []])
+
+
+def adapter_name(adapter):
+    return adapter.path.rsplit('/', 1)[-1]
+
+
+@dbus.service.method(ADAPTER_IFACE, in_signature='a{sv}', out_signature='')
+def SetDiscoveryFilter(adapter, discovery_filter):
+    adapter.filter_set = True
+    log('SetDiscoveryFilter %s %s' % (adapter_name(adapter), ' '.join(
+        '%s=%s' % (k, discovery_filter[k]) for k in sorted(discovery_filter))))
+
+
+@dbus.service.method(ADAPTER_IFACE, in_signature='', out_signature='')
+def StartDiscovery(adapter):
+    log('StartDiscovery %s' % adapter_name(adapter))
+    if not getattr(adapter, 'filter_set', False):
+        raise dbus.exceptions.DBusException('no filter', name='org.bluez.Error.Failed')
+    set_discovering(adapter, True)
+    for advert in settings.get('adverts', []):
+        if advert.get('adapter', 'hci0') == adapter_name(adapter):
+            GLib.timeout_add(int(advert.get('after_ms', 0)), advertise, advert)
+
+
+@dbus.service.method(ADAPTER_IFACE, in_signature='', out_signature='')
+def StopDiscovery(adapter):
+    log('StopDiscovery %s' % adapter_name(adapter))
+    set_discovering(adapter, False)
+
+
+@dbus.service.method(ADAPTER_IFACE, in_signature='o', out_signature='')
+def RemoveDevice(adapter, path):
+    log('RemoveDevice %s' % path)
+    if path not in mockobject.objects:
+        raise dbus.exceptions.DBusException('no such device', name='org.bluez.Error.DoesNotExist')
+    manager = mockobject.objects['/']
+    manager.RemoveObject(path)
+    manager.EmitSignal(OBJECT_MANAGER_IFACE, 'InterfacesRemoved', 'oas', [dbus.ObjectPath(path), [DEVICE_IFACE]])
+
+
+def load(mock, parameters):
+    settings.update(parameters or {})
+    for adapter in settings.get('adapters', []):
+        path = '/org/bluez/' + adapter['name']
+        mock.AddObject(path, ADAPTER_IFACE, {
+            'Address': dbus.String('00:1A:7D:DA:71:13', variant_level=1),
+            'Powered': dbus.Boolean(adapter.get('powered', True), variant_level=1),
+            'Discovering': dbus.Boolean(False, variant_level=1),
+        }, [
+            ('SetDiscoveryFilter', 'a{sv}', '', SetDiscoveryFilter),
+            ('StartDiscovery', '', '', StartDiscovery),
+            ('StopDiscovery', '', '', StopDiscovery),
+            ('RemoveDevice', 'o', '', RemoveDevice),
+        ])
+    for device in settings.get('known', []):
+        add_device(device, False)
+    if settings.get('ready'):
+        with open(settings['ready'], 'w', encoding='utf-8') as file:
+            file.write('ready\n')
