@@ -92,6 +92,7 @@ const std::vector<OptionSpec>& sessionOptions()
         {"values", OptionKind::File, 0, "", "each module's values from this CSV file"},
         {"record", OptionKind::File, 0, "", "append each module's result to this CSV file"},
         {"verify", OptionKind::Flag, 0, "", "then listen over the air for the module as set up"},
+        {"listen", OptionKind::Seconds, 0, "", "seconds to listen, 1 to 600; default: 10, or 30 without AT+RESET"},
         {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first"},
     };
     return options;
@@ -297,6 +298,33 @@ bool isTimeout(const std::string& value)
     return milliseconds >= shortest && milliseconds <= longest;
 }
 
+// The listening options: secondsOption ("timeout", "listen") in seconds, and the adapter.
+std::optional<Outcome> airProblem(const Values& values, const std::string& secondsOption, const std::string& see)
+{
+    const auto given = values.find(secondsOption);
+    if (given != values.end()) {
+        const std::string& seconds = given->second;
+        if (seconds.empty() || seconds.size() > 3 || !AllDecimalDigits(seconds) || DecimalValue(seconds) < 1
+            || DecimalValue(seconds) > 600)
+            return usageError("--" + secondsOption + " must be a number of seconds from 1 to 600, not '"
+                              + printable(seconds) + "'" + see);
+    }
+    if (values.count("adapter") != 0 && values.at("adapter").empty())
+        return usageError("--adapter needs the name of an adapter, like hci0" + see);
+    return std::nullopt;
+}
+
+AirSettings airSettingsOf(const Values& values, const std::string& secondsOption)
+{
+    AirSettings settings;
+    if (values.count(secondsOption) != 0)
+        settings.seconds = static_cast<int>(DecimalValue(values.at(secondsOption)));
+    if (values.count("adapter") != 0)
+        settings.adapter = values.at("adapter");
+    settings.json = values.count("json") != 0;
+    return settings;
+}
+
 bool isBaudRate(const std::string& value)
 {
     return std::any_of(serial::SupportedBaudRates.begin(), serial::SupportedBaudRates.end(),
@@ -383,8 +411,12 @@ std::optional<Outcome> checkValues(const SubcommandSpec& subcommand, const Value
         if (values.count(name) != 0 && !sending)
             return usageError("--" + std::string(name) + " only goes with --port" + seeHelp(subcommand));
     }
-    if (values.count("adapter") != 0 && values.count("verify") == 0)
-        return usageError("--adapter only goes with --verify" + seeHelp(subcommand));
+    for (const char* name : {"adapter", "listen"}) {
+        if (values.count(name) != 0 && values.count("verify") == 0)
+            return usageError("--" + std::string(name) + " only goes with --verify" + seeHelp(subcommand));
+    }
+    if (std::optional<Outcome> problem = airProblem(values, "listen", seeHelp(subcommand)))
+        return problem;
     if (values.count("verify") != 0 && !subcommand.page->advertises)
         return usageError("--verify: " + std::string(air::SilentWords) + seeHelp(subcommand));
     if (values.count("baud") != 0 && !isBaudRate(values.at("baud")))
@@ -412,7 +444,7 @@ SendRequest sendRequest(const Values& values, std::vector<std::string> commands)
     request.settings.lineEnding = lineEndings().at(valueOr("line-ending", "none"));
     request.settings.replyTimeout = std::chrono::milliseconds(std::stoi(valueOr("timeout", "1000")));
     if (values.count("verify") != 0)
-        request.air = AirSettings{std::nullopt, valueOr("adapter", ""), false};
+        request.air = airSettingsOf(values, "listen");
     return request;
 }
 
@@ -586,30 +618,7 @@ std::string scanUsage()
     return "Usage: qzconfig scan [--timeout=SECONDS] [--adapter=NAME] [--json]\n" + airHelp();
 }
 
-std::optional<Outcome> airProblem(const Values& values, const std::string& see)
-{
-    const auto given = values.find("timeout");
-    if (given != values.end()) {
-        const std::string& seconds = given->second;
-        if (seconds.empty() || seconds.size() > 3 || !AllDecimalDigits(seconds) || DecimalValue(seconds) < 1
-            || DecimalValue(seconds) > 600)
-            return usageError("--timeout must be a number of seconds from 1 to 600, not '" + printable(seconds) + "'" + see);
-    }
-    if (values.count("adapter") != 0 && values.at("adapter").empty())
-        return usageError("--adapter needs the name of an adapter, like hci0" + see);
-    return std::nullopt;
-}
 
-AirSettings airSettingsOf(const Values& values)
-{
-    AirSettings settings;
-    if (values.count("timeout") != 0)
-        settings.seconds = static_cast<int>(DecimalValue(values.at("timeout")));
-    if (values.count("adapter") != 0)
-        settings.adapter = values.at("adapter");
-    settings.json = values.count("json") != 0;
-    return settings;
-}
 
 Outcome runVerify(const std::vector<std::string_view>& args)
 {
@@ -633,13 +642,14 @@ Outcome runVerify(const std::vector<std::string_view>& args)
         if (std::optional<std::string> problem = valueProblem(option, values.at(option.name)))
             return usageError(*problem + seeVerify);
     }
-    if (std::optional<Outcome> problem = airProblem(values, seeVerify))
+    if (std::optional<Outcome> problem = airProblem(values, "timeout", seeVerify))
         return *problem;
     const GeneratorResult result = subcommand->page->generate(fieldValues(*subcommand->page, values));
     if (const auto* rejection = std::get_if<Rejection>(&result))
         return {Refused, {}, RefusalLine({}, *rejection), {}};
     Outcome outcome;
-    outcome.verify = VerifyRequest{air::ExpectedOnAir(std::get<CommandList>(result).commands), airSettingsOf(values)};
+    outcome.verify = VerifyRequest{air::ExpectedOnAir(std::get<CommandList>(result).commands),
+                                   airSettingsOf(values, "timeout")};
     return outcome;
 }
 
@@ -650,10 +660,10 @@ Outcome runScan(const std::vector<std::string_view>& args)
     if (auto* outcome = std::get_if<Outcome>(&parsed))
         return std::move(*outcome);
     const Values& values = std::get<ParsedOptions>(parsed).values;
-    if (std::optional<Outcome> problem = airProblem(values, " (see qzconfig scan --help)"))
+    if (std::optional<Outcome> problem = airProblem(values, "timeout", " (see qzconfig scan --help)"))
         return *problem;
     Outcome outcome;
-    outcome.scan = airSettingsOf(values);
+    outcome.scan = airSettingsOf(values, "timeout");
     return outcome;
 }
 

@@ -95,6 +95,12 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
             return UsageError;
         }
     }
+    if (request.air) {
+        if (const std::string why = AirScanner::Unavailable(); !why.empty()) {
+            WriteErr("qzconfig: cannot listen over the air: " + why + "\n");
+            return SendFailed;
+        }
+    }
     const std::string recordText = readWhole(request.recordFile, missing);
     std::variant<batch::Plan, Outcome> planned = PlanBatch(request, valuesText, recordText);
     if (const auto* outcome = std::get_if<Outcome>(&planned)) {
@@ -127,6 +133,8 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
 
     QCoreApplication application(argc, argv);
     BatchRunner runner(batch, plan.commands, request.ports, request.settings);
+    if (request.air)
+        runner.verifyOverTheAir(request.air->seconds.value_or(0), request.air->adapter);
     const bool several = request.ports.size() > 1;
     const auto prefix = [several](const std::string& port) {
         return several ? "[" + serial::EscapedBytes(port) + "] " : std::string();
@@ -165,6 +173,18 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                  + (present ? "Waiting for the next module on " + name + ": plug it in, or press Enter once it is in place\n"
                             : "Waiting for " + name + " to appear: plug in its adapter\n"));
     });
+    QObject::connect(&runner, &BatchRunner::listening,
+                     [&](const std::string& port, std::size_t, const std::string& advice, int seconds) {
+                         WriteOut(prefix(port) + "Listening over the air for the module on " + serial::EscapedBytes(port)
+                                  + " for " + std::to_string(seconds) + " s\n");
+                         if (!advice.empty())
+                             WriteErr(prefix(port) + "qzconfig: " + advice + "\n");
+                     });
+    QObject::connect(&runner, &BatchRunner::heardOverTheAir,
+                     [&](const std::string& port, std::size_t, const air::Verdict& verdict) {
+                         for (const std::string& line : air::DescribeVerdict(verdict))
+                             WriteOut(prefix(port) + printable(line) + "\n");
+                     });
     QObject::connect(&runner, &BatchRunner::finished, [] { QCoreApplication::exit(0); });
     lineListener = &runner;
     listenForLines([&runner](const std::string& line) {

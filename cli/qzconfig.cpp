@@ -53,6 +53,13 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
         }
         leave();
     });
+    // Nothing is sent to a module that could not then be heard.
+    if (request.air) {
+        if (const std::string why = qz::AirScanner::Unavailable(); !why.empty()) {
+            WriteErr("qzconfig: cannot listen over the air: " + why + "\n");
+            return SendFailed;
+        }
+    }
     const std::string problem = driver.start(request.port, request.commands, request.settings);
     if (!problem.empty()) {
         WriteErr(failurePrefix + "cannot open it: " + qz::serial::EscapedBytes(problem) + "\n");

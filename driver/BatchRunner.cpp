@@ -30,6 +30,7 @@ BatchRunner::BatchRunner(batch::Batch& batch, std::vector<std::vector<std::strin
                 [this, raw](const serial::Verdict& verdict) { sessionEnded(*raw, verdict); });
         fixtures_.push_back(std::move(fixture));
     }
+    connect(&check_, &AirCheck::finished, this, &BatchRunner::heard);
     portsystem::WatchPorts(this, ports, [this] { portsChanged(); });
 }
 
@@ -67,6 +68,17 @@ void BatchRunner::sessionEnded(Fixture& fixture, const serial::Verdict& verdict)
 {
     if (!fixture.unit)
         return;
+    if (verdict.succeeded() && air_ && !stopping_) {
+        fixture.taken = verdict;
+        toHear_.push_back(&fixture);
+        listenForNext();
+        return;
+    }
+    moduleDone(fixture, verdict);
+}
+
+void BatchRunner::moduleDone(Fixture& fixture, const serial::Verdict& verdict)
+{
     const std::size_t unit = *fixture.unit;
     fixture.unit.reset();
     batch_.SessionEnded(fixture.port, verdict.succeeded());
@@ -110,10 +122,60 @@ void BatchRunner::portsChanged()
 
 void BatchRunner::stop()
 {
+    stopping_ = true;
     batch_.Stop();
     for (const auto& fixture : fixtures_)
         fixture->driver->stop();
+    check_.stop();
     finishIfDone();
+}
+
+void BatchRunner::verifyOverTheAir(int seconds, std::string adapter)
+{
+    air_ = AirSettings{seconds, std::move(adapter)};
+}
+
+void BatchRunner::listenForNext()
+{
+    if (check_.running() || toHear_.empty())
+        return;
+    Fixture& fixture = *toHear_.front();
+    const air::Expectation expectation = air::ExpectedOnAir(commands_[*fixture.unit]);
+    const int seconds = air_->seconds > 0 ? air_->seconds : air::DefaultListeningSeconds(expectation);
+    const std::string problem = check_.start(expectation, seconds, air_->adapter);
+    if (!problem.empty()) {
+        toHear_.erase(toHear_.begin());
+        serial::Verdict failed = *fixture.taken;
+        failed.ending = serial::Ending::NotHeardAsSet;
+        failed.message = "cannot listen over the air: " + problem;
+        moduleDone(fixture, failed);
+        listenForNext();
+        return;
+    }
+    emit listening(fixture.port, *fixture.unit, air::RestartAdvice(expectation, seconds), seconds);
+}
+
+void BatchRunner::heard(const air::Verdict& verdict)
+{
+    if (toHear_.empty())
+        return;
+    Fixture& fixture = *toHear_.front();
+    toHear_.erase(toHear_.begin());
+    serial::Verdict ended = *fixture.taken;
+    fixture.taken.reset();
+    if (stopping_) {
+        // Cut short by the user: not heard is no finding about the module.
+        ended.ending = serial::Ending::Stopped;
+        ended.message = "Stopped while listening over the air; " + ended.message;
+    } else {
+        emit heardOverTheAir(fixture.port, *fixture.unit, verdict);
+        if (verdict.outcome != air::Outcome::HeardAsSet) {
+            ended.ending = serial::Ending::NotHeardAsSet;
+            ended.message = ended.message + "; " + air::VerdictLine(verdict);
+        }
+    }
+    moduleDone(fixture, ended);
+    listenForNext();
 }
 
 void BatchRunner::finishIfDone()

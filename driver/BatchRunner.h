@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AirCheck.h"
 #include "Batch.h"
 #include "SerialDriver.h"
 
@@ -38,6 +39,10 @@ public:
     std::vector<bool> waitingForSwap() const;
     // Stops the sessions in flight (after their replies) and hands out nothing more.
     void stop();
+    // Each module that took its list is then listened for over the air, one at a time,
+    // since one adapter hears them all; one not heard as set has failed. seconds: 0 for
+    // the matcher's default.
+    void verifyOverTheAir(int seconds, std::string adapter);
 
 signals:
     void moduleStarted(const std::string& port, std::size_t unit);
@@ -47,6 +52,10 @@ signals:
     // present: the port is there, and its module may be swapped in place; otherwise the
     // port is awaited.
     void waitingForModule(const std::string& port, bool present);
+    // Listening for the module on port begins; advice is what its owner must do first
+    // (restart it), or empty.
+    void listening(const std::string& port, std::size_t unit, const std::string& advice, int seconds);
+    void heardOverTheAir(const std::string& port, std::size_t unit, const qz::air::Verdict& verdict);
     void finished();
 
 private:
@@ -56,10 +65,18 @@ private:
         std::optional<std::size_t> unit;
         std::string device; // what the port names now; empty while it is not there
         bool waiting = false; // for a new module
+        std::optional<serial::Verdict> taken; // its list was taken; it waits to be heard
+    };
+    struct AirSettings {
+        int seconds;
+        std::string adapter;
     };
 
     void take(Fixture& fixture);
     void sessionEnded(Fixture& fixture, const serial::Verdict& verdict);
+    void moduleDone(Fixture& fixture, const serial::Verdict& verdict);
+    void listenForNext();
+    void heard(const air::Verdict& verdict);
     void portsChanged();
     void finishIfDone();
 
@@ -69,6 +86,10 @@ private:
     std::vector<std::unique_ptr<Fixture>> fixtures_;
     std::vector<std::string> ports_;
     bool finished_ = false;
+    std::optional<AirSettings> air_;
+    AirCheck check_;
+    std::vector<Fixture*> toHear_; // in the order their lists were taken
+    bool stopping_ = false;
 };
 
 } // namespace qz

@@ -447,6 +447,16 @@ std::string VerdictSummary(const Verdict& verdict)
     return std::string(SilentWords);
 }
 
+std::string VerdictLine(const Verdict& verdict)
+{
+    std::string line = VerdictSummary(verdict);
+    for (const Check& check : verdict.checks) {
+        if (check.result == CheckResult::Differed)
+            line += "; set " + check.expected + ", heard " + (check.heard.empty() ? "no " + check.what : check.heard);
+    }
+    return line;
+}
+
 std::vector<std::string> DescribeVerdict(const Verdict& verdict)
 {
     std::vector<std::string> lines{VerdictSummary(verdict)};

@@ -112,6 +112,8 @@ std::string RestartAdvice(const Expectation& expectation, int seconds);
 std::vector<std::string> DescribeVerdict(const Verdict& verdict);
 // The summary line alone.
 std::string VerdictSummary(const Verdict& verdict);
+// One line for a record: the summary, then each difference, "set X; heard Y".
+std::string VerdictLine(const Verdict& verdict);
 
 // What the study page's module does instead of advertising.
 inline constexpr std::string_view SilentWords =

@@ -71,7 +71,9 @@ std::string QuotedReply(std::string_view reply, std::size_t length);
 // "K of N commands were taken", with "; the module is partly set up" when it is.
 std::string TakenSummary(int taken, int total);
 
-enum class Ending { AllTaken, ProbeFailed, Refused, NoReply, PortFailed, Stopped };
+// NotHeardAsSet: every command was taken, but the module was then not heard over the air
+// advertising what it was given.
+enum class Ending { AllTaken, ProbeFailed, Refused, NoReply, PortFailed, Stopped, NotHeardAsSet };
 
 struct Verdict {
     Ending ending;

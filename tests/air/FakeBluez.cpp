@@ -3,9 +3,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <fcntl.h>
 #include <unistd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -46,10 +48,14 @@ bool awaitFile(const std::string& path)
     return false;
 }
 
-pid_t spawn(const std::vector<std::string>& arguments)
+// Starts a program with its output going to the file named, for reading when a test fails.
+pid_t spawn(const std::vector<std::string>& arguments, const std::string& output)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        const int file = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::dup2(file, STDOUT_FILENO);
+        ::dup2(file, STDERR_FILENO);
         std::vector<char*> argv;
         for (const std::string& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));
@@ -73,15 +79,20 @@ void end(pid_t& pid)
 
 FakeSystemBus::FakeSystemBus(const std::string& folder) : folder_(folder)
 {
-    ::mkdir(folder_.c_str(), 0700);
-    const std::string socket = folder_ + "/system_bus_socket";
-    ::unlink(socket.c_str());
+    std::filesystem::create_directories(folder_);
+    // A socket's path holds at most 107 bytes, fewer than a test's folder may take.
+    char socketFolder[] = "/tmp/qz-bus-XXXXXX";
+    if (::mkdtemp(socketFolder) == nullptr)
+        return;
+    socketFolder_ = socketFolder;
+    const std::string socket = socketFolder_ + "/system_bus_socket";
     address_ = "unix:path=" + socket;
     std::string configuration = busConfiguration;
     configuration.replace(configuration.find("LISTEN"), 6, address_);
     const std::string configurationFile = folder_ + "/bus.conf";
     std::ofstream(configurationFile) << configuration;
-    pid_ = spawn({"/usr/bin/dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + configurationFile});
+    pid_ = spawn({"/usr/bin/dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + configurationFile},
+                 folder_ + "/bus.out");
     if (!awaitFile(socket))
         end(pid_);
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
@@ -90,6 +101,8 @@ FakeSystemBus::FakeSystemBus(const std::string& folder) : folder_(folder)
 FakeSystemBus::~FakeSystemBus()
 {
     end(pid_);
+    if (!socketFolder_.empty())
+        std::filesystem::remove_all(socketFolder_);
 }
 
 FakeBluez::FakeBluez(const FakeSystemBus& bus, nlohmann::json scenario)
@@ -105,7 +118,8 @@ FakeBluez::FakeBluez(const FakeSystemBus& bus, nlohmann::json scenario)
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
     // The python3 first on PATH may not be the one Debian's dbusmock is installed for.
     pid_ = spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", FAKE_BLUEZ_TEMPLATE, "--parameters",
-                  scenario.dump()});
+                  scenario.dump()},
+                 stem + ".out");
     if (!awaitFile(ready))
         end(pid_);
 }

@@ -27,6 +27,7 @@ public:
 
 private:
     std::string folder_;
+    std::string socketFolder_;
     std::string address_;
     pid_t pid_ = -1;
 };

@@ -14,7 +14,8 @@ Parameters (JSON):
               "name": "Lamp-01", "rssi": -50, "tx_power": -4, "flags": "06",
               "manufacturer": {"76": "0215..."}, "service_data": {"UUID": "hex"},
               "uuids": ["0000fff0-0000-1000-8000-00805f9b34fb"], "ad": {"25": "hex"},
-              "stamp": "a file that gets the monotonic time the advertisement left"}]
+              "stamp": "a file that gets the monotonic time the advertisement left",
+              "round": 2 (sent only when discovery starts for the second time)}]
 '''
 
 import time
@@ -34,6 +35,7 @@ ADAPTER_IFACE = 'org.bluez.Adapter1'
 DEVICE_IFACE = 'org.bluez.Device1'
 
 settings = {}
+manager = []  # the main object, which is not among dbusmock's objects while the template loads
 
 
 def log(line):
@@ -85,10 +87,9 @@ def add_device(advert, announce):
     props = device_properties(dict(advert, with_address=True))
     props.setdefault('Paired', dbus.Boolean(False, variant_level=1))
     props['Adapter'] = dbus.ObjectPath('/org/bluez/' + advert.get('adapter', 'hci0'), variant_level=1)
-    manager = mockobject.objects['/']
-    manager.AddObject(path, DEVICE_IFACE, props, [])
+    manager[0].AddObject(path, DEVICE_IFACE, props, [])
     if announce:
-        manager.EmitSignal(OBJECT_MANAGER_IFACE, 'InterfacesAdded', 'oa{sa{sv}}',
+        manager[0].EmitSignal(OBJECT_MANAGER_IFACE, 'InterfacesAdded', 'oa{sa{sv}}',
                            [dbus.ObjectPath(path), {DEVICE_IFACE: props}])
 
 
@@ -130,8 +131,9 @@ def StartDiscovery(adapter):
     if not getattr(adapter, 'filter_set', False):
         raise dbus.exceptions.DBusException('no filter', name='org.bluez.Error.Failed')
     set_discovering(adapter, True)
+    adapter.rounds = getattr(adapter, 'rounds', 0) + 1
     for advert in settings.get('adverts', []):
-        if advert.get('adapter', 'hci0') == adapter_name(adapter):
+        if advert.get('adapter', 'hci0') == adapter_name(adapter) and advert.get('round', adapter.rounds) == adapter.rounds:
             GLib.timeout_add(int(advert.get('after_ms', 0)), advertise, advert)
 
 
@@ -146,12 +148,12 @@ def RemoveDevice(adapter, path):
     log('RemoveDevice %s' % path)
     if path not in mockobject.objects:
         raise dbus.exceptions.DBusException('no such device', name='org.bluez.Error.DoesNotExist')
-    manager = mockobject.objects['/']
-    manager.RemoveObject(path)
-    manager.EmitSignal(OBJECT_MANAGER_IFACE, 'InterfacesRemoved', 'oas', [dbus.ObjectPath(path), [DEVICE_IFACE]])
+    manager[0].RemoveObject(path)
+    manager[0].EmitSignal(OBJECT_MANAGER_IFACE, 'InterfacesRemoved', 'oas', [dbus.ObjectPath(path), [DEVICE_IFACE]])
 
 
 def load(mock, parameters):
+    manager.append(mock)
     settings.update(parameters or {})
     for adapter in settings.get('adapters', []):
         path = '/org/bluez/' + adapter['name']

@@ -1,0 +1,345 @@
+// qzconfig listening over the air, against a fake BlueZ on a private system bus: what it
+// hears, what it tells, what it asks of BlueZ, and what a batch makes of a module that is
+// not heard as set.
+
+#include "FakeBluez.h"
+#include "FakeModule.h"
+#include "QzconfigProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using nlohmann::json;
+using qz::test::BeaconData;
+using qz::test::FakeBluez;
+using qz::test::FakeModule;
+using qz::test::FakeSystemBus;
+using qz::test::OneAdapter;
+using qz::test::QzconfigProcess;
+
+const std::string defaultUUID = "0000FFF000001000800000805F9B34FB";
+const std::string restartAdvice = "qzconfig: the list has no AT+RESET, and the module applies some settings only "
+                                  "after a restart: power the module off and on now; listening for ";
+
+json beacon(const std::string& address, const std::string& minor, int afterMs = 20,
+            const std::string& uuid = defaultUUID, const std::string& major = "278B")
+{
+    return {{"address", address}, {"after_ms", afterMs}, {"rssi", -48}, {"manufacturer", BeaconData(uuid, major, minor)}};
+}
+
+// The broadcast page's module as these tests set it up: its name in the advertising package,
+// manufacturer data of company 0x0059 and service data of UUID FFF0 in the scan response.
+const std::vector<std::string> broadcastArgs = {"broadcast", "--name=Lamp-01", "--address=000E0B123456",
+                                                "--advert=02010608094C616D702D3031",
+                                                "--scan=05FF590001020516F0FFAABB"};
+const std::string serviceUUID = "0000fff0-0000-1000-8000-00805f9b34fb";
+
+json lamp(json changes = json::object())
+{
+    json advert = {{"address", "00:0E:0B:12:34:56"}, {"after_ms", 20}, {"rssi", -60}, {"name", "Lamp-01"},
+                   {"flags", "06"}, {"manufacturer", {{"0x0059", "0102"}}}, {"service_data", {{serviceUUID, "AABB"}}},
+                   {"uuids", {serviceUUID}}};
+    advert.update(changes);
+    return advert;
+}
+
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more)
+{
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class QzconfigAir : public testing::Test {
+protected:
+    QzconfigAir()
+        : bus_(testing::TempDir() + "bus-" + testing::UnitTest::GetInstance()->current_test_info()->name())
+    {
+    }
+
+    // Runs qzconfig to its end, with BlueZ playing the scenario.
+    std::pair<int, std::string> run(const json& scenario, const std::vector<std::string>& args)
+    {
+        bluez_ = std::make_unique<FakeBluez>(bus_, scenario);
+        QzconfigProcess process(args);
+        const int status = process.wait();
+        return {status, process.output()};
+    }
+    std::vector<std::string> calls() const { return bluez_->calls(); }
+
+    FakeSystemBus bus_;
+    std::unique_ptr<FakeBluez> bluez_;
+};
+
+TEST_F(QzconfigAir, AnIBeaconHeardAsSetIsToldCheckByCheckAndEndsTheListening)
+{
+    ASSERT_TRUE(bus_.running());
+    const auto started = std::chrono::steady_clock::now();
+    const auto [status, output] = run(OneAdapter({beacon("11:22:33:44:55:66", "278D")}),
+                                      {"verify", "ibeacon", "--timeout=20"});
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, restartAdvice + "20 s\n"
+                      "heard as set: 11:22:33:44:55:66, RSSI -48 dBm\n"
+                      "  matched: iBeacon UUID 0000FFF0-0000-1000-8000-00805F9B34FB\n"
+                      "  matched: major 10123 (0x278B)\n"
+                      "  matched: minor 10125 (0x278D)\n"
+                      "  shown, not compared: measured power -59 dBm\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(calls(), (std::vector<std::string>{"SetDiscoveryFilter hci0 DuplicateData=1 Transport=le",
+                                                 "StartDiscovery hci0", "StopDiscovery hci0"}));
+}
+
+TEST_F(QzconfigAir, EachDifferenceIsToldInTheDecodersWordsAndExitsWithFour)
+{
+    struct Case {
+        std::vector<std::string> args;
+        json advert;
+        std::string difference;
+    };
+    const std::vector<std::string> beaconArgs = {"verify", "ibeacon", "--timeout=1"};
+    const std::vector<std::string> lampArgs = with({"verify"}, with(broadcastArgs, {"--timeout=1"}));
+    const Case cases[] = {
+        {beaconArgs, beacon("11:22:33:44:55:66", "278D", 20, "1111FFF000001000800000805F9B34FB"),
+         "  differs: set iBeacon UUID 0000FFF0-0000-1000-8000-00805F9B34FB; heard iBeacon UUID "
+         "1111FFF0-0000-1000-8000-00805F9B34FB\n"},
+        {beaconArgs, beacon("11:22:33:44:55:66", "278D", 20, defaultUUID, "278C"),
+         "  differs: set major 10123 (0x278B); heard major 10124 (0x278C)\n"},
+        {beaconArgs, beacon("11:22:33:44:55:66", "0001"),
+         "  differs: set minor 10125 (0x278D); heard minor 1 (0x0001)\n"},
+        {lampArgs, lamp({{"name", "Lamp-00"}}),
+         "  differs: set Complete Local Name: Lamp-01; heard Complete Local Name: Lamp-00\n"},
+        {lampArgs, lamp({{"manufacturer", {{"0x0059", "0103"}}}}),
+         "  differs: set Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102; heard "
+         "Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0103\n"},
+        {lampArgs, lamp({{"manufacturer", {{"0x0060", "0102"}}}}),
+         "  differs: set Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102; heard no "
+         "Manufacturer Specific Data\n"},
+        {lampArgs, lamp({{"service_data", {{serviceUUID, "AACC"}}}}),
+         "  differs: set Service Data - 16-bit UUID: uuid FFF0, data AABB; heard Service Data - 16-bit UUID: uuid "
+         "FFF0, data AACC\n"},
+    };
+    for (const Case& c : cases) {
+        const auto [status, output] = run(OneAdapter({c.advert}), c.args);
+        EXPECT_EQ(status, 4) << output;
+        EXPECT_TRUE(contains(output, "heard otherwise: ")) << output;
+        EXPECT_TRUE(contains(output, c.difference)) << c.difference << "\nin\n" << output;
+        EXPECT_EQ(calls().back(), "StopDiscovery hci0");
+    }
+}
+
+TEST_F(QzconfigAir, ABroadcastModuleHeardAsSetIsForgottenFirstAndNoRestartIsAskedFor)
+{
+    json scenario = OneAdapter({lamp()});
+    scenario["known"] = {lamp({{"name", "Lamp-00"}})}; // what BlueZ remembers from before
+    const auto [status, output] = run(scenario, with({"verify"}, broadcastArgs));
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "heard as set: 00:0E:0B:12:34:56 (Lamp-01), RSSI -60 dBm\n"
+                      "  matched: address 00:0E:0B:12:34:56\n"
+                      "  matched: Flags: LE General Discoverable Mode, BR/EDR Not Supported\n"
+                      "  matched: Complete Local Name: Lamp-01\n"
+                      "  matched: Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102\n"
+                      "  matched: Service Data - 16-bit UUID: uuid FFF0, data AABB\n");
+    EXPECT_EQ(calls().front(), "RemoveDevice /org/bluez/hci0/dev_00_0E_0B_12_34_56");
+}
+
+TEST_F(QzconfigAir, WhatBlueZDoesNotShowIsSaidAndNotHeldAgainstTheModule)
+{
+    json withoutFlags = lamp();
+    withoutFlags.erase("flags"); // bluetoothd shows them only when started with -E
+    const auto [status, output] = run(OneAdapter({withoutFlags}), with({"verify"}, broadcastArgs));
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_TRUE(contains(output, "  not shown by BlueZ, not checked: Flags: LE General Discoverable Mode, BR/EDR "
+                                 "Not Supported\n"))
+        << output;
+}
+
+TEST_F(QzconfigAir, OnlyAdvertisementsHeardSinceListeningBeganCount)
+{
+    json scenario = OneAdapter();
+    scenario["known"] = {beacon("11:22:33:44:55:66", "278D")};
+    const auto started = std::chrono::steady_clock::now();
+    const auto [status, output] = run(scenario, {"verify", "ibeacon", "--timeout=1"});
+    EXPECT_EQ(status, 4) << output;
+    EXPECT_EQ(output, restartAdvice + "1 s\n"
+                      "not heard: no iBeacon was heard; the module may need a restart: power it off and on, then "
+                      "check again\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    EXPECT_EQ(calls().back(), "StopDiscovery hci0");
+
+    const auto [broadcastStatus, broadcastOutput] =
+        run(OneAdapter({lamp({{"address", "00:0E:0B:12:34:57"}})}), with({"verify"}, with(broadcastArgs, {"--timeout=1"})));
+    EXPECT_EQ(broadcastStatus, 4) << broadcastOutput;
+    EXPECT_EQ(broadcastOutput, "not heard: no device at 00:0E:0B:12:34:56 was heard\n");
+}
+
+TEST_F(QzconfigAir, OfTwoBeaconsWithOneUUIDTheOneWithTheMinorSetIsTheModule)
+{
+    for (const bool rightFirst : {false, true}) {
+        const json wrong = beacon("11:22:33:44:55:01", "278C", rightFirst ? 60 : 20);
+        const json right = beacon("11:22:33:44:55:02", "278D", rightFirst ? 20 : 60);
+        const auto [status, output] = run(OneAdapter({wrong, right}), {"verify", "ibeacon", "--timeout=5"});
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_TRUE(contains(output, "heard as set: 11:22:33:44:55:02, RSSI -48 dBm\n")) << output;
+    }
+    // Heard otherwise, the one that matched most is told.
+    const json otherUUID = beacon("11:22:33:44:55:03", "278C", 20, "2222FFF000001000800000805F9B34FB");
+    const auto [status, output] = run(OneAdapter({beacon("11:22:33:44:55:01", "278C"), otherUUID}),
+                                      {"verify", "ibeacon", "--timeout=1"});
+    EXPECT_EQ(status, 4);
+    EXPECT_TRUE(contains(output, "heard otherwise: 11:22:33:44:55:01, RSSI -48 dBm, 1 difference\n")) << output;
+}
+
+TEST_F(QzconfigAir, ANameThatChangesDuringTheListeningIsHeardAsItNowIs)
+{
+    json renamed = lamp({{"after_ms", 300}});
+    for (const char* gone : {"flags", "manufacturer", "service_data", "uuids"})
+        renamed.erase(gone);
+    const auto [status, output] = run(OneAdapter({lamp({{"name", "Lamp-00"}}), renamed}), with({"verify"}, broadcastArgs));
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_TRUE(contains(output, "heard as set: 00:0E:0B:12:34:56 (Lamp-01)")) << output;
+}
+
+TEST_F(QzconfigAir, NothingToListenWithExitsWithThreeAndSaysWhy)
+{
+    struct Case {
+        json scenario;
+        std::vector<std::string> more;
+        std::string why;
+    };
+    const std::string cannot = "qzconfig: cannot listen over the air: ";
+    const Case cases[] = {
+        {{{"adapters", json::array()}}, {}, "BlueZ has no Bluetooth adapter: plug one in, or see whether the kernel "
+                                            "found it (bluetoothctl list)\n"},
+        {OneAdapter(), {"--adapter=hci1"}, "BlueZ has no adapter hci1 (bluetoothctl list names those there are)\n"},
+        {{{"adapters", {{{"name", "hci0"}, {"powered", false}}}}}, {},
+         "the Bluetooth adapter hci0 is off: bluetoothctl power on switches it on\n"},
+    };
+    for (const Case& c : cases) {
+        for (const std::vector<std::string>& args :
+             {with({"verify", "ibeacon"}, c.more), with({"scan", "--timeout=1"}, c.more)}) {
+            const auto [status, output] = run(c.scenario, args);
+            EXPECT_EQ(status, 3) << output;
+            EXPECT_EQ(output, cannot + c.why);
+            EXPECT_EQ(calls(), std::vector<std::string>()); // the adapter is never switched on, nor asked
+        }
+    }
+    bluez_.reset(); // a bus without bluetoothd
+    QzconfigProcess verify({"verify", "ibeacon"});
+    EXPECT_EQ(verify.wait(), 3);
+    EXPECT_EQ(verify.output(), cannot + "BlueZ is not running: no org.bluez on the system bus; start bluetoothd "
+                                        "(systemctl start bluetooth)\n");
+}
+
+TEST_F(QzconfigAir, ScanListsEveryDeviceHeardDecoded)
+{
+    const auto [status, output] = run(OneAdapter({beacon("11:22:33:44:55:66", "278D"), lamp()}), {"scan", "--timeout=1"});
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "00:0E:0B:12:34:56  \"Lamp-01\"  RSSI -60 dBm\n"
+                      "  Flags: LE General Discoverable Mode, BR/EDR Not Supported\n"
+                      "  Complete Local Name: Lamp-01\n"
+                      "  Complete List of 16-bit Service Class UUIDs: FFF0\n"
+                      "  Service Data - 16-bit UUID: uuid FFF0, data AABB\n"
+                      "  Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102\n"
+                      "11:22:33:44:55:66  RSSI -48 dBm\n"
+                      "  Manufacturer Specific Data: company 0x004C (Apple, Inc.), iBeacon, uuid "
+                      "0000FFF0-0000-1000-8000-00805F9B34FB, major 10123, minor 10125, measured power -59 dBm\n");
+
+    const auto [jsonStatus, jsonOutput] = run(OneAdapter({lamp()}), {"scan", "--timeout=1", "--json"});
+    EXPECT_EQ(jsonStatus, 0);
+    const json devices = json::parse(jsonOutput);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0]["address"], "00:0E:0B:12:34:56");
+    EXPECT_EQ(devices[0]["manufacturer_data"], (json{{"0059", "0102"}}));
+    EXPECT_EQ(devices[0]["service_data"], (json{{serviceUUID, "AABB"}}));
+    EXPECT_EQ(devices[0]["flags"], "06");
+}
+
+TEST_F(QzconfigAir, VerifyAnswersInJsonForScripts)
+{
+    const auto [status, output] = run(OneAdapter({beacon("11:22:33:44:55:66", "0001")}),
+                                      {"verify", "ibeacon", "--timeout=1", "--json"});
+    EXPECT_EQ(status, 4);
+    const json verdict = json::parse(output.substr(output.find('{')));
+    EXPECT_EQ(verdict["outcome"], "heard otherwise");
+    EXPECT_EQ(verdict["address"], "11:22:33:44:55:66");
+    EXPECT_EQ(verdict["restart_needed"], true);
+    EXPECT_EQ(verdict["seconds"], 1);
+    EXPECT_EQ(verdict["checks"][2], (json{{"result", "differs"},
+                                          {"what", "minor"},
+                                          {"expected", "minor 10125 (0x278D)"},
+                                          {"heard", "minor 1 (0x0001)"}}));
+}
+
+TEST_F(QzconfigAir, VerifyBesideAPortListensOnceTheListWasTaken)
+{
+    FakeModule module;
+    const auto [status, output] = run(OneAdapter({beacon("11:22:33:44:55:66", "278D")}),
+                                      {"ibeacon", "--port=" + module.path(), "--verify", "--listen=5"});
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_TRUE(contains(output, "8 of 8 commands were taken\n" + restartAdvice + "5 s\nheard as set: ")) << output;
+
+    FakeModule unheard;
+    const auto [failed, failedOutput] = run(OneAdapter(), {"ibeacon", "--port=" + unheard.path(), "--verify", "--listen=1"});
+    EXPECT_EQ(failed, 4) << failedOutput;
+
+    bluez_.reset();
+    FakeModule untouched;
+    QzconfigProcess noBluez({"ibeacon", "--port=" + untouched.path(), "--verify"});
+    EXPECT_EQ(noBluez.wait(), 3);
+    EXPECT_TRUE(untouched.received().empty()); // nothing is sent to a module that could not be heard
+}
+
+TEST_F(QzconfigAir, InABatchAModuleNotHeardAsSetFailsAndItsValuesGoToTheNext)
+{
+    const std::string link = testing::TempDir() + "qz-air-fixture";
+    std::vector<std::unique_ptr<FakeModule>> modules;
+    for (int i = 0; i < 3; ++i)
+        modules.push_back(std::make_unique<FakeModule>());
+    const auto plug = [&](std::size_t module) {
+        std::filesystem::remove(link + ".next");
+        std::filesystem::create_symlink(modules[module]->path(), link + ".next");
+        std::filesystem::rename(link + ".next", link);
+    };
+    plug(0);
+    // The first module is heard with a minor it was not given; the next two as set.
+    json first = beacon("11:22:33:44:55:01", "00FF");
+    json second = beacon("11:22:33:44:55:02", "00FE");
+    json third = beacon("11:22:33:44:55:03", "00FF");
+    first["round"] = 1;
+    second["round"] = 2;
+    third["round"] = 3;
+    bluez_ = std::make_unique<FakeBluez>(bus_, OneAdapter({first, second, third}));
+    const std::string record = testing::TempDir() + "qz-air-record.csv";
+    std::filesystem::remove(record);
+    QzconfigProcess batch({"ibeacon", "--minor=00FE", "--port=" + link, "--modules=2", "--count=minor",
+                           "--record=" + record, "--verify", "--listen=1"});
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
+    plug(1);
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module", 2)) << batch.output();
+    plug(2);
+    EXPECT_EQ(batch.wait(), 0) << batch.output();
+    std::ifstream file(record);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(file, line);)
+        rows.push_back(line.substr(line.find(',') + 1));
+    const std::string columns = link + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123,";
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "port,uuid,major,minor,taken,total,result,message",
+                        columns + "00FE,8,8,failed,\"8 of 8 commands were taken; heard otherwise: 11:22:33:44:55:01, "
+                                  "RSSI -48 dBm, 1 difference; set minor 254 (0x00FE), heard minor 255 (0x00FF)\"",
+                        columns + "00FE,8,8,set up,8 of 8 commands were taken",
+                        columns + "00FF,8,8,set up,8 of 8 commands were taken"}));
+    EXPECT_TRUE(contains(batch.output(), "Listening over the air for the module on " + link + " for 1 s\n"));
+}
+
+} // namespace
