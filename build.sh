@@ -15,7 +15,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 base_packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev qtbase5-dev libgl-dev
                qt6-serialport-dev libqt5serialport5-dev nlohmann-json3-dev
-               fonts-dejavu-core fonts-liberation2 xvfb xauth)
+               fonts-dejavu-core fonts-liberation2 xvfb xauth dbus-daemon python3-dbusmock)
 
 windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
                   qt6-base-dev-tools wine wine64 openbox x11-utils nsis zip ninja-build perl xz-utils patch)

@@ -1,0 +1,238 @@
+// What a module must be heard advertising after each page's list, and how a device heard
+// compares with it, structure by structure.
+
+#include "AirMatch.h"
+
+#include "BeaconList.h"
+#include "BroadcastList.h"
+#include "StudyList.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace qz::air;
+
+std::vector<std::string> commandsOf(const qz::GeneratorResult& result)
+{
+    return std::get<qz::CommandList>(result).commands;
+}
+
+Bytes bytes(std::initializer_list<int> values)
+{
+    Bytes made;
+    for (int value : values)
+        made += static_cast<char>(value);
+    return made;
+}
+
+// A broadcast list whose advertising package is the one structure given.
+Expectation expectingOne(const std::string& structureDigits)
+{
+    return ExpectedOnAir(commandsOf(qz::BuildBroadcastList("Lamp", "000E0B123456", structureDigits, "", true)));
+}
+
+HeardDevice atLampAddress()
+{
+    HeardDevice device;
+    device.address = "00:0e:0b:12:34:56"; // BlueZ writes upper case; either is the same device
+    return device;
+}
+
+TEST(AirMatch, EachListSaysWhatItsModuleMustAdvertise)
+{
+    const Expectation beacon = ExpectedOnAir(commandsOf(qz::BuildBeaconList("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0",
+                                                                            "00FE", "000A")));
+    EXPECT_EQ(beacon.kind, Expectation::Kind::Beacon);
+    EXPECT_TRUE(beacon.restartNeeded); // the iBeacon list ends without AT+RESET
+    EXPECT_EQ(DefaultListeningSeconds(beacon), 30);
+    ASSERT_EQ(beacon.items.size(), 3u);
+    EXPECT_EQ(beacon.items[0].data, bytes({0xE2, 0xC5, 0x6D, 0xB5, 0xDF, 0xFB, 0x48, 0xD2, 0xB0, 0x60, 0xD0, 0xF5,
+                                           0xA7, 0x10, 0x96, 0xE0}));
+    EXPECT_EQ(beacon.items[1].data, bytes({0x00, 0xFE}));
+    EXPECT_EQ(beacon.items[2].data, bytes({0x00, 0x0A}));
+
+    // The scan response repeats one structure of the advertising package and adds one.
+    const Expectation broadcast = ExpectedOnAir(
+        commandsOf(qz::BuildBroadcastList("Lamp", "000E0B12345A", "0x0201060303F0FF", "0303F0FF03190001", false)));
+    EXPECT_EQ(broadcast.kind, Expectation::Kind::Broadcast);
+    EXPECT_FALSE(broadcast.restartNeeded);
+    EXPECT_EQ(DefaultListeningSeconds(broadcast), 10);
+    EXPECT_EQ(broadcast.address, "00:0E:0B:12:34:5A");
+    std::vector<std::pair<int, Bytes>> structures;
+    for (const Expected& item : broadcast.items)
+        structures.emplace_back(item.type, item.data);
+    EXPECT_EQ(structures, (std::vector<std::pair<int, Bytes>>{{0, "00:0E:0B:12:34:5A"},
+                                                              {0x01, bytes({0x06})},
+                                                              {0x03, bytes({0xF0, 0xFF})},
+                                                              {0x19, bytes({0x00, 0x01})}}));
+
+    const Expectation study =
+        ExpectedOnAir(commandsOf(qz::BuildStudyList(0, "FFE1", "FFE2")));
+    EXPECT_EQ(study.kind, Expectation::Kind::Silent);
+    EXPECT_EQ(Listening(study).timedOut().outcome, Outcome::Silent);
+}
+
+TEST(AirMatch, EachStructureIsComparedWithWhatBlueZShowsOfIt)
+{
+    struct Case {
+        const char* structure;
+        void (*hear)(HeardDevice&);
+        CheckResult result;
+        std::string heard;
+    };
+    const Case cases[] = {
+        {"020106", [](HeardDevice&) {}, CheckResult::NotShown, ""},
+        {"020106", [](HeardDevice& d) { d.flags = bytes({0x06}); }, CheckResult::Matched,
+         "Flags: LE General Discoverable Mode, BR/EDR Not Supported"},
+        {"020106", [](HeardDevice& d) { d.flags = bytes({0x05}); }, CheckResult::Differed,
+         "Flags: LE Limited Discoverable Mode, BR/EDR Not Supported"},
+        {"05094C616D70", [](HeardDevice& d) { d.name = "Lamp"; }, CheckResult::Matched, "Complete Local Name: Lamp"},
+        {"05084C616D70", [](HeardDevice& d) { d.name = "Lamb"; }, CheckResult::Differed, "Shortened Local Name: Lamb"},
+        {"05094C616D70", [](HeardDevice&) {}, CheckResult::Differed, ""},
+        {"020AF4", [](HeardDevice& d) { d.txPower = -12; }, CheckResult::Matched, "Tx Power Level: tx power -12 dBm"},
+        {"020AF4", [](HeardDevice& d) { d.txPower = -4; }, CheckResult::Differed, "Tx Power Level: tx power -4 dBm"},
+        {"0503F0FF0A18", [](HeardDevice& d) { d.uuids = {{"0000180a-0000-1000-8000-00805f9b34fb", "0000FFF0-0000-1000-8000-00805F9B34FB"}}; },
+         CheckResult::Matched, "service UUIDs 180A, FFF0"},
+        {"0503F0FF0A18", [](HeardDevice& d) { d.uuids = {{"0000fff0-0000-1000-8000-00805f9b34fb"}}; },
+         CheckResult::Differed, "service UUIDs FFF0"},
+        {"110700112233445566778899AABBCCDDEEFF",
+         [](HeardDevice& d) { d.uuids = {{"ffeeddcc-bbaa-9988-7766-554433221100"}}; }, CheckResult::Matched,
+         "service UUIDs ffeeddcc-bbaa-9988-7766-554433221100"},
+        {"0516F0FFAABB", [](HeardDevice& d) { d.serviceData = {{{"0000fff0-0000-1000-8000-00805f9b34fb", bytes({0xAA, 0xBB})}}}; },
+         CheckResult::Matched, "Service Data - 16-bit UUID: uuid FFF0, data AABB"},
+        {"0516F0FFAABB", [](HeardDevice& d) { d.serviceData = {{{"0000fff1-0000-1000-8000-00805f9b34fb", bytes({0xAA, 0xBB})}}}; },
+         CheckResult::Differed, ""},
+        {"0620F0FF0000AA", [](HeardDevice& d) { d.serviceData = {{{"0000fff0-0000-1000-8000-00805f9b34fb", bytes({0xAA})}}}; },
+         CheckResult::Matched, "Service Data - 32-bit UUID: uuid 0000FFF0, data AA"},
+        {"05FF59000102", [](HeardDevice& d) { d.manufacturerData = {{{0x0059, bytes({0x01, 0x02})}}}; },
+         CheckResult::Matched, "Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102"},
+        {"05FF59000102", [](HeardDevice& d) { d.manufacturerData = {{{0x5900, bytes({0x01, 0x02})}}}; },
+         CheckResult::Differed, ""},
+        {"02FF59", [](HeardDevice&) {}, CheckResult::NotShown, ""}, // no whole company to look up
+        {"03190001", [](HeardDevice&) {}, CheckResult::NotShown, ""},
+        {"03190001", [](HeardDevice& d) { d.advertisingData = {{{0x19, bytes({0x00, 0x01})}}}; }, CheckResult::Matched,
+         "Appearance: appearance 0x0100, Clock, subcategory 0"},
+        {"03190001", [](HeardDevice& d) { d.advertisingData = {{{0x19, bytes({0x00, 0x02})}}}; }, CheckResult::Differed,
+         "Appearance: appearance 0x0200, Tag, subcategory 0"},
+    };
+    for (const Case& c : cases) {
+        HeardDevice device = atLampAddress();
+        c.hear(device);
+        const Verdict verdict = Compare(expectingOne(c.structure), device);
+        ASSERT_EQ(verdict.checks.size(), 2u) << c.structure;
+        EXPECT_EQ(verdict.checks[0].result, CheckResult::Matched) << "the address";
+        EXPECT_EQ(verdict.checks[1].result, c.result) << c.structure << " heard " << verdict.checks[1].heard;
+        EXPECT_EQ(verdict.checks[1].heard, c.heard) << c.structure;
+        EXPECT_EQ(verdict.outcome, c.result == CheckResult::Differed ? Outcome::HeardOtherwise : Outcome::HeardAsSet)
+            << c.structure;
+    }
+}
+
+// An iBeacon heard: Apple's company, 02 15, UUID, major, minor and power.
+HeardDevice beacon(const std::string& address, int minor, int power = 0xC5)
+{
+    HeardDevice device;
+    device.address = address;
+    device.manufacturerData = {{{0x004C, bytes({0x02, 0x15, 0xE2, 0xC5, 0x6D, 0xB5, 0xDF, 0xFB, 0x48, 0xD2, 0xB0, 0x60,
+                                                0xD0, 0xF5, 0xA7, 0x10, 0x96, 0xE0, 0x00, 0xFE, 0x00, minor, power})}}};
+    return device;
+}
+
+Expectation beaconExpectation()
+{
+    return ExpectedOnAir(commandsOf(qz::BuildBeaconList("E2C56DB5DFFB48D2B060D0F5A71096E0", "00FE", "000A")));
+}
+
+TEST(AirMatch, ListeningEndsAtTheBeaconWithEveryValueAndOtherwiseTellsTheClosest)
+{
+    Listening listening(beaconExpectation());
+    HeardDevice notABeacon = beacon("AA:00:00:00:00:01", 0x0A);
+    (*notABeacon.manufacturerData)[0x004C][1] = 0x16; // Apple's, but not an iBeacon
+    EXPECT_FALSE(listening.heard(notABeacon));
+    EXPECT_EQ(listening.timedOut().outcome, Outcome::NotHeard);
+    EXPECT_EQ(VerdictSummary(listening.timedOut()),
+              "not heard: no iBeacon was heard; the module may need a restart: power it off and on, then check again");
+
+    HeardDevice farther = beacon("AA:00:00:00:00:02", 0x0B);
+    (*farther.manufacturerData)[0x004C][18] = 0x01; // its major differs as well
+    EXPECT_FALSE(listening.heard(farther));
+    EXPECT_FALSE(listening.heard(beacon("AA:00:00:00:00:03", 0x0B)));
+    EXPECT_FALSE(listening.heard(farther)); // matches less: the closer one stays
+    EXPECT_EQ(listening.timedOut().address, "AA:00:00:00:00:03");
+    EXPECT_EQ(DescribeVerdict(listening.timedOut()),
+              (std::vector<std::string>{"heard otherwise: AA:00:00:00:00:03, 1 difference",
+                                        "  matched: iBeacon UUID E2C56DB5-DFFB-48D2-B060-D0F5A71096E0",
+                                        "  matched: major 254 (0x00FE)",
+                                        "  differs: set minor 10 (0x000A); heard minor 11 (0x000B)",
+                                        "  shown, not compared: measured power -59 dBm"}));
+    EXPECT_EQ(VerdictLine(listening.timedOut()), "heard otherwise: AA:00:00:00:00:03, 1 difference; set minor 10 "
+                                                 "(0x000A), heard minor 11 (0x000B)");
+
+    HeardDevice changed = beacon("AA:00:00:00:00:02", 0x0A, 0xBF);
+    changed.rssi = -70;
+    changed.name = "Tag";
+    const std::optional<Verdict> verdict = listening.heard(changed);
+    ASSERT_TRUE(verdict);
+    EXPECT_EQ(VerdictSummary(*verdict), "heard as set: AA:00:00:00:00:02 (Tag), RSSI -70 dBm");
+    EXPECT_EQ(verdict->shown, std::vector<std::string>{"measured power -65 dBm"});
+}
+
+TEST(AirMatch, AdviceToRestartOnlyWhenTheListHasNoReset)
+{
+    EXPECT_EQ(RestartAdvice(beaconExpectation(), 30),
+              "the list has no AT+RESET, and the module applies some settings only after a restart: power the module "
+              "off and on now; listening for 30 s");
+    const Expectation broadcast = expectingOne("020106");
+    EXPECT_EQ(RestartAdvice(broadcast, 10), "");
+    EXPECT_EQ(VerdictSummary(Listening(broadcast).timedOut()), "not heard: no device at 00:0E:0B:12:34:56 was heard");
+}
+
+TEST(AirMatch, ALaterAdvertisementReplacesOnlyWhatItCarries)
+{
+    HeardDevice device = beacon("AA:00:00:00:00:01", 0x0A);
+    device.name = "Old";
+    HeardDevice update;
+    update.name = "New";
+    update.rssi = -40;
+    Merge(device, update);
+    EXPECT_EQ(device.address, "AA:00:00:00:00:01");
+    EXPECT_EQ(device.name, "New");
+    EXPECT_EQ(device.rssi, -40);
+    EXPECT_TRUE(device.manufacturerData);
+    update.address = "AA:00:00:00:00:09";
+    update.uuids = std::vector<std::string>{};
+    update.txPower = 3;
+    update.flags = bytes({0x06});
+    update.serviceData = std::map<std::string, Bytes>{};
+    update.advertisingData = std::map<std::uint8_t, Bytes>{};
+    update.manufacturerData = std::map<std::uint16_t, Bytes>{};
+    Merge(device, update);
+    EXPECT_EQ(device.address, "AA:00:00:00:00:09");
+    EXPECT_TRUE(device.manufacturerData->empty());
+    EXPECT_EQ(device.txPower, 3);
+    EXPECT_TRUE(device.uuids && device.serviceData && device.advertisingData && device.flags);
+}
+
+TEST(AirMatch, AScanDescribesEachDeviceInTheDecodersWords)
+{
+    HeardDevice device = beacon("AA:00:00:00:00:01", 0x0A);
+    device.name = "Tag";
+    device.rssi = -50;
+    device.uuids = {{"ffeeddcc-bbaa-9988-7766-554433221100"}};
+    device.serviceData = {{{"0000feaa-0000-1000-8000-00805f9b34fb", bytes({0x10, 0x00, 0x03, 0x61})}}};
+    device.advertisingData = {{{0x19, bytes({0x00, 0x01})}}};
+    device.txPower = -4;
+    EXPECT_EQ(DescribeDevice(device),
+              (std::vector<std::string>{
+                  "AA:00:00:00:00:01  \"Tag\"  RSSI -50 dBm",
+                  "  Complete Local Name: Tag",
+                  "  Tx Power Level: tx power -4 dBm",
+                  "  Complete List of 128-bit Service Class UUIDs: FFEEDDCC-BBAA-9988-7766-554433221100",
+                  "  Service Data - 16-bit UUID: uuid FEAA, Eddystone-URL, tx power at 0 m 0 dBm, url https://a",
+                  "  Manufacturer Specific Data: company 0x004C (Apple, Inc.), iBeacon, uuid "
+                  "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0, major 254, minor 10, measured power -59 dBm",
+                  "  Appearance: appearance 0x0100, Clock, subcategory 0"}));
+}
+
+} // namespace
