@@ -86,10 +86,18 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     , btnSend(named(new QPushButton(QStringLiteral("Send"), this), "btnSend"))
     , btnStop(named(new QPushButton(QStringLiteral("Stop"), this), "btnStop"))
     , btnClose(named(new QPushButton(QStringLiteral("Close"), this), "btnClose"))
-    , gbSeveral(new TSeveralModules(std::move(page), this))
+    , gbSeveral(nullptr)
     , btnNextModule(named(new QPushButton(QStringLiteral("Next module"), this), "btnNextModule"))
+    , btnVerify(named(new QPushButton(QStringLiteral("Verify over the air"), this), "btnVerify"))
     , commands_(commands)
+    , expectation_(qz::air::ExpectedOnAir(commands))
 {
+    if (expectation_.kind == qz::air::Expectation::Kind::Silent)
+        cannotListen_ = QStringLiteral("Nothing to hear: ") + QLatin1String(qz::air::SilentWords.data(),
+                                                                            static_cast<int>(qz::air::SilentWords.size()));
+    else
+        cannotListen_ = qz::fromBytes(qz::AirScanner::Unavailable());
+    gbSeveral = new TSeveralModules(std::move(page), cannotListen_, this);
     setObjectName(QStringLiteral("frmSend"));
     setWindowTitle(QStringLiteral("Send to Module"));
     setFont(qz::windowFont());
@@ -153,6 +161,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     buttons->addWidget(btnCopy);
     buttons->addWidget(btnSave);
     buttons->addStretch(1);
+    buttons->addWidget(btnVerify);
     buttons->addWidget(btnNextModule);
     buttons->addWidget(btnSend);
     buttons->addWidget(btnStop);
@@ -174,8 +183,17 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     btnStop->setEnabled(false);
     btnNextModule->setEnabled(false);
     btnNextModule->setToolTip(QStringLiteral("The module on the waiting port was swapped: set it up"));
-    for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose, btnNextModule})
+    for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose, btnNextModule, btnVerify})
         button->setAutoDefault(false);
+    enableVerify();
+    listenTick_.setInterval(1000);
+    connect(&listenTick_, &QTimer::timeout, this, [this] {
+        pbProgress->setValue(std::min(pbProgress->value() + 1, listenSeconds_));
+    });
+    connect(btnVerify, &QPushButton::clicked, this, &TfrmSend::btnVerifyClick);
+    connect(&air_, &qz::AirCheck::finished, this, &TfrmSend::showHeard);
+    connect(gbSeveral, &TSeveralModules::heard, this,
+            [this](const std::string&, const QStringList& lines) { showLines(lines); });
     connect(btnRefresh, &QPushButton::clicked, this, &TfrmSend::btnRefreshClick);
     connect(btnSend, &QPushButton::clicked, this, &TfrmSend::btnSendClick);
     connect(btnStop, &QPushButton::clicked, this, &TfrmSend::btnStopClick);
@@ -275,6 +293,7 @@ void TfrmSend::btnSendClick()
     transcript_.clear();
     verdictLine_.clear();
     waitingFor_.clear();
+    setUp_ = false;
     batch_ = gbSeveral->isChecked();
     if (batch_) {
         const QString problem = gbSeveral->start({port}, settings);
@@ -339,6 +358,10 @@ void TfrmSend::showBatchFinished(const QString& verdictLine)
 
 void TfrmSend::btnStopClick()
 {
+    if (air_.running()) {
+        air_.stop(); // tells what was heard so far
+        return;
+    }
     if (!running())
         return;
     lbVerdict->setText(QStringLiteral("Stopping after the reply to the current command..."));
@@ -355,6 +378,72 @@ void TfrmSend::setSending(bool sending)
     gbSeveral->lockChoices(sending);
     btnStop->setEnabled(sending);
     btnNextModule->setEnabled(sending && gbSeveral->onlyWaitingPort().has_value());
+    enableVerify();
+}
+
+// Listening follows a single session that ended well, on a system that can listen.
+void TfrmSend::enableVerify()
+{
+    const bool listening = air_.running();
+    btnVerify->setEnabled(cannotListen_.isEmpty() && setUp_ && !running() && !listening);
+    if (!cannotListen_.isEmpty())
+        btnVerify->setToolTip(cannotListen_);
+    else if (!setUp_)
+        btnVerify->setToolTip(QStringLiteral("Once the module took its list, listen for it and check that it "
+                                             "advertises what it was given"));
+    else
+        btnVerify->setToolTip(QStringLiteral("Listen for the module and check that it advertises what it was given"));
+}
+
+void TfrmSend::btnVerifyClick()
+{
+    if (!btnVerify->isEnabled())
+        return;
+    listenSeconds_ = qz::air::DefaultListeningSeconds(expectation_);
+    const std::string problem = air_.start(expectation_, listenSeconds_, {});
+    if (!problem.empty()) {
+        lbVerdict->setText(QStringLiteral("Cannot listen over the air: %1.").arg(qz::fromBytes(problem)));
+        return;
+    }
+    const std::string advice = qz::air::RestartAdvice(expectation_, listenSeconds_);
+    // The session's verdict comes before what is heard, in a copy as on screen.
+    if (!verdictLine_.isEmpty())
+        transcript_ << verdictLine_;
+    verdictLine_.clear();
+    showLines({QStringLiteral("Listening over the air for %1 s").arg(listenSeconds_)});
+    lbVerdict->setText(advice.empty() ? QStringLiteral("Listening over the air for %1 s...").arg(listenSeconds_)
+                                      : QStringLiteral("The list has no AT+RESET, and the module applies some settings "
+                                                       "only after a restart: power the module off and on now. "
+                                                       "Listening for %1 s...").arg(listenSeconds_));
+    pbProgress->setRange(0, listenSeconds_);
+    pbProgress->setValue(0);
+    pbProgress->setFormat(QStringLiteral("listening: %v of %m s"));
+    listenTick_.start();
+    for (QWidget* control : std::initializer_list<QWidget*>{btnSend, btnVerify})
+        control->setEnabled(false);
+    btnStop->setEnabled(true);
+}
+
+void TfrmSend::showHeard(const qz::air::Verdict& verdict)
+{
+    listenTick_.stop();
+    pbProgress->setValue(pbProgress->maximum());
+    QStringList lines;
+    for (const std::string& line : qz::air::DescribeVerdict(verdict))
+        lines << qz::fromBytes(line);
+    showLines(lines);
+    lbVerdict->setText(lines.join(QLatin1Char('\n')));
+    btnSend->setEnabled(true);
+    btnStop->setEnabled(false);
+    enableVerify();
+    finishClosing();
+}
+
+// Lines of the transcript that are no exchange: a heading, a verdict heard over the air.
+void TfrmSend::showLines(const QStringList& lines)
+{
+    for (const QString& line : lines)
+        showHeading(line);
 }
 
 void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::string& port)
@@ -414,8 +503,12 @@ void TfrmSend::showVerdict(const qz::serial::Verdict& verdict)
                      .arg(rateNow);
         keepChoices();
     }
+    setUp_ = verdict.succeeded();
+    enableVerify();
     if (verdict.succeeded())
-        lbVerdict->setText(QStringLiteral("Done: ") + words + QStringLiteral(" The module is set up."));
+        lbVerdict->setText(QStringLiteral("Done: ") + words + QStringLiteral(" The module is set up.")
+                           + (btnVerify->isEnabled() ? QStringLiteral(" Verify over the air to hear it advertise.")
+                                                     : QString()));
     else if (verdict.ending == qz::serial::Ending::Stopped)
         lbVerdict->setText(words);
     else
@@ -486,6 +579,7 @@ bool TfrmSend::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmSend::reject()
 {
+    air_.stop(); // listening harms nothing: it simply ends
     if (!running()) {
         QDialog::reject();
         return;

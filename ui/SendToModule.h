@@ -1,11 +1,13 @@
 #pragma once
 
+#include "AirCheck.h"
 #include "PageValues.h"
 #include "SerialDriver.h"
 #include "SeveralModules.h"
 
 #include <QDialog>
 #include <QStringList>
+#include <QTimer>
 
 #include <map>
 #include <string>
@@ -52,6 +54,7 @@ public:
 
     TSeveralModules* gbSeveral;
     QPushButton* btnNextModule;
+    QPushButton* btnVerify;
 
 protected:
     // Esc, the close box and Close all end here: during a session the user is asked
@@ -66,6 +69,7 @@ private slots:
     void btnCopyClick();
     void btnSaveClick();
     void btnNextModuleClick();
+    void btnVerifyClick();
 
 private:
     void showExchange(const qz::serial::Exchange& exchange, const std::string& port);
@@ -82,6 +86,9 @@ private:
     void showBatchStatus(const QString& words);
     void showBatchFinished(const QString& verdictLine);
     void finishClosing();
+    void showHeard(const qz::air::Verdict& verdict);
+    void showLines(const QStringList& lines);
+    void enableVerify();
 
     std::vector<std::string> commands_;
     qz::SerialDriver driver_;
@@ -90,4 +97,10 @@ private:
     QString verdictLine_;
     bool closeWhenFinished_ = false;
     bool batch_ = false; // the session in progress, or the last, set up several modules
+    qz::air::Expectation expectation_; // what the module must then be heard advertising
+    QString cannotListen_;             // why it cannot be heard here, or empty
+    bool setUp_ = false;               // the last single session ended well
+    qz::AirCheck air_;
+    QTimer listenTick_;
+    int listenSeconds_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "WindowStyle.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -42,15 +43,17 @@ QString shown(const std::string& bytes)
 
 } // namespace
 
-TSeveralModules::TSeveralModules(PageValues page, QWidget* parent)
+TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, QWidget* parent)
     : QGroupBox(QStringLiteral("Several modules"), parent)
     , cbEachGets(named(new QComboBox(this), "cbEachGets"))
     , spnModules(named(new QSpinBox(this), "spnModules"))
     , edtValuesFile(named(new QLineEdit(this), "edtValuesFile"))
     , edtRecordFile(named(new QLineEdit(this), "edtRecordFile"))
     , edtMorePorts(named(new QLineEdit(this), "edtMorePorts"))
+    , cbVerifyEach(named(new QCheckBox(QStringLiteral("verify each module"), this), "cbVerifyEach"))
     , tvModules(named(new QTreeWidget(this), "tvModules"))
     , page_(std::move(page))
+    , canListen_(cannotListen.isEmpty())
 {
     setObjectName(QStringLiteral("gbSeveral"));
     setCheckable(true);
@@ -71,6 +74,10 @@ TSeveralModules::TSeveralModules(PageValues page, QWidget* parent)
     edtRecordFile->setToolTip(QStringLiteral("Each module's result is added to this CSV file; run the same batch "
                                              "again to finish it"));
     edtMorePorts->setPlaceholderText(QStringLiteral("More ports at once, like /dev/ttyUSB1, /dev/ttyUSB2"));
+    cbVerifyEach->setEnabled(canListen_);
+    cbVerifyEach->setToolTip(canListen_ ? QStringLiteral("Once a module took its list, listen for it over the air; one "
+                                                         "not heard as set has failed, and its values go to the next")
+                                        : cannotListen);
     auto* chooseValues = named(new QPushButton(QStringLiteral("Choose..."), this), "btnValuesFile");
     auto* chooseRecord = named(new QPushButton(QStringLiteral("Choose..."), this), "btnRecordFile");
     connect(chooseValues, &QPushButton::clicked, this, [this] {
@@ -114,12 +121,13 @@ TSeveralModules::TSeveralModules(PageValues page, QWidget* parent)
     form->addRow(QStringLiteral("Values file:"), valuesRow);
     form->addRow(QStringLiteral("Record file:"), recordRow);
     form->addRow(QStringLiteral("More ports:"), edtMorePorts);
+    form->addRow(QStringLiteral("Over the air:"), cbVerifyEach);
     form->addRow(tvModules);
     auto* column = new QVBoxLayout(this);
     column->addWidget(controls);
     controls->setVisible(false);
 
-    choices_ = {cbEachGets, spnModules, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues, chooseRecord};
+    choices_ = {cbEachGets, spnModules, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues, chooseRecord, cbVerifyEach};
 
     const auto showChoice = [this] {
         const bool fromFile = cbEachGets->currentData().toInt() == static_cast<int>(qz::Field::None);
@@ -145,6 +153,7 @@ void TSeveralModules::lockChoices(bool locked)
     for (QWidget* choice : choices_)
         choice->setEnabled(!locked);
     if (!locked) {
+        cbVerifyEach->setEnabled(canListen_);
         const bool fromFile = cbEachGets->currentData().toInt() == static_cast<int>(qz::Field::None);
         spnModules->setEnabled(!fromFile);
         edtValuesFile->setEnabled(fromFile);
@@ -156,6 +165,7 @@ void TSeveralModules::keepChoices(QSettings& saved) const
     saved.setValue(QStringLiteral("eachGets"), cbEachGets->currentText());
     saved.setValue(QStringLiteral("modules"), spnModules->value());
     saved.setValue(QStringLiteral("record"), edtRecordFile->text());
+    saved.setValue(QStringLiteral("verifyEach"), cbVerifyEach->isChecked());
 }
 
 void TSeveralModules::restoreChoices(const QSettings& saved)
@@ -165,6 +175,7 @@ void TSeveralModules::restoreChoices(const QSettings& saved)
         cbEachGets->setCurrentIndex(counted);
     spnModules->setValue(saved.value(QStringLiteral("modules"), spnModules->value()).toInt());
     edtRecordFile->setText(saved.value(QStringLiteral("record"), edtRecordFile->text()).toString());
+    cbVerifyEach->setChecked(canListen_ && saved.value(QStringLiteral("verifyEach"), false).toBool());
 }
 
 QString TSeveralModules::label(qz::Field field) const
@@ -274,6 +285,14 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     connect(runner_.get(), &qz::BatchRunner::moduleEnded, this, &TSeveralModules::showModuleEnded);
     connect(runner_.get(), &qz::BatchRunner::waitingForModule, this, &TSeveralModules::showWaiting);
     connect(runner_.get(), &qz::BatchRunner::finished, this, &TSeveralModules::showFinished);
+    connect(runner_.get(), &qz::BatchRunner::listening, this,
+            [this](const std::string& port, std::size_t, const std::string& advice, int seconds) {
+                showListening(port, advice, seconds);
+            });
+    connect(runner_.get(), &qz::BatchRunner::heardOverTheAir, this,
+            [this](const std::string& port, std::size_t, const qz::air::Verdict& verdict) { showHeard(port, verdict); });
+    if (canListen_ && cbVerifyEach->isChecked())
+        runner_->verifyOverTheAir(0, {});
     emit progressed(static_cast<int>(batch_->SetUpCount()), static_cast<int>(batch_->Total()));
     emit status(QStringLiteral("Setting up %1 modules...").arg(batch_->Total() - batch_->SetUpCount()));
     runner_->start();
@@ -372,6 +391,22 @@ void TSeveralModules::showWaiting(const std::string& port, bool present)
     if (!awaited.isEmpty())
         words += QStringLiteral(" Waiting for %1 to appear.").arg(awaited.join(QStringLiteral(", ")));
     emit status(words);
+}
+
+void TSeveralModules::showListening(const std::string& port, const std::string& advice, int seconds)
+{
+    if (const auto row = rows_.find(port); row != rows_.end())
+        row->second->setText(ProgressColumn, QStringLiteral("listening"));
+    const QString words = advice.empty() ? QStringLiteral("listening for %1 s").arg(seconds) : qz::fromBytes(advice);
+    emit status(QStringLiteral("The module on %1 took its list: %2.").arg(shown(port), words));
+}
+
+void TSeveralModules::showHeard(const std::string& port, const qz::air::Verdict& verdict)
+{
+    QStringList lines;
+    for (const std::string& line : qz::air::DescribeVerdict(verdict))
+        lines << qz::fromBytes(line);
+    emit heard(port, lines);
 }
 
 void TSeveralModules::showFinished()

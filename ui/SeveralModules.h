@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QSettings;
@@ -25,7 +26,8 @@ class QTreeWidgetItem;
 class TSeveralModules : public QGroupBox {
     Q_OBJECT
 public:
-    TSeveralModules(PageValues page, QWidget* parent);
+    // cannotListen: why nothing can be heard over the air here, or empty.
+    TSeveralModules(PageValues page, const QString& cannotListen, QWidget* parent);
     ~TSeveralModules() override;
 
     // Plans the batch over these ports and starts it; the refusal in words when it cannot,
@@ -48,6 +50,7 @@ public:
     QLineEdit* edtValuesFile;
     QLineEdit* edtRecordFile;
     QLineEdit* edtMorePorts;
+    QCheckBox* cbVerifyEach;
     QTreeWidget* tvModules;
 
 signals:
@@ -57,6 +60,8 @@ signals:
     void moduleEnded(const std::string& port, const qz::serial::Verdict& verdict);
     void progressed(int setUp, int total);
     void status(const QString& words);
+    // The module on port was listened for: the verdict, a line each.
+    void heard(const std::string& port, const QStringList& lines);
     void finished(const QString& verdictLine);
 
 private:
@@ -66,11 +71,14 @@ private:
     void showModuleStarted(const std::string& port, std::size_t unit);
     void showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
     void showWaiting(const std::string& port, bool present);
+    void showListening(const std::string& port, const std::string& advice, int seconds);
+    void showHeard(const std::string& port, const qz::air::Verdict& verdict);
     void showFinished();
     void writeRecord(const std::string& line);
 
     PageValues page_;
     std::vector<QWidget*> choices_; // what says how the batch goes
+    bool canListen_;
     qz::batch::Plan plan_;
     std::unique_ptr<qz::batch::Batch> batch_;
     std::unique_ptr<qz::BatchRunner> runner_;
