@@ -1,0 +1,174 @@
+// The send dialog listening over the air, against a fake BlueZ on a private system bus.
+// The bus is the process's system bus from the first test on; each test plays its own
+// bluetoothd on it.
+
+#include "FakeBluez.h"
+#include "FakeModule.h"
+
+#include "BeaconList.h"
+#include "BroadcastList.h"
+#include "PageModel.h"
+#include "SendToModule.h"
+#include "SeveralModules.h"
+#include "StudyList.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+namespace {
+
+using nlohmann::json;
+using qz::test::FakeBluez;
+using qz::test::FakeModule;
+using qz::test::FakeSystemBus;
+
+std::vector<std::string> beaconCommands()
+{
+    return std::get<qz::CommandList>(qz::BuildBeaconList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123", "10125")).commands;
+}
+
+json beaconHeard(int afterMs)
+{
+    return {{"address", "11:22:33:44:55:66"},
+            {"after_ms", afterMs},
+            {"rssi", -48},
+            {"manufacturer", qz::test::BeaconData("0000FFF000001000800000805F9B34FB", "278B", "278D")}};
+}
+
+} // namespace
+
+class AirDialogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings(QStringLiteral("Kavrel"), QStringLiteral("Kavrel Config Assistant")).clear();
+        bus_ = std::make_unique<FakeSystemBus>(QDir::temp().filePath(QStringLiteral("qz-air-bus")).toStdString());
+        QVERIFY(bus_->running());
+    }
+
+    void whereNothingCanListenTheControlsSayWhy()
+    {
+        TfrmSend withoutBlueZ(beaconCommands(), nullptr, {qz::FindPage("ibeacon"), {}, {}});
+        const QString noBlueZ = QStringLiteral("BlueZ is not running: no org.bluez on the system bus; start bluetoothd "
+                                               "(systemctl start bluetooth)");
+        QVERIFY(!withoutBlueZ.btnVerify->isEnabled());
+        QCOMPARE(withoutBlueZ.btnVerify->toolTip(), noBlueZ);
+        withoutBlueZ.gbSeveral->setChecked(true);
+        QVERIFY(!withoutBlueZ.gbSeveral->cbVerifyEach->isEnabled());
+        QCOMPARE(withoutBlueZ.gbSeveral->cbVerifyEach->toolTip(), noBlueZ);
+        withoutBlueZ.gbSeveral->lockChoices(true);
+        withoutBlueZ.gbSeveral->lockChoices(false);
+        QVERIFY(!withoutBlueZ.gbSeveral->cbVerifyEach->isEnabled()); // unlocking does not make it usable
+
+        FakeBluez bluez(*bus_, qz::test::OneAdapter());
+        const qz::GeneratorResult study = qz::BuildStudyList(0, "FFE1", "FFE2");
+        TfrmSend central(std::get<qz::CommandList>(study).commands, nullptr, {qz::FindPage("study"), {}, {}});
+        QVERIFY(!central.btnVerify->isEnabled());
+        QCOMPARE(central.btnVerify->toolTip(),
+                 QStringLiteral("Nothing to hear: the study list makes the module a central: it listens and does not "
+                                "advertise, so there is nothing to hear"));
+    }
+
+    void afterASessionThatEndedWellTheModuleIsHeard()
+    {
+        FakeBluez bluez(*bus_, qz::test::OneAdapter({beaconHeard(300)}));
+        FakeModule module;
+        TfrmSend dialog(beaconCommands(), nullptr, {qz::FindPage("ibeacon"), {}, {}});
+        dialog.show();
+        QVERIFY(!dialog.btnVerify->isEnabled()); // nothing was set up yet
+        QVERIFY(dialog.gbSeveral->cbVerifyEach->isEnabledTo(dialog.gbSeveral));
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QVERIFY(!dialog.btnVerify->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done: ")), 10000);
+        QVERIFY(dialog.lbVerdict->text().endsWith(QStringLiteral("Verify over the air to hear it advertise.")));
+        QVERIFY(dialog.btnVerify->isEnabled());
+
+        QTest::mouseClick(dialog.btnVerify, Qt::LeftButton);
+        QCOMPARE(dialog.lbVerdict->text(),
+                 QStringLiteral("The list has no AT+RESET, and the module applies some settings only after a restart: "
+                                "power the module off and on now. Listening for 30 s..."));
+        QCOMPARE(dialog.pbProgress->maximum(), 30);
+        QCOMPARE(dialog.pbProgress->text(), QStringLiteral("listening: 0 of 30 s"));
+        QVERIFY(!dialog.btnVerify->isEnabled() && !dialog.btnSend->isEnabled() && dialog.btnStop->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("heard as set: ")), 10000);
+        QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("heard as set: 11:22:33:44:55:66, RSSI -48 dBm\n"
+                                                          "  matched: iBeacon UUID 0000FFF0-0000-1000-8000-00805F9B34FB\n"
+                                                          "  matched: major 10123 (0x278B)\n"
+                                                          "  matched: minor 10125 (0x278D)\n"
+                                                          "  shown, not compared: measured power -59 dBm"));
+        QVERIFY(dialog.transcriptText().endsWith(QStringLiteral("8 of 8 commands were taken\n"
+                                                                "Listening over the air for 30 s\n"
+                                                                "heard as set: 11:22:33:44:55:66, RSSI -48 dBm\n"
+                                                                "  matched: iBeacon UUID 0000FFF0-0000-1000-8000-00805F9B34FB\n"
+                                                                "  matched: major 10123 (0x278B)\n"
+                                                                "  matched: minor 10125 (0x278D)\n"
+                                                                "  shown, not compared: measured power -59 dBm\n")));
+        QVERIFY(dialog.btnVerify->isEnabled() && dialog.btnSend->isEnabled() && !dialog.btnStop->isEnabled());
+        QCOMPARE(bluez.calls().back(), std::string("StopDiscovery hci0"));
+
+        // Stop ends the listening at once with what was heard: nothing, this time.
+        QTest::mouseClick(dialog.btnVerify, Qt::LeftButton);
+        QTest::mouseClick(dialog.btnStop, Qt::LeftButton);
+        QVERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("not heard: no iBeacon was heard; the module may need "
+                                                                   "a restart")));
+        QVERIFY(dialog.btnVerify->isEnabled());
+    }
+
+    void aBatchListensForEachModule()
+    {
+        json lamp = {{"address", "00:0E:0B:12:34:56"}, {"after_ms", 30}, {"name", "Lamp-1"}, {"flags", "06"}};
+        FakeBluez bluez(*bus_, qz::test::OneAdapter({lamp}));
+        FakeModule module;
+        const QString record = QDir::temp().filePath(QStringLiteral("qz-air-record.csv"));
+        QFile::remove(record);
+        const PageValues page{qz::FindPage("broadcast"),
+                              {{qz::Field::DeviceName, "Lamp-1"},
+                               {qz::Field::DeviceAddress, "000E0B123456"},
+                               {qz::Field::AdvertPackage, "02010607094C616D702D31"},
+                               {qz::Field::ScanPackage, ""},
+                               {qz::Field::SameAsAdvert, "yes"}},
+                              {{qz::Field::DeviceName, "Device name"}}};
+        const qz::GeneratorResult list = qz::BuildBroadcastList("Lamp-1", "000E0B123456", "02010607094C616D702D31", "", true);
+        TfrmSend dialog(std::get<qz::CommandList>(list).commands, nullptr, page);
+        dialog.show();
+        dialog.gbSeveral->setChecked(true);
+        dialog.gbSeveral->spnModules->setValue(1);
+        dialog.gbSeveral->edtRecordFile->setText(record);
+        dialog.gbSeveral->cbVerifyEach->setChecked(true);
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QVERIFY(!dialog.gbSeveral->cbVerifyEach->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("1 of 1 modules were set up")), 10000);
+        QVERIFY2(dialog.transcriptText().contains(QStringLiteral("\nheard as set: 00:0E:0B:12:34:56 (Lamp-1)\n"
+                                                                 "  matched: address 00:0E:0B:12:34:56\n")),
+                 qPrintable(dialog.transcriptText()));
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(file.readAll()).contains(QStringLiteral(",set up,")));
+        QVERIFY(dialog.gbSeveral->cbVerifyEach->isEnabled());
+    }
+
+    void cleanupTestCase() { bus_.reset(); }
+
+private:
+    std::unique_ptr<FakeSystemBus> bus_;
+};
+
+QTEST_MAIN(AirDialogTest)
+#include "AirDialogTest.moc"
