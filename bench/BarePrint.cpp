@@ -1,5 +1,6 @@
 // The floor for qzconfig as a process: a program linked against the same libraries that
 // prints the same bytes.
+#include <QDBusConnection>
 #include <QSerialPort>
 
 #include <cstdio>
@@ -9,8 +10,9 @@ int main()
     static const char bytes[] =
 #include "StudyListBytes.inc"
         ;
-    // Uses the serial port module, so that the linker keeps it and it loads as qzconfig's does.
-    if (QSerialPort::staticMetaObject.className() == nullptr)
+    // Uses the serial port and D-Bus modules, so that the linker keeps them and they load as
+    // qzconfig's do.
+    if (QSerialPort::staticMetaObject.className() == nullptr || &QDBusConnection::systemBus == nullptr)
         return 1;
     std::fwrite(bytes, 1, sizeof bytes - 1, stdout);
     return 0;

@@ -1,5 +1,6 @@
 // Measures each subject beside its floor in one run and prints one table of ratios.
 
+#include "BenchAir.h"
 #include "BeaconList.h"
 #include "BroadcastList.h"
 #include "FakeModule.h"
@@ -300,5 +301,6 @@ int main(int argc, char** argv)
                     1.1, ratio <= 1.1 ? "" : "  MISSED");
     }
 #endif
+    allMet = ReportListening() && allMet;
     return allMet ? 0 : 1;
 }

@@ -17,17 +17,6 @@ std::string hexOf(const std::string& bytes)
     return digits;
 }
 
-std::string outcomeName(air::Outcome outcome)
-{
-    switch (outcome) {
-    case air::Outcome::HeardAsSet: return "heard as set";
-    case air::Outcome::HeardOtherwise: return "heard otherwise";
-    case air::Outcome::Silent: return "silent";
-    case air::Outcome::NotHeard: break;
-    }
-    return "not heard";
-}
-
 std::string resultName(air::CheckResult result)
 {
     switch (result) {
@@ -97,7 +86,7 @@ std::string AirVerdictText(const air::Verdict& verdict, int seconds, bool json)
                           {"what", check.what},
                           {"expected", jsonText(check.expected)},
                           {"heard", jsonText(check.heard)}});
-    const nlohmann::json made{{"outcome", outcomeName(verdict.outcome)},
+    const nlohmann::json made{{"outcome", air::OutcomeName(verdict.outcome)},
                               {"summary", jsonText(air::VerdictSummary(verdict))},
                               {"address", verdict.address.empty() ? nlohmann::json(nullptr) : nlohmann::json(verdict.address)},
                               {"name", verdict.name ? nlohmann::json(jsonText(*verdict.name)) : nlohmann::json(nullptr)},

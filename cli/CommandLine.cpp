@@ -630,7 +630,8 @@ Outcome runVerify(const std::vector<std::string_view>& args)
     if (subcommand == nullptr)
         return usageError("verify: unknown page '" + printable(args[1]) + "'; name ibeacon or broadcast" + std::string(see));
     if (!subcommand->page->advertises)
-        return usageError("verify " + std::string(subcommand->page->name) + ": " + std::string(air::SilentWords));
+        return usageError("verify " + std::string(subcommand->page->name) + ": " + std::string(air::SilentWords)
+                          + std::string(see));
     std::variant<ParsedOptions, Outcome> parsed = parseOptions(*subcommand, args, 2, findVerifyOption,
                                                                "verify " + std::string(subcommand->page->name),
                                                                verifyUsage(*subcommand));

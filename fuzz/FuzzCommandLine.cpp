@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     switch (outcome.status) {
     case qz::cli::Listed:
-        // A session, a batch or the port list is still to run: it prints as it goes.
-        if (outcome.send || outcome.batch || outcome.listPorts)
+        // A session, a batch, the port list or listening is still to run: it prints as it goes.
+        if (outcome.send || outcome.batch || outcome.listPorts || outcome.verify || outcome.scan)
             break;
         require(!outcome.out.empty() && outcome.err.empty(), "a listing writes only standard output");
         require(outcome.out.back() == '\n', "every line ends in a line break");

@@ -429,6 +429,17 @@ std::string RestartAdvice(const Expectation& expectation, int seconds)
         + std::to_string(seconds) + " s";
 }
 
+std::string OutcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::HeardAsSet: return "heard as set";
+    case Outcome::HeardOtherwise: return "heard otherwise";
+    case Outcome::Silent: return "silent";
+    case Outcome::NotHeard: break;
+    }
+    return "not heard";
+}
+
 std::string VerdictSummary(const Verdict& verdict)
 {
     switch (verdict.outcome) {

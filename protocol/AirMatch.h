@@ -110,6 +110,8 @@ std::string RestartAdvice(const Expectation& expectation, int seconds);
 
 // The verdict in words, one line per check, the summary first: "heard as set: ...".
 std::vector<std::string> DescribeVerdict(const Verdict& verdict);
+// "heard as set", "heard otherwise", "not heard" or "silent".
+std::string OutcomeName(Outcome outcome);
 // The summary line alone.
 std::string VerdictSummary(const Verdict& verdict);
 // One line for a record: the summary, then each difference, "set X; heard Y".

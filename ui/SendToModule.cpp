@@ -185,6 +185,9 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     btnNextModule->setToolTip(QStringLiteral("The module on the waiting port was swapped: set it up"));
     for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose, btnNextModule, btnVerify})
         button->setAutoDefault(false);
+    // Its caption whole in a full row: the text, the style's margins and some air.
+    btnVerify->setMinimumWidth(btnVerify->fontMetrics().horizontalAdvance(btnVerify->text())
+                               + 2 * btnVerify->style()->pixelMetric(QStyle::PM_ButtonMargin) + 12);
     enableVerify();
     listenTick_.setInterval(1000);
     connect(&listenTick_, &QTimer::timeout, this, [this] {
@@ -428,6 +431,7 @@ void TfrmSend::showHeard(const qz::air::Verdict& verdict)
 {
     listenTick_.stop();
     pbProgress->setValue(pbProgress->maximum());
+    pbProgress->setFormat(qz::fromBytes(qz::air::OutcomeName(verdict.outcome)));
     QStringList lines;
     for (const std::string& line : qz::air::DescribeVerdict(verdict))
         lines << qz::fromBytes(line);

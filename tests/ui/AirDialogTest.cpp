@@ -11,6 +11,7 @@
 #include "SendToModule.h"
 #include "SeveralModules.h"
 #include "StudyList.h"
+#include "WindowStyle.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -99,6 +100,7 @@ private slots:
         QVERIFY(dialog.lbVerdict->text().endsWith(QStringLiteral("Verify over the air to hear it advertise.")));
         QVERIFY(dialog.btnVerify->isEnabled());
 
+        QVERIFY(qz::captionFits(dialog.btnVerify));
         QTest::mouseClick(dialog.btnVerify, Qt::LeftButton);
         QCOMPARE(dialog.lbVerdict->text(),
                  QStringLiteral("The list has no AT+RESET, and the module applies some settings only after a restart: "
