@@ -240,6 +240,17 @@ TEST_F(QzconfigAir, NothingToListenWithExitsWithThreeAndSaysWhy)
                                         "(systemctl start bluetooth)\n");
 }
 
+TEST_F(QzconfigAir, CtrlCEndsTheListeningWithWhatWasHeardAndStopsDiscovery)
+{
+    bluez_ = std::make_unique<FakeBluez>(bus_, OneAdapter());
+    QzconfigProcess verify({"verify", "ibeacon", "--timeout=60"});
+    ASSERT_TRUE(verify.waitFor("listening for 60 s\n")) << verify.output();
+    verify.signal(SIGINT);
+    EXPECT_EQ(verify.wait(), 130);
+    EXPECT_TRUE(contains(verify.output(), "\nnot heard: no iBeacon was heard")) << verify.output();
+    EXPECT_EQ(calls().back(), "StopDiscovery hci0");
+}
+
 TEST_F(QzconfigAir, ScanListsEveryDeviceHeardDecoded)
 {
     const auto [status, output] = run(OneAdapter({beacon("11:22:33:44:55:66", "278D"), lamp()}), {"scan", "--timeout=1"});
