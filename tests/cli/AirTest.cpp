@@ -60,6 +60,43 @@ bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+TEST(QzconfigAirUsage, ListeningOptionsOutOfPlaceAreUsageErrorsNamingTheirOption)
+{
+    const std::string silent = "the study list makes the module a central: it listens and does not advertise, so "
+                               "there is nothing to hear";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"ibeacon", "--verify"}, "--verify only goes with --port (see qzconfig ibeacon --help)"},
+        {{"ibeacon", "--port=/x", "--listen=5"}, "--listen only goes with --verify (see qzconfig ibeacon --help)"},
+        {{"ibeacon", "--port=/x", "--adapter=hci0"}, "--adapter only goes with --verify (see qzconfig ibeacon --help)"},
+        {{"ibeacon", "--port=/x", "--verify", "--adapter="},
+         "--adapter needs the name of an adapter, like hci0 (see qzconfig ibeacon --help)"},
+        {{"ibeacon", "--port=/x", "--verify", "--listen=601"},
+         "--listen must be a number of seconds from 1 to 600, not '601' (see qzconfig ibeacon --help)"},
+        {{"study", "--port=/x", "--verify"}, "--verify: " + silent + " (see qzconfig study --help)"},
+        {{"verify"}, "verify: name the page: ibeacon or broadcast (see qzconfig verify --help)"},
+        {{"verify", "nosuch"}, "verify: unknown page 'nosuch'; name ibeacon or broadcast (see qzconfig verify --help)"},
+        {{"verify", "study"}, "verify study: " + silent + " (see qzconfig verify --help)"},
+        {{"verify", "ibeacon", "--timeout=0"},
+         "--timeout must be a number of seconds from 1 to 600, not '0' (see qzconfig verify ibeacon --help)"},
+        {{"verify", "broadcast", "--timeout=1000"},
+         "--timeout must be a number of seconds from 1 to 600, not '1000' (see qzconfig verify broadcast --help)"},
+        {{"verify", "ibeacon", "--port=/x"}, "verify ibeacon: unknown option '--port' (see qzconfig verify ibeacon --help)"},
+        {{"verify", "ibeacon", "--major=123456"},
+         "--major is 6 bytes long; its field holds at most 5, so shorten it (see qzconfig verify ibeacon --help)"},
+        {{"scan", "extra"}, "scan: unexpected argument 'extra'; every value follows its option (see qzconfig scan --help)"},
+        {{"scan", "--json=1"}, "--json takes no value; write --json alone (see qzconfig scan --help)"},
+        {{"scan", "--uuid=1"}, "scan: unknown option '--uuid' (see qzconfig scan --help)"},
+    };
+    for (const auto& [args, message] : cases) {
+        QzconfigProcess run(args);
+        EXPECT_EQ(run.wait(), 2);
+        EXPECT_EQ(run.output(), "qzconfig: " + message + "\n");
+    }
+    QzconfigProcess refused({"verify", "ibeacon", "--minor=5"});
+    EXPECT_EQ(refused.wait(), 1); // the page's own refusal, as its button gives it
+    EXPECT_EQ(refused.output(), "qzconfig: --minor: Please input correct iBeacon Minor value!\n");
+}
+
 class QzconfigAir : public testing::Test {
 protected:
     QzconfigAir()
