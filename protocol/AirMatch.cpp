@@ -40,9 +40,12 @@ std::string hexOf(std::string_view bytes)
     return digits;
 }
 
+// Nothing for a text that is not hex digits two by two.
 Bytes bytesOfDigits(std::string_view digits)
 {
     Bytes bytes;
+    if (digits.size() % 2 != 0 || !AllHexDigits(digits))
+        return bytes;
     for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
         bytes += static_cast<char>(HexValue(digits.substr(i, 2)));
     return bytes;
@@ -323,16 +326,19 @@ Expectation ExpectedOnAir(const std::vector<std::string>& commands)
 {
     Expectation expectation;
     expectation.restartNeeded = std::find(commands.begin(), commands.end(), "AT+RESET") == commands.end();
-    if (parameterOf(commands, "AT+IBEA1")) {
+    const Bytes uuid = bytesOfDigits(joinedParameters(commands, {"AT+IBE0", "AT+IBE1", "AT+IBE2", "AT+IBE3"}));
+    const Bytes major = bytesOfDigits(parameterOf(commands, "AT+MARJ0x").value_or(""));
+    const Bytes minor = bytesOfDigits(parameterOf(commands, "AT+MINO0x").value_or(""));
+    // The beacon list writes all of them, whole; anything less is no beacon to listen for.
+    if (parameterOf(commands, "AT+IBEA1") && uuid.size() == 16 && major.size() == 2 && minor.size() == 2) {
         expectation.kind = Expectation::Kind::Beacon;
-        const std::string uuid = joinedParameters(commands, {"AT+IBE0", "AT+IBE1", "AT+IBE2", "AT+IBE3"});
-        expectation.items.push_back({Expected::Kind::BeaconUUID, 0, bytesOfDigits(uuid)});
-        expectation.items.push_back({Expected::Kind::BeaconMajor, 0, bytesOfDigits(*parameterOf(commands, "AT+MARJ0x"))});
-        expectation.items.push_back({Expected::Kind::BeaconMinor, 0, bytesOfDigits(*parameterOf(commands, "AT+MINO0x"))});
+        expectation.items.push_back({Expected::Kind::BeaconUUID, 0, uuid});
+        expectation.items.push_back({Expected::Kind::BeaconMajor, 0, major});
+        expectation.items.push_back({Expected::Kind::BeaconMinor, 0, minor});
         return expectation;
     }
     const std::optional<std::string> address = parameterOf(commands, "AT+ADDR");
-    if (!address)
+    if (!address || address->size() != 12 || !AllHexDigits(*address))
         return expectation;
     expectation.kind = Expectation::Kind::Broadcast;
     expectation.address = AddressOfDigits(*address);

@@ -1,0 +1,72 @@
+#include "AirMatch.h"
+#include "FuzzInput.h"
+
+#include <algorithm>
+
+using namespace qz::air;
+using namespace qz::fuzz;
+
+namespace {
+
+// The parts of the input, separated by NUL bytes: the commands (one per line), then what
+// the device was heard with: name, manufacturer data, service data, flags, one structure
+// BlueZ does not parse (its type first), its address.
+std::vector<std::string> parts(const std::uint8_t* data, std::size_t size)
+{
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> split;
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1)
+        split.push_back(bytes.substr(start, end - start));
+    split.push_back(bytes.substr(start));
+    split.resize(std::max<std::size_t>(split.size(), 7));
+    return split;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> split;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        split.push_back(text.substr(start, end - start));
+    split.push_back(text.substr(start));
+    return split;
+}
+
+} // namespace
+
+// Whatever a list holds and whatever is heard, the matcher answers, and its verdict agrees
+// with its own checks.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::vector<std::string> part = parts(data, size);
+    const Expectation expectation = ExpectedOnAir(lines(part[0]));
+    HeardDevice device;
+    device.address = expectation.address.value_or(part[6]);
+    if (!part[1].empty())
+        device.name = part[1];
+    if (part[2].size() >= 2)
+        device.manufacturerData = std::map<std::uint16_t, Bytes>{
+            {static_cast<std::uint16_t>(static_cast<unsigned char>(part[2][0]) * 256 + static_cast<unsigned char>(part[2][1])),
+             part[2].substr(2)}};
+    if (!part[3].empty())
+        device.serviceData = std::map<std::string, Bytes>{{"0000feaa-0000-1000-8000-00805f9b34fb", part[3]}};
+    if (!part[4].empty())
+        device.flags = part[4];
+    if (!part[5].empty())
+        device.advertisingData = std::map<std::uint8_t, Bytes>{{static_cast<std::uint8_t>(part[5][0]), part[5].substr(1)}};
+
+    const Verdict verdict = Compare(expectation, device);
+    const bool differs = std::any_of(verdict.checks.begin(), verdict.checks.end(),
+                                     [](const Check& check) { return check.result == CheckResult::Differed; });
+    require((verdict.outcome == Outcome::HeardOtherwise) == differs, "heard otherwise exactly when a check differs");
+    require(verdict.checks.size() == expectation.items.size(), "one check per thing to hear");
+    Listening listening(expectation);
+    const std::optional<Verdict> ended = listening.heard(device);
+    require(!ended || (IsCandidate(expectation, device) && ended->outcome == Outcome::HeardAsSet),
+            "listening ends only at a candidate heard as set");
+    require(DescribeVerdict(listening.timedOut()).size() >= 1, "a verdict has a summary");
+    require(!VerdictLine(verdict).empty(), "a record line says something");
+    require(DescribeDevice(device).size() >= 1, "a device is described");
+    return 0;
+}
