@@ -54,6 +54,10 @@ add ibeacon --port=COM3 --commands
 add ibeacon --baud=9600
 add ibeacon --timeout=99 --port=COM3
 add decode 1AFF4C000215FDA50693A4E24FB1AFCFC6EB0764782504D204D3C5
+add verify study
+add verify ibeacon --timeout=0
+add scan --bogus
+add ibeacon --port=COM3 --listen=5
 
 failed=0
 for line in "${cases[@]}"; do
@@ -85,4 +89,15 @@ for line in "${cases[@]}"; do
     fi
 done
 echo "compare-qzconfig: ${#cases[@]} cases compared"
+
+# Windows has nothing to listen with: qzconfig.exe says so, and exits with 3.
+cannot="qzconfig: cannot listen over the air: listening over the air needs BlueZ, on Linux; this Windows build has no Bluetooth back end yet"
+for args in "verify ibeacon" "scan --timeout=1" "ibeacon --port=COM3 --verify"; do
+    wine "$windows" $args >"$work/wout" 2>"$work/werr"
+    status=$?
+    if [ "$status" != 3 ] || [ "$(sed 's/\r$//' "$work/werr")" != "$cannot" ] || [ -s "$work/wout" ]; then
+        echo "compare-qzconfig: $args: exit $status and \"$(cat "$work/werr")\", not 3 and \"$cannot\"" >&2
+        failed=1
+    fi
+done
 exit $failed
