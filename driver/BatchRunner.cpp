@@ -169,10 +169,10 @@ void BatchRunner::heard(const air::Verdict& verdict)
         ended.message = "Stopped while listening over the air; " + ended.message;
     } else {
         emit heardOverTheAir(fixture.port, *fixture.unit, verdict);
-        if (verdict.outcome != air::Outcome::HeardAsSet) {
+        // The record says that the module was heard, and how, whatever the outcome.
+        ended.message += "; " + air::VerdictLine(verdict);
+        if (verdict.outcome != air::Outcome::HeardAsSet)
             ended.ending = serial::Ending::NotHeardAsSet;
-            ended.message = ended.message + "; " + air::VerdictLine(verdict);
-        }
     }
     moduleDone(fixture, ended);
     listenForNext();

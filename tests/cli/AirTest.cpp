@@ -385,8 +385,10 @@ TEST_F(QzconfigAir, InABatchAModuleNotHeardAsSetFailsAndItsValuesGoToTheNext)
                         "port,uuid,major,minor,taken,total,result,message",
                         columns + "00FE,8,8,failed,\"8 of 8 commands were taken; heard otherwise: 11:22:33:44:55:01, "
                                   "RSSI -48 dBm, 1 difference; set minor 254 (0x00FE), heard minor 255 (0x00FF)\"",
-                        columns + "00FE,8,8,set up,8 of 8 commands were taken",
-                        columns + "00FF,8,8,set up,8 of 8 commands were taken"}));
+                        columns + "00FE,8,8,set up,\"8 of 8 commands were taken; heard as set: 11:22:33:44:55:02, RSSI "
+                                  "-48 dBm\"",
+                        columns + "00FF,8,8,set up,\"8 of 8 commands were taken; heard as set: 11:22:33:44:55:03, RSSI "
+                                  "-48 dBm\""}));
     EXPECT_TRUE(contains(batch.output(), "Listening over the air for the module on " + link + " for 1 s\n"));
 }
 
