@@ -38,6 +38,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 grep -q "libqt6widgets6" <<<"$depends" || fail "Depends lacks the Qt libraries: $depends"
 grep -q "libqt6serialport6" <<<"$depends" || fail "Depends lacks the serial port library: $depends"
 grep -q "fonts-liberation2" <<<"$depends" || fail "Depends lacks the window's font: $depends"
+grep -q "libqt6dbus6" <<<"$depends" || fail "Depends lacks the D-Bus library that listening uses: $depends"
+[ "$(dpkg-deb -f "$deb" Suggests)" = "bluez" ] || fail "Suggests lacks bluez, which listening asks"
 
 [ "$("$unpacked/usr/bin/qzconfig" --version)" = "qzconfig 1.03" ] || fail "the packaged qzconfig does not run"
 "$unpacked/usr/bin/qzconfig" ibeacon | grep -qx "AT+MARJ0x278B" || fail "the packaged qzconfig gives a wrong list"

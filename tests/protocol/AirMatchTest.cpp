@@ -219,7 +219,8 @@ TEST(AirMatch, AScanDescribesEachDeviceInTheDecodersWords)
     HeardDevice device = beacon("AA:00:00:00:00:01", 0x0A);
     device.name = "Tag";
     device.rssi = -50;
-    device.uuids = {{"ffeeddcc-bbaa-9988-7766-554433221100"}};
+    // A 32-bit UUID of the Bluetooth base is written whole: only a 16-bit one is shortened.
+    device.uuids = {{"ffeeddcc-bbaa-9988-7766-554433221100", "0001fff0-0000-1000-8000-00805f9b34fb"}};
     device.serviceData = {{{"0000feaa-0000-1000-8000-00805f9b34fb", bytes({0x10, 0x00, 0x03, 0x61})}}};
     device.advertisingData = {{{0x19, bytes({0x00, 0x01})}}};
     device.txPower = -4;
@@ -229,6 +230,7 @@ TEST(AirMatch, AScanDescribesEachDeviceInTheDecodersWords)
                   "  Complete Local Name: Tag",
                   "  Tx Power Level: tx power -4 dBm",
                   "  Complete List of 128-bit Service Class UUIDs: FFEEDDCC-BBAA-9988-7766-554433221100",
+                  "  Complete List of 128-bit Service Class UUIDs: 0001FFF0-0000-1000-8000-00805F9B34FB",
                   "  Service Data - 16-bit UUID: uuid FEAA, Eddystone-URL, tx power at 0 m 0 dBm, url https://a",
                   "  Manufacturer Specific Data: company 0x004C (Apple, Inc.), iBeacon, uuid "
                   "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0, major 254, minor 10, measured power -59 dBm",
