@@ -96,7 +96,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         }
     }
     if (request.air) {
-        if (const std::string why = AirScanner::Unavailable(); !why.empty()) {
+        if (const std::string why = AirScanner::CannotListen(request.air->adapter); !why.empty()) {
             WriteErr("qzconfig: cannot listen over the air: " + why + "\n");
             return SendFailed;
         }

@@ -55,7 +55,7 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
     });
     // Nothing is sent to a module that could not then be heard.
     if (request.air) {
-        if (const std::string why = qz::AirScanner::Unavailable(); !why.empty()) {
+        if (const std::string why = qz::AirScanner::CannotListen(request.air->adapter); !why.empty()) {
             WriteErr("qzconfig: cannot listen over the air: " + why + "\n");
             return SendFailed;
         }

@@ -24,6 +24,10 @@ public:
     // Why nothing can be heard on this system at all, or nothing: for a control to be
     // disabled before anyone asks.
     static std::string Unavailable();
+    // Why nothing can be heard with the named adapter (empty: the first): no BlueZ, no such
+    // adapter, or the adapter off; nothing when it can listen. Asked before a module is
+    // set up, so that none is set up that could not then be heard.
+    static std::string CannotListen(const std::string& adapter);
 
     // Starts listening on the named adapter ("hci0"; empty for the first there is). A device
     // at forget is first dropped from what the stack remembers, so that only a fresh

@@ -177,6 +177,13 @@ namespace {
 // The adapters BlueZ has, by path, with their properties.
 std::map<QString, QVariantMap> adapters(QDBusConnection& bus)
 {
+    // Asked before any scanner exists too (is there anything to listen with?).
+    static const bool registered = [] {
+        qDBusRegisterMetaType<InterfaceMap>();
+        qDBusRegisterMetaType<ManagedObjects>();
+        return true;
+    }();
+    (void)registered;
     QDBusMessage call = QDBusMessage::createMethodCall(bluez, QStringLiteral("/"), objectManagerInterface,
                                                        QStringLiteral("GetManagedObjects"));
     const QDBusReply<ManagedObjects> reply = bus.call(call, QDBus::Block, callTimeoutMs);
@@ -191,6 +198,29 @@ std::map<QString, QVariantMap> adapters(QDBusConnection& bus)
     return found;
 }
 
+struct ChosenAdapter {
+    QString path;
+    std::string name;
+    std::string problem; // why it cannot listen, or empty
+};
+
+ChosenAdapter chooseAdapter(const std::string& adapter)
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (std::string why = qz::AirScanner::Unavailable(); !why.empty())
+        return {{}, {}, why};
+    const std::map<QString, QVariantMap> found = adapters(bus);
+    if (found.empty())
+        return {{}, {}, "BlueZ has no Bluetooth adapter: plug one in, or see whether the kernel found it (bluetoothctl list)"};
+    auto chosen = adapter.empty() ? found.begin() : found.find(QStringLiteral("/org/bluez/") + QString::fromStdString(adapter));
+    if (chosen == found.end())
+        return {{}, {}, "BlueZ has no adapter " + adapter + " (bluetoothctl list names those there are)"};
+    const std::string name = chosen->first.section(QLatin1Char('/'), -1).toStdString();
+    if (!chosen->second.value(QStringLiteral("Powered")).toBool())
+        return {{}, {}, "the Bluetooth adapter " + name + " is off: bluetoothctl power on switches it on"};
+    return {chosen->first, name, {}};
+}
+
 std::string errorWords(const QDBusMessage& reply)
 {
     return (reply.errorName() + QStringLiteral(": ") + reply.errorMessage()).toStdString();
@@ -201,8 +231,6 @@ std::string errorWords(const QDBusMessage& reply)
 AirScanner::AirScanner(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<qz::air::HeardDevice>();
-    qDBusRegisterMetaType<InterfaceMap>();
-    qDBusRegisterMetaType<ManagedObjects>();
 }
 
 AirScanner::~AirScanner()
@@ -218,25 +246,22 @@ std::string AirScanner::Unavailable()
     return {};
 }
 
+std::string AirScanner::CannotListen(const std::string& adapter)
+{
+    return chooseAdapter(adapter).problem;
+}
+
 std::string AirScanner::start(const std::string& adapter, const std::optional<std::string>& forget)
 {
     stop();
-    if (std::string why = Unavailable(); !why.empty())
-        return why;
+    const ChosenAdapter chosen = chooseAdapter(adapter);
+    if (!chosen.problem.empty())
+        return chosen.problem;
+    const std::string& name = chosen.name;
     QDBusConnection bus = QDBusConnection::systemBus();
-    const std::map<QString, QVariantMap> found = adapters(bus);
-    if (found.empty())
-        return "BlueZ has no Bluetooth adapter: plug one in, or see whether the kernel found it (bluetoothctl list)";
-    auto chosen = adapter.empty() ? found.begin() : found.find(QStringLiteral("/org/bluez/") + QString::fromStdString(adapter));
-    if (chosen == found.end())
-        return "BlueZ has no adapter " + adapter + " (bluetoothctl list names those there are)";
-    const std::string name = chosen->first.section(QLatin1Char('/'), -1).toStdString();
-    if (!chosen->second.value(QStringLiteral("Powered")).toBool())
-        return "the Bluetooth adapter " + name + " is off: bluetoothctl power on switches it on";
-
-    auto listener = std::make_unique<Listener>(*this, bus, chosen->first);
+    auto listener = std::make_unique<Listener>(*this, bus, chosen.path);
     if (forget)
-        listener->adapterCall(QStringLiteral("RemoveDevice"), {QVariant::fromValue(QDBusObjectPath(devicePath(chosen->first, *forget)))});
+        listener->adapterCall(QStringLiteral("RemoveDevice"), {QVariant::fromValue(QDBusObjectPath(devicePath(chosen.path, *forget)))});
     const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")},
                              {QStringLiteral("DuplicateData"), true}};
     const QDBusMessage filtered = listener->adapterCall(QStringLiteral("SetDiscoveryFilter"), {filter});

@@ -16,6 +16,11 @@ std::string AirScanner::Unavailable()
     return "listening over the air needs BlueZ, on Linux; this Windows build has no Bluetooth back end yet";
 }
 
+std::string AirScanner::CannotListen(const std::string&)
+{
+    return Unavailable();
+}
+
 std::string AirScanner::start(const std::string&, const std::optional<std::string>&)
 {
     return Unavailable();

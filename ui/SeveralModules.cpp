@@ -243,6 +243,11 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
         return QStringLiteral("Choose the CSV file that holds each module's values.");
     if (recordPath.isEmpty())
         return QStringLiteral("Choose the record file, where each module's result is written.");
+    const bool verifying = canListen_ && cbVerifyEach->isChecked();
+    if (verifying) {
+        if (const std::string why = qz::AirScanner::CannotListen({}); !why.empty())
+            return QStringLiteral("Cannot listen over the air: %1. No port was opened.").arg(qz::fromBytes(why));
+    }
     for (const QString& port : edtMorePorts->text().split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts))
         ports.push_back(qz::toBytes(port));
     if (recordPath == defaultRecord())
@@ -291,7 +296,7 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
             });
     connect(runner_.get(), &qz::BatchRunner::heardOverTheAir, this,
             [this](const std::string& port, std::size_t, const qz::air::Verdict& verdict) { showHeard(port, verdict); });
-    if (canListen_ && cbVerifyEach->isChecked())
+    if (verifying)
         runner_->verifyOverTheAir(0, {});
     emit progressed(static_cast<int>(batch_->SetUpCount()), static_cast<int>(batch_->Total()));
     emit status(QStringLiteral("Setting up %1 modules...").arg(batch_->Total() - batch_->SetUpCount()));

@@ -340,11 +340,20 @@ TEST_F(QzconfigAir, VerifyBesideAPortListensOnceTheListWasTaken)
     const auto [failed, failedOutput] = run(OneAdapter(), {"ibeacon", "--port=" + unheard.path(), "--verify", "--listen=1"});
     EXPECT_EQ(failed, 4) << failedOutput;
 
-    bluez_.reset();
+    // Nothing is sent to a module that could not then be heard.
     FakeModule untouched;
+    const auto [off, offOutput] = run({{"adapters", {{{"name", "hci0"}, {"powered", false}}}}},
+                                      {"ibeacon", "--port=" + untouched.path(), "--verify"});
+    EXPECT_EQ(off, 3);
+    EXPECT_EQ(offOutput, "qzconfig: cannot listen over the air: the Bluetooth adapter hci0 is off: bluetoothctl power "
+                         "on switches it on\n");
+    const auto [missing, missingOutput] =
+        run(OneAdapter(), {"ibeacon", "--port=" + untouched.path(), "--verify", "--adapter=hci1"});
+    EXPECT_EQ(missing, 3) << missingOutput;
+    bluez_.reset();
     QzconfigProcess noBluez({"ibeacon", "--port=" + untouched.path(), "--verify"});
     EXPECT_EQ(noBluez.wait(), 3);
-    EXPECT_TRUE(untouched.received().empty()); // nothing is sent to a module that could not be heard
+    EXPECT_TRUE(untouched.received().empty());
 }
 
 TEST_F(QzconfigAir, InABatchAModuleNotHeardAsSetFailsAndItsValuesGoToTheNext)

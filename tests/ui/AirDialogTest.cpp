@@ -168,6 +168,24 @@ private slots:
         QVERIFY(dialog.gbSeveral->cbVerifyEach->isEnabled());
     }
 
+    void aBatchThatCannotListenOpensNoPort()
+    {
+        FakeBluez bluez(*bus_, {{"adapters", {{{"name", "hci0"}, {"powered", false}}}}});
+        FakeModule module;
+        TfrmSend dialog(beaconCommands(), nullptr,
+                        {qz::FindPage("ibeacon"), qz::InitialValues(*qz::FindPage("ibeacon")), {}});
+        dialog.show();
+        dialog.gbSeveral->setChecked(true);
+        dialog.gbSeveral->cbVerifyEach->setChecked(true);
+        dialog.gbSeveral->edtRecordFile->setText(QDir::temp().filePath(QStringLiteral("qz-air-unused.csv")));
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("Cannot listen over the air: the Bluetooth adapter hci0 is off: "
+                                                          "bluetoothctl power on switches it on. No port was opened."));
+        QVERIFY(module.received().empty());
+        QVERIFY(dialog.btnSend->isEnabled());
+    }
+
     void cleanupTestCase() { bus_.reset(); }
 
 private:
