@@ -9,14 +9,6 @@ namespace qz::cli {
 
 namespace {
 
-std::string hexOf(const std::string& bytes)
-{
-    std::string digits;
-    for (const char byte : bytes)
-        digits += HexText(static_cast<unsigned char>(byte), 2);
-    return digits;
-}
-
 std::string resultName(air::CheckResult result)
 {
     switch (result) {
@@ -45,16 +37,16 @@ nlohmann::json deviceJson(const air::HeardDevice& device)
                         {"name", device.name ? nlohmann::json(jsonText(*device.name)) : nlohmann::json(nullptr)},
                         {"rssi", optionalJson(device.rssi)},
                         {"tx_power", optionalJson(device.txPower)},
-                        {"flags", device.flags ? nlohmann::json(hexOf(*device.flags)) : nlohmann::json(nullptr)}};
+                        {"flags", device.flags ? nlohmann::json(air::HexOfBytes(*device.flags)) : nlohmann::json(nullptr)}};
     nlohmann::json manufacturer = nlohmann::json::object();
     for (const auto& [company, data] : device.manufacturerData.value_or(std::map<std::uint16_t, air::Bytes>()))
-        manufacturer[HexText(company, 4)] = hexOf(data);
+        manufacturer[HexText(company, 4)] = air::HexOfBytes(data);
     nlohmann::json service = nlohmann::json::object();
     for (const auto& [uuid, data] : device.serviceData.value_or(std::map<std::string, air::Bytes>()))
-        service[jsonText(uuid)] = hexOf(data);
+        service[jsonText(uuid)] = air::HexOfBytes(data);
     nlohmann::json other = nlohmann::json::object();
     for (const auto& [type, data] : device.advertisingData.value_or(std::map<std::uint8_t, air::Bytes>()))
-        other[HexText(type, 2)] = hexOf(data);
+        other[HexText(type, 2)] = air::HexOfBytes(data);
     nlohmann::json uuids = nlohmann::json::array();
     for (const std::string& uuid : device.uuids.value_or(std::vector<std::string>()))
         uuids.push_back(jsonText(uuid));

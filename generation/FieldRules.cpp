@@ -66,6 +66,15 @@ std::string UpperCase(std::string text)
     return text;
 }
 
+std::string LowerCase(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 std::string RemoveDashes(std::string text)
 {
     text.erase(std::remove(text.begin(), text.end(), '-'), text.end());

@@ -77,6 +77,8 @@ std::string_view TrimmedView(std::string_view text);
 // "a" to "z" become "A" to "Z"; every other byte, 128 to 255 included, stays.
 // Takes its text by value, so that a caller done with its copy can hand it over.
 std::string UpperCase(std::string text);
+// "A" to "Z" become "a" to "z", as UpperCase does the other way.
+std::string LowerCase(std::string text);
 
 // Takes out every "-" and closes up the rest. By value, as UpperCase.
 std::string RemoveDashes(std::string text);

@@ -32,14 +32,6 @@ enum AdvertisingType : std::uint8_t {
     manufacturerType = 0xFF,
 };
 
-std::string hexOf(std::string_view bytes)
-{
-    std::string digits;
-    for (const char byte : bytes)
-        digits += HexText(static_cast<unsigned char>(byte), 2);
-    return digits;
-}
-
 // Nothing for a text that is not hex digits two by two.
 Bytes bytesOfDigits(std::string_view digits)
 {
@@ -51,19 +43,10 @@ Bytes bytesOfDigits(std::string_view digits)
     return bytes;
 }
 
-std::string lowerCase(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 // The UUID that 2, 4 or 16 little-endian bytes stand for, as BlueZ writes it.
 std::string uuidOf(std::string_view littleEndian)
 {
-    std::string digits = lowerCase(hexOf(std::string(littleEndian.rbegin(), littleEndian.rend())));
+    std::string digits = LowerCase(HexOfBytes(std::string(littleEndian.rbegin(), littleEndian.rend())));
     if (digits.size() == 4)
         digits.insert(0, "0000");
     if (digits.size() == 8)
@@ -75,7 +58,7 @@ std::string uuidOf(std::string_view littleEndian)
 // The little-endian bytes of a UUID as BlueZ writes it: two for one of the Bluetooth base.
 Bytes bytesOfUUID(const std::string& uuid)
 {
-    std::string digits = lowerCase(uuid);
+    std::string digits = LowerCase(uuid);
     const bool short16 = digits.size() == 36 && digits.compare(0, 4, "0000") == 0
         && digits.compare(8, std::string::npos, baseUUIDTail) == 0;
     digits = UpperCase(short16 ? digits.substr(4, 4) : RemoveDashes(digits));
@@ -95,11 +78,11 @@ std::string structureName(std::uint8_t type)
 // A structure's data as the decoder words it: "Complete Local Name: \"Lamp-01\"".
 std::string structureWords(std::uint8_t type, std::string_view data)
 {
-    const std::string digits = HexText(data.size() + 1, 2) + HexText(type, 2) + hexOf(data);
+    const std::string digits = HexText(data.size() + 1, 2) + HexText(type, 2) + HexOfBytes(data);
     const DecodedPackage package = DecodePackage(digits);
     if (data.size() + 1 <= 0xFF && !package.structures.empty())
         return package.structures.front().meaning();
-    return structureName(type) + ": " + hexOf(data);
+    return structureName(type) + ": " + HexOfBytes(data);
 }
 
 struct Structure {
@@ -142,7 +125,7 @@ std::string joinedParameters(const std::vector<std::string>& commands, std::init
 
 std::string beaconUUIDWords(std::string_view bytes)
 {
-    const std::string digits = hexOf(bytes);
+    const std::string digits = HexOfBytes(bytes);
     return "iBeacon UUID " + digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" + digits.substr(16, 4)
         + "-" + digits.substr(20);
 }
@@ -206,7 +189,7 @@ std::optional<std::string> heardServiceData(const HeardDevice& device, const Str
         return std::nullopt;
     const std::string uuid = uuidOf(std::string_view(structure.data).substr(0, uuidSize));
     for (const auto& [key, data] : *device.serviceData) {
-        if (lowerCase(key) == uuid)
+        if (LowerCase(key) == uuid)
             return structureWords(structure.type, structure.data.substr(0, uuidSize) + data);
     }
     return std::nullopt;
@@ -217,7 +200,7 @@ std::string uuidListWords(const std::vector<std::string>& uuids)
     std::string words;
     for (const std::string& uuid : uuids) {
         const Bytes bytes = bytesOfUUID(uuid);
-        words += (words.empty() ? "" : ", ") + (bytes.size() == 2 ? hexOf(Bytes(bytes.rbegin(), bytes.rend())) : uuid);
+        words += (words.empty() ? "" : ", ") + (bytes.size() == 2 ? HexOfBytes(Bytes(bytes.rbegin(), bytes.rend())) : uuid);
     }
     return "service UUIDs " + (words.empty() ? std::string("none") : words);
 }
@@ -233,7 +216,7 @@ Check uuidListCheck(const HeardDevice& device, const Structure& structure)
     for (std::size_t at = 0; all && at < structure.data.size(); at += size) {
         const std::string uuid = uuidOf(std::string_view(structure.data).substr(at, size));
         all = std::any_of(device.uuids->begin(), device.uuids->end(),
-                          [&uuid](const std::string& heard) { return lowerCase(heard) == uuid; });
+                          [&uuid](const std::string& heard) { return LowerCase(heard) == uuid; });
     }
     return {all ? CheckResult::Matched : CheckResult::Differed, what, expected, uuidListWords(*device.uuids)};
 }
@@ -295,6 +278,14 @@ std::string lookedFor(const Verdict& verdict)
 }
 
 } // namespace
+
+std::string HexOfBytes(std::string_view bytes)
+{
+    std::string digits;
+    for (const char byte : bytes)
+        digits += HexText(static_cast<unsigned char>(byte), 2);
+    return digits;
+}
 
 void Merge(HeardDevice& device, const HeardDevice& update)
 {
