@@ -243,9 +243,15 @@ Check structureCheck(const HeardDevice& device, const Structure& structure)
         return withHeard(device.txPower
                              ? std::optional(structureWords(txPowerType, Bytes(1, static_cast<char>(*device.txPower))))
                              : std::nullopt);
-    case serviceData16: return withHeard(heardServiceData(device, structure, 2));
-    case serviceData32: return withHeard(heardServiceData(device, structure, 4));
-    case serviceData128: return withHeard(heardServiceData(device, structure, 16));
+    case serviceData16:
+    case serviceData32:
+    case serviceData128: {
+        const std::size_t uuidSize = structure.type == serviceData16 ? 2 : structure.type == serviceData32 ? 4 : 16;
+        // BlueZ drops service data too short to hold its UUID.
+        if (structure.data.size() < uuidSize)
+            return notShown(structure);
+        return withHeard(heardServiceData(device, structure, uuidSize));
+    }
     case manufacturerType:
         if (structure.data.size() < 2)
             return notShown(structure);

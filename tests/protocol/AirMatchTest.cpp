@@ -110,6 +110,12 @@ TEST(AirMatch, EachStructureIsComparedWithWhatBlueZShowsOfIt)
         {"05FF59000102", [](HeardDevice& d) { d.manufacturerData = {{{0x5900, bytes({0x01, 0x02})}}}; },
          CheckResult::Differed, ""},
         {"02FF59", [](HeardDevice&) {}, CheckResult::NotShown, ""}, // no whole company to look up
+        // Service data too short for its UUID: BlueZ drops it, whatever else it shows.
+        {"0316F0FF", [](HeardDevice& d) { d.serviceData = {{{"0000fff0-0000-1000-8000-00805f9b34fb", ""}}}; },
+         CheckResult::Matched, "Service Data - 16-bit UUID: uuid FFF0"},
+        {"0216F0", [](HeardDevice& d) { d.serviceData = std::map<std::string, Bytes>{}; }, CheckResult::NotShown, ""},
+        {"0420F0FF00", [](HeardDevice& d) { d.serviceData = std::map<std::string, Bytes>{}; }, CheckResult::NotShown, ""},
+        {"0821F0FF000000AA00", [](HeardDevice& d) { d.serviceData = std::map<std::string, Bytes>{}; }, CheckResult::NotShown, ""},
         {"03190001", [](HeardDevice&) {}, CheckResult::NotShown, ""},
         {"03190001", [](HeardDevice& d) { d.advertisingData = {{{0x19, bytes({0x00, 0x01})}}}; }, CheckResult::Matched,
          "Appearance: appearance 0x0100, Clock, subcategory 0"},
