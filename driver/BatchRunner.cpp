@@ -147,7 +147,7 @@ void BatchRunner::listenForNext()
         toHear_.erase(toHear_.begin());
         serial::Verdict failed = *fixture.taken;
         failed.ending = serial::Ending::NotHeardAsSet;
-        failed.message = "cannot listen over the air: " + problem;
+        failed.message += "; cannot listen over the air: " + problem;
         moduleDone(fixture, failed);
         listenForNext();
         return;

@@ -8,7 +8,8 @@ what the advertisement carried.
 Parameters (JSON):
   ready     a file written once everything is in place
   log       a file that gets one line per adapter method called
-  adapters  [{"name": "hci0", "powered": true}]
+  adapters  [{"name": "hci0", "powered": true, "off_after_round": 1 (switched off when
+              that round of discovery stops)}]
   known     devices BlueZ remembers from before, as below without "after_ms"
   adverts   [{"adapter": "hci0", "address": "00:0E:0B:12:34:56", "after_ms": 50,
               "name": "Lamp-01", "rssi": -50, "tx_power": -4, "flags": "06",
@@ -141,6 +142,8 @@ def StartDiscovery(adapter):
 def StopDiscovery(adapter):
     log('StopDiscovery %s' % adapter_name(adapter))
     set_discovering(adapter, False)
+    if getattr(adapter, 'rounds', 0) == adapter.off_after_round:
+        adapter.props[ADAPTER_IFACE]['Powered'] = dbus.Boolean(False, variant_level=1)
 
 
 @dbus.service.method(ADAPTER_IFACE, in_signature='o', out_signature='')
@@ -167,6 +170,7 @@ def load(mock, parameters):
             ('StopDiscovery', '', '', StopDiscovery),
             ('RemoveDevice', 'o', '', RemoveDevice),
         ])
+        mockobject.objects[path].off_after_round = adapter.get('off_after_round')
     for device in settings.get('known', []):
         add_device(device, False)
     if settings.get('ready'):

@@ -60,6 +60,29 @@ bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// Points the batch's fixed port at the module now on the bench, as a person swaps modules.
+void plug(const std::string& link, const FakeModule& module)
+{
+    std::filesystem::remove(link + ".next");
+    std::filesystem::create_symlink(module.path(), link + ".next");
+    std::filesystem::rename(link + ".next", link);
+}
+
+// The record's rows, each without its time, and the columns every iBeacon row of a port starts with.
+std::vector<std::string> recordRows(const std::string& record)
+{
+    std::ifstream file(record);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(file, line);)
+        rows.push_back(line.substr(line.find(',') + 1));
+    return rows;
+}
+
+std::string beaconColumns(const std::string& link)
+{
+    return link + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123,";
+}
+
 TEST(QzconfigAirUsage, ListeningOptionsOutOfPlaceAreUsageErrorsNamingTheirOption)
 {
     const std::string silent = "the study list makes the module a central: it listens and does not advertise, so "
@@ -362,12 +385,7 @@ TEST_F(QzconfigAir, InABatchAModuleNotHeardAsSetFailsAndItsValuesGoToTheNext)
     std::vector<std::unique_ptr<FakeModule>> modules;
     for (int i = 0; i < 3; ++i)
         modules.push_back(std::make_unique<FakeModule>());
-    const auto plug = [&](std::size_t module) {
-        std::filesystem::remove(link + ".next");
-        std::filesystem::create_symlink(modules[module]->path(), link + ".next");
-        std::filesystem::rename(link + ".next", link);
-    };
-    plug(0);
+    plug(link, *modules[0]);
     // The first module is heard with a minor it was not given; the next two as set.
     json first = beacon("11:22:33:44:55:01", "00FF");
     json second = beacon("11:22:33:44:55:02", "00FE");
@@ -381,16 +399,12 @@ TEST_F(QzconfigAir, InABatchAModuleNotHeardAsSetFailsAndItsValuesGoToTheNext)
     QzconfigProcess batch({"ibeacon", "--minor=00FE", "--port=" + link, "--modules=2", "--count=minor",
                            "--record=" + record, "--verify", "--listen=1"});
     ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
-    plug(1);
+    plug(link, *modules[1]);
     ASSERT_TRUE(batch.waitFor("Waiting for the next module", 2)) << batch.output();
-    plug(2);
+    plug(link, *modules[2]);
     EXPECT_EQ(batch.wait(), 0) << batch.output();
-    std::ifstream file(record);
-    std::vector<std::string> rows;
-    for (std::string line; std::getline(file, line);)
-        rows.push_back(line.substr(line.find(',') + 1));
-    const std::string columns = link + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123,";
-    EXPECT_EQ(rows, (std::vector<std::string>{
+    const std::string columns = beaconColumns(link);
+    EXPECT_EQ(recordRows(record), (std::vector<std::string>{
                         "port,uuid,major,minor,taken,total,result,message",
                         columns + "00FE,8,8,failed,\"8 of 8 commands were taken; heard otherwise: 11:22:33:44:55:01, "
                                   "RSSI -48 dBm, 1 difference; set minor 254 (0x00FE), heard minor 255 (0x00FF)\"",
@@ -399,6 +413,34 @@ TEST_F(QzconfigAir, InABatchAModuleNotHeardAsSetFailsAndItsValuesGoToTheNext)
                         columns + "00FF,8,8,set up,\"8 of 8 commands were taken; heard as set: 11:22:33:44:55:03, RSSI "
                                   "-48 dBm\""}));
     EXPECT_TRUE(contains(batch.output(), "Listening over the air for the module on " + link + " for 1 s\n"));
+}
+
+TEST_F(QzconfigAir, AnAdapterSwitchedOffBetweenModulesFailsTheNextModuleAndSaysWhy)
+{
+    FakeModule first;
+    FakeModule second;
+    const std::string link = testing::TempDir() + "qz-air-off-fixture";
+    plug(link, first);
+    json scenario = OneAdapter({beacon("11:22:33:44:55:01", "00FE")});
+    scenario["adapters"][0]["off_after_round"] = 1;
+    bluez_ = std::make_unique<FakeBluez>(bus_, scenario);
+    const std::string record = testing::TempDir() + "qz-air-off-record.csv";
+    std::filesystem::remove(record);
+    QzconfigProcess batch({"ibeacon", "--minor=00FE", "--port=" + link, "--modules=2", "--count=minor",
+                           "--record=" + record, "--verify", "--listen=1"});
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
+    plug(link, second);
+    ASSERT_TRUE(batch.waitFor("Waiting for the next module", 2)) << batch.output();
+    batch.signal(SIGINT);
+    batch.wait();
+    const std::string columns = beaconColumns(link);
+    EXPECT_EQ(recordRows(record), (std::vector<std::string>{
+                        "port,uuid,major,minor,taken,total,result,message",
+                        columns + "00FE,8,8,set up,\"8 of 8 commands were taken; heard as set: 11:22:33:44:55:01, "
+                                  "RSSI -48 dBm\"",
+                        columns + "00FF,8,8,failed,8 of 8 commands were taken; cannot listen over the air: the "
+                                  "Bluetooth adapter hci0 is off: bluetoothctl power on switches it on"}))
+        << batch.output();
 }
 
 } // namespace
