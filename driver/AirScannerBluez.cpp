@@ -29,10 +29,22 @@ std::string bytesOf(const QVariant& value)
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-// A dictionary of byte arrays as BlueZ sends it (a{qv}, a{sv}, a{yv}), keyed as Key.
-template <typename Key, typename DBusKey>
-std::map<Key, std::string> byteDictionary(const QVariant& value, Key (*key)(const DBusKey&))
+// Whether a value read off the bus has the D-Bus type given. Reading a value as a type it
+// does not have makes libdbus abort the program, and anything on the bus may send anything.
+bool hasSignature(const QVariant& value, QLatin1String signature)
 {
+    return value.userType() == qMetaTypeId<QDBusArgument>()
+        && value.value<QDBusArgument>().currentSignature() == signature;
+}
+
+// A dictionary of byte arrays as BlueZ sends it (a{qv}, a{sv}, a{yv}), keyed as Key; nothing
+// when the value has some other type.
+template <typename Key, typename DBusKey>
+std::optional<std::map<Key, std::string>> byteDictionary(const QVariant& value, Key (*key)(const DBusKey&),
+                                                         QLatin1String signature)
+{
+    if (!hasSignature(value, signature))
+        return std::nullopt;
     std::map<Key, std::string> dictionary;
     const auto argument = value.value<QDBusArgument>();
     argument.beginMap();
@@ -75,11 +87,11 @@ qz::air::HeardDevice deviceOf(const QString& path, const QVariantMap& properties
         else if (name == QLatin1String("TxPower"))
             device.txPower = value.toInt();
         else if (name == QLatin1String("ManufacturerData"))
-            device.manufacturerData = byteDictionary<std::uint16_t, quint16>(value, companyKey);
+            device.manufacturerData = byteDictionary<std::uint16_t, quint16>(value, companyKey, QLatin1String("a{qv}"));
         else if (name == QLatin1String("ServiceData"))
-            device.serviceData = byteDictionary<std::string, QString>(value, uuidKey);
+            device.serviceData = byteDictionary<std::string, QString>(value, uuidKey, QLatin1String("a{sv}"));
         else if (name == QLatin1String("AdvertisingData"))
-            device.advertisingData = byteDictionary<std::uint8_t, uchar>(value, typeKey);
+            device.advertisingData = byteDictionary<std::uint8_t, uchar>(value, typeKey, QLatin1String("a{yv}"));
         else if (name == QLatin1String("AdvertisingFlags"))
             device.flags = bytesOf(value);
         else if (name == QLatin1String("UUIDs")) {
@@ -143,6 +155,8 @@ public slots:
         const QList<QVariant> arguments = message.arguments();
         if (arguments.size() < 2)
             return;
+        if (!hasSignature(arguments.at(1), QLatin1String("a{sa{sv}}")))
+            return;
         const QString path = arguments.at(0).value<QDBusObjectPath>().path();
         const InterfaceMap interfaces = qdbus_cast<InterfaceMap>(arguments.at(1));
         if (!ours(path) || !interfaces.contains(deviceInterface))
@@ -155,7 +169,7 @@ public slots:
     void propertiesChanged(const QDBusMessage& message)
     {
         const QList<QVariant> arguments = message.arguments();
-        if (arguments.size() < 2 || !ours(message.path()))
+        if (arguments.size() < 2 || !ours(message.path()) || !hasSignature(arguments.at(1), QLatin1String("a{sv}")))
             return;
         const QVariantMap changed = qdbus_cast<QVariantMap>(arguments.at(1));
         qz::air::HeardDevice& device = devices_[message.path()];

@@ -16,6 +16,7 @@ Parameters (JSON):
               "manufacturer": {"76": "0215..."}, "service_data": {"UUID": "hex"},
               "uuids": ["0000fff0-0000-1000-8000-00805f9b34fb"], "ad": {"25": "hex"},
               "stamp": "a file that gets the monotonic time the advertisement left",
+              "nested": true (manufacturer and service data one array level too deep),
               "round": 2 (sent only when discovery starts for the second time)}]
 '''
 
@@ -49,6 +50,15 @@ def byte_array(digits):
     return dbus.Array([dbus.Byte(b) for b in bytes.fromhex(digits)], signature='y')
 
 
+def keyed_bytes(entries, signature, advert):
+    '''A dictionary of byte arrays; "nested": true wraps it in one array more, as a broken
+    BlueZ stand-in does (aa{qv}).'''
+    if advert.get('nested'):
+        return dbus.Array([dbus.Dictionary(entries, signature=signature)], signature='a{%s}' % signature,
+                          variant_level=1)
+    return dbus.Dictionary(entries, signature=signature, variant_level=1)
+
+
 def device_properties(advert):
     '''The Device1 properties one advertisement carries, typed as bluetoothd types them.'''
     props = {}
@@ -63,13 +73,11 @@ def device_properties(advert):
     if 'flags' in advert:
         props['AdvertisingFlags'] = dbus.Array(byte_array(advert['flags']), signature='y', variant_level=1)
     if 'manufacturer' in advert:
-        props['ManufacturerData'] = dbus.Dictionary(
-            {dbus.UInt16(int(k, 0)): byte_array(v) for k, v in advert['manufacturer'].items()},
-            signature='qv', variant_level=1)
+        props['ManufacturerData'] = keyed_bytes(
+            {dbus.UInt16(int(k, 0)): byte_array(v) for k, v in advert['manufacturer'].items()}, 'qv', advert)
     if 'service_data' in advert:
-        props['ServiceData'] = dbus.Dictionary(
-            {dbus.String(k): byte_array(v) for k, v in advert['service_data'].items()},
-            signature='sv', variant_level=1)
+        props['ServiceData'] = keyed_bytes(
+            {dbus.String(k): byte_array(v) for k, v in advert['service_data'].items()}, 'sv', advert)
     if 'uuids' in advert:
         props['UUIDs'] = dbus.Array(advert['uuids'], signature='s', variant_level=1)
     if 'ad' in advert:

@@ -184,6 +184,10 @@ TEST_F(QzconfigAir, EachDifferenceIsToldInTheDecodersWordsAndExitsWithFour)
         {lampArgs, lamp({{"manufacturer", {{"0x0060", "0102"}}}}),
          "  differs: set Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102; heard no "
          "Manufacturer Specific Data\n"},
+        // Data of a type BlueZ never sends is not read, and does not end the program.
+        {lampArgs, lamp({{"nested", true}}),
+         "  differs: set Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102; heard no "
+         "Manufacturer Specific Data\n"},
         {lampArgs, lamp({{"service_data", {{serviceUUID, "AACC"}}}}),
          "  differs: set Service Data - 16-bit UUID: uuid FFF0, data AABB; heard Service Data - 16-bit UUID: uuid "
          "FFF0, data AACC\n"},
