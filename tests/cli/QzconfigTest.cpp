@@ -540,6 +540,10 @@ TEST(Qzconfig, DecodeExplainsAPackageAndExitsAsTheButtonWouldDecide)
         EXPECT_EQ(run.status, 2) << joined(args);
         EXPECT_NE(run.err.find("qzconfig decode --help"), std::string::npos) << run.err;
     }
+    // The field's own limit: 64 characters are decoded (and refused as a package), 65 are not.
+    EXPECT_EQ(runQzconfig({"decode", std::string(64, '0')}).status, 1);
+    EXPECT_EQ(runQzconfig({"decode", std::string(65, '0')}).err,
+              "qzconfig: decode: the package is 65 bytes long; its field holds at most 64 (see qzconfig decode --help)\n");
 }
 
 TEST(Qzconfig, DecodeJsonCarriesTheVerdictAndEachStructure)
