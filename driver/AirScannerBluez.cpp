@@ -153,9 +153,7 @@ public slots:
     void interfacesAdded(const QDBusMessage& message)
     {
         const QList<QVariant> arguments = message.arguments();
-        if (arguments.size() < 2)
-            return;
-        if (!hasSignature(arguments.at(1), QLatin1String("a{sa{sv}}")))
+        if (arguments.size() < 2 || !hasSignature(arguments.at(1), QLatin1String("a{sa{sv}}")))
             return;
         const QString path = arguments.at(0).value<QDBusObjectPath>().path();
         const InterfaceMap interfaces = qdbus_cast<InterfaceMap>(arguments.at(1));
