@@ -337,6 +337,8 @@ TEST_F(QzconfigAir, ScanListsEveryDeviceHeardDecoded)
     EXPECT_EQ(devices[0]["manufacturer_data"], (json{{"0059", "0102"}}));
     EXPECT_EQ(devices[0]["service_data"], (json{{serviceUUID, "AABB"}}));
     EXPECT_EQ(devices[0]["flags"], "06");
+    EXPECT_EQ(devices[0]["structures"][1], "Complete Local Name: Lamp-01");
+    EXPECT_EQ(devices[0]["structures"].size(), 5u);
 }
 
 TEST_F(QzconfigAir, VerifyAnswersInJsonForScripts)
