@@ -8,14 +8,6 @@ namespace {
 
 constexpr std::string_view probeCommand = "AT";
 
-// Start, data and stop bits of one byte.
-constexpr long long bitsPerByte = 10;
-
-Micros wireTime(std::size_t byteCount, int baudRate)
-{
-    return Micros(static_cast<long long>(byteCount) * bitsPerByte * 1000000 / baudRate);
-}
-
 bool beginsWithOK(std::string_view reply)
 {
     return reply.substr(0, 2) == "OK";
@@ -43,6 +35,12 @@ constexpr std::string_view probeAdvice =
     "factory rate is 9600) and that no central device is connected to the module";
 
 } // namespace
+
+Micros WireTime(std::size_t byteCount, int baudRate)
+{
+    constexpr long long bitsPerByte = 10; // start, data and stop bits
+    return Micros(static_cast<long long>(byteCount) * bitsPerByte * 1000000 / baudRate);
+}
 
 std::string_view LineEndingBytes(LineEnding ending)
 {
@@ -127,7 +125,7 @@ void SendSession::send(Actions& actions, Micros now, const std::string& command)
     reply_.clear();
     replyLength_ = 0;
     phase_ = Phase::AwaitingReply;
-    onTheWireAt_ = now + wireTime(actions.write.size(), baudRate_);
+    onTheWireAt_ = now + WireTime(actions.write.size(), baudRate_);
     deadline_ = onTheWireAt_ + settings_.replyTimeout;
     actions.wakeAt = nextWake();
 }

@@ -45,6 +45,8 @@ enum class LineEnding { None, CR, LF, CRLF };
 
 // The bytes written after each command.
 std::string_view LineEndingBytes(LineEnding ending);
+// How long this many bytes take on the line at this rate (start, data and stop bits).
+Micros WireTime(std::size_t byteCount, int baudRate);
 
 struct SessionSettings {
     int baudRate = FactoryBaudRate;
