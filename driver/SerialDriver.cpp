@@ -1,19 +1,12 @@
 #include "SerialDriver.h"
 
+#include "ModulePort.h"
 #include "PortSystem.h"
 
 #include <algorithm>
 #include <climits>
 
 namespace qz {
-
-namespace {
-
-// Qt keeps no more than this of what the port delivers between two reads; the session
-// keeps less still, so a module that floods the line cannot fill the memory.
-constexpr qint64 readBufferBytes = 4096;
-
-} // namespace
 
 SerialDriver::SerialDriver(QObject* parent)
     : QObject(parent)
@@ -35,28 +28,8 @@ std::string SerialDriver::start(const std::string& port, std::vector<std::string
 {
     if (running())
         return "a session is running already";
-    const portsystem::ResolvedPort resolved = portsystem::Resolve(port);
-    if (!resolved.problem.empty())
-        return resolved.problem;
-    if (std::string problem = portsystem::ProblemBeforeOpening(resolved.path); !problem.empty())
+    if (std::string problem = OpenModulePort(port_, port, settings.baudRate); !problem.empty())
         return problem;
-    port_.setPortName(resolved.path);
-    port_.setBaudRate(settings.baudRate);
-    port_.setDataBits(QSerialPort::Data8);
-    port_.setParity(QSerialPort::NoParity);
-    port_.setStopBits(QSerialPort::OneStop);
-    port_.setFlowControl(QSerialPort::NoFlowControl);
-    port_.setReadBufferSize(readBufferBytes);
-    if (!port_.open(QIODevice::ReadWrite)) {
-        std::string problem = portsystem::OpenFailure(resolved.path, port_.error(), port_.errorString());
-        port_.clearError();
-        return problem;
-    }
-    if (!portsystem::LockExclusively(port_)) {
-        port_.close();
-        return "busy: another program holds it";
-    }
-    port_.clear(); // nothing left over from before belongs to this session
     session_.emplace(std::move(commands), settings);
     stopAsked_ = false;
     clock_.start();
@@ -135,21 +108,6 @@ void SerialDriver::readArrived()
         apply(session_->BytesArrived(now(), std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
 }
 
-std::string SerialDriver::portFailure(QSerialPort::SerialPortError error) const
-{
-    switch (error) {
-    // A hang-up shows as either; Qt's own text for it names a stale cause.
-    case QSerialPort::ResourceError: return "the port was closed or unplugged";
-    case QSerialPort::ReadError:
-        if (portsystem::DeviceIsGone(port_.portName()))
-            return "the port was closed or unplugged";
-        return "reading from the port failed: " + port_.errorString().toStdString();
-    case QSerialPort::WriteError: return "writing to the port failed: " + port_.errorString().toStdString();
-    default: break;
-    }
-    return port_.errorString().toStdString();
-}
-
 void SerialDriver::portError(QSerialPort::SerialPortError error)
 {
     // Timeouts come only from the blocking calls, which the session does not use.
@@ -158,7 +116,7 @@ void SerialDriver::portError(QSerialPort::SerialPortError error)
     // What arrived before the failure belongs in the transcript.
     readArrived();
     if (running())
-        apply(session_->PortFailed(portFailure(error)));
+        apply(session_->PortFailed(PortFailureWords(port_, error)));
 }
 
 } // namespace qz

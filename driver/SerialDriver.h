@@ -45,7 +45,6 @@ private:
     bool switchRate(int baudRate);
     void readArrived();
     void portError(QSerialPort::SerialPortError error);
-    std::string portFailure(QSerialPort::SerialPortError error) const;
 
     QSerialPort port_;
     QTimer wakeUp_;
