@@ -1,13 +1,13 @@
 #include "CommandLine.h"
 
-#include "Options.h"
+#include "PageCommand.h"
 #include "Output.h"
 
 namespace qz::cli {
 
 namespace {
 
-Outcome refused(const std::string& line)
+Printed refused(const std::string& line)
 {
     return {Refused, {}, "qzconfig: " + line + "\n"};
 }
@@ -18,7 +18,7 @@ const OptionSpec& optionOf(const PageSpec& page, Field field)
 }
 
 // A batch's refusal in qzconfig's words: the option or the file line at fault, and why.
-Outcome worded(const BatchRequest& request, const batch::Refusal& refusal)
+Printed worded(const BatchRequest& request, const batch::Refusal& refusal)
 {
     using R = batch::Refusal;
     const PageSpec& page = *request.page;
@@ -69,7 +69,7 @@ Outcome worded(const BatchRequest& request, const batch::Refusal& refusal)
 
 } // namespace
 
-std::variant<batch::Plan, Outcome> PlanBatch(const BatchRequest& request, std::string_view valuesText,
+std::variant<batch::Plan, Printed> PlanBatch(const BatchRequest& request, std::string_view valuesText,
                                              std::string_view recordText)
 {
     batch::Source source;

@@ -5,6 +5,7 @@
 
 #include "AirMatch.h"
 #include "BatchPlan.h"
+#include "ConsoleSession.h"
 #include "PageModel.h"
 #include "SendSession.h"
 
@@ -56,23 +57,54 @@ struct BatchRequest {
     std::optional<AirSettings> air = std::nullopt; // then listen for each module
 };
 
-// What to print and the exit status; or, with send, a session still to run, whose
-// transcript and verdict decide the rest; or, with batch, many of them; or the ports.
-struct Outcome {
+// What a run prints and its exit status, when nothing more is to run.
+struct Printed {
     int status = Listed;
     std::string out;
     std::string err;
-    std::optional<SendRequest> send = std::nullopt;
-    std::optional<BatchRequest> batch = std::nullopt;
-    bool listPorts = false; // qzconfig ports: the serial ports there now
-    std::optional<VerifyRequest> verify = std::nullopt;
-    std::optional<AirSettings> scan = std::nullopt; // qzconfig scan: what is heard
 };
+
+// qzconfig ports: the serial ports there now.
+struct ListPorts {};
+
+// qzconfig scan: what is heard.
+struct ScanRequest {
+    AirSettings air;
+};
+
+// qzconfig console: each line of standard input to the module, its reply printed.
+struct ConsoleRequest {
+    std::string port;
+    serial::SessionSettings settings;
+};
+
+// qzconfig discover: the devices the module (a central) hears.
+struct DiscoverRequest {
+    std::string port;
+    serial::SessionSettings settings;
+    serial::Micros timeLimit = serial::DefaultDiscoveryLimit;
+    bool json = false;
+};
+
+// qzconfig connect: the module connects to a device, then bytes pass both ways.
+struct ConnectRequest {
+    std::string port;
+    serial::SessionSettings settings;
+    std::string address;      // 12 hex digits; empty when a number names the device
+    std::size_t number = 0;   // the device's number in the discovery, from 1
+    std::optional<char> type; // known: no discovery is needed
+    serial::Micros timeLimit = serial::DefaultDiscoveryLimit;
+};
+
+// What a run of the command line is: words to print, or something still to run, whose
+// own output and outcome decide the rest.
+using Outcome = std::variant<Printed, SendRequest, BatchRequest, ListPorts, VerifyRequest, ScanRequest, ConsoleRequest,
+                             DiscoverRequest, ConnectRequest>;
 
 // Checks every module's values against the page and reads the record, before any port
 // is opened. valuesText is the --values file's text, recordText the record's (empty when
-// there is none). An Outcome is a refusal or a usage error, in qzconfig's words.
-std::variant<batch::Plan, Outcome> PlanBatch(const BatchRequest& request, std::string_view valuesText,
+// there is none). Printed is a refusal or a usage error, in qzconfig's words.
+std::variant<batch::Plan, Printed> PlanBatch(const BatchRequest& request, std::string_view valuesText,
                                              std::string_view recordText);
 
 // args are the arguments after the program name.

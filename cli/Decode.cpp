@@ -88,7 +88,7 @@ Outcome RunDecode(const std::vector<std::string_view>& args)
     std::string out = json ? packageJson(package) : joinedLines(DescribePackage(package));
     if (package.accepted)
         return printed(std::move(out));
-    return {Refused, std::move(out), "qzconfig: decode: " + package.problem + "\n", {}};
+    return Printed{Refused, std::move(out), "qzconfig: decode: " + package.problem + "\n"};
 }
 
 } // namespace qz::cli

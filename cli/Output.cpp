@@ -2,14 +2,14 @@
 
 namespace qz::cli {
 
-Outcome printed(std::string out)
+Printed printed(std::string out)
 {
-    return {Listed, std::move(out), {}, {}};
+    return {Listed, std::move(out), {}};
 }
 
-Outcome usageError(const std::string& what)
+Printed usageError(const std::string& what)
 {
-    return {UsageError, {}, "qzconfig: " + what + "\n", {}};
+    return {UsageError, {}, "qzconfig: " + what + "\n"};
 }
 
 std::string printable(std::string_view text)

@@ -11,9 +11,9 @@
 namespace qz::cli {
 
 // Standard output and exit status 0.
-Outcome printed(std::string out);
+Printed printed(std::string out);
 // One line on standard error, "qzconfig: WHAT", and exit status 2.
-Outcome usageError(const std::string& what);
+Printed usageError(const std::string& what);
 // Echoes user input inside a one-line message: control bytes are written as \xNN.
 std::string printable(std::string_view text);
 // Each line followed by a line break.

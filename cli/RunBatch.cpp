@@ -2,7 +2,7 @@
 
 #include "BatchRunner.h"
 #include "Output.h"
-#include "Options.h"
+#include "PageCommand.h"
 #include "Process.h"
 #include "StandardStreams.h"
 
@@ -102,8 +102,8 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         }
     }
     const std::string recordText = readWhole(request.recordFile, missing);
-    std::variant<batch::Plan, Outcome> planned = PlanBatch(request, valuesText, recordText);
-    if (const auto* outcome = std::get_if<Outcome>(&planned)) {
+    std::variant<batch::Plan, Printed> planned = PlanBatch(request, valuesText, recordText);
+    if (const auto* outcome = std::get_if<Printed>(&planned)) {
         const bool written = WriteOut(outcome->out);
         WriteErr(outcome->err);
         return written ? outcome->status : CannotWriteOutput();

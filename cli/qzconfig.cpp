@@ -4,6 +4,7 @@
 #include "Process.h"
 #include "RunAir.h"
 #include "RunBatch.h"
+#include "RunTalk.h"
 #include "SerialDriver.h"
 #include "StandardStreams.h"
 
@@ -90,26 +91,52 @@ int listPorts()
     return WriteOut(lines) ? Listed : CannotWriteOutput();
 }
 
+// Carries out what the command line asked for and gives the exit status.
+struct Run {
+    int argc;
+    char** argv;
+
+    int operator()(const Printed& words) const
+    {
+        const bool written = WriteOut(words.out);
+        WriteErr(words.err);
+        return written ? words.status : CannotWriteOutput();
+    }
+    int operator()(const SendRequest& request) const
+    {
+        IgnoreBrokenPipes();
+        return sendToModule(argc, argv, request);
+    }
+    int operator()(const BatchRequest& request) const
+    {
+        IgnoreBrokenPipes();
+        return RunBatch(argc, argv, request);
+    }
+    int operator()(const ListPorts&) const { return listPorts(); }
+    int operator()(const VerifyRequest& request) const { return RunVerify(argc, argv, request); }
+    int operator()(const ScanRequest& request) const { return RunScan(argc, argv, request.air); }
+    int operator()(const ConsoleRequest& request) const
+    {
+        IgnoreBrokenPipes();
+        return RunConsole(argc, argv, request);
+    }
+    int operator()(const DiscoverRequest& request) const
+    {
+        IgnoreBrokenPipes();
+        return RunDiscover(argc, argv, request);
+    }
+    int operator()(const ConnectRequest& request) const
+    {
+        IgnoreBrokenPipes();
+        return RunConnect(argc, argv, request);
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     OpenMissingStandardDescriptors();
-    std::vector<std::string_view> args(argv + 1, argv + argc);
-    const Outcome outcome = RunCommandLine(args);
-    if (outcome.send || outcome.batch)
-        IgnoreBrokenPipes();
-    if (outcome.send)
-        return sendToModule(argc, argv, *outcome.send);
-    if (outcome.batch)
-        return RunBatch(argc, argv, *outcome.batch);
-    if (outcome.listPorts)
-        return listPorts();
-    if (outcome.verify)
-        return RunVerify(argc, argv, *outcome.verify);
-    if (outcome.scan)
-        return RunScan(argc, argv, *outcome.scan);
-    const bool written = WriteOut(outcome.out);
-    WriteErr(outcome.err);
-    return written ? outcome.status : CannotWriteOutput();
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    return std::visit(Run{argc, argv}, RunCommandLine(args));
 }

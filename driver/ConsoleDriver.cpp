@@ -1,6 +1,7 @@
 #include "ConsoleDriver.h"
 
 #include "ModulePort.h"
+#include "PortSystem.h"
 
 #include <algorithm>
 #include <climits>
@@ -34,6 +35,9 @@ std::string ConsoleDriver::open(const std::string& port, serial::SessionSettings
 void ConsoleDriver::close()
 {
     wakeUp_.stop();
+    // What was relayed last must still reach the device.
+    if (port_.isOpen())
+        portsystem::Drain(port_);
     port_.close();
     session_.reset();
 }

@@ -28,6 +28,11 @@ public:
     bool isOpen() const { return session_.has_value() && !session_->dead(); }
     bool busy() const { return isOpen() && session_->busy(); }
     bool connected() const { return isOpen() && session_->connected(); }
+    // What the last discovery heard, in the order heard.
+    std::vector<serial::FoundDevice> devices() const
+    {
+        return session_ ? session_->devices() : std::vector<serial::FoundDevice>();
+    }
 
     // Each does nothing while an operation runs or with the port closed.
     void command(const std::string& text);

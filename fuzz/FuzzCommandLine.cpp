@@ -33,35 +33,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const qz::cli::Outcome outcome = qz::cli::RunCommandLine(args);
     const bool decoding = !args.empty() && args[0] == "decode";
-    if (outcome.send) {
-        // A session still to run: what it prints is the transcript's.
-        require(outcome.status == qz::cli::Listed && outcome.out.empty() && outcome.err.empty(),
-                "a send request prints nothing yet");
-        require(!outcome.send->port.empty() && !outcome.send->commands.empty(), "a port and commands to send");
-    }
-    switch (outcome.status) {
+    if (const auto* send = std::get_if<qz::cli::SendRequest>(&outcome))
+        require(!send->port.empty() && !send->commands.empty(), "a port and commands to send");
+    // A session, a batch, the port list, listening or talking is still to run: it prints as it goes.
+    const auto* words = std::get_if<qz::cli::Printed>(&outcome);
+    if (words == nullptr)
+        return 0;
+    switch (words->status) {
     case qz::cli::Listed:
-        // A session, a batch, the port list or listening is still to run: it prints as it goes.
-        if (outcome.send || outcome.batch || outcome.listPorts || outcome.verify || outcome.scan)
-            break;
-        require(!outcome.out.empty() && outcome.err.empty(), "a listing writes only standard output");
-        require(outcome.out.back() == '\n', "every line ends in a line break");
+        require(!words->out.empty() && words->err.empty(), "a listing writes only standard output");
+        require(words->out.back() == '\n', "every line ends in a line break");
         break;
     case qz::cli::Refused:
         // decode still shows the structures before the fault.
-        require(decoding || outcome.out.empty(), "a refusal writes nothing on standard output");
-        requireOneErrorLine(outcome.err);
+        require(decoding || words->out.empty(), "a refusal writes nothing on standard output");
+        requireOneErrorLine(words->err);
         break;
     case qz::cli::UsageError:
-        require(outcome.out.empty(), "a usage error writes nothing on standard output");
-        requireOneErrorLine(outcome.err);
-        require(outcome.err.find("--help") != std::string::npos, "a usage error points to --help", outcome.err);
+        require(words->out.empty(), "a usage error writes nothing on standard output");
+        requireOneErrorLine(words->err);
+        require(words->err.find("--help") != std::string::npos, "a usage error points to --help", words->err);
         break;
     default:
         fail("exit status 0, 1 or 2");
     }
     const qz::cli::Outcome again = qz::cli::RunCommandLine(args);
-    require(again.status == outcome.status && again.out == outcome.out && again.err == outcome.err,
+    const auto* againWords = std::get_if<qz::cli::Printed>(&again);
+    require(againWords != nullptr && againWords->status == words->status && againWords->out == words->out
+                && againWords->err == words->err,
             "same arguments, same answer");
     return 0;
 }

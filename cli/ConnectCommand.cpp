@@ -1,0 +1,96 @@
+#include "Subcommands.h"
+
+#include "Options.h"
+#include "Output.h"
+
+namespace qz::cli {
+
+namespace {
+
+struct ConnectOptions {
+    std::optional<std::string> port;
+    std::optional<std::string> baud;
+    std::optional<std::string> lineEnding;
+    std::optional<std::string> to;
+    std::optional<std::string> type;
+};
+
+const std::vector<OptionSpec>& connectOptions()
+{
+    static const std::vector<OptionSpec> options = [] {
+        std::vector<OptionSpec> made = talkPortOptions();
+        made.insert(made.begin() + 1, {"to", OptionKind::Device, 0, "",
+                                       "the device: its address, or its number in the discovery"});
+        made.push_back({"type", OptionKind::DeviceType, 0, "",
+                        "the device's type as discover shows it; with an address, no discovery"});
+        return made;
+    }();
+    return options;
+}
+
+const std::vector<Member<ConnectOptions>>& connectMembers()
+{
+    using O = ConnectOptions;
+    static const std::vector<Member<O>> members = {
+        {"port", &O::port}, {"baud", &O::baud}, {"line-ending", &O::lineEnding}, {"to", &O::to}, {"type", &O::type}};
+    return members;
+}
+
+bool isDeviceNumber(const std::string& text)
+{
+    return !text.empty() && text.size() <= 2 && AllDecimalDigits(text) && DecimalValue(text) >= 1
+        && DecimalValue(text) <= serial::MostDevices;
+}
+
+// A device type is one visible character, as the module writes it.
+bool isDeviceType(const std::string& text)
+{
+    return text.size() == 1 && text[0] > ' ' && text[0] < 127;
+}
+
+} // namespace
+
+Outcome RunConnectCommand(const std::vector<std::string_view>& args)
+{
+    std::variant<ParsedOptions, Printed> parsed = ParseOptions(
+        args, 1, {}, [](std::string_view name) { return FindIn(connectOptions(), name); }, "connect",
+        talkUsage("connect", connectOptions(),
+                  "Connects the module on the port, a central once it took the study page's list,\n"
+                  "to a device with AT+CO. --to names the device by its address or by its number\n"
+                  "in a discovery, which runs first unless --type is given with an address. Once\n"
+                  "connected, the module passes bytes through: standard input goes to the device\n"
+                  "as it is, and the device's bytes come out on standard output, until the end\n"
+                  "of input (exit status 0) or Ctrl-C (130). Exit status 4 when the device was\n"
+                  "not found or the module did not connect, 3 when the port failed.\n"));
+    if (auto* words = std::get_if<Printed>(&parsed))
+        return std::move(*words);
+    const ConnectOptions options = Filled(std::get<ParsedOptions>(parsed).values, connectMembers());
+    const PortSettingsOptions settings{options.baud, options.lineEnding, std::nullopt};
+    if (std::optional<Printed> problem = talkPortProblem("connect", options.port, settings))
+        return *problem;
+    const std::string see = seeHelpOf("connect");
+    if (!options.to)
+        return usageError("connect needs --to=ADDRESS or --to=NUMBER, the device to connect to" + see);
+    ConnectRequest request;
+    request.port = *options.port;
+    request.settings = portSettings(settings);
+    if (const std::optional<std::string> address = serial::AddressDigitsOf(*options.to))
+        request.address = *address;
+    else if (isDeviceNumber(*options.to))
+        request.number = DecimalValue(*options.to);
+    else
+        return usageError("--to must be a device's address (12 hex digits, like 00:17:EA:09:43:AE) or its number in "
+                          "the discovery, 1 to " + std::to_string(serial::MostDevices) + ", not '"
+                          + printable(*options.to) + "'" + see);
+    if (options.type) {
+        if (!isDeviceType(*options.type))
+            return usageError("--type must be one character, the device's type as discover shows it, not '"
+                              + printable(*options.type) + "'" + see);
+        if (request.address.empty())
+            return usageError("--type goes with an address in --to; a number takes its type from the discovery" + see);
+        request.type = (*options.type)[0];
+    }
+    return request;
+}
+
+} // namespace qz::cli

@@ -1,0 +1,293 @@
+#include "RunTalk.h"
+
+#include "ConsoleDriver.h"
+#include "Output.h"
+#include "Process.h"
+#include "StandardStreams.h"
+
+#include <QCoreApplication>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <deque>
+#include <thread>
+
+namespace qz::cli {
+
+namespace {
+
+using serial::TalkEnd;
+
+// Standard input, read on a thread of its own so that the event loop never waits on it:
+// each piece (a line with its line break, or what a line's first 256 bytes are) reaches
+// onPiece on the event loop, and the end of input reaches onEnd.
+void readInput(QObject* receiver, std::function<void(const std::string&)> onPiece, std::function<void()> onEnd)
+{
+    std::thread([receiver, onPiece = std::move(onPiece), onEnd = std::move(onEnd)] {
+        constexpr std::size_t longestPiece = 256;
+        std::string piece;
+        int c;
+        while ((c = std::getc(stdin)) != EOF) {
+            piece += static_cast<char>(c);
+            if (c == '\n' || piece.size() == longestPiece) {
+                QMetaObject::invokeMethod(receiver, [onPiece, piece] { onPiece(piece); }, Qt::QueuedConnection);
+                piece.clear();
+            }
+        }
+        if (!piece.empty())
+            QMetaObject::invokeMethod(receiver, [onPiece, piece] { onPiece(piece); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(receiver, onEnd, Qt::QueuedConnection);
+    }).detach();
+}
+
+// The line without its line break, as a command.
+std::string commandOf(std::string line)
+{
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+void leave(int status)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [status] { QCoreApplication::exit(status); },
+                              Qt::QueuedConnection);
+}
+
+// Opens the port, or says why not on standard error.
+bool opened(ConsoleDriver& driver, const std::string& port, const serial::SessionSettings& settings)
+{
+    const std::string problem = driver.open(port, settings);
+    if (!problem.empty())
+        WriteErr("qzconfig: --port " + serial::EscapedBytes(port) + ": cannot open it: " + serial::EscapedBytes(problem)
+                 + "\n");
+    return problem.empty();
+}
+
+// A discovery's or connection's end that is the port's or the module's fault, on standard
+// error, with its exit status; nothing for the others.
+int failureStatus(const std::string& port, const serial::TalkOutcome& outcome)
+{
+    const std::string prefix = "qzconfig: --port " + serial::EscapedBytes(port) + ": ";
+    switch (outcome.end) {
+    case TalkEnd::PortFailed:
+    case TalkEnd::NoReply:
+    case TalkEnd::DiscoveryRefused: WriteErr(prefix + outcome.message + "\n"); return SendFailed;
+    case TalkEnd::DiscoveryUnfinished:
+    case TalkEnd::NotConnected: WriteErr(prefix + outcome.message + "\n"); return NotHeardAsSet;
+    default: break;
+    }
+    return Listed;
+}
+
+std::string deviceLine(std::size_t number, const serial::FoundDevice& device)
+{
+    std::string line = std::to_string(number) + "  " + serial::ColonAddress(device.address);
+    if (device.name)
+        line += "  \"" + serial::EscapedBytes(*device.name) + "\"";
+    return line + "\n";
+}
+
+std::string devicesJson(const std::vector<serial::FoundDevice>& devices)
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (const serial::FoundDevice& device : devices)
+        list.push_back({{"type", std::string(1, device.type)},
+                        {"address", serial::ColonAddress(device.address)},
+                        {"name", device.name ? nlohmann::json(*device.name) : nlohmann::json(nullptr)}});
+    return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+// Bytes of a scan that fit no answer are told, never dropped.
+void tellUnparsed(const std::string& port, const serial::Exchange& exchange)
+{
+    if (exchange.kind == serial::Exchange::Replied && !exchange.taken)
+        WriteErr("qzconfig: --port " + serial::EscapedBytes(port) + ": not understood in the scan: \""
+                 + serial::EscapedBytes(exchange.bytes) + "\"\n");
+}
+
+} // namespace
+
+int RunConsole(int argc, char** argv, const ConsoleRequest& request)
+{
+    QCoreApplication application(argc, argv);
+    ConsoleDriver driver;
+    std::deque<std::string> waiting;
+    bool inputEnded = false;
+    int status = Listed;
+    int interruptedStatus = 0;
+    const auto next = [&] {
+        if (driver.busy())
+            return;
+        if (!driver.isOpen() || interruptedStatus != 0 || OutputFailed())
+            return leave(0);
+        if (!waiting.empty()) {
+            const std::string command = waiting.front();
+            waiting.pop_front();
+            driver.command(command);
+        } else if (inputEnded) {
+            leave(0);
+        }
+    };
+    WatchInterruptions([&](int exitStatus) {
+        interruptedStatus = exitStatus;
+        if (driver.busy())
+            driver.stop();
+        else
+            leave(0);
+    });
+    QObject::connect(&driver, &ConsoleDriver::exchanged, [&](const serial::Exchange& exchange) {
+        if (!WriteOut(serial::TranscriptLine(exchange) + "\n"))
+            driver.stop();
+    });
+    QObject::connect(&driver, &ConsoleDriver::ended, [&](const serial::TalkOutcome& outcome) {
+        if (outcome.end == TalkEnd::NoReply)
+            status = NotHeardAsSet;
+        if (outcome.end == TalkEnd::PortFailed)
+            status = SendFailed;
+        if (!outcome.message.empty() && outcome.end != TalkEnd::NoReply && outcome.end != TalkEnd::Stopped)
+            WriteErr("qzconfig: --port " + serial::EscapedBytes(request.port) + ": " + outcome.message + "\n");
+        QMetaObject::invokeMethod(&driver, next, Qt::QueuedConnection);
+    });
+    if (!opened(driver, request.port, request.settings))
+        return SendFailed;
+    readInput(
+        &driver,
+        [&](const std::string& line) {
+            if (std::string command = commandOf(line); !command.empty())
+                waiting.push_back(std::move(command));
+            next();
+        },
+        [&] {
+            inputEnded = true;
+            next();
+        });
+    QCoreApplication::exec();
+    driver.close();
+    if (OutputFailed())
+        return CannotWriteOutput();
+    if (interruptedStatus != 0)
+        return interruptedStatus;
+    return status;
+}
+
+int RunDiscover(int argc, char** argv, const DiscoverRequest& request)
+{
+    QCoreApplication application(argc, argv);
+    ConsoleDriver driver;
+    std::vector<serial::FoundDevice> devices;
+    int status = Listed;
+    int interruptedStatus = 0;
+    WatchInterruptions([&](int exitStatus) {
+        interruptedStatus = exitStatus;
+        driver.stop();
+    });
+    QObject::connect(&driver, &ConsoleDriver::exchanged,
+                     [&](const serial::Exchange& exchange) { tellUnparsed(request.port, exchange); });
+    QObject::connect(&driver, &ConsoleDriver::found, [&](const serial::FoundDevice& device) {
+        devices.push_back(device);
+        if (!request.json && !WriteOut(deviceLine(devices.size(), device)))
+            driver.stop();
+    });
+    QObject::connect(&driver, &ConsoleDriver::ended, [&](const serial::TalkOutcome& outcome) {
+        status = failureStatus(request.port, outcome);
+        if (request.json && outcome.end != TalkEnd::PortFailed)
+            WriteOut(devicesJson(devices));
+        if (status == Listed && devices.empty()) {
+            WriteErr("qzconfig: --port " + serial::EscapedBytes(request.port) + ": " + outcome.message + "\n");
+            status = NotHeardAsSet;
+        }
+        leave(0);
+    });
+    if (!opened(driver, request.port, request.settings))
+        return SendFailed;
+    driver.discover(request.timeLimit);
+    QCoreApplication::exec();
+    driver.close();
+    if (OutputFailed())
+        return CannotWriteOutput();
+    return interruptedStatus != 0 ? interruptedStatus : status;
+}
+
+int RunConnect(int argc, char** argv, const ConnectRequest& request)
+{
+    QCoreApplication application(argc, argv);
+    ConsoleDriver driver;
+    const std::string prefix = "qzconfig: --port " + serial::EscapedBytes(request.port) + ": ";
+    int status = Listed;
+    int interruptedStatus = 0;
+    bool relaying = false;
+    WatchInterruptions([&](int exitStatus) {
+        interruptedStatus = exitStatus;
+        if (driver.busy())
+            driver.stop();
+        else
+            leave(0);
+    });
+    const auto connectTo = [&](const serial::FoundDevice& device) {
+        WriteErr("qzconfig: connecting to " + serial::ColonAddress(device.address) + " (type "
+                 + serial::EscapedBytes(std::string(1, device.type)) + ")\n");
+        driver.connectTo(device);
+    };
+    // Which device of the discovery the user meant, or why none.
+    const auto chosen = [&](const std::vector<serial::FoundDevice>& heard) -> std::optional<serial::FoundDevice> {
+        const std::string count = std::to_string(heard.size()) + (heard.size() == 1 ? " device" : " devices");
+        if (request.number != 0) {
+            if (request.number <= heard.size())
+                return heard[request.number - 1];
+            WriteErr(prefix + "there is no device " + std::to_string(request.number) + ": the scan heard " + count + "\n");
+            return std::nullopt;
+        }
+        for (const serial::FoundDevice& device : heard) {
+            if (device.address == request.address)
+                return device;
+        }
+        WriteErr(prefix + serial::ColonAddress(request.address) + " was not heard: the scan heard " + count + "\n");
+        return std::nullopt;
+    };
+    QObject::connect(&driver, &ConsoleDriver::exchanged, [&](const serial::Exchange& exchange) {
+        if (!relaying)
+            tellUnparsed(request.port, exchange);
+    });
+    QObject::connect(&driver, &ConsoleDriver::relayed, [&](const std::string& bytes) {
+        if (!WriteOut(bytes))
+            leave(0);
+    });
+    QObject::connect(&driver, &ConsoleDriver::ended, [&](const serial::TalkOutcome& outcome) {
+        if (relaying || outcome.end == TalkEnd::Stopped) { // the port failed while relaying, or Ctrl-C
+            status = failureStatus(request.port, outcome);
+            return leave(0);
+        }
+        if (outcome.end == TalkEnd::Discovered || outcome.end == TalkEnd::DiscoveryUnfinished) {
+            const std::optional<serial::FoundDevice> device = chosen(driver.devices());
+            if (!device) {
+                status = NotHeardAsSet;
+                return leave(0);
+            }
+            // A scan still running takes no AT+CO; the unfinished one is over on our side only.
+            return connectTo(*device);
+        }
+        if (outcome.end != TalkEnd::Connected) {
+            status = failureStatus(request.port, outcome);
+            return leave(0);
+        }
+        WriteErr("qzconfig: " + outcome.message + "\n");
+        relaying = true;
+        readInput(
+            &driver, [&](const std::string& bytes) { driver.relay(bytes); }, [] { leave(0); });
+    });
+    if (!opened(driver, request.port, request.settings))
+        return SendFailed;
+    if (request.type)
+        connectTo({*request.type, request.address, std::nullopt});
+    else
+        driver.discover(request.timeLimit);
+    QCoreApplication::exec();
+    driver.close();
+    if (OutputFailed())
+        return CannotWriteOutput();
+    return interruptedStatus != 0 ? interruptedStatus : status;
+}
+
+} // namespace qz::cli
