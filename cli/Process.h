@@ -3,6 +3,7 @@
 // What qzconfig needs of its process from the operating system: its standard descriptors,
 // broken pipes and interruptions. One implementation per system, chosen by CMake.
 
+#include <cstddef>
 #include <functional>
 
 namespace qz::cli {
@@ -20,5 +21,8 @@ void IgnoreBrokenPipes();
 // status the program should end with: InterruptStatus or TerminationStatus. A second
 // Ctrl-C ends the program at once. Call once, after the application object exists.
 void WatchInterruptions(std::function<void(int exitStatus)> onInterrupt);
+// Waits for standard input and takes what has come, up to size bytes, as soon as there is
+// any: the count, 0 at the end of input (or on a read error).
+std::size_t ReadStandardInput(char* buffer, std::size_t size);
 
 } // namespace qz::cli

@@ -60,4 +60,15 @@ void WatchInterruptions(std::function<void(int exitStatus)> onInterrupt)
     sigaction(SIGTERM, &action, nullptr);
 }
 
+std::size_t ReadStandardInput(char* buffer, std::size_t size)
+{
+    for (;;) {
+        const ssize_t count = read(STDIN_FILENO, buffer, size);
+        if (count >= 0)
+            return static_cast<std::size_t>(count);
+        if (errno != EINTR)
+            return 0;
+    }
+}
+
 } // namespace qz::cli

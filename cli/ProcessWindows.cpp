@@ -36,4 +36,13 @@ void WatchInterruptions(std::function<void(int exitStatus)> onInterrupt)
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+std::size_t ReadStandardInput(char* buffer, std::size_t size)
+{
+    // A console gives a line at a time, a pipe what has come; both as bytes.
+    DWORD count = 0;
+    if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &count, nullptr))
+        return 0;
+    return count;
+}
+
 } // namespace qz::cli

@@ -9,7 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <deque>
 #include <thread>
 
@@ -20,28 +19,21 @@ namespace {
 using serial::TalkEnd;
 
 // Standard input, read on a thread of its own so that the event loop never waits on it:
-// each piece (a line with its line break, or what a line's first 256 bytes are) reaches
-// onPiece on the event loop, and the end of input reaches onEnd.
-void readInput(QObject* receiver, std::function<void(const std::string&)> onPiece, std::function<void()> onEnd)
+// what comes reaches onBytes on the event loop as soon as it comes, and the end of input
+// reaches onEnd.
+void readInput(QObject* receiver, std::function<void(const std::string&)> onBytes, std::function<void()> onEnd)
 {
-    std::thread([receiver, onPiece = std::move(onPiece), onEnd = std::move(onEnd)] {
-        constexpr std::size_t longestPiece = 256;
-        std::string piece;
-        int c;
-        while ((c = std::getc(stdin)) != EOF) {
-            piece += static_cast<char>(c);
-            if (c == '\n' || piece.size() == longestPiece) {
-                QMetaObject::invokeMethod(receiver, [onPiece, piece] { onPiece(piece); }, Qt::QueuedConnection);
-                piece.clear();
-            }
-        }
-        if (!piece.empty())
-            QMetaObject::invokeMethod(receiver, [onPiece, piece] { onPiece(piece); }, Qt::QueuedConnection);
+    std::thread([receiver, onBytes = std::move(onBytes), onEnd = std::move(onEnd)] {
+        char buffer[256];
+        std::size_t count;
+        while ((count = ReadStandardInput(buffer, sizeof buffer)) > 0)
+            QMetaObject::invokeMethod(receiver, [onBytes, bytes = std::string(buffer, count)] { onBytes(bytes); },
+                                      Qt::QueuedConnection);
         QMetaObject::invokeMethod(receiver, onEnd, Qt::QueuedConnection);
     }).detach();
 }
 
-// The line without its line break, as a command.
+// A line without its line break (LF, or CR LF), as a command.
 std::string commandOf(std::string line)
 {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -152,14 +144,23 @@ int RunConsole(int argc, char** argv, const ConsoleRequest& request)
     });
     if (!opened(driver, request.port, request.settings))
         return SendFailed;
+    std::string partLine; // input after the last line break
+    const auto takeLine = [&](std::string line) {
+        if (std::string command = commandOf(std::move(line)); !command.empty())
+            waiting.push_back(std::move(command));
+    };
     readInput(
         &driver,
-        [&](const std::string& line) {
-            if (std::string command = commandOf(line); !command.empty())
-                waiting.push_back(std::move(command));
+        [&](const std::string& bytes) {
+            partLine += bytes;
+            for (std::size_t end = partLine.find('\n'); end != std::string::npos; end = partLine.find('\n')) {
+                takeLine(partLine.substr(0, end));
+                partLine.erase(0, end + 1);
+            }
             next();
         },
         [&] {
+            takeLine(std::move(partLine)); // the last line may lack its line break
             inputEnded = true;
             next();
         });

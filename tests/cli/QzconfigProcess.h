@@ -19,22 +19,25 @@ extern char** environ;
 
 namespace qz::test {
 
-// qzconfig running, with a pipe to its standard input and its standard output collected.
+// qzconfig running, with a pipe to its standard input and its standard output collected;
+// standard error goes with it, or apart when errApart.
 class QzconfigProcess {
 public:
-    explicit QzconfigProcess(const std::vector<std::string>& args)
+    explicit QzconfigProcess(const std::vector<std::string>& args, bool errApart = false)
     {
         int in[2];
         int out[2];
-        if (pipe(in) != 0 || pipe(out) != 0)
+        int err[2];
+        if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, errApart ? err[1] : out[1], STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, in[1]);
         posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
         std::vector<char*> argv{const_cast<char*>(QZCONFIG_PATH)};
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -43,23 +46,16 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         close(in[0]);
         close(out[1]);
+        close(err[1]);
         input_ = in[1];
-        reader_ = std::thread([this, fd = out[0]] {
-            char buffer[512];
-            ssize_t count;
-            while ((count = read(fd, buffer, sizeof buffer)) > 0) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                output_.append(buffer, static_cast<std::size_t>(count));
-            }
-            close(fd);
-        });
+        reader_ = std::thread([this, fd = out[0]] { collect(fd, output_); });
+        errReader_ = std::thread([this, fd = err[0]] { collect(fd, errors_); });
     }
     ~QzconfigProcess()
     {
         if (pid_ > 0 && !ended_)
             kill(pid_, SIGKILL), wait();
-        if (reader_.joinable())
-            reader_.join();
+        join();
     }
 
     // Waits until the output holds text count times; false after 15 s.
@@ -74,6 +70,13 @@ public:
     }
     void type(const std::string& line) { [[maybe_unused]] ssize_t n = write(input_, line.data(), line.size()); }
     void pressEnter() { type("\n"); }
+    // The end of standard input.
+    void closeInput()
+    {
+        if (input_ >= 0)
+            close(input_);
+        input_ = -1;
+    }
     void signal(int number) { kill(pid_, number); }
     // The exit status; a batch still running after 20 s is killed and counts as a failure,
     // so that a batch that never ends fails the test instead of hanging it.
@@ -88,9 +91,8 @@ public:
             status = -1;
         }
         ended_ = true;
-        close(input_);
-        if (reader_.joinable())
-            reader_.join();
+        closeInput();
+        join();
         if (status == -1)
             return -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -101,7 +103,32 @@ public:
         return output_;
     }
 
+    // Standard error, when it was kept apart.
+    std::string errors()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return errors_;
+    }
+
 private:
+    void collect(int fd, std::string& into)
+    {
+        char buffer[512];
+        ssize_t count;
+        while ((count = read(fd, buffer, sizeof buffer)) > 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            into.append(buffer, static_cast<std::size_t>(count));
+        }
+        close(fd);
+    }
+    void join()
+    {
+        for (std::thread* reader : {&reader_, &errReader_}) {
+            if (reader->joinable())
+                reader->join();
+        }
+    }
+
     int occurrences(const std::string& text)
     {
         const std::string all = output();
@@ -115,8 +142,10 @@ private:
     int input_ = -1;
     bool ended_ = false;
     std::thread reader_;
+    std::thread errReader_;
     std::mutex mutex_;
     std::string output_;
+    std::string errors_;
 };
 
 } // namespace qz::test

@@ -1,0 +1,190 @@
+// qzconfig console, discover and connect against fake central modules on pseudo-terminals.
+
+#include "FakeModule.h"
+#include "QzconfigProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <map>
+
+namespace {
+
+using qz::test::FakeModule;
+using qz::test::QzconfigProcess;
+using std::chrono::milliseconds;
+using Reply = FakeModule::Reply;
+
+// A central module: its scan answers, split and joined as a module's UART may send them,
+// and AT+CO to a device it heard.
+Reply central(const std::string& command)
+{
+    if (command == "AT+DISC?")
+        return {{{milliseconds(5), "OK+DISCS"},
+                 {milliseconds(40), "OK+DIS00017EA0943AELamp-01\r\nOK+DIS1"},
+                 {milliseconds(60), "001122334455"},
+                 {milliseconds(300), "\r\nOK+DISCE"}}};
+    if (command == "AT+CO00017EA0943AE")
+        return {{{milliseconds(5), "OK+CONNA"}, {milliseconds(400), "OK+CONN"}}};
+    if (command == "hello")
+        return {{{milliseconds(5), "world\x01"}}};
+    if (command == "AT+SILENT")
+        return {};
+    return FakeModule::ok(command == "AT+ROLE?" ? "OK+Get:1" : "OK");
+}
+
+TEST(QzconfigTalk, ConsoleSendsEachLineAfterTheReplyBeforeIt)
+{
+    struct Case {
+        std::string input;
+        std::string out;
+        int status;
+        std::vector<std::string> sent;
+    };
+    const std::vector<Case> cases = {
+        {"AT\nAT+ROLE?", "> AT\n< OK\n> AT+ROLE?\n< OK+Get:1\n", 0, {"AT", "AT+ROLE?"}},
+        {"AT+SILENT\r\n\nAT\n", "> AT+SILENT\n< (no reply)\n> AT\n< OK\n", 4, {"AT+SILENT", "AT"}},
+    };
+    for (const Case& row : cases) {
+        FakeModule module(central);
+        QzconfigProcess qzconfig({"console", "--port=" + module.path(), "--timeout=300"}, true);
+        qzconfig.type(row.input);
+        qzconfig.closeInput();
+        EXPECT_EQ(qzconfig.wait(), row.status) << qzconfig.errors();
+        EXPECT_EQ(qzconfig.output(), row.out);
+        EXPECT_EQ(module.commands(), row.sent);
+        // Each command went only once the reply before it was complete.
+        const auto received = module.received();
+        const auto replyEnds = module.replyEnds();
+        for (std::size_t i = 1; row.status == 0 && i < received.size(); ++i)
+            EXPECT_GT(received[i].firstByte, replyEnds[i - 1]);
+    }
+}
+
+TEST(QzconfigTalk, DiscoverListsEachDeviceOnce)
+{
+    FakeModule module(central);
+    QzconfigProcess text({"discover", "--port=" + module.path()}, true);
+    EXPECT_EQ(text.wait(), 0) << text.errors();
+    EXPECT_EQ(text.output(), "1  00:17:EA:09:43:AE  \"Lamp-01\"\n2  00:11:22:33:44:55\n");
+    EXPECT_EQ(text.errors(), "");
+
+    QzconfigProcess json({"discover", "--port=" + module.path(), "--json"}, true);
+    EXPECT_EQ(json.wait(), 0);
+    EXPECT_EQ(nlohmann::json::parse(json.output()),
+              nlohmann::json::parse(R"([{"type": "0", "address": "00:17:EA:09:43:AE", "name": "Lamp-01"},
+                                        {"type": "1", "address": "00:11:22:33:44:55", "name": null}])"));
+}
+
+TEST(QzconfigTalk, DiscoverWithoutADeviceOrAnEndExitsWithFour)
+{
+    struct Case {
+        std::vector<FakeModule::Piece> answer;
+        std::string out;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{{milliseconds(5), "OK+DISCSOK+DISCE"}}, "", "The module finished its scan: no device was heard\n"},
+        {{{milliseconds(5), "OK+DISCS~~OK+DIS0001122334455"}},
+         "1  00:11:22:33:44:55\n",
+         "not understood in the scan: \"~~\"\n"
+         "qzconfig: --port PORT: The module did not say OK+DISCE within 1 s; 1 device was heard\n"},
+    };
+    for (const Case& row : cases) {
+        FakeModule module([&row](const std::string&) { return Reply{row.answer}; });
+        QzconfigProcess qzconfig({"discover", "--port=" + module.path(), "--timeout=1"}, true);
+        EXPECT_EQ(qzconfig.wait(), 4);
+        EXPECT_EQ(qzconfig.output(), row.out);
+        std::string err = qzconfig.errors();
+        for (std::size_t at = err.find(module.path()); at != std::string::npos; at = err.find(module.path()))
+            err.replace(at, module.path().size(), "PORT");
+        EXPECT_EQ(err.substr(err.size() - std::min(err.size(), row.err.size())), row.err);
+    }
+}
+
+TEST(QzconfigTalk, ConnectRelaysBothWaysUntilTheEndOfInput)
+{
+    const std::map<std::string, std::vector<std::string>> targets = {
+        {"1", {"AT+DISC?", "AT+CO00017EA0943AE", "hello"}},
+        {"00:17:ea:09:43:ae", {"AT+DISC?", "AT+CO00017EA0943AE", "hello"}},
+        {"0017EA0943AE --type=0", {"AT+CO00017EA0943AE", "hello"}},
+    };
+    for (const auto& [target, sent] : targets) {
+        FakeModule module(central);
+        std::vector<std::string> args = {"connect", "--port=" + module.path()};
+        std::istringstream words(target);
+        std::string word;
+        for (bool first = true; words >> word; first = false)
+            args.push_back(first ? "--to=" + word : word);
+        QzconfigProcess qzconfig(args, true);
+        for (int tick = 0; tick < 500 && qzconfig.errors().find("Connected to") == std::string::npos; ++tick)
+            std::this_thread::sleep_for(milliseconds(10));
+        qzconfig.type("hello");
+        EXPECT_TRUE(qzconfig.waitFor("world\x01")) << qzconfig.errors();
+        qzconfig.closeInput();
+        EXPECT_EQ(qzconfig.wait(), 0) << target;
+        EXPECT_EQ(qzconfig.output(), "world\x01");
+        EXPECT_EQ(module.commands(), sent);
+    }
+}
+
+TEST(QzconfigTalk, ConnectEndsOnCtrlCAndTellsAMissingDevice)
+{
+    FakeModule module(central);
+    QzconfigProcess relaying({"connect", "--port=" + module.path(), "--to=1"}, true);
+    for (int tick = 0; tick < 500 && relaying.errors().find("Connected to") == std::string::npos; ++tick)
+        std::this_thread::sleep_for(milliseconds(10));
+    const auto asked = std::chrono::steady_clock::now();
+    relaying.signal(SIGINT);
+    EXPECT_EQ(relaying.wait(), 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(3));
+
+    QzconfigProcess missing({"connect", "--port=" + module.path(), "--to=3"}, true);
+    EXPECT_EQ(missing.wait(), 4);
+    EXPECT_NE(missing.errors().find("there is no device 3: the scan heard 2 devices"), std::string::npos)
+        << missing.errors();
+
+    FakeModule refusing([](const std::string& command) {
+        return command.rfind("AT+CO", 0) == 0 ? FakeModule::ok("OK+CONNF") : central(command);
+    });
+    QzconfigProcess failed({"connect", "--port=" + refusing.path(), "--to=001122334455", "--type=1"}, true);
+    EXPECT_EQ(failed.wait(), 4);
+    EXPECT_NE(failed.errors().find("The module could not connect: it answered AT+CO1001122334455 with \"OK+CONNF\""),
+              std::string::npos)
+        << failed.errors();
+}
+
+TEST(QzconfigTalk, UsageErrorsNameTheOption)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"console"}, "qzconfig: console needs --port=PATH, the module's serial port (see qzconfig console --help)\n"},
+        {{"discover", "--port=x", "--timeout=0"},
+         "qzconfig: --timeout must be a number of seconds from 1 to 600, not '0' (see qzconfig discover --help)\n"},
+        {{"connect", "--port=x"},
+         "qzconfig: connect needs --to=ADDRESS or --to=NUMBER, the device to connect to (see qzconfig connect --help)\n"},
+        {{"connect", "--port=x", "--to=65"},
+         "qzconfig: --to must be a device's address (12 hex digits, like 00:17:EA:09:43:AE) or its number in the "
+         "discovery, 1 to 64, not '65' (see qzconfig connect --help)\n"},
+        {{"connect", "--port=x", "--to=2", "--type=0"},
+         "qzconfig: --type goes with an address in --to; a number takes its type from the discovery (see qzconfig "
+         "connect --help)\n"},
+        {{"connect", "--port=x", "--to=001122334455", "--type=00"},
+         "qzconfig: --type must be one character, the device's type as discover shows it, not '00' (see qzconfig "
+         "connect --help)\n"},
+        {{"console", "--port=x", "--baud=9601"},
+         "qzconfig: --baud must be one of 1200|2400|4800|9600|19200|38400|57600|115200, not '9601' (see qzconfig "
+         "console --help)\n"},
+    };
+    for (const auto& [args, err] : cases) {
+        QzconfigProcess qzconfig(args, true);
+        EXPECT_EQ(qzconfig.wait(), 2);
+        EXPECT_EQ(qzconfig.errors(), err);
+        EXPECT_EQ(qzconfig.output(), "");
+    }
+    QzconfigProcess closed({"console", "--port=/nonexistent/port"}, true);
+    EXPECT_EQ(closed.wait(), 3);
+    EXPECT_NE(closed.errors().find("cannot open it"), std::string::npos);
+}
+
+} // namespace
