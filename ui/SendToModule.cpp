@@ -87,6 +87,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     , btnStop(named(new QPushButton(QStringLiteral("Stop"), this), "btnStop"))
     , btnClose(named(new QPushButton(QStringLiteral("Close"), this), "btnClose"))
     , gbSeveral(nullptr)
+    , gbConsole(nullptr)
     , btnNextModule(named(new QPushButton(QStringLiteral("Next module"), this), "btnNextModule"))
     , btnVerify(named(new QPushButton(QStringLiteral("Verify over the air"), this), "btnVerify"))
     , commands_(commands)
@@ -98,6 +99,9 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     else
         cannotListen_ = qz::fromBytes(qz::AirScanner::Unavailable());
     gbSeveral = new TSeveralModules(std::move(page), cannotListen_, this);
+    // A list that ends with AT+ROLE1 leaves a central that waits to discover and connect.
+    const bool central = std::find(commands_.begin(), commands_.end(), "AT+ROLE1") != commands_.end();
+    gbConsole = new TConsolePart([this] { return TConsolePart::Link{chosenPort(), chosenSettings()}; }, central, this);
     setObjectName(QStringLiteral("frmSend"));
     setWindowTitle(QStringLiteral("Send to Module"));
     setFont(qz::windowFont());
@@ -172,6 +176,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     column->addWidget(gbSeveral);
     column->addWidget(pbProgress);
     column->addWidget(tvTranscript, 1);
+    column->addWidget(gbConsole);
     column->addWidget(lbVerdict);
     column->addLayout(buttons);
     // Resizable, and within the screen it opens on: the transcript takes what is left.
@@ -215,6 +220,16 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     connect(gbSeveral, &TSeveralModules::progressed, this, &TfrmSend::showBatchProgress);
     connect(gbSeveral, &TSeveralModules::status, this, &TfrmSend::showBatchStatus);
     connect(gbSeveral, &TSeveralModules::finished, this, &TfrmSend::showBatchFinished);
+    connect(gbConsole, &TConsolePart::exchanged, this,
+            [this](const qz::serial::Exchange& exchange) { showExchange(exchange, {}, false); });
+    connect(gbConsole, &TConsolePart::lines, this, &TfrmSend::showLines);
+    // The console talks with the one module on the port; a batch has the ports to itself.
+    gbSeveral->showOnlyForOne(gbConsole);
+    connect(gbConsole, &TConsolePart::status, lbVerdict, &QLabel::setText);
+    connect(gbConsole, &TConsolePart::busyChanged, this, [this](bool busy) {
+        btnStop->setEnabled(busy || running() || air_.running());
+        btnSend->setEnabled(!busy && !running());
+    });
 
     btnRefreshClick();
     restoreChoices();
@@ -272,6 +287,15 @@ std::string TfrmSend::chosenPort() const
     return qz::toBytes(port);
 }
 
+qz::serial::SessionSettings TfrmSend::chosenSettings() const
+{
+    qz::serial::SessionSettings settings;
+    settings.baudRate = cbBaud->currentData().toInt();
+    settings.lineEnding = static_cast<qz::serial::LineEnding>(cbLineEnding->currentData().toInt());
+    settings.replyTimeout = std::chrono::milliseconds(spnTimeout->value());
+    return settings;
+}
+
 bool TfrmSend::running() const
 {
     return driver_.running() || gbSeveral->running();
@@ -287,10 +311,8 @@ void TfrmSend::btnSendClick()
         return;
     }
     keepChoices();
-    qz::serial::SessionSettings settings;
-    settings.baudRate = cbBaud->currentData().toInt();
-    settings.lineEnding = static_cast<qz::serial::LineEnding>(cbLineEnding->currentData().toInt());
-    settings.replyTimeout = std::chrono::milliseconds(spnTimeout->value());
+    const qz::serial::SessionSettings settings = chosenSettings();
+    gbConsole->closePort(); // the session takes the port
 
     tvTranscript->clear();
     transcript_.clear();
@@ -365,6 +387,10 @@ void TfrmSend::btnStopClick()
         air_.stop(); // tells what was heard so far
         return;
     }
+    if (gbConsole->busy()) {
+        gbConsole->stop();
+        return;
+    }
     if (!running())
         return;
     lbVerdict->setText(QStringLiteral("Stopping after the reply to the current command..."));
@@ -379,6 +405,7 @@ void TfrmSend::setSending(bool sending)
     for (QWidget* setting : std::initializer_list<QWidget*>{cbPort, btnRefresh, cbBaud, cbLineEnding, spnTimeout, btnSend})
         setting->setEnabled(!sending);
     gbSeveral->lockChoices(sending);
+    gbConsole->setEnabled(!sending);
     btnStop->setEnabled(sending);
     btnNextModule->setEnabled(sending && gbSeveral->onlyWaitingPort().has_value());
     enableVerify();
@@ -450,7 +477,7 @@ void TfrmSend::showLines(const QStringList& lines)
         showHeading(line);
 }
 
-void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::string& port)
+void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::string& port, bool counts)
 {
     // With several ports at once each line says its port, as qzconfig prints it.
     const bool several = batch_ && gbSeveral->severalPorts();
@@ -465,8 +492,8 @@ void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::str
         tvTranscript->scrollToItem(waiting);
         return;
     }
-    if (waiting == nullptr)
-        return;
+    if (waiting == nullptr) // more of a scan's answers, or the module speaking unasked
+        waiting = new QTreeWidgetItem(tvTranscript, {QString(), QString()});
     waiting->setText(1, shown.size() > shownReplyLength ? shown.left(shownReplyLength) + QStringLiteral("...") : shown);
     const QStyle::StandardPixmap mark = exchange.taken ? QStyle::SP_DialogApplyButton : QStyle::SP_MessageBoxCritical;
     waiting->setIcon(1, style()->standardIcon(mark));
@@ -474,8 +501,9 @@ void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::str
     waiting->setData(0, linesRole, waiting->data(0, linesRole).toStringList() << prefix + line);
     waiting->setToolTip(1, (exchange.taken ? QStringLiteral("Taken: ") : QStringLiteral("Not taken: "))
                                + QString::number(exchange.bytes.size()) + QStringLiteral(" bytes\n") + wrapped(shown));
+    tvTranscript->scrollToItem(waiting);
     waiting = nullptr;
-    if (batch_)
+    if (batch_ || !counts)
         return; // the progress of a batch counts modules
     pbProgress->setValue(driver_.taken());
     pbProgress->setFormat(takenText(driver_.taken(), driver_.total()));
@@ -584,6 +612,8 @@ bool TfrmSend::eventFilter(QObject* watched, QEvent* event)
 void TfrmSend::reject()
 {
     air_.stop(); // listening harms nothing: it simply ends
+    gbConsole->stop();
+    gbConsole->closePort();
     if (!running()) {
         QDialog::reject();
         return;

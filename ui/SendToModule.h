@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AirCheck.h"
+#include "ConsolePart.h"
 #include "PageValues.h"
 #include "SerialDriver.h"
 #include "SeveralModules.h"
@@ -53,6 +54,7 @@ public:
     QPushButton* btnClose;
 
     TSeveralModules* gbSeveral;
+    TConsolePart* gbConsole;
     QPushButton* btnNextModule;
     QPushButton* btnVerify;
 
@@ -72,7 +74,9 @@ private slots:
     void btnVerifyClick();
 
 private:
-    void showExchange(const qz::serial::Exchange& exchange, const std::string& port);
+    // counts: the exchange is one of the list's, which the progress bar counts.
+    void showExchange(const qz::serial::Exchange& exchange, const std::string& port, bool counts = true);
+    qz::serial::SessionSettings chosenSettings() const;
     void markUnanswered(const std::string& port, const qz::serial::Verdict& verdict);
     void showVerdict(const qz::serial::Verdict& verdict);
     void setSending(bool sending);

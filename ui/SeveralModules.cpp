@@ -135,11 +135,22 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
         edtValuesFile->setEnabled(fromFile);
     };
     connect(cbEachGets, qOverload<int>(&QComboBox::currentIndexChanged), this, showChoice);
-    connect(this, &QGroupBox::toggled, controls, &QWidget::setVisible);
+    connect(this, &QGroupBox::toggled, controls, [this, controls](bool several) {
+        // What goes away makes room first, so the dialog never outgrows the screen meanwhile.
+        for (QWidget* single : singleOnly_)
+            single->setVisible(!several);
+        controls->setVisible(several);
+    });
     showChoice();
 }
 
 TSeveralModules::~TSeveralModules() = default;
+
+void TSeveralModules::showOnlyForOne(QWidget* widget)
+{
+    singleOnly_.push_back(widget);
+    widget->setVisible(!isChecked());
+}
 
 void TSeveralModules::lockChoices(bool locked)
 {

@@ -43,6 +43,8 @@ public:
     // While a session runs its choices stand; its table, and the rows' buttons, work on.
     void lockChoices(bool locked);
     void keepChoices(QSettings& saved) const;
+    // A part of the dialog that serves one module only: hidden while several are set up.
+    void showOnlyForOne(QWidget* widget);
     void restoreChoices(const QSettings& saved);
 
     QComboBox* cbEachGets;
@@ -78,6 +80,7 @@ private:
 
     PageValues page_;
     std::vector<QWidget*> choices_; // what says how the batch goes
+    std::vector<QWidget*> singleOnly_;
     bool canListen_;
     qz::batch::Plan plan_;
     std::unique_ptr<qz::batch::Batch> batch_;

@@ -83,6 +83,20 @@ void startSending(TfrmSend& dialog, const FakeModule& module)
     QVERIFY(!dialog.btnNextModule->isEnabled()); // one module: nothing to swap
 }
 
+// A central module, as the study page's list leaves it: it scans, connects, then passes
+// bytes through (the device behind it answers hello with world).
+FakeModule::Reply central(const std::string& command)
+{
+    if (command == "AT+DISC?")
+        return {{{milliseconds(5), "OK+DISCSOK+DIS00017EA0943AELamp-01\r\n"}, {milliseconds(40), "OK+DIS1001122334455"},
+                 {milliseconds(200), "OK+DISCE"}}};
+    if (command == "AT+CO00017EA0943AE")
+        return {{{milliseconds(5), "OK+CONNA"}, {milliseconds(200), "OK+CONN"}}};
+    if (command == "hello")
+        return FakeModule::ok("world\x01");
+    return FakeModule::ok(command == "AT+ROLE?" ? "OK+Get:1" : "OK");
+}
+
 // Answers the next question box with the given button once it is shown.
 void answerNextQuestion(QMessageBox::StandardButton answer)
 {
@@ -278,6 +292,56 @@ private slots:
         QVERIFY(smallest >= 3 * dialog.tvTranscript->fontMetrics().height());
         dialog.resize(dialog.width(), dialog.height() + 200);
         QTRY_VERIFY(dialog.tvTranscript->height() > smallest + 100);
+        // The study page's list brings the console's device table.
+        TfrmSend study({"AT+IMME1", "AT+ROLE1"}, nullptr, {qz::FindPage("study"), {}, {}});
+        QVERIFY2(study.minimumSizeHint().height() <= 720 - 40, qPrintable(QString::number(study.minimumSizeHint().height())));
+    }
+
+    // The console: a typed command and its reply, then a discovery, a connection, and
+    // bytes both ways; the port is given back for the next send.
+    void theConsoleDiscoversAndConnects()
+    {
+        FakeModule module(central);
+        TfrmSend dialog({"AT+IMME1", "AT+ROLE1"}, nullptr, {qz::FindPage("study"), {}, {}});
+        dialog.resize(1280, 680);
+        dialog.show();
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        TConsolePart* console = dialog.gbConsole;
+        QTest::keyClicks(console->edtConsole, QStringLiteral("AT+ROLE?"));
+        QTest::keyClick(console->edtConsole, Qt::Key_Return);
+        QTRY_COMPARE(column(dialog.tvTranscript, 1).value(0), QStringLiteral("OK+Get:1"));
+        QTest::keyClick(console->edtConsole, Qt::Key_Up);
+        QCOMPARE(console->edtConsole->text(), QStringLiteral("AT+ROLE?"));
+        console->edtConsole->clear();
+
+        QTest::mouseClick(console->btnDiscover, Qt::LeftButton);
+        QVERIFY(dialog.btnStop->isEnabled() && !console->btnDiscover->isEnabled());
+        QTRY_COMPARE(console->tvDevices->topLevelItemCount(), 2);
+        QCOMPARE(column(console->tvDevices, 1), (QStringList{"00:17:EA:09:43:AE", "00:11:22:33:44:55"}));
+        QCOMPARE(column(console->tvDevices, 2), (QStringList{"Lamp-01", "(no name)"}));
+        QTRY_VERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("The module finished its scan: 2 devices")));
+        if (const QByteArray folder = qgetenv("QZ_PICTURES"); !folder.isEmpty())
+            dialog.grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/console.png"));
+
+        console->tvDevices->setCurrentItem(console->tvDevices->topLevelItem(0));
+        QTest::mouseClick(console->btnConnect, Qt::LeftButton);
+        QTRY_VERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("Connected to 00:17:EA:09:43:AE")));
+        QTest::keyClicks(console->edtConsole, QStringLiteral("hello"));
+        QTest::keyClick(console->edtConsole, Qt::Key_Return);
+        QTRY_VERIFY2(dialog.transcriptText().endsWith(QStringLiteral("< world\\x01\n")), qPrintable(dialog.transcriptText()));
+        QCOMPARE(module.commands(), (std::vector<std::string>{"AT+ROLE?", "AT+DISC?", "AT+CO00017EA0943AE", "hello"}));
+
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
+
+        TfrmSend beacon(beaconCommands, nullptr, {qz::FindPage("ibeacon"), {}, {}});
+        beacon.show();
+        QVERIFY(beacon.gbConsole->edtConsole->isVisible() && !beacon.gbConsole->btnDiscover->isVisible());
+        for (QWidget* control : dialog.gbConsole->findChildren<QWidget*>()) {
+            if (control->parentWidget() == dialog.gbConsole)
+                QVERIFY2(!control->accessibleName().isEmpty() && !control->toolTip().isEmpty(),
+                         qPrintable(control->objectName()));
+        }
     }
 
     // A timeout typed outside its range is brought to the nearest end and the mark says
