@@ -58,6 +58,14 @@ add verify study
 add verify ibeacon --timeout=0
 add scan --bogus
 add ibeacon --port=COM3 --listen=5
+for talk in console discover connect; do
+    add $talk --help
+    add $talk --baud=9601
+done
+add discover --port=COM3 --timeout=0
+add connect --port=COM3 --to=65
+add connect --port=COM3 --to=2 --type=0
+add connect --port=COM3 --to=00:17:EA:09:43:AE --type=00
 
 failed=0
 for line in "${cases[@]}"; do
