@@ -47,6 +47,18 @@ void leave(int status)
                               Qt::QueuedConnection);
 }
 
+// Ctrl-C ends what the module is doing (its outcome then ends the run), or the run itself.
+void stopOnInterruption(ConsoleDriver& driver, int& interruptedStatus)
+{
+    WatchInterruptions([&driver, &interruptedStatus](int exitStatus) {
+        interruptedStatus = exitStatus;
+        if (driver.busy())
+            driver.stop();
+        else
+            leave(0);
+    });
+}
+
 // Opens the port, or says why not on standard error.
 bool opened(ConsoleDriver& driver, const std::string& port, const serial::SessionSettings& settings)
 {
@@ -122,13 +134,7 @@ int RunConsole(int argc, char** argv, const ConsoleRequest& request)
             leave(0);
         }
     };
-    WatchInterruptions([&](int exitStatus) {
-        interruptedStatus = exitStatus;
-        if (driver.busy())
-            driver.stop();
-        else
-            leave(0);
-    });
+    stopOnInterruption(driver, interruptedStatus);
     QObject::connect(&driver, &ConsoleDriver::exchanged, [&](const serial::Exchange& exchange) {
         if (!WriteOut(serial::TranscriptLine(exchange) + "\n"))
             driver.stop();
@@ -219,13 +225,7 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
     int status = Listed;
     int interruptedStatus = 0;
     bool relaying = false;
-    WatchInterruptions([&](int exitStatus) {
-        interruptedStatus = exitStatus;
-        if (driver.busy())
-            driver.stop();
-        else
-            leave(0);
-    });
+    stopOnInterruption(driver, interruptedStatus);
     const auto connectTo = [&](const serial::FoundDevice& device) {
         WriteErr("qzconfig: connecting to " + serial::ColonAddress(device.address) + " (type "
                  + serial::EscapedBytes(std::string(1, device.type)) + ")\n");
