@@ -110,7 +110,7 @@ fuzz)
     ensure_packages "${base_packages[@]}" clang libclang-rt-14-dev
     CXX=clang++ configure_and_build build/fuzz -DQZ_FUZZ=ON -DQZ_BUILD_UI=OFF
     mkdir -p build/fuzz/artifacts
-    for target in StudyList BeaconList BroadcastList AdvertisingData PackageDecoder CommandLine AirMatch; do
+    for target in StudyList BeaconList BroadcastList AdvertisingData PackageDecoder CommandLine AirMatch ConsoleSession; do
         corpus=fuzz/corpus/$(echo "$target" | tr '[:upper:]' '[:lower:]')
         work=build/fuzz/corpus/$target
         mkdir -p "$work"
