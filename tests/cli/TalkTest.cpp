@@ -31,6 +31,8 @@ Reply central(const std::string& command)
         return {{{milliseconds(5), "world\x01"}}};
     if (command == "AT+SILENT")
         return {};
+    if (command == "AT+FLOOD")
+        return FakeModule::endless("~", milliseconds(1));
     return FakeModule::ok(command == "AT+ROLE?" ? "OK+Get:1" : "OK");
 }
 
@@ -60,6 +62,15 @@ TEST(QzconfigTalk, ConsoleSendsEachLineAfterTheReplyBeforeIt)
         for (std::size_t i = 1; row.status == 0 && i < received.size(); ++i)
             EXPECT_GT(received[i].firstByte, replyEnds[i - 1]);
     }
+    // A module that floods is given up at the reply's bound, and the console ends.
+    FakeModule module(central);
+    QzconfigProcess flooded({"console", "--port=" + module.path()}, true);
+    flooded.type("AT+FLOOD\n");
+    flooded.closeInput();
+    EXPECT_EQ(flooded.wait(), 0);
+    EXPECT_EQ(flooded.output().rfind("> AT+FLOOD\n< " + std::string(256, '~') + "\n", 0), 0u) << flooded.output();
+    EXPECT_NE(flooded.errors().find("The module kept sending in reply to AT+FLOOD: 257 bytes"), std::string::npos)
+        << flooded.errors();
 }
 
 TEST(QzconfigTalk, DiscoverListsEachDeviceOnce)
@@ -90,9 +101,13 @@ TEST(QzconfigTalk, DiscoverWithoutADeviceOrAnEndExitsWithFour)
          "1  00:11:22:33:44:55\n",
          "not understood in the scan: \"~~\"\n"
          "qzconfig: --port PORT: The module did not say OK+DISCE within 1 s; 1 device was heard\n"},
+        // An endless stream: the scan still ends at its time limit.
+        {{}, "", "are shown\n"},
     };
     for (const Case& row : cases) {
-        FakeModule module([&row](const std::string&) { return Reply{row.answer}; });
+        FakeModule module([&row](const std::string&) {
+            return row.answer.empty() ? FakeModule::endless("OK+DISCS" + std::string(40, 'x'), milliseconds(2)) : Reply{row.answer};
+        });
         QzconfigProcess qzconfig({"discover", "--port=" + module.path(), "--timeout=1"}, true);
         EXPECT_EQ(qzconfig.wait(), 4);
         EXPECT_EQ(qzconfig.output(), row.out);
