@@ -14,18 +14,10 @@
 
 namespace {
 
+using qz::described;
 using qz::named;
 
 constexpr int historyLength = 100;
-
-// Every control says what it is to a screen reader and, hovered, what it does.
-template <class Widget>
-Widget* described(Widget* widget, const QString& name, const QString& tip)
-{
-    widget->setAccessibleName(name);
-    widget->setToolTip(tip);
-    return widget;
-}
 
 QString hexBytes(const std::string& bytes)
 {

@@ -107,21 +107,18 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     setFont(qz::windowFont());
     setWindowIcon(qz::applicationIcon());
 
+    describeControls();
     cbPort->setEditable(true);
     // Enter keeps the typed path as typed; it is not made an item without a port behind it.
     cbPort->setInsertPolicy(QComboBox::NoInsert);
     cbPort->setMinimumWidth(300);
-    cbPort->setToolTip(QStringLiteral("A serial port found on this computer, or any path or COM name"));
-    btnRefresh->setToolTip(QStringLiteral("Look for serial ports again"));
     for (int rate : qz::serial::SupportedBaudRates)
         cbBaud->addItem(QString::number(rate), rate);
     for (const auto& [caption, ending] : lineEndingChoices)
         cbLineEnding->addItem(QLatin1String(caption), static_cast<int>(ending));
-    cbLineEnding->setToolTip(QStringLiteral("Bytes sent after each command; the module itself wants none"));
     spnTimeout->setRange(100, 60000);
     spnTimeout->setSingleStep(100);
     spnTimeout->setSuffix(QStringLiteral(" ms"));
-    spnTimeout->setToolTip(QStringLiteral("How long the module may take to begin its reply"));
 
     QString commandText;
     for (const std::string& command : commands_)
@@ -187,7 +184,6 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     btnSend->setDefault(true);
     btnStop->setEnabled(false);
     btnNextModule->setEnabled(false);
-    btnNextModule->setToolTip(QStringLiteral("The module on the waiting port was swapped: set it up"));
     for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose, btnNextModule, btnVerify})
         button->setAutoDefault(false);
     // Its caption whole in a full row: the text, the style's margins and some air.
@@ -237,6 +233,31 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
 }
 
 TfrmSend::~TfrmSend() = default;
+
+void TfrmSend::describeControls()
+{
+    using qz::described;
+    described(cbPort, QStringLiteral("Port"), QStringLiteral("A serial port found on this computer, or any path or COM name"));
+    described(btnRefresh, QStringLiteral("Refresh"), QStringLiteral("Look for serial ports again"));
+    described(cbBaud, QStringLiteral("Rate (baud)"), QStringLiteral("The module's rate; a new module's is 9600 baud"));
+    described(cbLineEnding, QStringLiteral("Line ending"),
+              QStringLiteral("Bytes sent after each command; the module itself wants none"));
+    described(spnTimeout, QStringLiteral("Reply timeout"), QStringLiteral("How long the module may take to begin its reply"));
+    described(memCommands, QStringLiteral("Commands to send"),
+              QStringLiteral("The list's commands, sent in this order after an AT that checks the link"));
+    described(pbProgress, QStringLiteral("Progress"), QStringLiteral("How far the session, or the batch, has come"));
+    described(tvTranscript, QStringLiteral("Transcript"),
+              QStringLiteral("Each command sent and the module's reply; Ctrl+C copies the rows chosen"));
+    described(lbVerdict, QStringLiteral("Verdict"), QStringLiteral("What the module did, in words"));
+    described(btnCopy, QStringLiteral("Copy"), QStringLiteral("Copy the whole transcript, as qzconfig prints it"));
+    described(btnSave, QStringLiteral("Save"), QStringLiteral("Save the whole transcript in a text file"));
+    described(btnSend, QStringLiteral("Send"), QStringLiteral("Send the commands to the module, checking every reply"));
+    described(btnStop, QStringLiteral("Stop"), QStringLiteral("Stop after the reply to the current command"));
+    described(btnClose, QStringLiteral("Close"), QStringLiteral("Close this dialog"));
+    described(btnNextModule, QStringLiteral("Next module"),
+              QStringLiteral("The module on the waiting port was swapped: set it up"));
+    btnVerify->setAccessibleName(QStringLiteral("Verify over the air")); // its tooltip says why it can or cannot
+}
 
 void TfrmSend::restoreChoices()
 {

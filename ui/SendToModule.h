@@ -79,6 +79,7 @@ private:
     qz::serial::SessionSettings chosenSettings() const;
     void markUnanswered(const std::string& port, const qz::serial::Verdict& verdict);
     void showVerdict(const qz::serial::Verdict& verdict);
+    void describeControls();
     void setSending(bool sending);
     void restoreChoices();
     void keepChoices() const;

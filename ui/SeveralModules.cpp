@@ -94,6 +94,18 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
             edtRecordFile->setText(path);
     });
 
+    using qz::described;
+    described(cbEachGets, QStringLiteral("Each module gets"),
+              QStringLiteral("What makes each module differ: a field counted up, or a row of a CSV file"));
+    described(spnModules, QStringLiteral("Modules"), QStringLiteral("How many modules to set up"));
+    described(edtValuesFile, QStringLiteral("Values file"), edtValuesFile->placeholderText());
+    described(edtRecordFile, QStringLiteral("Record file"), edtRecordFile->toolTip());
+    described(edtMorePorts, QStringLiteral("More ports"),
+              QStringLiteral("Ports beside the one above, separated by commas: their modules are set up at once"));
+    described(cbVerifyEach, QStringLiteral("Verify each module"), cbVerifyEach->toolTip());
+    described(chooseValues, QStringLiteral("Choose the values file"), QStringLiteral("Choose the CSV file of each module's values"));
+    described(chooseRecord, QStringLiteral("Choose the record file"), QStringLiteral("Choose the CSV file the results go to"));
+    described(tvModules, QStringLiteral("Modules"), QStringLiteral("Each port's latest module: its values, progress and result"));
     tvModules->setColumnCount(5);
     tvModules->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Values"), QStringLiteral("Progress"),
                                 QStringLiteral("Result"), QString()});

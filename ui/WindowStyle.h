@@ -20,6 +20,15 @@ Widget* named(Widget* widget, const QString& name)
     return widget;
 }
 
+// Tells a screen reader what a control is and, hovered, the user what it does.
+template <typename Widget>
+Widget* described(Widget* widget, const QString& accessibleName, const QString& toolTip)
+{
+    widget->setAccessibleName(accessibleName);
+    widget->setToolTip(toolTip);
+    return widget;
+}
+
 // The windows' font: a sans-serif face with a 12-pixel character height.
 QFont windowFont();
 

@@ -6,6 +6,8 @@
 #include "FakeModule.h"
 #include "SendToModule.h"
 
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
@@ -337,8 +339,13 @@ private slots:
         TfrmSend beacon(beaconCommands, nullptr, {qz::FindPage("ibeacon"), {}, {}});
         beacon.show();
         QVERIFY(beacon.gbConsole->edtConsole->isVisible() && !beacon.gbConsole->btnDiscover->isVisible());
-        for (QWidget* control : dialog.gbConsole->findChildren<QWidget*>()) {
-            if (control->parentWidget() == dialog.gbConsole)
+        // Every control of the dialog tells a screen reader what it is, and a hover what it does.
+        for (QWidget* control : dialog.findChildren<QWidget*>()) {
+            const bool ours = !control->objectName().isEmpty() && !control->objectName().startsWith(QStringLiteral("qt_"));
+            const bool input = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control)
+                || qobject_cast<QLineEdit*>(control) || qobject_cast<QAbstractSpinBox*>(control)
+                || qobject_cast<QPlainTextEdit*>(control) || qobject_cast<QTreeWidget*>(control);
+            if (ours && input)
                 QVERIFY2(!control->accessibleName().isEmpty() && !control->toolTip().isEmpty(),
                          qPrintable(control->objectName()));
         }
