@@ -3,6 +3,7 @@
 #include "PageCommand.h"
 #include "Output.h"
 
+
 namespace qz::cli {
 
 namespace {
@@ -15,6 +16,25 @@ Printed refused(const std::string& line)
 const OptionSpec& optionOf(const PageSpec& page, Field field)
 {
     return *findOption(*findSubcommand(page.name), FindField(page, field)->option);
+}
+
+// "--address", or "--uuid, --major and --minor": what identifies the page's modules.
+std::string identityOptions(const PageSpec& page)
+{
+    const std::vector<Field>& fields = page.identity.fields;
+    std::string words;
+    for (std::size_t at = 0; at < fields.size(); ++at)
+        words += (at == 0 ? "" : at + 1 == fields.size() ? " and " : ", ") + optionForField(fields[at]);
+    return words;
+}
+
+// "name,address": every option of the page that counts up, for --count.
+std::string countedOptions(const PageSpec& page)
+{
+    std::string options;
+    for (const FieldSpec* field : batch::CountedFields(page))
+        options += (options.empty() ? "" : ",") + std::string(field->option);
+    return options;
 }
 
 // A batch's refusal in qzconfig's words: the option or the file line at fault, and why.
@@ -54,6 +74,16 @@ Printed worded(const BatchRequest& request, const batch::Refusal& refusal)
         return usageError("--record " + printable(request.recordFile) + " records another batch: its " + option + " is '"
                           + printable(refusal.other) + "', and this batch's is '" + printable(refusal.value)
                           + "'; use another record file" + seeHelp(page));
+    case R::SameEverywhere:
+        return refused(page.identity.fields.size() == 1
+                           ? identityOptions(page) + " is the same on every module: count it, --count="
+                                 + countedOptions(page) + ", or give it in --values"
+                           : identityOptions(page) + " are the same on every module: count one of them, --count="
+                                 + countedOptions(page) + ", or give them in --values");
+    case R::SameIdentity:
+        return refused((refusal.line != 0 ? line : "module " + std::to_string(refusal.module) + ": ") + "the same "
+                       + identityOptions(page) + " as " + (refusal.line != 0 ? "line " : "module ") + refusal.other
+                       + ": no two modules may carry " + (page.identity.fields.size() == 1 ? "it" : "them"));
     }
     const std::string where = refusal.line != 0 ? line : std::string();
     if (std::optional<std::string> problem = valueProblem(optionOf(page, refusal.field), refusal.value)) {
@@ -63,7 +93,7 @@ Printed worded(const BatchRequest& request, const batch::Refusal& refusal)
                            + std::to_string(FindField(page, refusal.field)->maxBytes));
         return refused(where + *problem);
     }
-    const bool counted = refusal.module != 0 && refusal.field == request.counted;
+    const bool counted = refusal.module != 0 && batch::Counts(request.counted, refusal.field);
     return refused(where + (option.empty() ? "" : option + ": ") + (counted ? module + ": " : "") + refusal.message);
 }
 

@@ -49,10 +49,11 @@ struct BatchRequest {
     const PageSpec* page = nullptr;
     FieldValues values; // every field of the page, given or initial
     std::vector<std::string> ports;
-    Field counted = Field::None; // counted up from its value, for modules modules
+    std::vector<Field> counted; // counted up together from their values, for modules modules
     std::size_t modules = 0;
     std::string valuesFile; // or each module's values from the rows of this CSV file
     std::string recordFile;
+    bool retryFailed = false; // the modules the record shows failed are back: their values again
     serial::SessionSettings settings;
     std::optional<AirSettings> air = std::nullopt; // then listen for each module
 };

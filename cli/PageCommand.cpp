@@ -5,6 +5,8 @@
 #include "Batch.h"
 #include "FieldExplanations.h"
 
+#include <algorithm>
+
 namespace qz::cli {
 
 namespace {
@@ -53,6 +55,7 @@ const std::vector<OptionSpec>& sessionOptions()
         {"count", OptionKind::OptionName, 0, "", "count up per module:"},
         {"values", OptionKind::File, 0, "", "each module's values from this CSV file"},
         {"record", OptionKind::File, 0, "", "append each module's result to this CSV file"},
+        {"retry-failed", OptionKind::Flag, 0, "", "the modules the record shows failed are back: set them up again"},
         {"verify", OptionKind::Flag, 0, "", "then listen over the air for the module as set up"},
         {"listen", OptionKind::Seconds, 0, "", "seconds to listen, 1 to 600; default: 10, or 30 without AT+RESET"},
         {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first"},
@@ -106,7 +109,8 @@ std::string sessionHelp()
           "other.\n"
           "\n"
           "Many modules: with --count=OPTION --modules=N the option's value goes to the\n"
-          "first module and counts up by one per module; with --values=FILE each row of\n"
+          "first module and counts up by one per module (--count=name,address counts\n"
+          "both, together); with --values=FILE each row of\n"
           "a CSV file (its header names the options, like name,address) is one module's\n"
           "values. Every module's values, counted ones too, are checked as the page's\n"
           "button checks them before any port is opened. --record=FILE is then\n"
@@ -115,8 +119,14 @@ std::string sessionHelp()
           "set up are skipped when the same batch runs again; a record of another batch\n"
           "is refused. --port may be given once per fixture; they run at once. A port\n"
           "takes its next module when its adapter is plugged in again, or when its\n"
-          "number or name is typed, then Enter (Enter alone when one port waits); a\n"
-          "failed module's values go to the next one.\n";
+          "number or name is typed, then Enter (Enter alone when one port waits).\n"
+          "\n"
+          "No two modules get one identity (an address; an iBeacon UUID, major and\n"
+          "minor, read by meaning: 00FE is 00254): a batch that would give one to two\n"
+          "modules is refused. A failed module's values go to the next one only when\n"
+          "it never took the command that sets its identity; otherwise they stay with\n"
+          "it, and the same batch run again leaves them out until --retry-failed says\n"
+          "that the failed modules are back on the bench.\n";
 }
 
 
@@ -173,6 +183,7 @@ struct PageOptions {
     bool commands = false;
     bool explain = false;
     bool verify = false;
+    bool retryFailed = false;
     std::optional<std::string> port;
     std::optional<std::string> baud;
     std::optional<std::string> lineEnding;
@@ -194,12 +205,26 @@ const std::vector<Member<PageOptions>>& pageMembers()
     using O = PageOptions;
     static const std::vector<Member<O>> members = {
         {"commands", nullptr, &O::commands},  {"explain", nullptr, &O::explain},   {"verify", nullptr, &O::verify},
+        {"retry-failed", nullptr, &O::retryFailed},
         {"port", &O::port},                   {"baud", &O::baud},                  {"line-ending", &O::lineEnding},
         {"timeout", &O::timeout},             {"modules", &O::modules},            {"count", &O::count},
         {"values", &O::valuesFile},           {"record", &O::record},              {"listen", &O::listen},
         {"adapter", &O::adapter},
     };
     return members;
+}
+
+// "name,address": the options counted up together, as --count lists them.
+std::vector<std::string> countedNames(const std::string& list)
+{
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    for (std::size_t comma = list.find(','); ; comma = list.find(',', start)) {
+        names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos)
+            return names;
+        start = comma + 1;
+    }
 }
 
 // The batch options against one another and against the page.
@@ -221,13 +246,18 @@ std::optional<Printed> batchProblem(const SubcommandSpec& subcommand, const Page
         if (modules.empty() || modules.size() > 5 || !AllDecimalDigits(modules) || DecimalValue(modules) < 1)
             return usageError("--modules must be a number of modules from 1 to 99999, not '" + printable(modules) + "'"
                               + see);
-        const FieldSpec* counted = FindField(*subcommand.page, std::string_view(*options.count));
-        if (counted == nullptr || counted->counting == Counting::None) {
-            std::string countable;
-            for (const FieldSpec* field : batch::CountedFields(*subcommand.page))
-                countable += (countable.empty() ? "--" : " or --") + std::string(field->option);
-            return usageError("--count=" + printable(*options.count) + ": this page counts up only "
-                              + (countable.empty() ? "none of its options" : countable) + see);
+        const std::vector<std::string> names = countedNames(*options.count);
+        for (const std::string& name : names) {
+            const FieldSpec* counted = FindField(*subcommand.page, std::string_view(name));
+            if (counted == nullptr || counted->counting == Counting::None) {
+                std::string countable;
+                for (const FieldSpec* field : batch::CountedFields(*subcommand.page))
+                    countable += (countable.empty() ? "--" : " or --") + std::string(field->option);
+                return usageError("--count=" + printable(name) + ": this page counts up only "
+                                  + (countable.empty() ? "none of its options" : countable) + see);
+            }
+            if (std::count(names.begin(), names.end(), name) > 1)
+                return usageError("--count=" + printable(*options.count) + " names " + name + " twice" + see);
         }
     }
     if (options.valuesFile && options.valuesFile->empty())
@@ -247,6 +277,8 @@ std::optional<Printed> optionsProblem(const SubcommandSpec& subcommand, const Va
     if (options.batch()) {
         if (std::optional<Printed> problem = batchProblem(subcommand, options))
             return problem;
+    } else if (options.retryFailed) {
+        return usageError("--retry-failed sets up again what a batch's --record shows failed; it needs a batch" + see);
     }
     const bool sending = options.port.has_value();
     if (options.explain && (sending || options.commands))
@@ -324,11 +356,13 @@ BatchRequest batchRequest(const SubcommandSpec& subcommand, const Values& values
     request.settings = send.settings;
     request.air = send.air;
     if (options.count) {
-        request.counted = FindField(*subcommand.page, std::string_view(*options.count))->field;
+        for (const std::string& name : countedNames(*options.count))
+            request.counted.push_back(FindField(*subcommand.page, std::string_view(name))->field);
         request.modules = DecimalValue(*options.modules);
     }
     request.valuesFile = options.valuesFile.value_or("");
     request.recordFile = *options.record;
+    request.retryFailed = options.retryFailed;
     return request;
 }
 

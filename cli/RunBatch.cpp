@@ -122,10 +122,14 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         return SendFailed;
     }
 
-    batch::Batch batch(plan.units, plan.setUp);
+    batch::Batch batch(plan.units, plan.setUp, {plan.takenToCarry, plan.carried, request.retryFailed});
     if (batch.Resumed() > 0)
         WriteOut("The record shows " + std::to_string(batch.Resumed()) + " of " + std::to_string(batch.Total())
                  + " modules set up already\n");
+    if (batch.Carried() > 0)
+        WriteOut("The record shows " + std::to_string(batch.Carried())
+                 + " more taken by modules that failed: they are left out, as those modules may carry them; once "
+                   "they are back on the bench, --retry-failed sets them up again\n");
     if (batch.Finished()) {
         std::fclose(record);
         return WriteOut(summary(batch)) ? Listed : CannotWriteOutput();

@@ -81,7 +81,7 @@ void BatchRunner::moduleDone(Fixture& fixture, const serial::Verdict& verdict)
 {
     const std::size_t unit = *fixture.unit;
     fixture.unit.reset();
-    batch_.SessionEnded(fixture.port, verdict.succeeded());
+    batch_.SessionEnded(fixture.port, verdict.succeeded(), verdict.taken);
     emit moduleEnded(fixture.port, unit, verdict);
     // The module just done stays on its port until it is swapped.
     fixture.waiting = true;

@@ -91,7 +91,10 @@ std::vector<PageSpec> makePages()
          [](const FieldValues& v) {
              return BuildBeaconList(valueOf(v, F::BeaconUUID), valueOf(v, F::BeaconMajor), valueOf(v, F::BeaconMinor));
          },
-         "qzconfig ibeacon --major=04D2 --minor 01235"},
+         "qzconfig ibeacon --major=04D2 --minor 01235",
+         true,
+         {{F::BeaconUUID, F::BeaconMajor, F::BeaconMinor},
+          {"AT+IBE0", "AT+IBE1", "AT+IBE2", "AT+IBE3", "AT+MARJ", "AT+MINO"}}},
         {"broadcast",
          "device name and address, advertising and scan-response packages",
          {
@@ -111,7 +114,9 @@ std::vector<PageSpec> makePages()
                                        IsFlagOn(v, F::SameAsAdvert));
          },
          "qzconfig broadcast --name=Kitchen --address=000E0B123456 \\\n"
-         "      --advert=0x0201060302F0FF --same"},
+         "      --advert=0x0201060302F0FF --same",
+         true,
+         {{F::DeviceAddress}, {"AT+ADDR"}}},
     };
 }
 

@@ -48,6 +48,14 @@ struct FieldSpec {
     FieldExplanation (*explain)(const FieldValues& values);
 };
 
+// What tells one set-up module from another, so that no two get it: these fields, read as
+// the commands that set them write them (00FE and 00254 are one minor). None on a page
+// whose modules are told nothing to tell them apart.
+struct Identity {
+    std::vector<Field> fields;
+    std::vector<std::string_view> commandWords; // the commands that set them
+};
+
 struct PageSpec {
     std::string_view name; // qzconfig's subcommand
     std::string_view summary;
@@ -56,6 +64,7 @@ struct PageSpec {
     std::string_view example; // a qzconfig command line
     // The module advertises once set up; the study page's becomes a central and does not.
     bool advertises = true;
+    Identity identity = {};
 };
 
 // The three pages, in qzconfig's order: study, ibeacon, broadcast.

@@ -193,21 +193,31 @@ PortChoice ChoosePort(std::string_view line, const std::vector<std::string>& por
     return {named, {}};
 }
 
-Batch::Batch(std::vector<Values> units, const std::vector<Values>& setUp)
+Batch::Batch(std::vector<Values> units, const std::vector<Values>& setUp, Carrying carrying)
     : units_(std::move(units))
+    , takenToCarry_(std::move(carrying.takenToCarry))
 {
-    // Each row of the record set up one unit; a value listed twice is set up twice over.
+    // Each row of the record set up, or carried, one unit; a value listed twice is set up
+    // twice over.
     std::multiset<Values> recorded(setUp.begin(), setUp.end());
+    std::multiset<Values> carried(carrying.carried.begin(), carrying.carried.end());
+    std::deque<std::size_t> retried;
     for (std::size_t unit = 0; unit < units_.size(); ++unit) {
-        const auto found = recorded.find(units_[unit]);
-        if (found == recorded.end()) {
+        if (const auto found = recorded.find(units_[unit]); found != recorded.end()) {
+            recorded.erase(found);
+            ++setUpCount_;
+            ++resumed_;
+        } else if (const auto onFailed = carried.find(units_[unit]); onFailed != carried.end()) {
+            carried.erase(onFailed);
+            if (carrying.retry)
+                retried.push_back(unit);
+            else
+                ++carried_;
+        } else {
             waiting_.push_back(unit);
-            continue;
         }
-        recorded.erase(found);
-        ++setUpCount_;
-        ++resumed_;
     }
+    waiting_.insert(waiting_.begin(), retried.begin(), retried.end());
 }
 
 std::optional<std::size_t> Batch::ModuleReady(const std::string& port)
@@ -220,15 +230,19 @@ std::optional<std::size_t> Batch::ModuleReady(const std::string& port)
     return unit;
 }
 
-void Batch::SessionEnded(const std::string& port, bool setUp)
+void Batch::SessionEnded(const std::string& port, bool setUp, int taken)
 {
     const auto found = inFlight_.find(port);
     if (found == inFlight_.end())
         return;
+    const std::size_t unit = found->second;
+    const bool carried = unit < takenToCarry_.size() && taken >= takenToCarry_[unit];
     if (setUp)
         ++setUpCount_;
+    else if (carried)
+        ++carried_;
     else
-        waiting_.push_front(found->second);
+        waiting_.push_front(unit);
     inFlight_.erase(found);
 }
 

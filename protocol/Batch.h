@@ -53,17 +53,31 @@ struct PortChoice {
 };
 PortChoice ChoosePort(std::string_view line, const std::vector<std::string>& ports, const std::vector<bool>& waiting);
 
+// Which values identify a module, so that no two modules get them. A unit's identity is
+// carried by a module once it took the command that sets it, whatever happened after.
+struct Carrying {
+    // Per unit: how many of its commands a module takes before it carries the unit's
+    // identity. Empty: the page has none, and a failed module's values go to the next.
+    std::vector<int> takenToCarry;
+    // Units a record shows on modules that failed after taking their identity: never
+    // handed out again, unless retry (the failed modules are back on the bench), then first.
+    std::vector<Values> carried;
+    bool retry = false;
+};
+
 class Batch {
 public:
     // units: each module's values of the varying options, in order. setUp: the units a
     // record shows set up already; they are not handed out again.
-    Batch(std::vector<Values> units, const std::vector<Values>& setUp);
+    Batch(std::vector<Values> units, const std::vector<Values>& setUp, Carrying carrying = {});
 
     // A module is ready on port (its port appeared, or the user said so): the index of the
     // unit it gets, or nothing when every unit is set up or in flight, or the port is busy.
     std::optional<std::size_t> ModuleReady(const std::string& port);
-    // The session on port ended; a unit that was not set up goes to the next module first.
-    void SessionEnded(const std::string& port, bool setUp);
+    // The session on port ended after taken commands. A unit that was not set up goes to
+    // the next module first, unless its failed module carries its identity: then it is
+    // left out, a gap.
+    void SessionEnded(const std::string& port, bool setUp, int taken = 0);
     // The user stops the batch: nothing more is handed out.
     void Stop() { stopped_ = true; }
 
@@ -74,6 +88,8 @@ public:
     std::size_t Total() const { return units_.size(); }
     // Units the record had set up before this run began.
     std::size_t Resumed() const { return resumed_; }
+    // Units left out since a module that failed carries them: from the record, and this run.
+    std::size_t Carried() const { return carried_; }
 
 private:
     std::vector<batch::Values> units_;
@@ -81,6 +97,8 @@ private:
     std::map<std::string, std::size_t> inFlight_;
     std::size_t setUpCount_ = 0;
     std::size_t resumed_ = 0;
+    std::size_t carried_ = 0;
+    std::vector<int> takenToCarry_;
     bool stopped_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "BatchPlan.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 
 namespace qz::batch {
@@ -36,28 +37,32 @@ bool isBlankRecord(const std::vector<std::string>& fields)
 std::variant<std::vector<Module>, Refusal> countedModules(const PageSpec& page, const FieldValues& values,
                                                           const Source& source, std::vector<Field>& varying)
 {
-    const FieldSpec* counted = FindField(page, source.counted);
-    if (counted == nullptr || counted->counting == Counting::None) {
-        Refusal refused = refusal(Refusal::NotCountable);
-        refused.field = source.counted;
-        return refused;
-    }
-    const std::string& first = values.at(counted->field);
-    const CountedValues counting = CountValues(counted->counting, first, source.modules);
-    if (!counting.problem.empty()) {
-        Refusal refused = refusal(counting.top.empty() ? Refusal::CannotCount : Refusal::PassesTheTop);
-        refused.field = counted->field;
-        refused.value = first;
-        refused.other = counting.top;
-        refused.message = counting.problem;
-        return refused;
-    }
-    varying = {counted->field};
     std::vector<Module> modules;
-    for (const std::string& value : counting.values) {
-        modules.push_back({0, modules.size() + 1, values});
-        modules.back().values[counted->field] = value;
+    for (std::size_t number = 1; number <= source.modules; ++number)
+        modules.push_back({0, number, values});
+    for (Field field : source.counted) {
+        const FieldSpec* counted = FindField(page, field);
+        if (counted == nullptr || counted->counting == Counting::None) {
+            Refusal refused = refusal(Refusal::NotCountable);
+            refused.field = field;
+            return refused;
+        }
+        const std::string& first = values.at(counted->field);
+        const CountedValues counting = CountValues(counted->counting, first, source.modules);
+        if (!counting.problem.empty()) {
+            Refusal refused = refusal(counting.top.empty() ? Refusal::CannotCount : Refusal::PassesTheTop);
+            refused.field = counted->field;
+            refused.value = first;
+            refused.other = counting.top;
+            refused.message = counting.problem;
+            return refused;
+        }
+        varying.push_back(counted->field);
+        for (std::size_t at = 0; at < modules.size(); ++at)
+            modules[at].values[counted->field] = counting.values[at];
     }
+    if (source.counted.empty())
+        return refusal(Refusal::NotCountable);
     return modules;
 }
 
@@ -131,6 +136,67 @@ std::optional<Refusal> pageRefusal(const PageSpec& page, const Module& module, G
     return std::nullopt;
 }
 
+bool setsIdentity(const PageSpec& page, std::string_view command)
+{
+    const auto& words = page.identity.commandWords;
+    return std::any_of(words.begin(), words.end(),
+                       [command](std::string_view word) { return command.substr(0, word.size()) == word; });
+}
+
+// How many commands a module takes before it carries its identity: up to the first that
+// sets it.
+int takenToCarry(const PageSpec& page, const std::vector<std::string>& commands)
+{
+    const auto first = std::find_if(commands.begin(), commands.end(),
+                                    [&page](const std::string& command) { return setsIdentity(page, command); });
+    return static_cast<int>(first - commands.begin()) + 1;
+}
+
+bool varies(const Plan& plan, Field field)
+{
+    return Counts(plan.varying, field);
+}
+
+// The identity's field that tells modules apart in words: the first that varies.
+Field identityField(const PageSpec& page, const Plan& plan)
+{
+    for (Field field : page.identity.fields) {
+        if (varies(plan, field))
+            return field;
+    }
+    return page.identity.fields.front();
+}
+
+// No two modules of the plan get one identity: it must vary, and no two rows may repeat it.
+std::optional<Refusal> identityRefusal(const PageSpec& page, const std::vector<Module>& modules, Plan& plan,
+                                       std::map<std::string, std::size_t>& unitOfIdentity)
+{
+    const Identity& identity = page.identity;
+    if (identity.fields.empty())
+        return std::nullopt;
+    const bool varying = std::any_of(identity.fields.begin(), identity.fields.end(),
+                                     [&plan](Field field) { return varies(plan, field); });
+    if (!varying && modules.size() > 1) {
+        Refusal refused = refusal(Refusal::SameEverywhere);
+        refused.field = identity.fields.front();
+        refused.value = modules.front().values.at(refused.field);
+        return refused;
+    }
+    for (std::size_t unit = 0; unit < modules.size(); ++unit) {
+        const auto [earlier, added] = unitOfIdentity.emplace(IdentityOf(page, plan.commands[unit]), unit);
+        if (!added) {
+            Refusal refused = refusal(Refusal::SameIdentity, &modules[unit]);
+            refused.field = identityField(page, plan);
+            refused.value = modules[unit].values.at(refused.field);
+            const Module& first = modules[earlier->second];
+            refused.other = std::to_string(first.line != 0 ? first.line : first.number);
+            return refused;
+        }
+        plan.takenToCarry.push_back(takenToCarry(page, plan.commands[unit]));
+    }
+    return std::nullopt;
+}
+
 Values unitOf(const PageSpec& page, const FieldValues& values)
 {
     Values unit;
@@ -148,9 +214,35 @@ std::vector<std::string> recordHeader(const PageSpec& page)
     return header;
 }
 
-// Reads the record back: which units it shows set up, after checking that it records
-// this batch, its columns and the values that stay the same from module to module.
-std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& values, std::string_view text, Plan& plan)
+// What a row of the record says of its module, for a page with an identity: the unit of
+// this plan with the same identity, set up or carried by a module that failed; the row's
+// other values may be written otherwise (00254 for 00FE).
+void readIdentityRow(const PageSpec& page, const Values& row, const std::string& taken, bool setUp,
+                     const std::map<std::string, std::size_t>& unitOfIdentity, Plan& plan)
+{
+    FieldValues values;
+    for (std::size_t at = 0; at < page.fields.size(); ++at)
+        values[page.fields[at].field] = row[at];
+    const GeneratorResult result = page.generate(values);
+    const auto* list = std::get_if<CommandList>(&result);
+    if (list == nullptr)
+        return;
+    const auto unit = unitOfIdentity.find(IdentityOf(page, list->commands));
+    if (unit == unitOfIdentity.end())
+        return;
+    const bool carried = !taken.empty() && taken.size() < 6 && AllDecimalDigits(taken)
+        && static_cast<int>(DecimalValue(taken)) >= takenToCarry(page, list->commands);
+    if (setUp)
+        plan.setUp.push_back(plan.units[unit->second]);
+    else if (carried)
+        plan.carried.push_back(plan.units[unit->second]);
+}
+
+// Reads the record back: which units it shows set up, or carried by modules that failed,
+// after checking that it records this batch, its columns and the values that stay the
+// same from module to module.
+std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& values, std::string_view text,
+                                  const std::map<std::string, std::size_t>& unitOfIdentity, Plan& plan)
 {
     if (text.find_first_not_of(" \r\n") == std::string_view::npos) {
         plan.opening = RecordHeaderLine(page);
@@ -169,6 +261,7 @@ std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& value
         return refused;
     }
     const std::size_t first = std::size(recordLeadColumns);
+    const std::size_t takenColumn = header.size() - 4;
     const std::size_t resultColumn = header.size() - 2;
     while (ReadCsvRecord(text, offset, fields)) {
         if (fields.size() != header.size())
@@ -177,8 +270,7 @@ std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& value
                           fields.begin() + static_cast<std::ptrdiff_t>(first + page.fields.size()));
         for (std::size_t at = 0; at < page.fields.size(); ++at) {
             const Field field = page.fields[at].field;
-            const bool varies = std::find(plan.varying.begin(), plan.varying.end(), field) != plan.varying.end();
-            if (!varies && unit[at] != values.at(field)) {
+            if (!varies(plan, field) && unit[at] != values.at(field)) {
                 Refusal refused = refusal(Refusal::RecordOtherValues);
                 refused.field = field;
                 refused.value = values.at(field);
@@ -186,7 +278,10 @@ std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& value
                 return refused;
             }
         }
-        if (fields[resultColumn] == SetUpResult)
+        const bool setUp = fields[resultColumn] == SetUpResult;
+        if (!page.identity.fields.empty())
+            readIdentityRow(page, unit, fields[takenColumn], setUp, unitOfIdentity, plan);
+        else if (setUp)
             plan.setUp.push_back(unit);
     }
     return std::nullopt;
@@ -206,16 +301,25 @@ std::variant<Plan, Refusal> PlanBatch(const PageSpec& page, const FieldValues& g
         : countedModules(page, values, source, plan.varying);
     if (const auto* refused = std::get_if<Refusal>(&modules))
         return *refused;
-    for (const Module& module : std::get<std::vector<Module>>(modules)) {
+    const std::vector<Module>& listed = std::get<std::vector<Module>>(modules);
+    for (const Module& module : listed) {
         GeneratorResult result;
         if (std::optional<Refusal> refused = pageRefusal(page, module, result))
             return *refused;
         plan.units.push_back(unitOf(page, module.values));
         plan.commands.push_back(std::get<CommandList>(result).commands);
     }
-    if (std::optional<Refusal> refused = readRecord(page, values, recordText, plan))
+    std::map<std::string, std::size_t> unitOfIdentity;
+    if (std::optional<Refusal> refused = identityRefusal(page, listed, plan, unitOfIdentity))
+        return *refused;
+    if (std::optional<Refusal> refused = readRecord(page, values, recordText, unitOfIdentity, plan))
         return *refused;
     return plan;
+}
+
+bool Counts(const std::vector<Field>& fields, Field field)
+{
+    return std::find(fields.begin(), fields.end(), field) != fields.end();
 }
 
 std::vector<const FieldSpec*> CountedFields(const PageSpec& page)
@@ -241,6 +345,16 @@ std::string RecordLine(const std::string& time, const std::string& port, const V
     row.insert(row.end(), {std::to_string(taken), std::to_string(total),
                            std::string(setUp ? SetUpResult : FailedResult), message});
     return CsvLine(row);
+}
+
+std::string IdentityOf(const PageSpec& page, const std::vector<std::string>& commands)
+{
+    std::string identity;
+    for (const std::string& command : commands) {
+        if (setsIdentity(page, command))
+            identity += command + "\n";
+    }
+    return identity;
 }
 
 const std::string& ValueOf(const PageSpec& page, const Values& unit, Field field)

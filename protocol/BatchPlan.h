@@ -17,10 +17,11 @@
 
 namespace qz::batch {
 
-// Where each module's values come from: a field counted up from the page's value, or the
-// rows of a values file (a header of option names, then one row per module).
+// Where each module's values come from: fields counted up together from the page's
+// values (Lamp-01 with 000E0B000001, Lamp-02 with 000E0B000002), or the rows of a values
+// file (a header of option names, then one row per module).
 struct Source {
-    Field counted = Field::None;
+    std::vector<Field> counted;
     std::size_t modules = 0;
     bool fromValuesFile = false;
     std::string_view valuesText;
@@ -40,6 +41,8 @@ struct Refusal {
         PageRefused,          // line or module, field, value; message: the page's own
         RecordOfAnotherBatch, // value: the record's columns; other: this batch's
         RecordOtherValues,    // field, value: this batch's; other: the record's
+        SameEverywhere,       // field: the identity's first; value: its value on every module
+        SameIdentity,         // line or module, field, value: the later's; other: the earlier's line or module
     };
     Reason reason;
     std::size_t line = 0;   // of the values file, from 1; 0 where no line is at fault
@@ -55,6 +58,10 @@ struct Plan {
     std::vector<Values> units;                     // each module's values, every field in the page's order
     std::vector<std::vector<std::string>> commands; // each module's commands
     std::vector<Values> setUp;                     // the units a record shows set up already
+    // Per unit, the commands a module takes before it carries the unit's identity, and the
+    // units a record shows carried by modules that failed (see Carrying).
+    std::vector<int> takenToCarry;
+    std::vector<Values> carried;
     // What goes into the record before the first module's line: the header of a new or
     // empty record, or the line break that a line cut short by a crash lacks.
     std::string opening;
@@ -63,6 +70,9 @@ struct Plan {
 std::variant<Plan, Refusal> PlanBatch(const PageSpec& page, const FieldValues& values, const Source& source,
                                       std::string_view recordText);
 
+// Whether field is among fields.
+bool Counts(const std::vector<Field>& fields, Field field);
+
 // The fields whose value can count up on this page.
 std::vector<const FieldSpec*> CountedFields(const PageSpec& page);
 
@@ -70,6 +80,10 @@ std::vector<const FieldSpec*> CountedFields(const PageSpec& page);
 std::string RecordHeaderLine(const PageSpec& page);
 std::string RecordLine(const std::string& time, const std::string& port, const Values& unit, int taken, int total,
                        bool setUp, const std::string& message);
+
+// A module's identity as its commands set it: the lines of its page's identity commands;
+// empty on a page without one.
+std::string IdentityOf(const PageSpec& page, const std::vector<std::string>& commands);
 
 // A unit's value of one field.
 const std::string& ValueOf(const PageSpec& page, const Values& unit, Field field);

@@ -51,6 +51,7 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     , edtRecordFile(named(new QLineEdit(this), "edtRecordFile"))
     , edtMorePorts(named(new QLineEdit(this), "edtMorePorts"))
     , cbVerifyEach(named(new QCheckBox(QStringLiteral("verify each module"), this), "cbVerifyEach"))
+    , cbRetryFailed(named(new QCheckBox(QStringLiteral("retry failed"), this), "cbRetryFailed"))
     , tvModules(named(new QTreeWidget(this), "tvModules"))
     , page_(std::move(page))
     , canListen_(cannotListen.isEmpty())
@@ -60,13 +61,9 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     setChecked(false);
     setVisible(page_.page != nullptr); // a list from no page has no values to vary
     setToolTip(QStringLiteral("Set up one module after another, each with its own values"));
-    if (page_.page != nullptr) {
-        for (const qz::FieldSpec* field : qz::batch::CountedFields(*page_.page))
-            cbEachGets->addItem(QStringLiteral("Counting up ") + QLatin1String(field->countingWords.data(),
-                                                                               static_cast<int>(field->countingWords.size())),
-                                static_cast<int>(field->field));
-    }
-    cbEachGets->addItem(QStringLiteral("Values from a CSV file"), static_cast<int>(qz::Field::None));
+    if (page_.page != nullptr)
+        offerCounting(*page_.page);
+    cbEachGets->addItem(QStringLiteral("Values from a CSV file"), QVariantList());
     spnModules->setRange(1, 99999);
     spnModules->setValue(10);
     edtValuesFile->setPlaceholderText(QStringLiteral("A CSV file: a header of options (name,address), then a row per module"));
@@ -105,6 +102,10 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     described(cbVerifyEach, QStringLiteral("Verify each module"), cbVerifyEach->toolTip());
     described(chooseValues, QStringLiteral("Choose the values file"), QStringLiteral("Choose the CSV file of each module's values"));
     described(chooseRecord, QStringLiteral("Choose the record file"), QStringLiteral("Choose the CSV file the results go to"));
+    described(cbRetryFailed, QStringLiteral("Retry failed modules"),
+              QStringLiteral("The modules the record shows failed after taking their values are back on the bench: "
+                             "set them up again, first. Unticked, their values are left out, so that no two modules "
+                             "carry them."));
     described(tvModules, QStringLiteral("Modules"), QStringLiteral("Each port's latest module: its values, progress and result"));
     tvModules->setColumnCount(5);
     tvModules->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Values"), QStringLiteral("Progress"),
@@ -126,6 +127,7 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     auto* recordRow = new QHBoxLayout;
     recordRow->addWidget(edtRecordFile, 1);
     recordRow->addWidget(chooseRecord);
+    recordRow->addWidget(cbRetryFailed);
     auto* form = new QFormLayout(controls);
     form->setContentsMargins(0, 0, 0, 0);
     form->addRow(QStringLiteral("Each module gets:"), cbEachGets);
@@ -139,10 +141,11 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     column->addWidget(controls);
     controls->setVisible(false);
 
-    choices_ = {cbEachGets, spnModules, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues, chooseRecord, cbVerifyEach};
+    choices_ = {cbEachGets, spnModules, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues, chooseRecord,
+                cbVerifyEach, cbRetryFailed};
 
     const auto showChoice = [this] {
-        const bool fromFile = cbEachGets->currentData().toInt() == static_cast<int>(qz::Field::None);
+        const bool fromFile = countedFields().empty();
         spnModules->setEnabled(!fromFile);
         edtValuesFile->setEnabled(fromFile);
     };
@@ -177,7 +180,7 @@ void TSeveralModules::lockChoices(bool locked)
         choice->setEnabled(!locked);
     if (!locked) {
         cbVerifyEach->setEnabled(canListen_);
-        const bool fromFile = cbEachGets->currentData().toInt() == static_cast<int>(qz::Field::None);
+        const bool fromFile = countedFields().empty();
         spnModules->setEnabled(!fromFile);
         edtValuesFile->setEnabled(fromFile);
     }
@@ -201,10 +204,51 @@ void TSeveralModules::restoreChoices(const QSettings& saved)
     cbVerifyEach->setChecked(canListen_ && saved.value(QStringLiteral("verifyEach"), false).toBool());
 }
 
+// One choice per field that counts up; where counting one alone would leave the module's
+// identity the same on every module (a name, with one address for all), the fields
+// together come first.
+void TSeveralModules::offerCounting(const qz::PageSpec& page)
+{
+    const auto words = [](const qz::FieldSpec* field) {
+        return QLatin1String(field->countingWords.data(), static_cast<int>(field->countingWords.size()));
+    };
+    const std::vector<const qz::FieldSpec*> countable = qz::batch::CountedFields(page);
+    QStringList together;
+    QVariantList all;
+    bool someOutsideIdentity = false;
+    for (const qz::FieldSpec* field : countable) {
+        cbEachGets->addItem(QStringLiteral("Counting up ") + words(field), QVariantList{static_cast<int>(field->field)});
+        together << words(field);
+        all << static_cast<int>(field->field);
+        someOutsideIdentity = someOutsideIdentity || !qz::batch::Counts(page.identity.fields, field->field);
+    }
+    if (countable.size() > 1 && someOutsideIdentity)
+        cbEachGets->insertItem(0, QStringLiteral("Counting up ") + together.join(QStringLiteral(" and ")), all);
+    cbEachGets->setCurrentIndex(0);
+}
+
+std::vector<qz::Field> TSeveralModules::countedFields() const
+{
+    std::vector<qz::Field> fields;
+    for (const QVariant& field : cbEachGets->currentData().toList())
+        fields.push_back(static_cast<qz::Field>(field.toInt()));
+    return fields;
+}
+
 QString TSeveralModules::label(qz::Field field) const
 {
     const auto found = page_.labels.find(field);
     return found != page_.labels.end() ? qz::fromBytes(found->second) : QString();
+}
+
+// "Device address", or "iBeacon UUID, Major and Minor": the captions of what identifies a module.
+QString TSeveralModules::identityLabels() const
+{
+    QStringList labels;
+    for (qz::Field field : page_.page->identity.fields)
+        labels << label(field);
+    const QString last = labels.takeLast();
+    return labels.isEmpty() ? last : labels.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
 }
 
 // A refusal in the window's words: the field by its box's caption, the line of the
@@ -235,7 +279,7 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
                           .arg(label(refusal.field)).arg(refusal.value.size()).arg(other);
     case R::PageRefused:
         // A fixed field refused is refused for every module alike.
-        if (refusal.module != 0 && refusal.field == static_cast<qz::Field>(cbEachGets->currentData().toInt()))
+        if (refusal.module != 0 && qz::batch::Counts(countedFields(), refusal.field))
             return module + QStringLiteral(": ") + qz::fromBytes(refusal.message);
         return (refusal.line != 0 ? line : QString()) + label(refusal.field) + QStringLiteral(": ")
             + qz::fromBytes(refusal.message);
@@ -245,6 +289,15 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
     case R::RecordOtherValues:
         return QStringLiteral("The record file records another batch: its %1 is \"%2\", and this batch's is \"%3\". "
                               "Choose another record file.").arg(label(refusal.field), other, value);
+    case R::SameEverywhere:
+        return QStringLiteral("%1 would be the same on every module: count it up, or take it from a values file.")
+            .arg(identityLabels());
+    case R::SameIdentity:
+        return (refusal.line != 0 ? QStringLiteral("Line %1 of the values file gives the same %2 as line %3")
+                                  : QStringLiteral("Module %1 would get the same %2 as module %3"))
+                   .arg(refusal.module != 0 ? refusal.module : refusal.line)
+                   .arg(identityLabels(), other)
+            + QStringLiteral(": no two modules may carry it.");
     }
     return {};
 }
@@ -259,10 +312,10 @@ QString TSeveralModules::unitWords(std::size_t unit) const
 
 QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial::SessionSettings& settings)
 {
-    const auto counted = static_cast<qz::Field>(cbEachGets->currentData().toInt());
+    const std::vector<qz::Field> counted = countedFields();
     const QString valuesPath = edtValuesFile->text().trimmed();
     const QString recordPath = edtRecordFile->text().trimmed();
-    if (counted == qz::Field::None && valuesPath.isEmpty())
+    if (counted.empty() && valuesPath.isEmpty())
         return QStringLiteral("Choose the CSV file that holds each module's values.");
     if (recordPath.isEmpty())
         return QStringLiteral("Choose the record file, where each module's result is written.");
@@ -276,9 +329,9 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     if (recordPath == defaultRecord())
         QDir().mkpath(QFileInfo(recordPath).absolutePath()); // the documents folder may not be made yet
 
-    const QByteArray values = counted == qz::Field::None ? wholeFile(valuesPath) : QByteArray();
+    const QByteArray values = counted.empty() ? wholeFile(valuesPath) : QByteArray();
     const QByteArray recorded = wholeFile(recordPath);
-    qz::batch::Source source{counted, static_cast<std::size_t>(spnModules->value()), counted == qz::Field::None,
+    qz::batch::Source source{counted, static_cast<std::size_t>(spnModules->value()), counted.empty(),
                              std::string_view(values.constData(), static_cast<std::size_t>(values.size()))};
     auto planned = qz::batch::PlanBatch(*page_.page, page_.values, source,
                                         std::string_view(recorded.constData(), static_cast<std::size_t>(recorded.size())));
@@ -296,7 +349,8 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     tvModules->clear();
     rows_.clear();
     waiting_.clear();
-    batch_ = std::make_unique<qz::batch::Batch>(plan_.units, plan_.setUp);
+    batch_ = std::make_unique<qz::batch::Batch>(
+        plan_.units, plan_.setUp, qz::batch::Carrying{plan_.takenToCarry, plan_.carried, cbRetryFailed->isChecked()});
     runner_ = std::make_unique<qz::BatchRunner>(*batch_, plan_.commands, ports, settings);
     connect(runner_.get(), &qz::BatchRunner::moduleStarted, this, &TSeveralModules::showModuleStarted);
     connect(runner_.get(), &qz::BatchRunner::exchanged, this,
@@ -322,7 +376,12 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     if (verifying)
         runner_->verifyOverTheAir(0, {});
     emit progressed(static_cast<int>(batch_->SetUpCount()), static_cast<int>(batch_->Total()));
-    emit status(QStringLiteral("Setting up %1 modules...").arg(batch_->Total() - batch_->SetUpCount()));
+    const std::size_t toSetUp = batch_->Total() - batch_->SetUpCount() - batch_->Carried();
+    emit status(batch_->Carried() == 0
+                    ? QStringLiteral("Setting up %1 modules...").arg(toSetUp)
+                    : QStringLiteral("Setting up %1 modules... %2 more are left out: the record shows them taken by "
+                                     "modules that failed, which may carry them. Tick \"retry failed\" once those "
+                                     "modules are back on the bench.").arg(toSetUp).arg(batch_->Carried()));
     runner_->start();
     return {};
 }

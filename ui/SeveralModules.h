@@ -53,6 +53,7 @@ public:
     QLineEdit* edtRecordFile;
     QLineEdit* edtMorePorts;
     QCheckBox* cbVerifyEach;
+    QCheckBox* cbRetryFailed;
     QTreeWidget* tvModules;
 
 signals:
@@ -69,7 +70,11 @@ signals:
 private:
     QString refusalWords(const qz::batch::Refusal& refusal) const;
     QString unitWords(std::size_t unit) const;
+    void offerCounting(const qz::PageSpec& page);
+    // The fields the choice counts up; none when the values come from a file.
+    std::vector<qz::Field> countedFields() const;
     QString label(qz::Field field) const;
+    QString identityLabels() const;
     void showModuleStarted(const std::string& port, std::size_t unit);
     void showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
     void showWaiting(const std::string& port, bool present);

@@ -186,9 +186,10 @@ TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
     const std::string record = recordFile("qz-record-c.csv");
     std::ofstream(record) << "time,port,name,address,advert,scan,same,taken,total,result,message\n"
                              "2026-12-07T10:00:00Z,x,Lamp-08,000E0B123456,020106,,yes,10,10,set up,10 of 10 commands were taken\n"
-                             "2026-12-07T10:01:00Z,x,Lamp-09,000E0B123456,020106,,yes,2,10,failed,port failed\n";
+                             "2026-12-07T10:01:00Z,x,Lamp-08,000E0B123457,020106,,yes,2,10,failed,port failed\n";
+    // The failed module never took its AT+ADDR: its address goes to the next module.
     Batch batch({"broadcast", "--name=Lamp-08", "--address=000E0B123456", "--advert=020106", "--same",
-                 "--port=" + fixture.link, "--modules=3", "--count=name", "--record=" + record});
+                 "--port=" + fixture.link, "--modules=3", "--count=address", "--record=" + record});
     ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
     // Enter with the fixture's adapter unplugged: there is no module to take.
     fs::remove(fixture.link);
@@ -199,8 +200,8 @@ TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
     EXPECT_EQ(batch.output().find("failed"), std::string::npos) << batch.output();
     EXPECT_NE(batch.output().find("The record shows 1 of 3 modules set up already\n"), std::string::npos);
     EXPECT_NE(batch.output().find("2 of 3 modules were set up\n"), std::string::npos) << batch.output();
-    EXPECT_TRUE(received(*fixture.modules[0], "AT+NAMELamp-09"));
-    EXPECT_FALSE(received(*fixture.modules[0], "AT+NAMELamp-08"));
+    EXPECT_TRUE(received(*fixture.modules[0], "AT+ADDR000E0B123457"));
+    EXPECT_FALSE(received(*fixture.modules[0], "AT+ADDR000E0B123456"));
     EXPECT_EQ(lines(readFile(record)).size(), 4u);
 }
 
@@ -237,6 +238,8 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
     FakeModule module;
     const std::string values = testing::TempDir() + "qz-bad-units.csv";
     std::ofstream(values) << "name,address\nLamp,000E0B123456\n\"  \",000E0B123457\n";
+    const std::string minors = testing::TempDir() + "qz-minors.csv";
+    std::ofstream(minors) << "minor\n00FE\n00FF\n00254\n";
     const std::string record = recordFile("qz-record-d.csv");
     const std::string other = recordFile("qz-record-other.csv");
     std::ofstream(other) << "time,port,major,taken,total,result,message\n";
@@ -272,6 +275,17 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
          "qzconfig: --values " + testing::TempDir() + ": a folder, not a CSV file (see qzconfig ibeacon --help)\n"},
         {{"ibeacon", port, "--modules=3", "--count=uuid", "--record=" + record}, 2,
          "qzconfig: --count=uuid: this page counts up only --major or --minor (see qzconfig ibeacon --help)\n"},
+        // No two modules get one identity.
+        {{"broadcast", "--name=Lamp-01", "--address=000E0B000001", "--advert=020106", "--same", port, "--modules=3",
+          "--count=name", "--record=" + record},
+         1, "qzconfig: --address is the same on every module: count it, --count=name,address, or give it in --values\n"},
+        {{"ibeacon", port, "--values=" + minors, "--record=" + record}, 1,
+         "qzconfig: " + minors + " line 4: the same --uuid, --major and --minor as line 2: no two modules may carry "
+         "them\n"},
+        {{"broadcast", port, "--modules=2", "--count=name,name", "--record=" + record}, 2,
+         "qzconfig: --count=name,name names name twice (see qzconfig broadcast --help)\n"},
+        {{"broadcast", port, "--modules=2", "--count=name,advert", "--record=" + record}, 2,
+         "qzconfig: --count=advert: this page counts up only --name or --address (see qzconfig broadcast --help)\n"},
         {{"broadcast", port, "--modules=2", "--count=name", "--name=Lamp", "--record=" + record}, 2,
          "qzconfig: --count=name: a name counts up by the digits at its end (Lamp-01), and this one has none (see "
          "qzconfig broadcast --help)\n"},

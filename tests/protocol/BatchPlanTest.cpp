@@ -15,12 +15,12 @@ const char* const beaconUUID = "0000FFF0-0000-1000-8000-00805F9B34FB";
 
 Source counted(Field field, std::size_t modules)
 {
-    return {field, modules, false, {}};
+    return {{field}, modules, false, {}};
 }
 
 Source fromFile(std::string_view text)
 {
-    return {Field::None, 0, true, text};
+    return {{}, 0, true, text};
 }
 
 TEST(BatchPlan, RefusesBeforeAnyPortOpensNamingWhatIsAtFault)
@@ -33,6 +33,7 @@ TEST(BatchPlan, RefusesBeforeAnyPortOpensNamingWhatIsAtFault)
         std::string record;
         Refusal expected; // reason, line, module, field, value, other, message
     };
+    const std::string twoBeacons = std::string("uuid\n") + beaconUUID + "\n" + beaconUUID + "\n";
     const std::string otherMajor = std::string(beaconHeader) + "t,p," + beaconUUID + ",0001,00FE,8,8,set up,m\n";
     const Case cases[] = {
         {"a counted name past its field's 15 bytes", "broadcast",
@@ -73,6 +74,17 @@ TEST(BatchPlan, RefusesBeforeAnyPortOpensNamingWhatIsAtFault)
          {Refusal::TooLong, 2, 0, Field::BeaconMajor, "0x04D2", "5", ""}},
         {"a row's UUID type that is no choice", "study", {}, fromFile("uuid-type\n32\n"), "",
          {Refusal::PageRefused, 2, 0, Field::StudyUUIDType, "32", "", "the UUID type is 16 or 128"}},
+        // No two modules get one identity.
+        {"one address on every module", "broadcast",
+         {{Field::DeviceName, "Lamp-01"}, {Field::DeviceAddress, "000E0B000001"}, {Field::AdvertPackage, "020106"},
+          {Field::SameAsAdvert, "yes"}},
+         counted(Field::DeviceName, 3), "", {Refusal::SameEverywhere, 0, 0, Field::DeviceAddress, "000E0B000001", "", ""}},
+        {"one iBeacon on every module", "ibeacon", {}, fromFile(twoBeacons), "", {Refusal::SameIdentity, 3, 0, Field::BeaconUUID, beaconUUID, "2", ""}},
+        {"one minor written two ways", "ibeacon", {}, fromFile("minor\n00FE\n00FF\n00254\n"), "",
+         {Refusal::SameIdentity, 4, 0, Field::BeaconMinor, "00254", "2", ""}},
+        {"two rows with one address", "broadcast", {{Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
+         fromFile("name,address\nA,000E0B000001\nB,000E0B000002\nA,000E0B000001\n"), "",
+         {Refusal::SameIdentity, 4, 0, Field::DeviceAddress, "000E0B000001", "2", ""}},
     };
     for (const Case& c : cases) {
         const auto planned = PlanBatch(*FindPage(c.page), c.values, c.source, c.record);
@@ -112,6 +124,37 @@ TEST(BatchPlan, AModuleCountsAsSetUpOnlyWhenEveryFieldMatchesASetUpRow)
     ASSERT_TRUE(std::holds_alternative<Plan>(fresh));
     EXPECT_EQ(std::get<Plan>(fresh).opening, beaconHeader);
     EXPECT_EQ(std::get<Plan>(fresh).units, (std::vector<Values>{{beaconUUID, "10123", "10125"}}));
+}
+
+// A record is read by meaning: a minor written 00254 is the module given 00FE. A module
+// that failed after taking its identity carries it; one that failed before does not.
+TEST(BatchPlan, ARecordShowsWhichIdentitiesAreSetUpOrCarried)
+{
+    const std::string record = std::string(beaconHeader)
+        + "t,p," + beaconUUID + ",0001,00254,8,8,set up,m\n"
+        + "t,p," + beaconUUID + ",0001,00FF,3,8,failed,m\n"  // took AT+IBE0: carried
+        + "t,p," + beaconUUID + ",0001,0100,2,8,failed,m\n"; // took AT+RENEW and AT+IBEA1 only
+    const auto planned = PlanBatch(*FindPage("ibeacon"), {{Field::BeaconMajor, "0001"}, {Field::BeaconMinor, "00FE"}},
+                                   counted(Field::BeaconMinor, 4), record);
+    ASSERT_TRUE(std::holds_alternative<Plan>(planned));
+    const Plan& plan = std::get<Plan>(planned);
+    EXPECT_EQ(plan.setUp, (std::vector<Values>{{beaconUUID, "0001", "00FE"}}));
+    EXPECT_EQ(plan.carried, (std::vector<Values>{{beaconUUID, "0001", "00FF"}}));
+    EXPECT_EQ(plan.takenToCarry, (std::vector<int>{3, 3, 3, 3}));
+    EXPECT_EQ(IdentityOf(*FindPage("study"), plan.commands[0]), "");
+}
+
+TEST(BatchPlan, FieldsCountedTogetherGiveEachModuleTheirNextValues)
+{
+    const auto planned = PlanBatch(*FindPage("broadcast"),
+                                   {{Field::DeviceName, "Lamp-09"}, {Field::DeviceAddress, "000E0B0000FF"},
+                                    {Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
+                                   {{Field::DeviceName, Field::DeviceAddress}, 2, false, {}}, "");
+    ASSERT_TRUE(std::holds_alternative<Plan>(planned));
+    const Plan& plan = std::get<Plan>(planned);
+    EXPECT_EQ(plan.varying, (std::vector<Field>{Field::DeviceName, Field::DeviceAddress}));
+    EXPECT_EQ(plan.units, (std::vector<Values>{{"Lamp-09", "000E0B0000FF", "020106", "", "yes"},
+                                               {"Lamp-10", "000E0B000100", "020106", "", "yes"}}));
 }
 
 TEST(BatchPlan, AValuesFileGivesEachModuleItsRowOverThePagesValues)

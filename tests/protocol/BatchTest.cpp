@@ -98,6 +98,30 @@ TEST(Batch, HandsOutInOrderAndGivesAFailedModulesValuesToTheNext)
     EXPECT_EQ(batch.SetUpCount(), 3u);
 }
 
+// A failed module that took the command setting its identity keeps it: the next module
+// gets the next unit, and a gap is left. Retried, the carried units go first.
+TEST(Batch, AFailedModuleKeepsTheIdentityItTook)
+{
+    Batch batch({{"A"}, {"B"}, {"C"}, {"D"}}, {}, {{3, 3, 3, 3}, {{"B"}}, false});
+    EXPECT_EQ(batch.Carried(), 1u); // B, from the record
+    EXPECT_EQ(batch.ModuleReady("p"), 0u);
+    batch.SessionEnded("p", false, 2); // failed before taking A's identity: A goes again
+    EXPECT_EQ(batch.ModuleReady("p"), 0u);
+    batch.SessionEnded("p", false, 3); // failed after: A stays on that module
+    EXPECT_EQ(batch.ModuleReady("p"), 2u);
+    batch.SessionEnded("p", true, 8);
+    EXPECT_EQ(batch.ModuleReady("p"), 3u);
+    batch.SessionEnded("p", true, 8);
+    EXPECT_TRUE(batch.Finished());
+    EXPECT_EQ(batch.Carried(), 2u);
+    EXPECT_EQ(batch.SetUpCount(), 2u);
+
+    Batch retried({{"A"}, {"B"}, {"C"}}, {{"A"}}, {{3, 3, 3}, {{"C"}}, true});
+    EXPECT_EQ(retried.Carried(), 0u);
+    EXPECT_EQ(retried.ModuleReady("p"), 2u);
+    EXPECT_EQ(retried.ModuleReady("q"), 1u);
+}
+
 TEST(Batch, ResumesFromTheRowsARecordShowsSetUp)
 {
     // A is set up once although it is listed twice; B's failed row does not count.

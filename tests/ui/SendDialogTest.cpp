@@ -294,6 +294,11 @@ private slots:
         QVERIFY(smallest >= 3 * dialog.tvTranscript->fontMetrics().height());
         dialog.resize(dialog.width(), dialog.height() + 200);
         QTRY_VERIFY(dialog.tvTranscript->height() > smallest + 100);
+        // A broadcast batch counts the name and the address together unless told otherwise:
+        // the name alone would give every module one address.
+        TfrmSend broadcast({"AT+RENEW"}, nullptr, {qz::FindPage("broadcast"), {}, {}});
+        QCOMPARE(broadcast.gbSeveral->cbEachGets->currentData().toList(),
+                 (QVariantList{static_cast<int>(qz::Field::DeviceName), static_cast<int>(qz::Field::DeviceAddress)}));
         // The study page's list brings the console's device table.
         TfrmSend study({"AT+IMME1", "AT+ROLE1"}, nullptr, {qz::FindPage("study"), {}, {}});
         QVERIFY2(study.minimumSizeHint().height() <= 720 - 40, qPrintable(QString::number(study.minimumSizeHint().height())));
