@@ -1,6 +1,7 @@
 #include "RunBatch.h"
 
 #include "BatchRunner.h"
+#include "RecordLock.h"
 #include "Output.h"
 #include "PageCommand.h"
 #include "Process.h"
@@ -83,6 +84,12 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     const PageSpec& page = *request.page;
     if (std::optional<std::string> problem = fileProblem(request)) {
         WriteErr("qzconfig: " + *problem + seeHelp(page) + "\n");
+        return UsageError;
+    }
+    RecordLock recordLock;
+    if (const std::string held = recordLock.take(request.recordFile); !held.empty()) {
+        WriteErr("qzconfig: --record " + serial::EscapedBytes(request.recordFile) + ": " + serial::EscapedBytes(held)
+                 + "; one batch per record\n");
         return UsageError;
     }
     bool missing = false;

@@ -329,18 +329,24 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     if (recordPath == defaultRecord())
         QDir().mkpath(QFileInfo(recordPath).absolutePath()); // the documents folder may not be made yet
 
+    if (const std::string held = recordLock_.take(qz::toBytes(recordPath)); !held.empty())
+        return QStringLiteral("The record %1: %2; one batch per record. No port was opened.")
+            .arg(recordPath, qz::fromBytes(held));
     const QByteArray values = counted.empty() ? wholeFile(valuesPath) : QByteArray();
     const QByteArray recorded = wholeFile(recordPath);
     qz::batch::Source source{counted, static_cast<std::size_t>(spnModules->value()), counted.empty(),
                              std::string_view(values.constData(), static_cast<std::size_t>(values.size()))};
     auto planned = qz::batch::PlanBatch(*page_.page, page_.values, source,
                                         std::string_view(recorded.constData(), static_cast<std::size_t>(recorded.size())));
-    if (const auto* refusal = std::get_if<qz::batch::Refusal>(&planned))
+    if (const auto* refusal = std::get_if<qz::batch::Refusal>(&planned)) {
+        recordLock_.release();
         return refusalWords(*refusal) + QStringLiteral(" No port was opened.");
+    }
     plan_ = std::get<qz::batch::Plan>(std::move(planned));
     record_.close();
     record_.setFileName(recordPath);
     if (!record_.open(QIODevice::Append)) {
+        recordLock_.release();
         return QStringLiteral("Cannot write the record %1: %2. No port was opened.").arg(recordPath, record_.errorString());
     }
     if (!plan_.opening.empty())
@@ -499,6 +505,7 @@ void TSeveralModules::showHeard(const std::string& port, const qz::air::Verdict&
 void TSeveralModules::showFinished()
 {
     record_.close();
+    recordLock_.release();
     for (const auto& [port, row] : rows_)
         tvModules->removeItemWidget(row, NextColumn);
     waiting_.clear();

@@ -2,6 +2,7 @@
 
 #include "BatchPlan.h"
 #include "BatchRunner.h"
+#include "RecordLock.h"
 #include "PageValues.h"
 
 #include <QFile>
@@ -91,6 +92,7 @@ private:
     std::unique_ptr<qz::batch::Batch> batch_;
     std::unique_ptr<qz::BatchRunner> runner_;
     QFile record_;
+    qz::RecordLock recordLock_;
     std::map<std::string, QTreeWidgetItem*> rows_; // each port's latest module
     std::map<std::string, bool> waiting_;          // the ports waiting: present or awaited
 };

@@ -205,6 +205,30 @@ TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
     EXPECT_EQ(lines(readFile(record)).size(), 4u);
 }
 
+// A second batch on a record in use is refused before any port opens, naming the first.
+TEST(QzconfigBatch, OneBatchPerRecord)
+{
+    Fixture first("qz-fixture-lock-a", {ok()});
+    FakeModule second;
+    const std::string record = recordFile("qz-record-lock.csv");
+    Batch running({"ibeacon", "--minor=00FE", "--port=" + first.link, "--modules=3", "--count=minor",
+                   "--record=" + record});
+    ASSERT_TRUE(running.waitFor("Waiting for the next module")) << running.output();
+    Batch refused({"ibeacon", "--minor=00FE", "--port=" + second.path(), "--modules=3", "--count=minor",
+                   "--record=" + record}, true);
+    EXPECT_EQ(refused.wait(), 2);
+    EXPECT_EQ(refused.errors().rfind("qzconfig: --record " + record + ": another batch is using it (process ", 0), 0u)
+        << refused.errors();
+    EXPECT_NE(refused.errors().find("; one batch per record\n"), std::string::npos);
+    EXPECT_TRUE(second.received().empty());
+    running.signal(SIGINT);
+    EXPECT_EQ(running.wait(), 130);
+    // Once the first has ended, the record is free again.
+    Batch after({"ibeacon", "--minor=00FE", "--port=" + second.path(), "--modules=1", "--count=minor",
+                 "--record=" + record});
+    EXPECT_EQ(after.wait(), 0) << after.output();
+}
+
 TEST(QzconfigBatch, APortThatCannotBeOpenedIsRecordedAndWaitsForTheNext)
 {
     const std::string notAPort = testing::TempDir() + "qz-not-a-port";
