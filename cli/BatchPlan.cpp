@@ -74,6 +74,10 @@ Printed worded(const BatchRequest& request, const batch::Refusal& refusal)
         return usageError("--record " + printable(request.recordFile) + " records another batch: its " + option + " is '"
                           + printable(refusal.other) + "', and this batch's is '" + printable(refusal.value)
                           + "'; use another record file" + seeHelp(page));
+    case R::RecordUnreadable:
+        return usageError("--record " + printable(request.recordFile) + " line " + std::to_string(refusal.line)
+                          + " cannot be read: '" + printable(refusal.value)
+                          + "'; the module it describes is unknown: mend the line or remove it" + seeHelp(page));
     case R::SameEverywhere:
         return refused(page.identity.fields.size() == 1
                            ? identityOptions(page) + " is the same on every module: count it, --count="

@@ -216,8 +216,10 @@ std::vector<std::string> recordHeader(const PageSpec& page)
 
 // What a row of the record says of its module, for a page with an identity: the unit of
 // this plan with the same identity, set up or carried by a module that failed; the row's
-// other values may be written otherwise (00254 for 00FE).
-void readIdentityRow(const PageSpec& page, const Values& row, const std::string& taken, bool setUp,
+// other values may be written otherwise (00254 for 00FE). taken is the row's count of
+// commands taken, unknown for a row cut short. False when the page refuses the row's
+// values, so that nobody can tell which module it was.
+bool readIdentityRow(const PageSpec& page, const Values& row, const std::optional<std::string>& taken, bool setUp,
                      const std::map<std::string, std::size_t>& unitOfIdentity, Plan& plan)
 {
     FieldValues values;
@@ -226,34 +228,77 @@ void readIdentityRow(const PageSpec& page, const Values& row, const std::string&
     const GeneratorResult result = page.generate(values);
     const auto* list = std::get_if<CommandList>(&result);
     if (list == nullptr)
-        return;
+        return false;
     const auto unit = unitOfIdentity.find(IdentityOf(page, list->commands));
     if (unit == unitOfIdentity.end())
-        return;
-    const bool carried = !taken.empty() && taken.size() < 6 && AllDecimalDigits(taken)
-        && static_cast<int>(DecimalValue(taken)) >= takenToCarry(page, list->commands);
+        return true;
+    // A row cut short (taken unknown) may have carried them.
+    const bool carried = !taken
+        || (!taken->empty() && taken->size() < 6 && AllDecimalDigits(*taken)
+            && static_cast<int>(DecimalValue(*taken)) >= takenToCarry(page, list->commands));
     if (setUp)
         plan.setUp.push_back(plan.units[unit->second]);
     else if (carried)
         plan.carried.push_back(plan.units[unit->second]);
+    return true;
+}
+
+// The record's physical lines, each without its line break; a row is one line, so that a
+// quote left open by a cut write ends with its line and hides nothing after it.
+std::vector<std::string_view> physicalLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return lines;
+}
+
+bool isBlank(std::string_view line)
+{
+    return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+std::vector<std::string> csvFields(std::string_view line)
+{
+    std::size_t offset = 0;
+    std::vector<std::string> fields;
+    ReadCsvRecord(line, offset, fields);
+    return fields;
+}
+
+Refusal unreadable(std::size_t line, std::string_view text)
+{
+    Refusal refused = refusal(Refusal::RecordUnreadable);
+    refused.line = line;
+    refused.value = std::string(text);
+    return refused;
 }
 
 // Reads the record back: which units it shows set up, or carried by modules that failed,
 // after checking that it records this batch, its columns and the values that stay the
-// same from module to module.
+// same from module to module. Every line must be read: the module a line describes but
+// cannot tell is unknown, and its values might be handed out again.
 std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& values, std::string_view text,
                                   const std::map<std::string, std::size_t>& unitOfIdentity, Plan& plan)
 {
-    if (text.find_first_not_of(" \r\n") == std::string_view::npos) {
-        plan.opening = RecordHeaderLine(page);
+    const std::vector<std::string_view> lines = physicalLines(text);
+    std::size_t at = 0;
+    while (at < lines.size() && isBlank(lines[at]))
+        ++at;
+    if (at == lines.size()) {
+        plan.opening = (text.empty() || text.back() == '\n' ? "" : "\n") + RecordHeaderLine(page);
         return std::nullopt;
     }
     if (text.back() != '\n')
         plan.opening = "\n";
     const std::vector<std::string> header = recordHeader(page);
-    std::size_t offset = 0;
-    std::vector<std::string> fields;
-    ReadCsvRecord(text, offset, fields);
+    const std::vector<std::string> fields = csvFields(lines[at]);
     if (fields != header) {
         Refusal refused = refusal(Refusal::RecordOfAnotherBatch);
         refused.value = CsvLine(fields).substr(0, CsvLine(fields).size() - 1);
@@ -261,37 +306,55 @@ std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& value
         return refused;
     }
     const std::size_t first = std::size(recordLeadColumns);
+    const std::size_t valuesEnd = first + page.fields.size();
     const std::size_t takenColumn = header.size() - 4;
     const std::size_t resultColumn = header.size() - 2;
-    while (ReadCsvRecord(text, offset, fields)) {
-        if (fields.size() != header.size())
-            continue; // a line cut short by a crash: the module in flight, never recorded
-        const Values unit(fields.begin() + static_cast<std::ptrdiff_t>(first),
-                          fields.begin() + static_cast<std::ptrdiff_t>(first + page.fields.size()));
-        for (std::size_t at = 0; at < page.fields.size(); ++at) {
-            const Field field = page.fields[at].field;
-            if (!varies(plan, field) && unit[at] != values.at(field)) {
+    for (++at; at < lines.size(); ++at) {
+        if (isBlank(lines[at]))
+            continue;
+        const std::vector<std::string> row = csvFields(lines[at]);
+        // The last line, cut short by a crash: its module was in flight, and counts as
+        // carrying whatever values the line shows whole.
+        const bool cut = at + 1 == lines.size() && text.back() != '\n' && row.size() < header.size();
+        if (cut && row.size() <= valuesEnd)
+            continue;
+        if (row.size() != header.size() && !cut)
+            return unreadable(at + 1, lines[at]);
+        const Values unit(row.begin() + static_cast<std::ptrdiff_t>(first), row.begin() + static_cast<std::ptrdiff_t>(valuesEnd));
+        for (std::size_t column = 0; column < page.fields.size(); ++column) {
+            const Field field = page.fields[column].field;
+            if (!varies(plan, field) && unit[column] != values.at(field)) {
                 Refusal refused = refusal(Refusal::RecordOtherValues);
                 refused.field = field;
                 refused.value = values.at(field);
-                refused.other = unit[at];
+                refused.other = unit[column];
                 return refused;
             }
         }
-        const bool setUp = fields[resultColumn] == SetUpResult;
-        if (!page.identity.fields.empty())
-            readIdentityRow(page, unit, fields[takenColumn], setUp, unitOfIdentity, plan);
-        else if (setUp)
-            plan.setUp.push_back(unit);
+        const bool setUp = !cut && row[resultColumn] == SetUpResult;
+        if (page.identity.fields.empty()) {
+            if (setUp)
+                plan.setUp.push_back(unit);
+        } else if (!readIdentityRow(page, unit, cut ? std::nullopt : std::optional(row[takenColumn]), setUp,
+                                    unitOfIdentity, plan)) {
+            return unreadable(at + 1, lines[at]);
+        }
     }
     return std::nullopt;
 }
 
 } // namespace
 
-std::variant<Plan, Refusal> PlanBatch(const PageSpec& page, const FieldValues& given, const Source& source,
+std::variant<Plan, Refusal> PlanBatch(const PageSpec& page, const FieldValues& given, const Source& givenSource,
                                       std::string_view recordText)
 {
+    // A spreadsheet may begin its CSV with a UTF-8 byte-order mark: it is no part of the text.
+    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    Source source = givenSource;
+    for (std::string_view* text : {&source.valuesText, &recordText}) {
+        if (text->substr(0, byteOrderMark.size()) == byteOrderMark)
+            text->remove_prefix(byteOrderMark.size());
+    }
     FieldValues values = InitialValues(page);
     for (const auto& [field, value] : given)
         values[field] = value;
@@ -344,6 +407,8 @@ std::string RecordLine(const std::string& time, const std::string& port, const V
     row.insert(row.end(), unit.begin(), unit.end());
     row.insert(row.end(), {std::to_string(taken), std::to_string(total),
                            std::string(setUp ? SetUpResult : FailedResult), message});
+    for (std::string& field : row)
+        std::replace_if(field.begin(), field.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return CsvLine(row);
 }
 

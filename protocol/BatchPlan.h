@@ -43,6 +43,7 @@ struct Refusal {
         RecordOtherValues,    // field, value: this batch's; other: the record's
         SameEverywhere,       // field: the identity's first; value: its value on every module
         SameIdentity,         // line or module, field, value: the later's; other: the earlier's line or module
+        RecordUnreadable,     // line: of the record; value: the line as it stands
     };
     Reason reason;
     std::size_t line = 0;   // of the values file, from 1; 0 where no line is at fault
@@ -76,7 +77,8 @@ bool Counts(const std::vector<Field>& fields, Field field);
 // The fields whose value can count up on this page.
 std::vector<const FieldSpec*> CountedFields(const PageSpec& page);
 
-// The record's bytes: its header line, and one module's line.
+// The record's bytes: its header line, and one module's line. A row is one physical line:
+// a line break in a field is written as a space.
 std::string RecordHeaderLine(const PageSpec& page);
 std::string RecordLine(const std::string& time, const std::string& port, const Values& unit, int taken, int total,
                        bool setUp, const std::string& message);

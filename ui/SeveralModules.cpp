@@ -289,6 +289,9 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
     case R::RecordOtherValues:
         return QStringLiteral("The record file records another batch: its %1 is \"%2\", and this batch's is \"%3\". "
                               "Choose another record file.").arg(label(refusal.field), other, value);
+    case R::RecordUnreadable:
+        return QStringLiteral("Line %1 of the record file cannot be read: \"%2\". The module it describes is unknown: "
+                              "mend the line or remove it.").arg(refusal.line).arg(value);
     case R::SameEverywhere:
         return QStringLiteral("%1 would be the same on every module: count it up, or take it from a values file.")
             .arg(identityLabels());

@@ -144,6 +144,60 @@ TEST(BatchPlan, ARecordShowsWhichIdentitiesAreSetUpOrCarried)
     EXPECT_EQ(IdentityOf(*FindPage("study"), plan.commands[0]), "");
 }
 
+// A record is read line by line, every line: what cannot be read stops the batch, since
+// the module it describes is unknown.
+TEST(BatchPlan, ARecordIsReadLineByLine)
+{
+    const std::string row = std::string("t,p,") + beaconUUID + ",0001,";
+    struct Case {
+        const char* name;
+        std::string record;
+        std::vector<std::string> setUp;   // minors
+        std::vector<std::string> carried; // minors
+        std::size_t unreadableLine;       // 0: none
+        std::string opening;
+    };
+    const std::vector<Case> cases = {
+        {"a quote left open by a cut write ends with its line",
+         std::string(beaconHeader) + row + "00FE,3,8,failed,\"The port failed (unpl\n" + row + "00FF,8,8,set up,m\n",
+         {"00FF"}, {"00FE"}, 0, ""},
+        {"a byte-order mark and Windows line ends", "\xEF\xBB\xBF" + std::string("time,port,uuid,major,minor,taken,total,"
+         "result,message\r\n") + row + "00FE,8,8,set up,m\r\n", {"00FE"}, {}, 0, ""},
+        {"only blank lines", "\n \n", {}, {}, 0, beaconHeader},
+        {"blank lines before the header", "\n" + std::string(beaconHeader) + row + "00FE,8,8,set up,m\n", {"00FE"}, {}, 0,
+         ""},
+        {"a line that cannot be read", std::string(beaconHeader) + "garbage\n" + row + "00FE,8,8,set up,m\n", {}, {}, 2, ""},
+        {"values the page refuses", std::string(beaconHeader) + row + "0x0FE,8,8,set up,m\n", {}, {}, 2, ""},
+        {"the last line cut short carries what it shows", std::string(beaconHeader) + row + "00FF,8", {}, {"00FF"}, 0,
+         "\n"},
+        {"a last line cut inside its values carries nothing", std::string(beaconHeader) + row + "00F", {}, {}, 0, "\n"},
+    };
+    for (const Case& c : cases) {
+        const auto planned = PlanBatch(*FindPage("ibeacon"), {{Field::BeaconMajor, "0001"}, {Field::BeaconMinor, "00FE"}},
+                                       counted(Field::BeaconMinor, 3), c.record);
+        if (c.unreadableLine != 0) {
+            ASSERT_TRUE(std::holds_alternative<Refusal>(planned)) << c.name;
+            EXPECT_EQ(std::get<Refusal>(planned).reason, Refusal::RecordUnreadable) << c.name;
+            EXPECT_EQ(std::get<Refusal>(planned).line, c.unreadableLine) << c.name;
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<Plan>(planned)) << c.name;
+        const Plan& plan = std::get<Plan>(planned);
+        const auto minors = [](const std::vector<Values>& units) {
+            std::vector<std::string> minor;
+            for (const Values& unit : units)
+                minor.push_back(unit[2]);
+            return minor;
+        };
+        EXPECT_EQ(minors(plan.setUp), c.setUp) << c.name;
+        EXPECT_EQ(minors(plan.carried), c.carried) << c.name;
+        EXPECT_EQ(plan.opening, c.opening) << c.name;
+    }
+    // A values file from a spreadsheet, with its byte-order mark.
+    EXPECT_TRUE(std::holds_alternative<Plan>(
+        PlanBatch(*FindPage("ibeacon"), {}, fromFile("\xEF\xBB\xBFminor\n00FE\n"), "")));
+}
+
 TEST(BatchPlan, FieldsCountedTogetherGiveEachModuleTheirNextValues)
 {
     const auto planned = PlanBatch(*FindPage("broadcast"),
