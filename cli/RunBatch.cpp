@@ -1,5 +1,6 @@
 #include "RunBatch.h"
 
+#include "BatchFiles.h"
 #include "BatchRunner.h"
 #include "RecordLock.h"
 #include "Output.h"
@@ -8,8 +9,6 @@
 #include "StandardStreams.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 
 #include <atomic>
 #include <cerrno>
@@ -66,14 +65,12 @@ std::string unitWords(const PageSpec& page, const batch::Plan& plan, const batch
 // Files that cannot be what they are asked to be are bad input, found before any port opens.
 std::optional<std::string> fileProblem(const BatchRequest& request)
 {
-    if (!request.valuesFile.empty() && QFileInfo(QString::fromLocal8Bit(request.valuesFile.c_str())).isDir())
-        return "--values " + serial::EscapedBytes(request.valuesFile) + ": a folder, not a CSV file";
-    const QFileInfo record(QString::fromLocal8Bit(request.recordFile.c_str()));
-    if (record.isDir())
-        return "--record " + serial::EscapedBytes(request.recordFile) + ": a folder, not a file";
-    if (!record.absoluteDir().exists())
-        return "--record " + serial::EscapedBytes(request.recordFile) + ": its folder "
-            + serial::EscapedBytes(record.absolutePath().toStdString()) + " does not exist";
+    if (!request.valuesFile.empty()) {
+        if (const std::string problem = BatchFileProblem(request.valuesFile, BatchFile::Values); !problem.empty())
+            return "--values " + serial::EscapedBytes(request.valuesFile) + ": " + serial::EscapedBytes(problem);
+    }
+    if (const std::string problem = BatchFileProblem(request.recordFile, BatchFile::Record); !problem.empty())
+        return "--record " + serial::EscapedBytes(request.recordFile) + ": " + serial::EscapedBytes(problem);
     return std::nullopt;
 }
 

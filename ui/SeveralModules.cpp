@@ -1,5 +1,7 @@
 #include "SeveralModules.h"
 
+#include "BatchFiles.h"
+
 #include "WindowStyle.h"
 
 #include <QCheckBox>
@@ -332,6 +334,13 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     if (recordPath == defaultRecord())
         QDir().mkpath(QFileInfo(recordPath).absolutePath()); // the documents folder may not be made yet
 
+    if (counted.empty()) {
+        if (const std::string problem = qz::BatchFileProblem(qz::toBytes(valuesPath), qz::BatchFile::Values);
+            !problem.empty())
+            return QStringLiteral("The values file %1: %2. No port was opened.").arg(valuesPath, qz::fromBytes(problem));
+    }
+    if (const std::string problem = qz::BatchFileProblem(qz::toBytes(recordPath), qz::BatchFile::Record); !problem.empty())
+        return QStringLiteral("The record file %1: %2. No port was opened.").arg(recordPath, qz::fromBytes(problem));
     if (const std::string held = recordLock_.take(qz::toBytes(recordPath)); !held.empty())
         return QStringLiteral("The record %1: %2; one batch per record. No port was opened.")
             .arg(recordPath, qz::fromBytes(held));
