@@ -68,13 +68,23 @@ void BatchRunner::sessionEnded(Fixture& fixture, const serial::Verdict& verdict)
 {
     if (!fixture.unit)
         return;
-    if (verdict.succeeded() && air_ && !stopping_) {
+    if (verdict.succeeded() && air_) {
         fixture.taken = verdict;
         toHear_.push_back(&fixture);
         listenForNext();
         return;
     }
     moduleDone(fixture, verdict);
+}
+
+// Asked to verify, a module is set up only once heard: one whose listening a stop came
+// before has failed, its values taken.
+serial::Verdict BatchRunner::stoppedBeforeHeard(const serial::Verdict& taken)
+{
+    serial::Verdict stopped = taken;
+    stopped.ending = serial::Ending::Stopped;
+    stopped.message = "Stopped before it was heard over the air; " + taken.message;
+    return stopped;
 }
 
 void BatchRunner::moduleDone(Fixture& fixture, const serial::Verdict& verdict)
@@ -137,6 +147,14 @@ void BatchRunner::verifyOverTheAir(int seconds, std::string adapter)
 
 void BatchRunner::listenForNext()
 {
+    // Once a stop is asked, no listening starts: whoever waits for it is done with.
+    while (stopping_ && !toHear_.empty()) {
+        Fixture& fixture = *toHear_.front();
+        toHear_.erase(toHear_.begin());
+        const serial::Verdict stopped = stoppedBeforeHeard(*fixture.taken);
+        fixture.taken.reset();
+        moduleDone(fixture, stopped);
+    }
     if (check_.running() || toHear_.empty())
         return;
     Fixture& fixture = *toHear_.front();
@@ -165,8 +183,7 @@ void BatchRunner::heard(const air::Verdict& verdict)
     fixture.taken.reset();
     if (stopping_) {
         // Cut short by the user: not heard is no finding about the module.
-        ended.ending = serial::Ending::Stopped;
-        ended.message = "Stopped while listening over the air; " + ended.message;
+        ended = stoppedBeforeHeard(ended);
     } else {
         emit heardOverTheAir(fixture.port, *fixture.unit, verdict);
         // The record says that the module was heard, and how, whatever the outcome.

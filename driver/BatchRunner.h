@@ -76,6 +76,7 @@ private:
     void sessionEnded(Fixture& fixture, const serial::Verdict& verdict);
     void moduleDone(Fixture& fixture, const serial::Verdict& verdict);
     void listenForNext();
+    static serial::Verdict stoppedBeforeHeard(const serial::Verdict& taken);
     void heard(const air::Verdict& verdict);
     void portsChanged();
     void finishIfDone();

@@ -444,4 +444,36 @@ TEST_F(QzconfigAir, AnAdapterSwitchedOffBetweenModulesFailsTheNextModuleAndSaysW
         << batch.output();
 }
 
+// A stop is prompt whatever is queued: no listening starts after it, and a module that
+// took its list but was never heard is recorded failed, not set up.
+TEST_F(QzconfigAir, AStopEndsABatchAtOnceAndNoModuleUnheardIsSetUp)
+{
+    FakeModule quick;
+    FakeModule slow([](const std::string& command) {
+        return FakeModule::Reply{{{std::chrono::milliseconds(command.rfind("AT+MINO", 0) == 0 ? 800 : 1), "OK"}}};
+    });
+    const std::string first = testing::TempDir() + "qz-air-stop-a";
+    const std::string second = testing::TempDir() + "qz-air-stop-b";
+    plug(first, quick);
+    plug(second, slow);
+    bluez_ = std::make_unique<FakeBluez>(bus_, OneAdapter()); // hears nothing
+    const std::string record = testing::TempDir() + "qz-air-stop-record.csv";
+    std::filesystem::remove(record);
+    QzconfigProcess batch({"ibeacon", "--minor=00FE", "--port=" + first, "--port=" + second, "--modules=2",
+                           "--count=minor", "--record=" + record, "--verify", "--listen=20"});
+    ASSERT_TRUE(batch.waitFor("Listening over the air for the module on " + first)) << batch.output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the slow module's last reply is on its way
+    const auto asked = std::chrono::steady_clock::now();
+    batch.signal(SIGINT);
+    EXPECT_EQ(batch.wait(), 130) << batch.output();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(3));
+    const std::vector<std::string> rows = recordRows(record);
+    ASSERT_EQ(rows.size(), 3u) << batch.output();
+    for (std::size_t row = 1; row < rows.size(); ++row)
+        EXPECT_TRUE(contains(rows[row], ",8,8,failed,Stopped before it was heard over the air; 8 of 8 commands were "
+                                        "taken"))
+            << rows[row];
+    EXPECT_FALSE(contains(batch.output(), "Listening over the air for the module on " + second));
+}
+
 } // namespace
