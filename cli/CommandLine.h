@@ -54,6 +54,7 @@ struct BatchRequest {
     std::string valuesFile; // or each module's values from the rows of this CSV file
     std::string recordFile;
     bool retryFailed = false; // the modules the record shows failed are back: their values again
+    bool dryRun = false;      // --commands: each module's values and commands are printed, nothing sent
     serial::SessionSettings settings;
     std::optional<AirSettings> air = std::nullopt; // then listen for each module
 };

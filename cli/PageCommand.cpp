@@ -126,7 +126,9 @@ std::string sessionHelp()
           "modules is refused. A failed module's values go to the next one only when\n"
           "it never took the command that sets its identity; otherwise they stay with\n"
           "it, and the same batch run again leaves them out until --retry-failed says\n"
-          "that the failed modules are back on the bench.\n";
+          "that the failed modules are back on the bench. With --commands a batch is\n"
+          "only shown, module by module: \"Module 3: --name=Lamp-03\", then its commands\n"
+          "(or what the record shows of it); no port is needed and nothing is sent.\n";
 }
 
 
@@ -231,9 +233,10 @@ std::vector<std::string> countedNames(const std::string& list)
 std::optional<Printed> batchProblem(const SubcommandSpec& subcommand, const PageOptions& options)
 {
     const std::string see = seeHelp(subcommand);
-    if (!options.port)
+    // With --commands the batch is only shown: no port, and a record only to read.
+    if (!options.port && !options.commands)
         return usageError("--modules, --count, --values and --record set up modules on a --port" + see);
-    if (!options.record || options.record->empty())
+    if (options.record ? options.record->empty() : !options.commands)
         return usageError("a batch needs --record=FILE, where each module's result is written" + see);
     if (options.valuesFile && (options.count || options.modules))
         return usageError("--values gives each module's values; it goes with neither --count nor --modules" + see);
@@ -361,8 +364,9 @@ BatchRequest batchRequest(const SubcommandSpec& subcommand, const Values& values
         request.modules = DecimalValue(*options.modules);
     }
     request.valuesFile = options.valuesFile.value_or("");
-    request.recordFile = *options.record;
+    request.recordFile = options.record.value_or("");
     request.retryFailed = options.retryFailed;
+    request.dryRun = options.commands;
     return request;
 }
 

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <set>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +63,30 @@ std::string unitWords(const PageSpec& page, const batch::Plan& plan, const batch
     return words;
 }
 
+// What a batch would do, module by module: "Module 3: --name=Lamp-03 --address=000E0B000003",
+// then its commands; or that the record shows it done, or its values carried.
+std::string dryRunText(const PageSpec& page, const batch::Plan& plan, const BatchRequest& request)
+{
+    std::multiset<batch::Values> setUp(plan.setUp.begin(), plan.setUp.end());
+    std::multiset<batch::Values> carried(plan.carried.begin(), plan.carried.end());
+    std::string text;
+    for (std::size_t unit = 0; unit < plan.units.size(); ++unit) {
+        text += "Module " + std::to_string(unit + 1) + ": " + unitWords(page, plan, plan.units[unit]);
+        if (const auto done = setUp.find(plan.units[unit]); done != setUp.end()) {
+            setUp.erase(done);
+            text += ": set up already, as the record shows\n";
+            continue;
+        }
+        if (const auto kept = carried.find(plan.units[unit]); kept != carried.end() && !request.retryFailed) {
+            carried.erase(kept);
+            text += ": left out, taken by a module that failed, as the record shows\n";
+            continue;
+        }
+        text += "\n" + joinedLines(plan.commands[unit]);
+    }
+    return text;
+}
+
 // Files that cannot be what they are asked to be are bad input, found before any port opens.
 std::optional<std::string> fileProblem(const BatchRequest& request)
 {
@@ -69,6 +94,8 @@ std::optional<std::string> fileProblem(const BatchRequest& request)
         if (const std::string problem = BatchFileProblem(request.valuesFile, BatchFile::Values); !problem.empty())
             return "--values " + serial::EscapedBytes(request.valuesFile) + ": " + serial::EscapedBytes(problem);
     }
+    if (request.recordFile.empty())
+        return std::nullopt; // a dry run without a record
     if (const std::string problem = BatchFileProblem(request.recordFile, BatchFile::Record); !problem.empty())
         return "--record " + serial::EscapedBytes(request.recordFile) + ": " + serial::EscapedBytes(problem);
     return std::nullopt;
@@ -84,10 +111,12 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         return UsageError;
     }
     RecordLock recordLock;
-    if (const std::string held = recordLock.take(request.recordFile); !held.empty()) {
-        WriteErr("qzconfig: --record " + serial::EscapedBytes(request.recordFile) + ": " + serial::EscapedBytes(held)
-                 + "; one batch per record\n");
-        return UsageError;
+    if (!request.dryRun) {
+        if (const std::string held = recordLock.take(request.recordFile); !held.empty()) {
+            WriteErr("qzconfig: --record " + serial::EscapedBytes(request.recordFile) + ": "
+                     + serial::EscapedBytes(held) + "; one batch per record\n");
+            return UsageError;
+        }
     }
     bool missing = false;
     std::string valuesText;
@@ -99,7 +128,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
             return UsageError;
         }
     }
-    if (request.air) {
+    if (request.air && !request.dryRun) {
         if (const std::string why = AirScanner::CannotListen(request.air->adapter); !why.empty()) {
             WriteErr("qzconfig: cannot listen over the air: " + why + "\n");
             return SendFailed;
@@ -113,6 +142,8 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         return written ? outcome->status : CannotWriteOutput();
     }
     const batch::Plan& plan = std::get<batch::Plan>(planned);
+    if (request.dryRun)
+        return WriteOut(dryRunText(page, plan, request)) ? Listed : CannotWriteOutput();
 
     const std::string recordName = serial::EscapedBytes(request.recordFile);
     std::FILE* record = std::fopen(request.recordFile.c_str(), "ab");

@@ -206,6 +206,30 @@ TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
     EXPECT_EQ(lines(readFile(record)).size(), 4u);
 }
 
+// --commands shows a batch before it runs: each module's values and commands, or what the
+// record says of it; nothing is sent, and a refusal is the real run's.
+TEST(QzconfigBatch, CommandsShowsEachModuleAndSendsNothing)
+{
+    const std::string record = recordFile("qz-record-dry.csv");
+    std::ofstream(record) << "time,port,uuid,major,minor,taken,total,result,message\n"
+                             "t,p,0000FFF0-0000-1000-8000-00805F9B34FB,10123,00254,8,8,set up,m\n"
+                             "t,p,0000FFF0-0000-1000-8000-00805F9B34FB,10123,00FF,8,8,failed,m\n";
+    Batch shown({"ibeacon", "--minor=00FE", "--count=minor", "--modules=3", "--commands", "--record=" + record}, true);
+    EXPECT_EQ(shown.wait(), 0) << shown.errors();
+    EXPECT_EQ(shown.output(), "Module 1: --minor=00FE: set up already, as the record shows\n"
+                              "Module 2: --minor=00FF: left out, taken by a module that failed, as the record shows\n"
+                              "Module 3: --minor=0100\n"
+                              "AT+RENEW\nAT+IBEA1\nAT+IBE00000FFF0\nAT+IBE100001000\nAT+IBE280000080\nAT+IBE35F9B34FB\n"
+                              "AT+MARJ0x278B\nAT+MINO0x0100\n");
+    const std::vector<std::string> fixed = {"broadcast", "--name=Lamp-01", "--address=000E0B000001", "--advert=020106",
+                                            "--same", "--modules=2", "--count=name", "--commands"};
+    Batch refused(fixed, true);
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_EQ(refused.errors(),
+              "qzconfig: --address is the same on every module: count it, --count=name,address, or give it in --values\n");
+    EXPECT_EQ(lines(readFile(record)).size(), 3u); // read, never written
+}
+
 // A second batch on a record in use is refused before any port opens, naming the first.
 TEST(QzconfigBatch, OneBatchPerRecord)
 {
