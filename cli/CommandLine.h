@@ -55,6 +55,7 @@ struct BatchRequest {
     std::string recordFile;
     bool retryFailed = false; // the modules the record shows failed are back: their values again
     bool dryRun = false;      // --commands: each module's values and commands are printed, nothing sent
+    std::size_t maxFailuresInARow = 0; // then the batch stops; 0: never
     serial::SessionSettings settings;
     std::optional<AirSettings> air = std::nullopt; // then listen for each module
 };

@@ -56,6 +56,7 @@ const std::vector<OptionSpec>& sessionOptions()
         {"values", OptionKind::File, 0, "", "each module's values from this CSV file"},
         {"record", OptionKind::File, 0, "", "append each module's result to this CSV file"},
         {"retry-failed", OptionKind::Flag, 0, "", "the modules the record shows failed are back: set them up again"},
+        {"max-failures", OptionKind::Count, 0, "", "stop the batch once this many modules in a row failed"},
         {"verify", OptionKind::Flag, 0, "", "then listen over the air for the module as set up"},
         {"listen", OptionKind::Seconds, 0, "", "seconds to listen, 1 to 600; default: 10, or 30 without AT+RESET"},
         {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first"},
@@ -196,6 +197,7 @@ struct PageOptions {
     std::optional<std::string> record;
     std::optional<std::string> listen;
     std::optional<std::string> adapter;
+    std::optional<std::string> maxFailures;
     std::vector<std::string> ports;
 
     PortSettingsOptions portSettings() const { return {baud, lineEnding, timeout}; }
@@ -211,9 +213,14 @@ const std::vector<Member<PageOptions>>& pageMembers()
         {"port", &O::port},                   {"baud", &O::baud},                  {"line-ending", &O::lineEnding},
         {"timeout", &O::timeout},             {"modules", &O::modules},            {"count", &O::count},
         {"values", &O::valuesFile},           {"record", &O::record},              {"listen", &O::listen},
-        {"adapter", &O::adapter},
+        {"adapter", &O::adapter},              {"max-failures", &O::maxFailures},
     };
     return members;
+}
+
+bool isModuleCount(const std::string& text)
+{
+    return !text.empty() && text.size() <= 5 && AllDecimalDigits(text) && DecimalValue(text) >= 1;
 }
 
 // "name,address": the options counted up together, as --count lists them.
@@ -246,7 +253,7 @@ std::optional<Printed> batchProblem(const SubcommandSpec& subcommand, const Page
         return usageError("a batch gives each module its values: --count=OPTION --modules=N, or --values=FILE" + see);
     if (options.modules) {
         const std::string& modules = *options.modules;
-        if (modules.empty() || modules.size() > 5 || !AllDecimalDigits(modules) || DecimalValue(modules) < 1)
+        if (!isModuleCount(modules))
             return usageError("--modules must be a number of modules from 1 to 99999, not '" + printable(modules) + "'"
                               + see);
         const std::vector<std::string> names = countedNames(*options.count);
@@ -282,7 +289,12 @@ std::optional<Printed> optionsProblem(const SubcommandSpec& subcommand, const Va
             return problem;
     } else if (options.retryFailed) {
         return usageError("--retry-failed sets up again what a batch's --record shows failed; it needs a batch" + see);
+    } else if (options.maxFailures) {
+        return usageError("--max-failures stops a batch; it needs one" + see);
     }
+    if (options.maxFailures && !isModuleCount(*options.maxFailures))
+        return usageError("--max-failures must be a number of modules from 1 to 99999, not '"
+                          + printable(*options.maxFailures) + "'" + see);
     const bool sending = options.port.has_value();
     if (options.explain && (sending || options.commands))
         return usageError("--explain says how the values are read; it goes with neither --commands nor --port" + see);
@@ -367,6 +379,8 @@ BatchRequest batchRequest(const SubcommandSpec& subcommand, const Values& values
     request.recordFile = options.record.value_or("");
     request.retryFailed = options.retryFailed;
     request.dryRun = options.commands;
+    if (options.maxFailures)
+        request.maxFailuresInARow = DecimalValue(*options.maxFailures);
     return request;
 }
 

@@ -158,6 +158,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     }
 
     batch::Batch batch(plan.units, plan.setUp, {plan.takenToCarry, plan.carried, request.retryFailed});
+    batch.StopAfterFailuresInARow(request.maxFailuresInARow);
     if (batch.Resumed() > 0)
         WriteOut("The record shows " + std::to_string(batch.Resumed()) + " of " + std::to_string(batch.Total())
                  + " modules set up already\n");
@@ -238,6 +239,11 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     lineListener = nullptr;
     std::fclose(record);
 
+    if (batch.StoppedForFailures())
+        WriteOut("Stopped: " + std::to_string(request.maxFailuresInARow)
+                 + " modules in a row failed (--max-failures); look at the lot, the fixture and the settings\n");
+    if (runner.radioLost())
+        WriteOut("Stopped: nothing can listen over the air any more, so no further module was sent its list\n");
     WriteOut(summary(batch));
     if (OutputFailed())
         return CannotWriteOutput();

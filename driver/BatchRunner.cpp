@@ -93,9 +93,13 @@ void BatchRunner::moduleDone(Fixture& fixture, const serial::Verdict& verdict)
     fixture.unit.reset();
     batch_.SessionEnded(fixture.port, verdict.succeeded(), verdict.taken);
     emit moduleEnded(fixture.port, unit, verdict);
+    if (batch_.StoppedForFailures() && !stopping_) {
+        stop(); // the other ports end after the reply in flight
+        return;
+    }
     // The module just done stays on its port until it is swapped.
     fixture.waiting = true;
-    if (!batch_.Finished())
+    if (!batch_.Finished() && !stopping_)
         emit waitingForModule(fixture.port, !portsystem::DeviceBehind(fixture.port).empty());
     finishIfDone();
 }
@@ -162,10 +166,17 @@ void BatchRunner::listenForNext()
     const int seconds = air_->seconds > 0 ? air_->seconds : air::DefaultListeningSeconds(expectation);
     const std::string problem = check_.start(expectation, seconds, air_->adapter);
     if (!problem.empty()) {
+        // The radio went away: no further module is sent a list that could not be heard.
         toHear_.erase(toHear_.begin());
         serial::Verdict failed = *fixture.taken;
+        fixture.taken.reset();
         failed.ending = serial::Ending::NotHeardAsSet;
         failed.message += "; cannot listen over the air: " + problem;
+        radioLost_ = true;
+        stopping_ = true;
+        batch_.Stop();
+        for (const auto& other : fixtures_)
+            other->driver->stop();
         moduleDone(fixture, failed);
         listenForNext();
         return;

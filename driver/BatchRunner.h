@@ -39,6 +39,8 @@ public:
     std::vector<bool> waitingForSwap() const;
     // Stops the sessions in flight (after their replies) and hands out nothing more.
     void stop();
+    // The batch stopped since nothing could listen over the air any more.
+    bool radioLost() const { return radioLost_; }
     // Each module that took its list is then listened for over the air, one at a time,
     // since one adapter hears them all; one not heard as set has failed. seconds: 0 for
     // the matcher's default.
@@ -91,6 +93,7 @@ private:
     AirCheck check_;
     std::vector<Fixture*> toHear_; // in the order their lists were taken
     bool stopping_ = false;
+    bool radioLost_ = false;
 };
 
 } // namespace qz

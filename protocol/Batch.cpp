@@ -244,6 +244,11 @@ void Batch::SessionEnded(const std::string& port, bool setUp, int taken)
     else
         waiting_.push_front(unit);
     inFlight_.erase(found);
+    failuresInARow_ = setUp ? 0 : failuresInARow_ + 1;
+    if (maxFailuresInARow_ != 0 && failuresInARow_ >= maxFailuresInARow_ && !stopped_) {
+        stoppedForFailures_ = true;
+        stopped_ = true;
+    }
 }
 
 } // namespace qz::batch

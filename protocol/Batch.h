@@ -80,6 +80,9 @@ public:
     void SessionEnded(const std::string& port, bool setUp, int taken = 0);
     // The user stops the batch: nothing more is handed out.
     void Stop() { stopped_ = true; }
+    // A bad lot: after this many modules in a row failed, the batch stops (0: never).
+    void StopAfterFailuresInARow(std::size_t failures) { maxFailuresInARow_ = failures; }
+    bool StoppedForFailures() const { return stoppedForFailures_; }
 
     const batch::Values& Unit(std::size_t unit) const { return units_[unit]; }
     bool Busy(const std::string& port) const { return inFlight_.count(port) != 0; }
@@ -99,6 +102,9 @@ private:
     std::size_t resumed_ = 0;
     std::size_t carried_ = 0;
     std::vector<int> takenToCarry_;
+    std::size_t failuresInARow_ = 0;
+    std::size_t maxFailuresInARow_ = 0;
+    bool stoppedForFailures_ = false;
     bool stopped_ = false;
 };
 

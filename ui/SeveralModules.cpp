@@ -49,6 +49,7 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     : QGroupBox(QStringLiteral("Several modules"), parent)
     , cbEachGets(named(new QComboBox(this), "cbEachGets"))
     , spnModules(named(new QSpinBox(this), "spnModules"))
+    , spnMaxFailures(named(new QSpinBox(this), "spnMaxFailures"))
     , edtValuesFile(named(new QLineEdit(this), "edtValuesFile"))
     , edtRecordFile(named(new QLineEdit(this), "edtRecordFile"))
     , edtMorePorts(named(new QLineEdit(this), "edtMorePorts"))
@@ -68,6 +69,10 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     cbEachGets->addItem(QStringLiteral("Values from a CSV file"), QVariantList());
     spnModules->setRange(1, 99999);
     spnModules->setValue(10);
+    spnMaxFailures->setRange(0, 99999);
+    spnMaxFailures->setSpecialValueText(QStringLiteral("never"));
+    spnMaxFailures->setPrefix(QStringLiteral("stop after "));
+    spnMaxFailures->setSuffix(QStringLiteral(" failed in a row"));
     edtValuesFile->setPlaceholderText(QStringLiteral("A CSV file: a header of options (name,address), then a row per module"));
     edtRecordFile->setText(defaultRecord());
     edtRecordFile->setToolTip(QStringLiteral("Each module's result is added to this CSV file; run the same batch "
@@ -97,6 +102,9 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     described(cbEachGets, QStringLiteral("Each module gets"),
               QStringLiteral("What makes each module differ: a field counted up, or a row of a CSV file"));
     described(spnModules, QStringLiteral("Modules"), QStringLiteral("How many modules to set up"));
+    described(spnMaxFailures, QStringLiteral("Stop after failures in a row"),
+              QStringLiteral("A bad lot, a loose fixture or a wrong setting fails every module: stop the batch once "
+                             "this many modules in a row failed"));
     described(edtValuesFile, QStringLiteral("Values file"), edtValuesFile->placeholderText());
     described(edtRecordFile, QStringLiteral("Record file"), edtRecordFile->toolTip());
     described(edtMorePorts, QStringLiteral("More ports"),
@@ -133,7 +141,11 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     auto* form = new QFormLayout(controls);
     form->setContentsMargins(0, 0, 0, 0);
     form->addRow(QStringLiteral("Each module gets:"), cbEachGets);
-    form->addRow(QStringLiteral("Modules:"), spnModules);
+    auto* modulesRow = new QHBoxLayout;
+    modulesRow->addWidget(spnModules);
+    modulesRow->addWidget(spnMaxFailures);
+    modulesRow->addStretch(1);
+    form->addRow(QStringLiteral("Modules:"), modulesRow);
     form->addRow(QStringLiteral("Values file:"), valuesRow);
     form->addRow(QStringLiteral("Record file:"), recordRow);
     form->addRow(QStringLiteral("More ports:"), edtMorePorts);
@@ -143,8 +155,8 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     column->addWidget(controls);
     controls->setVisible(false);
 
-    choices_ = {cbEachGets, spnModules, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues, chooseRecord,
-                cbVerifyEach, cbRetryFailed};
+    choices_ = {cbEachGets, spnModules, spnMaxFailures, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues,
+                chooseRecord, cbVerifyEach, cbRetryFailed};
 
     const auto showChoice = [this] {
         const bool fromFile = countedFields().empty();
@@ -369,6 +381,7 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     waiting_.clear();
     batch_ = std::make_unique<qz::batch::Batch>(
         plan_.units, plan_.setUp, qz::batch::Carrying{plan_.takenToCarry, plan_.carried, cbRetryFailed->isChecked()});
+    batch_->StopAfterFailuresInARow(static_cast<std::size_t>(spnMaxFailures->value()));
     runner_ = std::make_unique<qz::BatchRunner>(*batch_, plan_.commands, ports, settings);
     connect(runner_.get(), &qz::BatchRunner::moduleStarted, this, &TSeveralModules::showModuleStarted);
     connect(runner_.get(), &qz::BatchRunner::exchanged, this,
@@ -521,5 +534,10 @@ void TSeveralModules::showFinished()
     for (const auto& [port, row] : rows_)
         tvModules->removeItemWidget(row, NextColumn);
     waiting_.clear();
-    emit finished(QStringLiteral("%1 of %2 modules were set up").arg(batch_->SetUpCount()).arg(batch_->Total()));
+    QString why;
+    if (batch_->StoppedForFailures())
+        why = QStringLiteral(": stopped after %1 failed in a row").arg(spnMaxFailures->value());
+    else if (runner_->radioLost())
+        why = QStringLiteral(": stopped, since nothing can listen over the air any more");
+    emit finished(QStringLiteral("%1 of %2 modules were set up").arg(batch_->SetUpCount()).arg(batch_->Total()) + why);
 }

@@ -50,6 +50,7 @@ public:
 
     QComboBox* cbEachGets;
     QSpinBox* spnModules;
+    QSpinBox* spnMaxFailures;
     QLineEdit* edtValuesFile;
     QLineEdit* edtRecordFile;
     QLineEdit* edtMorePorts;

@@ -433,7 +433,9 @@ TEST_F(QzconfigAir, AnAdapterSwitchedOffBetweenModulesFailsTheNextModuleAndSaysW
                            "--record=" + record, "--verify", "--listen=1"});
     ASSERT_TRUE(batch.waitFor("Waiting for the next module")) << batch.output();
     plug(link, second);
-    EXPECT_EQ(batch.wait(), 3) << batch.output(); // the second module keeps 00FF: nothing is left to hand out
+    EXPECT_EQ(batch.wait(), 3) << batch.output(); // the radio is gone: the batch stops
+    EXPECT_TRUE(contains(batch.output(), "Stopped: nothing can listen over the air any more, so no further module was "
+                                         "sent its list\n"));
     const std::string columns = beaconColumns(link);
     EXPECT_EQ(recordRows(record), (std::vector<std::string>{
                         "port,uuid,major,minor,taken,total,result,message",

@@ -230,6 +230,26 @@ TEST(QzconfigBatch, CommandsShowsEachModuleAndSendsNothing)
     EXPECT_EQ(lines(readFile(record)).size(), 3u); // read, never written
 }
 
+// A bad lot: once as many modules in a row failed as --max-failures says, the batch stops.
+TEST(QzconfigBatch, MaxFailuresStopsABadLot)
+{
+    FakeModule first(refusing("AT+IBEA1"));
+    FakeModule second(refusing("AT+IBEA1"));
+    const std::string record = recordFile("qz-record-bad-lot.csv");
+    Batch batch({"ibeacon", "--minor=00FE", "--port=" + first.path(), "--port=" + second.path(), "--modules=5",
+                 "--count=minor", "--max-failures=2", "--record=" + record});
+    EXPECT_EQ(batch.wait(), 3) << batch.output();
+    EXPECT_TRUE(batch.waitFor("Stopped: 2 modules in a row failed (--max-failures)")) << batch.output();
+    EXPECT_NE(batch.output().find("0 of 5 modules were set up\n"), std::string::npos);
+    EXPECT_EQ(lines(readFile(record)).size(), 3u); // the header and the two that failed
+
+    Batch wrong({"ibeacon", "--port=" + first.path(), "--modules=5", "--count=minor", "--max-failures=0",
+                 "--record=" + record});
+    EXPECT_EQ(wrong.wait(), 2);
+    EXPECT_EQ(wrong.output(), "qzconfig: --max-failures must be a number of modules from 1 to 99999, not '0' (see "
+                              "qzconfig ibeacon --help)\n");
+}
+
 // A second batch on a record in use is refused before any port opens, naming the first.
 TEST(QzconfigBatch, OneBatchPerRecord)
 {

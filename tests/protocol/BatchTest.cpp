@@ -122,6 +122,22 @@ TEST(Batch, AFailedModuleKeepsTheIdentityItTook)
     EXPECT_EQ(retried.ModuleReady("q"), 1u);
 }
 
+TEST(Batch, ABadLotStopsAfterFailuresInARow)
+{
+    Batch batch({{"A"}, {"B"}, {"C"}, {"D"}}, {});
+    batch.StopAfterFailuresInARow(2);
+    for (bool setUp : {false, true, false}) {
+        ASSERT_TRUE(batch.ModuleReady("p"));
+        batch.SessionEnded("p", setUp);
+        EXPECT_FALSE(batch.StoppedForFailures());
+    }
+    ASSERT_TRUE(batch.ModuleReady("p"));
+    batch.SessionEnded("p", false);
+    EXPECT_TRUE(batch.StoppedForFailures());
+    EXPECT_EQ(batch.ModuleReady("p"), std::nullopt);
+    EXPECT_TRUE(batch.Finished());
+}
+
 TEST(Batch, ResumesFromTheRowsARecordShowsSetUp)
 {
     // A is set up once although it is listed twice; B's failed row does not count.
