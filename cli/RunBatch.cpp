@@ -207,6 +207,11 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                          if (!WriteOut(prefix(port) + serial::EscapedBytes(said) + "\n"))
                              runner.stop();
                      });
+    runner.holdingAModule(plan.portsHoldingAModule);
+    QObject::connect(&runner, &BatchRunner::heldFromRecord, [&](const std::string& port) {
+        WriteOut(prefix(port) + "The record shows a module set up on " + serial::EscapedBytes(port)
+                 + ": put the next one on, then press Enter\n");
+    });
     QObject::connect(&runner, &BatchRunner::waitingForModule, [&](const std::string& port, bool present) {
         const std::string name = serial::EscapedBytes(port);
         WriteOut(prefix(port)

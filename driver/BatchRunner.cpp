@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace qz {
 
 std::string UtcTimestamp()
@@ -40,9 +42,12 @@ void BatchRunner::start()
 {
     for (const auto& fixture : fixtures_) {
         fixture->device = portsystem::DeviceBehind(fixture->port);
-        fixture->waiting = fixture->device.empty();
+        const bool held = std::find(holding_.begin(), holding_.end(), fixture->port) != holding_.end();
+        fixture->waiting = fixture->device.empty() || held;
+        if (held && !fixture->device.empty())
+            emit heldFromRecord(fixture->port);
         if (fixture->waiting)
-            emit waitingForModule(fixture->port, false);
+            emit waitingForModule(fixture->port, !fixture->device.empty());
         else
             take(*fixture);
     }

@@ -28,6 +28,10 @@ public:
                 serial::SessionSettings settings, QObject* parent = nullptr);
     ~BatchRunner() override;
 
+    // Ports whose last module in the record took its values, and may be there still: they
+    // wait for a swap (or Enter) before their first module.
+    void holdingAModule(std::vector<std::string> ports) { holding_ = std::move(ports); }
+
     // Every port that is there now takes a module.
     void start();
     // The module on this waiting port was swapped by hand: it takes the next values. A port
@@ -54,6 +58,8 @@ signals:
     // present: the port is there, and its module may be swapped in place; otherwise the
     // port is awaited.
     void waitingForModule(const std::string& port, bool present);
+    // The record shows a module on port that took its values: the port waits for a swap.
+    void heldFromRecord(const std::string& port);
     // Listening for the module on port begins; advice is what its owner must do first
     // (restart it), or empty.
     void listening(const std::string& port, std::size_t unit, const std::string& advice, int seconds);
@@ -94,6 +100,7 @@ private:
     std::vector<Fixture*> toHear_; // in the order their lists were taken
     bool stopping_ = false;
     bool radioLost_ = false;
+    std::vector<std::string> holding_;
 };
 
 } // namespace qz

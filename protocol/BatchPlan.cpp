@@ -217,10 +217,10 @@ std::vector<std::string> recordHeader(const PageSpec& page)
 // What a row of the record says of its module, for a page with an identity: the unit of
 // this plan with the same identity, set up or carried by a module that failed; the row's
 // other values may be written otherwise (00254 for 00FE). taken is the row's count of
-// commands taken, unknown for a row cut short. False when the page refuses the row's
-// values, so that nobody can tell which module it was.
-bool readIdentityRow(const PageSpec& page, const Values& row, const std::optional<std::string>& taken, bool setUp,
-                     const std::map<std::string, std::size_t>& unitOfIdentity, Plan& plan)
+// commands taken, unknown for a row cut short. Whether the row's module carries its
+// values; nothing when the page refuses them, so that nobody can tell which module it was.
+std::optional<bool> readIdentityRow(const PageSpec& page, const Values& row, const std::optional<std::string>& taken,
+                                    bool setUp, const std::map<std::string, std::size_t>& unitOfIdentity, Plan& plan)
 {
     FieldValues values;
     for (std::size_t at = 0; at < page.fields.size(); ++at)
@@ -228,19 +228,17 @@ bool readIdentityRow(const PageSpec& page, const Values& row, const std::optiona
     const GeneratorResult result = page.generate(values);
     const auto* list = std::get_if<CommandList>(&result);
     if (list == nullptr)
-        return false;
-    const auto unit = unitOfIdentity.find(IdentityOf(page, list->commands));
-    if (unit == unitOfIdentity.end())
-        return true;
+        return std::nullopt;
     // A row cut short (taken unknown) may have carried them.
     const bool carried = !taken
         || (!taken->empty() && taken->size() < 6 && AllDecimalDigits(*taken)
             && static_cast<int>(DecimalValue(*taken)) >= takenToCarry(page, list->commands));
-    if (setUp)
+    const auto unit = unitOfIdentity.find(IdentityOf(page, list->commands));
+    if (unit != unitOfIdentity.end() && setUp)
         plan.setUp.push_back(plan.units[unit->second]);
-    else if (carried)
+    else if (unit != unitOfIdentity.end() && carried)
         plan.carried.push_back(plan.units[unit->second]);
-    return true;
+    return setUp || carried;
 }
 
 // The record's physical lines, each without its line break; a row is one line, so that a
@@ -309,6 +307,7 @@ std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& value
     const std::size_t valuesEnd = first + page.fields.size();
     const std::size_t takenColumn = header.size() - 4;
     const std::size_t resultColumn = header.size() - 2;
+    std::map<std::string, bool> lastTookValues; // by port: its last module took its values
     for (++at; at < lines.size(); ++at) {
         if (isBlank(lines[at]))
             continue;
@@ -332,13 +331,21 @@ std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& value
             }
         }
         const bool setUp = !cut && row[resultColumn] == SetUpResult;
+        bool tookValues = setUp;
         if (page.identity.fields.empty()) {
             if (setUp)
                 plan.setUp.push_back(unit);
-        } else if (!readIdentityRow(page, unit, cut ? std::nullopt : std::optional(row[takenColumn]), setUp,
-                                    unitOfIdentity, plan)) {
+        } else if (const std::optional<bool> carries = readIdentityRow(
+                       page, unit, cut ? std::nullopt : std::optional(row[takenColumn]), setUp, unitOfIdentity, plan)) {
+            tookValues = *carries;
+        } else {
             return unreadable(at + 1, lines[at]);
         }
+        lastTookValues[row[1]] = tookValues;
+    }
+    for (const auto& [port, took] : lastTookValues) {
+        if (took)
+            plan.portsHoldingAModule.push_back(port);
     }
     return std::nullopt;
 }

@@ -63,6 +63,9 @@ struct Plan {
     // units a record shows carried by modules that failed (see Carrying).
     std::vector<int> takenToCarry;
     std::vector<Values> carried;
+    // Ports whose last module in the record took its values: it may be on the port still,
+    // and must be swapped before the port takes its next.
+    std::vector<std::string> portsHoldingAModule;
     // What goes into the record before the first module's line: the header of a new or
     // empty record, or the line break that a line cut short by a crash lacks.
     std::string opening;

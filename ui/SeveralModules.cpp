@@ -396,6 +396,12 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
                 row->second->setText(ProgressColumn, QStringLiteral("%1 commands taken").arg(taken));
             });
     connect(runner_.get(), &qz::BatchRunner::moduleEnded, this, &TSeveralModules::showModuleEnded);
+    runner_->holdingAModule(plan_.portsHoldingAModule);
+    heldFromRecord_.clear();
+    connect(runner_.get(), &qz::BatchRunner::heldFromRecord, this,
+            [this](const std::string& port) { heldFromRecord_.insert(port); });
+    connect(runner_.get(), &qz::BatchRunner::moduleStarted, this,
+            [this](const std::string& port, std::size_t) { heldFromRecord_.erase(port); });
     connect(runner_.get(), &qz::BatchRunner::waitingForModule, this, &TSeveralModules::showWaiting);
     connect(runner_.get(), &qz::BatchRunner::finished, this, &TSeveralModules::showFinished);
     connect(runner_.get(), &qz::BatchRunner::listening, this,
@@ -503,6 +509,8 @@ void TSeveralModules::showWaiting(const std::string& port, bool present)
     for (const auto& [name, there] : waiting_)
         (there ? swapped : awaited) << shown(name);
     QString words = QStringLiteral("%1 of %2 modules set up.").arg(batch_->SetUpCount()).arg(batch_->Total());
+    for (const std::string& held : heldFromRecord_)
+        words += QStringLiteral(" The record shows a module set up on %1: put the next one on first.").arg(shown(held));
     if (!swapped.isEmpty())
         words += QStringLiteral(" Waiting for the next module on %1: plug it in, or press Next module once it is "
                                 "in place.").arg(swapped.join(QStringLiteral(", ")));

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -96,4 +97,5 @@ private:
     qz::RecordLock recordLock_;
     std::map<std::string, QTreeWidgetItem*> rows_; // each port's latest module
     std::map<std::string, bool> waiting_;          // the ports waiting: present or awaited
+    std::set<std::string> heldFromRecord_;         // waiting for the module the record shows to be swapped
 };

@@ -250,6 +250,27 @@ TEST(QzconfigBatch, MaxFailuresStopsABadLot)
                               "qzconfig ibeacon --help)\n");
 }
 
+// A port whose last module in the record took its values may hold it still: the batch
+// waits for a swap or Enter before that port's first module, which gets the next value.
+TEST(QzconfigBatch, AResumedPortWaitsForItsModuleToBeSwapped)
+{
+    Fixture fixture("qz-fixture-resume", {ok()});
+    const std::string record = recordFile("qz-record-resume.csv");
+    std::ofstream(record) << "time,port,uuid,major,minor,taken,total,result,message\n"
+                             "t," + fixture.link + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123,00FE,8,8,set up,m\n";
+    Batch batch({"ibeacon", "--minor=00FE", "--port=" + fixture.link, "--modules=2", "--count=minor",
+                 "--record=" + record});
+    ASSERT_TRUE(batch.waitFor("The record shows a module set up on " + fixture.link
+                              + ": put the next one on, then press Enter\n"))
+        << batch.output();
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_TRUE(fixture.modules[0]->received().empty()); // the module set up before is not touched
+    batch.pressEnter();
+    EXPECT_EQ(batch.wait(), 0) << batch.output();
+    EXPECT_TRUE(received(*fixture.modules[0], "AT+MINO0x00FF"));
+    EXPECT_FALSE(received(*fixture.modules[0], "AT+MINO0x00FE"));
+}
+
 // A second batch on a record in use is refused before any port opens, naming the first.
 TEST(QzconfigBatch, OneBatchPerRecord)
 {
