@@ -196,8 +196,12 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     });
     connect(btnVerify, &QPushButton::clicked, this, &TfrmSend::btnVerifyClick);
     connect(&air_, &qz::AirCheck::finished, this, &TfrmSend::showHeard);
-    connect(gbSeveral, &TSeveralModules::heard, this,
-            [this](const std::string&, const QStringList& lines) { showLines(lines); });
+    connect(gbSeveral, &TSeveralModules::heard, this, [this](const std::string& port, const QStringList& lines) {
+        QStringList onPort;
+        for (const QString& line : lines)
+            onPort << portPrefix(port) + line;
+        showLines(onPort);
+    });
     connect(btnRefresh, &QPushButton::clicked, this, &TfrmSend::btnRefreshClick);
     connect(btnSend, &QPushButton::clicked, this, &TfrmSend::btnSendClick);
     connect(btnStop, &QPushButton::clicked, this, &TfrmSend::btnStopClick);
@@ -212,7 +216,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
             [this](const std::string& port, const qz::serial::Exchange& exchange) { showExchange(exchange, port); });
     connect(gbSeveral, &TSeveralModules::moduleStarted, this,
             [this](const std::string&, const QString& heading) { showHeading(heading); });
-    connect(gbSeveral, &TSeveralModules::moduleEnded, this, &TfrmSend::markUnanswered);
+    connect(gbSeveral, &TSeveralModules::moduleEnded, this, &TfrmSend::showModuleResult);
     connect(gbSeveral, &TSeveralModules::progressed, this, &TfrmSend::showBatchProgress);
     connect(gbSeveral, &TSeveralModules::status, this, &TfrmSend::showBatchStatus);
     connect(gbSeveral, &TSeveralModules::finished, this, &TfrmSend::showBatchFinished);
@@ -498,11 +502,24 @@ void TfrmSend::showLines(const QStringList& lines)
         showHeading(line);
 }
 
+// With several ports at once each line says its port, as qzconfig prints it.
+QString TfrmSend::portPrefix(const std::string& port) const
+{
+    const bool several = batch_ && gbSeveral->severalPorts();
+    return several ? QStringLiteral("[%1] ").arg(qz::fromBytes(qz::serial::EscapedBytes(port))) : QString();
+}
+
+// Each module of a batch ends with its result, as qzconfig prints it.
+void TfrmSend::showModuleResult(const std::string& port, const qz::serial::Verdict& verdict)
+{
+    markUnanswered(port, verdict);
+    const QString words = qz::fromBytes(verdict.message);
+    showLines({portPrefix(port) + (verdict.succeeded() ? words : QStringLiteral("failed: ") + words)});
+}
+
 void TfrmSend::showExchange(const qz::serial::Exchange& exchange, const std::string& port, bool counts)
 {
-    // With several ports at once each line says its port, as qzconfig prints it.
-    const bool several = batch_ && gbSeveral->severalPorts();
-    const QString prefix = several ? QStringLiteral("[%1] ").arg(qz::fromBytes(qz::serial::EscapedBytes(port))) : QString();
+    const QString prefix = portPrefix(port);
     const QString line = qz::fromBytes(qz::serial::TranscriptLine(exchange));
     transcript_ << prefix + line;
     const QString shown = line.mid(2);

@@ -78,6 +78,8 @@ private:
     void showExchange(const qz::serial::Exchange& exchange, const std::string& port, bool counts = true);
     qz::serial::SessionSettings chosenSettings() const;
     void markUnanswered(const std::string& port, const qz::serial::Verdict& verdict);
+    void showModuleResult(const std::string& port, const qz::serial::Verdict& verdict);
+    QString portPrefix(const std::string& port) const;
     void showVerdict(const qz::serial::Verdict& verdict);
     void describeControls();
     void setSending(bool sending);

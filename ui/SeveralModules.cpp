@@ -70,9 +70,12 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     spnModules->setRange(1, 99999);
     spnModules->setValue(10);
     spnMaxFailures->setRange(0, 99999);
-    spnMaxFailures->setSpecialValueText(QStringLiteral("never"));
+    spnMaxFailures->setSpecialValueText(QStringLiteral("no stop for failures in a row"));
     spnMaxFailures->setPrefix(QStringLiteral("stop after "));
     spnMaxFailures->setSuffix(QStringLiteral(" failed in a row"));
+    spnMaxFailures->setMinimumWidth(spnMaxFailures->fontMetrics().horizontalAdvance(
+                                        QStringLiteral("stop after 99999 failed in a row"))
+                                    + 40);
     edtValuesFile->setPlaceholderText(QStringLiteral("A CSV file: a header of options (name,address), then a row per module"));
     edtRecordFile->setText(defaultRecord());
     edtRecordFile->setToolTip(QStringLiteral("Each module's result is added to this CSV file; run the same batch "
@@ -122,12 +125,16 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
                                 QStringLiteral("Result"), QString()});
     tvModules->setRootIsDecorated(false);
     tvModules->setMinimumHeight(70);
-    tvModules->setMaximumHeight(120); // the transcript takes the room that is left
+    tvModules->setMaximumHeight(100); // the transcript takes the room that is left
     // Room for "8 of 8 commands taken" and a row's Next module within the dialog's width.
     tvModules->header()->setStretchLastSection(false);
     for (const auto& [column, width] : {std::pair{PortColumn, 110}, {ValuesColumn, 80}, {ProgressColumn, 140},
                                         {ResultColumn, 70}, {NextColumn, 100}})
         tvModules->header()->resizeSection(column, width);
+    // The values take what the dialog's width leaves; cut, they keep their ends (Lamp-0107,
+    // 000E0B00006B), and their tooltip holds them whole.
+    tvModules->header()->setSectionResizeMode(ValuesColumn, QHeaderView::Stretch);
+    tvModules->setTextElideMode(Qt::ElideLeft);
 
     // The controls take no room while the box is off.
     auto* controls = new QWidget(this);
@@ -464,6 +471,7 @@ void TSeveralModules::showModuleStarted(const std::string& port, std::size_t uni
     if (const auto previous = rows_.find(port); previous != rows_.end())
         tvModules->removeItemWidget(previous->second, NextColumn);
     auto* row = new QTreeWidgetItem(tvModules, {shown(port), unitWords(unit), QStringLiteral("starting"), QString()});
+    row->setToolTip(ValuesColumn, unitWords(unit));
     row->setData(ProgressColumn, Qt::UserRole, -1); // the probe's reply comes first
     rows_[port] = row;
     tvModules->scrollToItem(row);
