@@ -59,6 +59,17 @@ void stopOnInterruption(ConsoleDriver& driver, int& interruptedStatus)
     });
 }
 
+// Runs the event loop until the run leaves it, gives the port back, and says how the run
+// ended: an output failure first, then an interruption, then status.
+int runUntilLeft(ConsoleDriver& driver, const int& interruptedStatus, const int& status)
+{
+    QCoreApplication::exec();
+    driver.close();
+    if (OutputFailed())
+        return CannotWriteOutput();
+    return interruptedStatus != 0 ? interruptedStatus : status;
+}
+
 // Opens the port, or says why not on standard error.
 bool opened(ConsoleDriver& driver, const std::string& port, const serial::SessionSettings& settings)
 {
@@ -170,13 +181,7 @@ int RunConsole(int argc, char** argv, const ConsoleRequest& request)
             inputEnded = true;
             next();
         });
-    QCoreApplication::exec();
-    driver.close();
-    if (OutputFailed())
-        return CannotWriteOutput();
-    if (interruptedStatus != 0)
-        return interruptedStatus;
-    return status;
+    return runUntilLeft(driver, interruptedStatus, status);
 }
 
 int RunDiscover(int argc, char** argv, const DiscoverRequest& request)
@@ -210,11 +215,7 @@ int RunDiscover(int argc, char** argv, const DiscoverRequest& request)
     if (!opened(driver, request.port, request.settings))
         return SendFailed;
     driver.discover(request.timeLimit);
-    QCoreApplication::exec();
-    driver.close();
-    if (OutputFailed())
-        return CannotWriteOutput();
-    return interruptedStatus != 0 ? interruptedStatus : status;
+    return runUntilLeft(driver, interruptedStatus, status);
 }
 
 int RunConnect(int argc, char** argv, const ConnectRequest& request)
@@ -284,11 +285,7 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
         connectTo({*request.type, request.address, std::nullopt});
     else
         driver.discover(request.timeLimit);
-    QCoreApplication::exec();
-    driver.close();
-    if (OutputFailed())
-        return CannotWriteOutput();
-    return interruptedStatus != 0 ? interruptedStatus : status;
+    return runUntilLeft(driver, interruptedStatus, status);
 }
 
 } // namespace qz::cli
