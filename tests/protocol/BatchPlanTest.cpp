@@ -142,6 +142,15 @@ TEST(BatchPlan, ARecordShowsWhichIdentitiesAreSetUpOrCarried)
     EXPECT_EQ(plan.carried, (std::vector<Values>{{beaconUUID, "0001", "00FF"}}));
     EXPECT_EQ(plan.takenToCarry, (std::vector<int>{3, 3, 3, 3}));
     EXPECT_EQ(IdentityOf(*FindPage("study"), plan.commands[0]), "");
+
+    // The ports whose last module took its values may hold it still.
+    const std::string onPorts = std::string(beaconHeader) + "t,A," + beaconUUID + ",0001,00FE,8,8,set up,m\n"
+        + "t,B," + beaconUUID + ",0001,00FF,2,8,failed,m\n" + "t,C," + beaconUUID + ",0001,0100,8,8,failed,m\n"
+        + "t,D," + beaconUUID + ",0001,0101,8,8,set up,m\n" + "t,D," + beaconUUID + ",0001,0102,1,8,failed,m\n";
+    const auto resumed = PlanBatch(*FindPage("ibeacon"), {{Field::BeaconMajor, "0001"}, {Field::BeaconMinor, "00FE"}},
+                                   counted(Field::BeaconMinor, 6), onPorts);
+    ASSERT_TRUE(std::holds_alternative<Plan>(resumed));
+    EXPECT_EQ(std::get<Plan>(resumed).portsHoldingAModule, (std::vector<std::string>{"A", "C"}));
 }
 
 // A record is read line by line, every line: what cannot be read stops the batch, since
