@@ -92,7 +92,14 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
     connect(btnConnect, &QPushButton::clicked, this, &TConsolePart::connectChosen);
     connect(tvDevices, &QTreeWidget::itemDoubleClicked, this, &TConsolePart::connectChosen);
     connect(tvDevices, &QTreeWidget::itemSelectionChanged, this, &TConsolePart::enableControls);
-    connect(&driver_, &qz::ConsoleDriver::exchanged, this, &TConsolePart::exchanged);
+    connect(&driver_, &qz::ConsoleDriver::exchanged, this, [this](const qz::serial::Exchange& exchange) {
+        // Once connected what is sent awaits no reply: it goes in as a line of its own, as
+        // what the device sends does.
+        if (driver_.connected() && exchange.kind == qz::serial::Exchange::Sent)
+            emit lines({qz::fromBytes(qz::serial::TranscriptLine(exchange))});
+        else
+            emit exchanged(exchange);
+    });
     connect(&driver_, &qz::ConsoleDriver::found, this, &TConsolePart::showFound);
     connect(&driver_, &qz::ConsoleDriver::relayed, this, &TConsolePart::showRelayed);
     connect(&driver_, &qz::ConsoleDriver::ended, this, &TConsolePart::showEnded);

@@ -337,6 +337,7 @@ private slots:
         QTest::keyClick(console->edtConsole, Qt::Key_Return);
         QTRY_VERIFY2(dialog.transcriptText().endsWith(QStringLiteral("< world\\x01\n")), qPrintable(dialog.transcriptText()));
         QCOMPARE(module.commands(), (std::vector<std::string>{"AT+ROLE?", "AT+DISC?", "AT+CO00017EA0943AE", "hello"}));
+        QVERIFY(!column(dialog.tvTranscript, 1).contains(QStringLiteral("waiting...")));
 
         QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
