@@ -1,6 +1,7 @@
 // Measures each subject beside its floor in one run and prints one table of ratios.
 
 #include "BenchAir.h"
+#include "BenchValuesFile.h"
 #include "BeaconList.h"
 #include "BroadcastList.h"
 #include "FakeModule.h"
@@ -302,5 +303,6 @@ int main(int argc, char** argv)
     }
 #endif
     allMet = ReportListening() && allMet;
+    allMet = ReportValuesFile() && allMet;
     return allMet ? 0 : 1;
 }

@@ -37,8 +37,10 @@ std::string countedOptions(const PageSpec& page)
     return options;
 }
 
-// A batch's refusal in qzconfig's words: the option or the file line at fault, and why.
-Printed worded(const BatchRequest& request, const batch::Refusal& refusal)
+} // namespace
+
+// The option or the file line at fault, and why.
+Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& refusal)
 {
     using R = batch::Refusal;
     const PageSpec& page = *request.page;
@@ -99,22 +101,6 @@ Printed worded(const BatchRequest& request, const batch::Refusal& refusal)
     }
     const bool counted = refusal.module != 0 && batch::Counts(request.counted, refusal.field);
     return refused(where + (option.empty() ? "" : option + ": ") + (counted ? module + ": " : "") + refusal.message);
-}
-
-} // namespace
-
-std::variant<batch::Plan, Printed> PlanBatch(const BatchRequest& request, std::string_view valuesText,
-                                             std::string_view recordText)
-{
-    batch::Source source;
-    source.counted = request.counted;
-    source.modules = request.modules;
-    source.fromValuesFile = !request.valuesFile.empty();
-    source.valuesText = valuesText;
-    std::variant<batch::Plan, batch::Refusal> planned = batch::PlanBatch(*request.page, request.values, source, recordText);
-    if (const auto* refusal = std::get_if<batch::Refusal>(&planned))
-        return worded(request, *refusal);
-    return std::get<batch::Plan>(std::move(planned));
 }
 
 } // namespace qz::cli

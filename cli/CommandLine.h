@@ -104,11 +104,8 @@ struct ConnectRequest {
 using Outcome = std::variant<Printed, SendRequest, BatchRequest, ListPorts, VerifyRequest, ScanRequest, ConsoleRequest,
                              DiscoverRequest, ConnectRequest>;
 
-// Checks every module's values against the page and reads the record, before any port
-// is opened. valuesText is the --values file's text, recordText the record's (empty when
-// there is none). Printed is a refusal or a usage error, in qzconfig's words.
-std::variant<batch::Plan, Printed> PlanBatch(const BatchRequest& request, std::string_view valuesText,
-                                             std::string_view recordText);
+// A batch refused before any port opened, in qzconfig's words: a refusal or a usage error.
+Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& refusal);
 
 // args are the arguments after the program name.
 Outcome RunCommandLine(const std::vector<std::string_view>& args);

@@ -1,8 +1,6 @@
 #include "RunBatch.h"
 
-#include "BatchFiles.h"
-#include "BatchRunner.h"
-#include "RecordLock.h"
+#include "BatchSession.h"
 #include "Output.h"
 #include "PageCommand.h"
 #include "Process.h"
@@ -11,12 +9,7 @@
 #include <QCoreApplication>
 
 #include <atomic>
-#include <set>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace qz::cli {
@@ -25,15 +18,6 @@ namespace {
 
 // While a batch runs, a line on standard input names the port whose module was swapped.
 std::atomic<BatchRunner*> lineListener{nullptr};
-
-std::string readWhole(const std::string& path, bool& missing)
-{
-    std::ifstream file(path, std::ios::binary);
-    missing = !file;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Blocks on standard input, not the processor; each line goes to the event loop.
 void listenForLines(const std::function<void(const std::string&)>& onLine)
@@ -55,50 +39,77 @@ std::string summary(const batch::Batch& batch)
 }
 
 // "--minor=00FF": the values that make this module differ from the others.
-std::string unitWords(const PageSpec& page, const batch::Plan& plan, const batch::Values& unit)
+std::string unitWords(const batch::Plan& plan, const BatchSession& session, std::size_t unit)
 {
+    const std::vector<std::string> values = session.varyingValues(unit);
     std::string words;
-    for (Field field : plan.varying)
-        words += (words.empty() ? "" : " ") + optionForField(field) + "=" + serial::EscapedBytes(batch::ValueOf(page, unit, field));
+    for (std::size_t at = 0; at < values.size(); ++at)
+        words += (at == 0 ? "" : " ") + optionForField(plan.varying[at]) + "=" + serial::EscapedBytes(values[at]);
     return words;
 }
 
 // What a batch would do, module by module: "Module 3: --name=Lamp-03 --address=000E0B000003",
 // then its commands; or that the record shows it done, or its values carried.
-std::string dryRunText(const PageSpec& page, const batch::Plan& plan, const BatchRequest& request)
+bool printDryRun(const PageSpec& page, const BatchSession& session, bool retryFailed)
 {
-    std::multiset<batch::Values> setUp(plan.setUp.begin(), plan.setUp.end());
-    std::multiset<batch::Values> carried(plan.carried.begin(), plan.carried.end());
-    std::string text;
+    const batch::Plan& plan = session.planned();
     for (std::size_t unit = 0; unit < plan.units.size(); ++unit) {
-        text += "Module " + std::to_string(unit + 1) + ": " + unitWords(page, plan, plan.units[unit]);
-        if (const auto done = setUp.find(plan.units[unit]); done != setUp.end()) {
-            setUp.erase(done);
+        std::string text = "Module " + std::to_string(unit + 1) + ": " + unitWords(plan, session, unit);
+        if (plan.recorded[unit] == batch::Recorded::SetUp)
             text += ": set up already, as the record shows\n";
-            continue;
-        }
-        if (const auto kept = carried.find(plan.units[unit]); kept != carried.end() && !request.retryFailed) {
-            carried.erase(kept);
+        else if (plan.recorded[unit] == batch::Recorded::Carried && !retryFailed)
             text += ": left out, taken by a module that failed, as the record shows\n";
-            continue;
-        }
-        text += "\n" + joinedLines(plan.commands[unit]);
+        else
+            text += "\n" + joinedLines(batch::CommandsOf(page, session.unit(unit)));
+        if (!WriteOut(text))
+            return false;
     }
-    return text;
+    return true;
 }
 
-// Files that cannot be what they are asked to be are bad input, found before any port opens.
-std::optional<std::string> fileProblem(const BatchRequest& request)
+// Why the batch did not begin, in qzconfig's words, with its exit status.
+int problemStatus(const BatchRequest& request, const BatchProblem& problem)
 {
-    if (!request.valuesFile.empty()) {
-        if (const std::string problem = BatchFileProblem(request.valuesFile, BatchFile::Values); !problem.empty())
-            return "--values " + serial::EscapedBytes(request.valuesFile) + ": " + serial::EscapedBytes(problem);
+    const std::string values = "--values " + serial::EscapedBytes(request.valuesFile) + ": ";
+    const std::string record = "--record " + serial::EscapedBytes(request.recordFile) + ": ";
+    const std::string detail = serial::EscapedBytes(problem.detail);
+    const std::string help = seeHelp(*request.page);
+    const auto said = [](const std::string& line, int status) {
+        WriteErr("qzconfig: " + line + "\n");
+        return status;
+    };
+    switch (problem.kind) {
+    case BatchProblem::ValuesFile: return said(values + detail + help, UsageError);
+    case BatchProblem::ValuesUnread: return said(values + "cannot read it: " + detail, UsageError);
+    case BatchProblem::RecordFile: return said(record + detail + help, UsageError);
+    case BatchProblem::RecordUnwritten: return said(record + "cannot write it: " + detail, SendFailed);
+    case BatchProblem::RecordHeld: return said(record + detail + "; one batch per record", UsageError);
+    case BatchProblem::CannotListen: return said("cannot listen over the air: " + problem.detail, SendFailed);
+    case BatchProblem::Refused: break;
     }
-    if (request.recordFile.empty())
-        return std::nullopt; // a dry run without a record
-    if (const std::string problem = BatchFileProblem(request.recordFile, BatchFile::Record); !problem.empty())
-        return "--record " + serial::EscapedBytes(request.recordFile) + ": " + serial::EscapedBytes(problem);
-    return std::nullopt;
+    const Printed outcome = BatchRefusalWords(request, problem.refusal);
+    const bool written = WriteOut(outcome.out);
+    WriteErr(outcome.err);
+    return written ? outcome.status : CannotWriteOutput();
+}
+
+BatchOrder orderOf(const BatchRequest& request)
+{
+    BatchOrder order;
+    order.page = request.page;
+    order.values = request.values;
+    order.counted = request.counted;
+    order.modules = request.modules;
+    order.valuesFile = request.valuesFile;
+    order.recordFile = request.recordFile;
+    order.retryFailed = request.retryFailed;
+    order.maxFailuresInARow = request.maxFailuresInARow;
+    order.verify = request.air.has_value();
+    if (request.air) {
+        order.listenSeconds = request.air->seconds.value_or(0);
+        order.adapter = request.air->adapter;
+    }
+    return order;
 }
 
 } // namespace
@@ -106,59 +117,18 @@ std::optional<std::string> fileProblem(const BatchRequest& request)
 int RunBatch(int argc, char** argv, const BatchRequest& request)
 {
     const PageSpec& page = *request.page;
-    if (std::optional<std::string> problem = fileProblem(request)) {
-        WriteErr("qzconfig: " + *problem + seeHelp(page) + "\n");
-        return UsageError;
-    }
-    RecordLock recordLock;
-    if (!request.dryRun) {
-        if (const std::string held = recordLock.take(request.recordFile); !held.empty()) {
-            WriteErr("qzconfig: --record " + serial::EscapedBytes(request.recordFile) + ": "
-                     + serial::EscapedBytes(held) + "; one batch per record\n");
-            return UsageError;
-        }
-    }
-    bool missing = false;
-    std::string valuesText;
-    if (!request.valuesFile.empty()) {
-        valuesText = readWhole(request.valuesFile, missing);
-        if (missing) {
-            WriteErr("qzconfig: --values " + serial::EscapedBytes(request.valuesFile) + ": cannot read it: "
-                     + std::strerror(errno) + "\n");
-            return UsageError;
-        }
-    }
-    if (request.air && !request.dryRun) {
-        if (const std::string why = AirScanner::CannotListen(request.air->adapter); !why.empty()) {
-            WriteErr("qzconfig: cannot listen over the air: " + why + "\n");
-            return SendFailed;
-        }
-    }
-    const std::string recordText = readWhole(request.recordFile, missing);
-    std::variant<batch::Plan, Printed> planned = PlanBatch(request, valuesText, recordText);
-    if (const auto* outcome = std::get_if<Printed>(&planned)) {
-        const bool written = WriteOut(outcome->out);
-        WriteErr(outcome->err);
-        return written ? outcome->status : CannotWriteOutput();
-    }
-    const batch::Plan& plan = std::get<batch::Plan>(planned);
+    QCoreApplication application(argc, argv);
+    BatchSession session(orderOf(request));
+    if (std::optional<BatchProblem> problem = session.plan(request.dryRun))
+        return problemStatus(request, *problem);
     if (request.dryRun)
-        return WriteOut(dryRunText(page, plan, request)) ? Listed : CannotWriteOutput();
+        return printDryRun(page, session, request.retryFailed) ? Listed : CannotWriteOutput();
+    if (std::optional<BatchProblem> problem = session.open(request.ports, request.settings))
+        return problemStatus(request, *problem);
 
-    const std::string recordName = serial::EscapedBytes(request.recordFile);
-    std::FILE* record = std::fopen(request.recordFile.c_str(), "ab");
-    const auto write = [record](const std::string& line) {
-        return std::fwrite(line.data(), 1, line.size(), record) == line.size() && std::fflush(record) == 0;
-    };
-    if (record == nullptr || (!plan.opening.empty() && !write(plan.opening))) {
-        WriteErr("qzconfig: --record " + recordName + ": cannot write it: " + std::strerror(errno) + "\n");
-        if (record != nullptr)
-            std::fclose(record);
-        return SendFailed;
-    }
-
-    batch::Batch batch(plan.units, plan.setUp, {plan.takenToCarry, plan.carried, request.retryFailed});
-    batch.StopAfterFailuresInARow(request.maxFailuresInARow);
+    const batch::Plan& plan = session.planned();
+    batch::Batch& batch = session.batch();
+    BatchRunner& runner = session.runner();
     if (batch.Resumed() > 0)
         WriteOut("The record shows " + std::to_string(batch.Resumed()) + " of " + std::to_string(batch.Total())
                  + " modules set up already\n");
@@ -166,48 +136,37 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         WriteOut("The record shows " + std::to_string(batch.Carried())
                  + " more taken by modules that failed: they are left out, as those modules may carry them; once "
                    "they are back on the bench, --retry-failed sets them up again\n");
-    if (batch.Finished()) {
-        std::fclose(record);
+    if (batch.Finished())
         return WriteOut(summary(batch)) ? Listed : CannotWriteOutput();
-    }
 
-    QCoreApplication application(argc, argv);
-    BatchRunner runner(batch, plan.commands, request.ports, request.settings);
-    if (request.air)
-        runner.verifyOverTheAir(request.air->seconds.value_or(0), request.air->adapter);
     const bool several = request.ports.size() > 1;
     const auto prefix = [several](const std::string& port) {
         return several ? "[" + serial::EscapedBytes(port) + "] " : std::string();
     };
     int interruptedStatus = 0;
-    bool recordFailed = false;
     WatchInterruptions([&](int exitStatus) {
         interruptedStatus = exitStatus;
         runner.stop();
     });
     QObject::connect(&runner, &BatchRunner::moduleStarted, [&](const std::string& port, std::size_t unit) {
         WriteOut(prefix(port) + "Module on " + serial::EscapedBytes(port) + ": "
-                 + unitWords(page, plan, batch.Unit(unit)) + "\n");
+                 + unitWords(plan, session, unit) + "\n");
     });
     QObject::connect(&runner, &BatchRunner::exchanged, [&](const std::string& port, const serial::Exchange& exchange) {
         if (!WriteOut(prefix(port) + serial::TranscriptLine(exchange) + "\n"))
             runner.stop();
     });
     QObject::connect(&runner, &BatchRunner::moduleEnded,
-                     [&](const std::string& port, std::size_t unit, const serial::Verdict& verdict) {
-                         if (!write(batch::RecordLine(UtcTimestamp(), port, batch.Unit(unit), verdict.taken,
-                                                      verdict.total, verdict.succeeded(), verdict.message))) {
-                             WriteErr("qzconfig: --record " + recordName + ": cannot write it: " + std::strerror(errno)
-                                      + "\n");
-                             recordFailed = true;
-                             runner.stop();
-                         }
+                     [&](const std::string& port, std::size_t, const serial::Verdict& verdict) {
                          const std::string words = verdictWords(verdict, request.settings.baudRate);
                          const std::string said = verdict.succeeded() ? words : "failed: " + words;
                          if (!WriteOut(prefix(port) + serial::EscapedBytes(said) + "\n"))
                              runner.stop();
                      });
-    runner.holdingAModule(plan.portsHoldingAModule);
+    QObject::connect(&session, &BatchSession::recordNotWritten, [&](const std::string& why) {
+        WriteErr("qzconfig: --record " + serial::EscapedBytes(request.recordFile) + ": cannot write it: "
+                 + serial::EscapedBytes(why) + "\n");
+    });
     QObject::connect(&runner, &BatchRunner::heldFromRecord, [&](const std::string& port) {
         WriteOut(prefix(port) + "The record shows a module set up on " + serial::EscapedBytes(port)
                  + ": put the next one on, then press Enter\n");
@@ -242,7 +201,6 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     QMetaObject::invokeMethod(&runner, [&runner] { runner.start(); }, Qt::QueuedConnection);
     QCoreApplication::exec();
     lineListener = nullptr;
-    std::fclose(record);
 
     if (batch.StoppedForFailures())
         WriteOut("Stopped: " + std::to_string(request.maxFailuresInARow)
@@ -252,7 +210,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     WriteOut(summary(batch));
     if (OutputFailed())
         return CannotWriteOutput();
-    if (recordFailed)
+    if (!session.recordFailure().empty())
         return SendFailed;
     if (interruptedStatus != 0)
         return interruptedStatus;

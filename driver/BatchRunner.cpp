@@ -13,11 +13,11 @@ std::string UtcTimestamp()
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
 }
 
-BatchRunner::BatchRunner(batch::Batch& batch, std::vector<std::vector<std::string>> commands,
+BatchRunner::BatchRunner(batch::Batch& batch, UnitCommands commandsOf,
                          std::vector<std::string> ports, serial::SessionSettings settings, QObject* parent)
     : QObject(parent)
     , batch_(batch)
-    , commands_(std::move(commands))
+    , commandsOf_(std::move(commandsOf))
     , settings_(settings)
     , ports_(ports)
 {
@@ -62,9 +62,10 @@ void BatchRunner::take(Fixture& fixture)
     fixture.waiting = false;
     fixture.unit = unit;
     emit moduleStarted(fixture.port, *unit);
-    const std::string problem = fixture.driver->start(fixture.port, commands_[*unit], settings_);
+    const std::vector<std::string> commands = commandsOf_(*unit);
+    const std::string problem = fixture.driver->start(fixture.port, commands, settings_);
     if (!problem.empty()) {
-        const int total = static_cast<int>(commands_[*unit].size());
+        const int total = static_cast<int>(commands.size());
         sessionEnded(fixture, {serial::Ending::PortFailed, 0, total, "cannot open it: " + problem});
     }
 }
@@ -167,7 +168,7 @@ void BatchRunner::listenForNext()
     if (check_.running() || toHear_.empty())
         return;
     Fixture& fixture = *toHear_.front();
-    const air::Expectation expectation = air::ExpectedOnAir(commands_[*fixture.unit]);
+    const air::Expectation expectation = air::ExpectedOnAir(commandsOf_(*fixture.unit));
     const int seconds = air_->seconds > 0 ? air_->seconds : air::DefaultListeningSeconds(expectation);
     const std::string problem = check_.start(expectation, seconds, air_->adapter);
     if (!problem.empty()) {

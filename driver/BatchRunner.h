@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,8 +24,10 @@ std::string UtcTimestamp();
 class BatchRunner : public QObject {
     Q_OBJECT
 public:
-    // commands[unit] are the commands of each unit of the batch.
-    BatchRunner(batch::Batch& batch, std::vector<std::vector<std::string>> commands, std::vector<std::string> ports,
+    // A unit's commands, made when its module starts: a batch of millions keeps none.
+    using UnitCommands = std::function<std::vector<std::string>(std::size_t unit)>;
+
+    BatchRunner(batch::Batch& batch, UnitCommands commandsOf, std::vector<std::string> ports,
                 serial::SessionSettings settings, QObject* parent = nullptr);
     ~BatchRunner() override;
 
@@ -90,7 +93,7 @@ private:
     void finishIfDone();
 
     batch::Batch& batch_;
-    std::vector<std::vector<std::string>> commands_;
+    UnitCommands commandsOf_;
     serial::SessionSettings settings_;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
     std::vector<std::string> ports_;

@@ -3,7 +3,6 @@
 #include "SendSession.h"
 
 #include <algorithm>
-#include <set>
 
 namespace qz::batch {
 
@@ -193,26 +192,47 @@ PortChoice ChoosePort(std::string_view line, const std::vector<std::string>& por
     return {named, {}};
 }
 
-Batch::Batch(std::vector<Values> units, const std::vector<Values>& setUp, Carrying carrying)
-    : units_(std::move(units))
+Units::Units(Values shared, std::vector<std::size_t> varying)
+    : shared_(std::move(shared))
+    , varying_(std::move(varying))
+{
+}
+
+void Units::Add(const Values& unit)
+{
+    for (std::size_t column : varying_) {
+        text_ += unit.at(column);
+        ends_.push_back(text_.size());
+    }
+    ++count_;
+}
+
+Values Units::operator[](std::size_t unit) const
+{
+    Values values = shared_;
+    std::size_t at = unit * varying_.size();
+    std::size_t begin = at == 0 ? 0 : ends_[at - 1];
+    for (std::size_t column : varying_) {
+        values[column] = text_.substr(begin, ends_[at] - begin);
+        begin = ends_[at++];
+    }
+    return values;
+}
+
+Batch::Batch(std::size_t units, const std::vector<Recorded>& recorded, Carrying carrying)
+    : total_(units)
     , takenToCarry_(std::move(carrying.takenToCarry))
 {
-    // Each row of the record set up, or carried, one unit; a value listed twice is set up
-    // twice over.
-    std::multiset<Values> recorded(setUp.begin(), setUp.end());
-    std::multiset<Values> carried(carrying.carried.begin(), carrying.carried.end());
     std::deque<std::size_t> retried;
-    for (std::size_t unit = 0; unit < units_.size(); ++unit) {
-        if (const auto found = recorded.find(units_[unit]); found != recorded.end()) {
-            recorded.erase(found);
+    for (std::size_t unit = 0; unit < units; ++unit) {
+        const Recorded shown = unit < recorded.size() ? recorded[unit] : Recorded::Nothing;
+        if (shown == Recorded::SetUp) {
             ++setUpCount_;
             ++resumed_;
-        } else if (const auto onFailed = carried.find(units_[unit]); onFailed != carried.end()) {
-            carried.erase(onFailed);
-            if (carrying.retry)
-                retried.push_back(unit);
-            else
-                ++carried_;
+        } else if (shown == Recorded::Carried && carrying.retry) {
+            retried.push_back(unit);
+        } else if (shown == Recorded::Carried) {
+            ++carried_;
         } else {
             waiting_.push_back(unit);
         }

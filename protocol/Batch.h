@@ -21,6 +21,27 @@ namespace qz::batch {
 // A unit's values, one per field of its page, in the page's order.
 using Values = std::vector<std::string>;
 
+// Every unit of a batch, kept compactly, since a values file may hold millions of rows:
+// the values all units share once, and the ones that vary from unit to unit in one block.
+class Units {
+public:
+    Units() = default;
+    // shared: a unit's values where nothing varies; varying: the columns that do.
+    Units(Values shared, std::vector<std::size_t> varying);
+
+    // Adds a unit: its values of the varying columns are taken from unit, the rest are shared.
+    void Add(const Values& unit);
+    std::size_t size() const { return count_; }
+    Values operator[](std::size_t unit) const;
+
+private:
+    Values shared_;
+    std::vector<std::size_t> varying_;
+    std::string text_;              // the varying values of every unit, one after another
+    std::vector<std::size_t> ends_; // where each of them ends in text_
+    std::size_t count_ = 0;
+};
+
 // The values a counted field takes, one per module, the first as given: four hex digits
 // stay four hex digits (00FE, 00FF, 0100), five decimal digits stay five, an address stays
 // twelve upper-case hex digits, and a name counts its trailing digits, their width kept
@@ -53,23 +74,26 @@ struct PortChoice {
 };
 PortChoice ChoosePort(std::string_view line, const std::vector<std::string>& ports, const std::vector<bool>& waiting);
 
+// What a record shows of a unit before the batch begins: nothing, a module set up with
+// it, or a module that failed after taking its identity and may carry it still.
+enum class Recorded : unsigned char { Nothing, SetUp, Carried };
+
 // Which values identify a module, so that no two modules get them. A unit's identity is
 // carried by a module once it took the command that sets it, whatever happened after.
 struct Carrying {
     // Per unit: how many of its commands a module takes before it carries the unit's
     // identity. Empty: the page has none, and a failed module's values go to the next.
     std::vector<int> takenToCarry;
-    // Units a record shows on modules that failed after taking their identity: never
-    // handed out again, unless retry (the failed modules are back on the bench), then first.
-    std::vector<Values> carried;
+    // The units a record shows carried are never handed out again, unless retry (the
+    // failed modules are back on the bench): then they go first.
     bool retry = false;
 };
 
 class Batch {
 public:
-    // units: each module's values of the varying options, in order. setUp: the units a
-    // record shows set up already; they are not handed out again.
-    Batch(std::vector<Values> units, const std::vector<Values>& setUp, Carrying carrying = {});
+    // units: how many modules the batch sets up, each with a unit of values of its own.
+    // recorded: per unit, what a record shows of it (empty: a new record).
+    Batch(std::size_t units, const std::vector<Recorded>& recorded = {}, Carrying carrying = {});
 
     // A module is ready on port (its port appeared, or the user said so): the index of the
     // unit it gets, or nothing when every unit is set up or in flight, or the port is busy.
@@ -84,18 +108,17 @@ public:
     void StopAfterFailuresInARow(std::size_t failures) { maxFailuresInARow_ = failures; }
     bool StoppedForFailures() const { return stoppedForFailures_; }
 
-    const batch::Values& Unit(std::size_t unit) const { return units_[unit]; }
     bool Busy(const std::string& port) const { return inFlight_.count(port) != 0; }
     bool Finished() const { return inFlight_.empty() && (stopped_ || waiting_.empty()); }
     std::size_t SetUpCount() const { return setUpCount_; }
-    std::size_t Total() const { return units_.size(); }
+    std::size_t Total() const { return total_; }
     // Units the record had set up before this run began.
     std::size_t Resumed() const { return resumed_; }
     // Units left out since a module that failed carries them: from the record, and this run.
     std::size_t Carried() const { return carried_; }
 
 private:
-    std::vector<batch::Values> units_;
+    std::size_t total_;
     std::deque<std::size_t> waiting_;
     std::map<std::string, std::size_t> inFlight_;
     std::size_t setUpCount_ = 0;

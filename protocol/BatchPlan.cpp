@@ -1,6 +1,7 @@
 #include "BatchPlan.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -34,12 +35,14 @@ bool isBlankRecord(const std::vector<std::string>& fields)
     return fields.size() == 1 && fields[0].empty();
 }
 
-std::variant<std::vector<Module>, Refusal> countedModules(const PageSpec& page, const FieldValues& values,
-                                                          const Source& source, std::vector<Field>& varying)
+// Hands each module's values to take, one module at a time, so that a values file of
+// millions of rows is never held as millions of maps; stops at take's first refusal.
+using TakeModule = std::function<std::optional<Refusal>(const Module&)>;
+
+std::optional<Refusal> countedModules(const PageSpec& page, const FieldValues& values, const Source& source,
+                                      std::vector<Field>& varying, const TakeModule& take)
 {
-    std::vector<Module> modules;
-    for (std::size_t number = 1; number <= source.modules; ++number)
-        modules.push_back({0, number, values});
+    std::vector<std::pair<Field, std::vector<std::string>>> counts;
     for (Field field : source.counted) {
         const FieldSpec* counted = FindField(page, field);
         if (counted == nullptr || counted->counting == Counting::None) {
@@ -48,7 +51,7 @@ std::variant<std::vector<Module>, Refusal> countedModules(const PageSpec& page, 
             return refused;
         }
         const std::string& first = values.at(counted->field);
-        const CountedValues counting = CountValues(counted->counting, first, source.modules);
+        CountedValues counting = CountValues(counted->counting, first, source.modules);
         if (!counting.problem.empty()) {
             Refusal refused = refusal(counting.top.empty() ? Refusal::CannotCount : Refusal::PassesTheTop);
             refused.field = counted->field;
@@ -58,16 +61,23 @@ std::variant<std::vector<Module>, Refusal> countedModules(const PageSpec& page, 
             return refused;
         }
         varying.push_back(counted->field);
-        for (std::size_t at = 0; at < modules.size(); ++at)
-            modules[at].values[counted->field] = counting.values[at];
+        counts.emplace_back(counted->field, std::move(counting.values));
     }
     if (source.counted.empty())
         return refusal(Refusal::NotCountable);
-    return modules;
+    Module module{0, 0, values};
+    for (std::size_t at = 0; at < source.modules; ++at) {
+        module.number = at + 1;
+        for (const auto& [field, counted] : counts)
+            module.values[field] = counted[at];
+        if (std::optional<Refusal> refused = take(module))
+            return refused;
+    }
+    return std::nullopt;
 }
 
-std::variant<std::vector<Module>, Refusal> listedModules(const PageSpec& page, const FieldValues& values,
-                                                         std::string_view text, std::vector<Field>& varying)
+std::optional<Refusal> listedModules(const PageSpec& page, const FieldValues& values, std::string_view text,
+                                     std::vector<Field>& varying, const TakeModule& take)
 {
     std::size_t offset = 0;
     std::vector<std::string> columns;
@@ -85,25 +95,35 @@ std::variant<std::vector<Module>, Refusal> listedModules(const PageSpec& page, c
         }
         varying.push_back(field->field);
     }
-    std::vector<Module> modules;
+    // The file's shape first, every row of it, then each row's values.
+    const std::size_t rowsFrom = offset;
+    Module module{0, 0, values};
     std::vector<std::string> row;
-    for (std::size_t line = 2; ReadCsvRecord(text, offset, row); ++line) {
-        if (isBlankRecord(row))
-            continue;
-        Module module{line, modules.size() + 1, values};
-        if (row.size() != columns.size()) {
-            Refusal refused = refusal(Refusal::RowLength, &module);
-            refused.value = std::to_string(row.size());
-            refused.other = std::to_string(columns.size());
-            return refused;
+    for (bool shapeOnly : {true, false}) {
+        offset = rowsFrom;
+        module.number = 0;
+        for (std::size_t line = 2; ReadCsvRecord(text, offset, row); ++line) {
+            if (isBlankRecord(row))
+                continue;
+            module.line = line;
+            ++module.number;
+            if (row.size() != columns.size()) {
+                Refusal refused = refusal(Refusal::RowLength, &module);
+                refused.value = std::to_string(row.size());
+                refused.other = std::to_string(columns.size());
+                return refused;
+            }
+            if (shapeOnly)
+                continue;
+            for (std::size_t at = 0; at < row.size(); ++at)
+                module.values[varying[at]] = std::move(row[at]);
+            if (std::optional<Refusal> refused = take(module))
+                return refused;
         }
-        for (std::size_t at = 0; at < row.size(); ++at)
-            module.values[varying[at]] = row[at];
-        modules.push_back(std::move(module));
+        if (module.number == 0)
+            return refusal(Refusal::NoRows);
     }
-    if (modules.empty())
-        return refusal(Refusal::NoRows);
-    return modules;
+    return std::nullopt;
 }
 
 // What the page's button and its edits say of one module's values, as the window would.
@@ -167,36 +187,6 @@ Field identityField(const PageSpec& page, const Plan& plan)
     return page.identity.fields.front();
 }
 
-// No two modules of the plan get one identity: it must vary, and no two rows may repeat it.
-std::optional<Refusal> identityRefusal(const PageSpec& page, const std::vector<Module>& modules, Plan& plan,
-                                       std::map<std::string, std::size_t>& unitOfIdentity)
-{
-    const Identity& identity = page.identity;
-    if (identity.fields.empty())
-        return std::nullopt;
-    const bool varying = std::any_of(identity.fields.begin(), identity.fields.end(),
-                                     [&plan](Field field) { return varies(plan, field); });
-    if (!varying && modules.size() > 1) {
-        Refusal refused = refusal(Refusal::SameEverywhere);
-        refused.field = identity.fields.front();
-        refused.value = modules.front().values.at(refused.field);
-        return refused;
-    }
-    for (std::size_t unit = 0; unit < modules.size(); ++unit) {
-        const auto [earlier, added] = unitOfIdentity.emplace(IdentityOf(page, plan.commands[unit]), unit);
-        if (!added) {
-            Refusal refused = refusal(Refusal::SameIdentity, &modules[unit]);
-            refused.field = identityField(page, plan);
-            refused.value = modules[unit].values.at(refused.field);
-            const Module& first = modules[earlier->second];
-            refused.other = std::to_string(first.line != 0 ? first.line : first.number);
-            return refused;
-        }
-        plan.takenToCarry.push_back(takenToCarry(page, plan.commands[unit]));
-    }
-    return std::nullopt;
-}
-
 Values unitOf(const PageSpec& page, const FieldValues& values)
 {
     Values unit;
@@ -204,6 +194,139 @@ Values unitOf(const PageSpec& page, const FieldValues& values)
         unit.push_back(values.at(field.field));
     return unit;
 }
+
+// What tells one unit from another: its identity, by meaning (the commands that set it),
+// on a page that has one; every value elsewhere.
+std::string keyOf(const PageSpec& page, const Values& unit, const std::vector<std::string>& commands)
+{
+    return page.identity.fields.empty() ? CsvLine(unit) : IdentityOf(page, commands);
+}
+
+std::string keyOf(const PageSpec& page, const Values& unit)
+{
+    return keyOf(page, unit, page.identity.fields.empty() ? std::vector<std::string>() : CommandsOf(page, unit));
+}
+
+// The units by their keys' hashes, sorted: a few bytes a unit, where a set of the keys
+// themselves would take many times the values file. A hash found is checked against the
+// unit's key made anew.
+class UnitsByKey {
+public:
+    void add(const std::string& key, std::size_t unit) { hashes_.push_back({std::hash<std::string>()(key), unit}); }
+    void sort() { std::sort(hashes_.begin(), hashes_.end()); }
+
+    // The units whose key is key, in their order.
+    std::vector<std::size_t> find(const PageSpec& page, const Plan& plan, const std::string& key) const
+    {
+        std::vector<std::size_t> units;
+        const std::size_t hash = std::hash<std::string>()(key);
+        for (auto at = std::lower_bound(hashes_.begin(), hashes_.end(), std::pair(hash, std::size_t(0)));
+             at != hashes_.end() && at->first == hash; ++at) {
+            if (keyOf(page, plan.units[at->second]) == key)
+                units.push_back(at->second);
+        }
+        return units;
+    }
+
+    // The first unit whose key an earlier unit has, with that earlier unit.
+    std::optional<std::pair<std::size_t, std::size_t>> firstRepeated(const PageSpec& page, const Plan& plan) const
+    {
+        std::optional<std::pair<std::size_t, std::size_t>> first;
+        for (std::size_t run = 0; run < hashes_.size();) {
+            std::size_t end = run + 1;
+            while (end < hashes_.size() && hashes_[end].first == hashes_[run].first)
+                ++end;
+            for (std::size_t later = run + 1; later < end; ++later) {
+                for (std::size_t earlier = run; earlier < later; ++earlier) {
+                    const std::size_t unit = hashes_[later].second;
+                    if ((!first || unit < first->first)
+                        && keyOf(page, plan.units[unit]) == keyOf(page, plan.units[hashes_[earlier].second])) {
+                        first = std::pair(unit, hashes_[earlier].second);
+                        break;
+                    }
+                }
+            }
+            run = end;
+        }
+        return first;
+    }
+
+private:
+    std::vector<std::pair<std::size_t, std::size_t>> hashes_;
+};
+
+// Takes each module's values into the plan, once the page made its commands of them.
+class UnitTaker {
+public:
+    UnitTaker(const PageSpec& page, Plan& plan, bool fromValuesFile)
+        : page_(page), plan_(plan), fromValuesFile_(fromValuesFile)
+    {
+    }
+
+    std::optional<Refusal> operator()(const Module& module)
+    {
+        GeneratorResult result;
+        if (std::optional<Refusal> refused = pageRefusal(page_, module, result))
+            return refused;
+        const Values unit = unitOf(page_, module.values);
+        const std::vector<std::string>& commands = std::get<CommandList>(result).commands;
+        if (plan_.units.size() == 0)
+            plan_.units = Units(unit, varyingColumns());
+        plan_.units.Add(unit);
+        byKey.add(keyOf(page_, unit, commands), plan_.units.size() - 1);
+        if (!page_.identity.fields.empty())
+            plan_.takenToCarry.push_back(takenToCarry(page_, commands));
+        if (fromValuesFile_)
+            lines_.push_back(module.line);
+        return std::nullopt;
+    }
+
+    // No two modules of the plan get one identity: it must vary, and no two rows may repeat it.
+    std::optional<Refusal> identityRefusal()
+    {
+        byKey.sort();
+        const Identity& identity = page_.identity;
+        if (identity.fields.empty())
+            return std::nullopt;
+        const bool varying = std::any_of(identity.fields.begin(), identity.fields.end(),
+                                         [this](Field field) { return varies(plan_, field); });
+        if (!varying && plan_.units.size() > 1) {
+            Refusal refused = refusal(Refusal::SameEverywhere);
+            refused.field = identity.fields.front();
+            refused.value = ValueOf(page_, plan_.units[0], refused.field);
+            return refused;
+        }
+        const auto repeated = byKey.firstRepeated(page_, plan_);
+        if (!repeated)
+            return std::nullopt;
+        const auto [later, earlier] = *repeated;
+        Refusal refused = refusal(Refusal::SameIdentity);
+        refused.line = fromValuesFile_ ? lines_[later] : 0;
+        refused.module = fromValuesFile_ ? 0 : later + 1;
+        refused.field = identityField(page_, plan_);
+        refused.value = ValueOf(page_, plan_.units[later], refused.field);
+        refused.other = std::to_string(fromValuesFile_ ? lines_[earlier] : earlier + 1);
+        return refused;
+    }
+
+    UnitsByKey byKey;
+
+private:
+    std::vector<std::size_t> varyingColumns() const
+    {
+        std::vector<std::size_t> columns;
+        for (std::size_t at = 0; at < page_.fields.size(); ++at) {
+            if (varies(plan_, page_.fields[at].field))
+                columns.push_back(at);
+        }
+        return columns;
+    }
+
+    const PageSpec& page_;
+    Plan& plan_;
+    bool fromValuesFile_;
+    std::vector<std::size_t> lines_; // of the values file, per unit
+};
 
 std::vector<std::string> recordHeader(const PageSpec& page)
 {
@@ -214,14 +337,24 @@ std::vector<std::string> recordHeader(const PageSpec& page)
     return header;
 }
 
-// What a row of the record says of its module, for a page with an identity: the unit of
-// this plan with the same identity, set up or carried by a module that failed; the row's
-// other values may be written otherwise (00254 for 00FE). taken is the row's count of
+// What a row of the record says of its module: the unit of this plan it had, set up or
+// carried by a module that failed. On a page with an identity, the unit with the same
+// identity, whose other values may be written otherwise (00254 for 00FE); elsewhere, a
+// unit with every value the same that no earlier row took. taken is the row's count of
 // commands taken, unknown for a row cut short. Whether the row's module carries its
 // values; nothing when the page refuses them, so that nobody can tell which module it was.
-std::optional<bool> readIdentityRow(const PageSpec& page, const Values& row, const std::optional<std::string>& taken,
-                                    bool setUp, const std::map<std::string, std::size_t>& unitOfIdentity, Plan& plan)
+std::optional<bool> readRow(const PageSpec& page, const Values& row, const std::optional<std::string>& taken, bool setUp,
+                            const UnitsByKey& byKey, Plan& plan)
 {
+    if (page.identity.fields.empty()) {
+        for (std::size_t unit : setUp ? byKey.find(page, plan, keyOf(page, row)) : std::vector<std::size_t>()) {
+            if (plan.recorded[unit] == Recorded::Nothing) {
+                plan.recorded[unit] = Recorded::SetUp;
+                break;
+            }
+        }
+        return setUp;
+    }
     FieldValues values;
     for (std::size_t at = 0; at < page.fields.size(); ++at)
         values[page.fields[at].field] = row[at];
@@ -233,11 +366,12 @@ std::optional<bool> readIdentityRow(const PageSpec& page, const Values& row, con
     const bool carried = !taken
         || (!taken->empty() && taken->size() < 6 && AllDecimalDigits(*taken)
             && static_cast<int>(DecimalValue(*taken)) >= takenToCarry(page, list->commands));
-    const auto unit = unitOfIdentity.find(IdentityOf(page, list->commands));
-    if (unit != unitOfIdentity.end() && setUp)
-        plan.setUp.push_back(plan.units[unit->second]);
-    else if (unit != unitOfIdentity.end() && carried)
-        plan.carried.push_back(plan.units[unit->second]);
+    for (std::size_t unit : byKey.find(page, plan, IdentityOf(page, list->commands))) {
+        if (setUp)
+            plan.recorded[unit] = Recorded::SetUp;
+        else if (carried && plan.recorded[unit] == Recorded::Nothing)
+            plan.recorded[unit] = Recorded::Carried;
+    }
     return setUp || carried;
 }
 
@@ -283,7 +417,7 @@ Refusal unreadable(std::size_t line, std::string_view text)
 // same from module to module. Every line must be read: the module a line describes but
 // cannot tell is unknown, and its values might be handed out again.
 std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& values, std::string_view text,
-                                  const std::map<std::string, std::size_t>& unitOfIdentity, Plan& plan)
+                                  const UnitsByKey& byKey, Plan& plan)
 {
     const std::vector<std::string_view> lines = physicalLines(text);
     std::size_t at = 0;
@@ -331,17 +465,11 @@ std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& value
             }
         }
         const bool setUp = !cut && row[resultColumn] == SetUpResult;
-        bool tookValues = setUp;
-        if (page.identity.fields.empty()) {
-            if (setUp)
-                plan.setUp.push_back(unit);
-        } else if (const std::optional<bool> carries = readIdentityRow(
-                       page, unit, cut ? std::nullopt : std::optional(row[takenColumn]), setUp, unitOfIdentity, plan)) {
-            tookValues = *carries;
-        } else {
+        const std::optional<bool> tookValues =
+            readRow(page, unit, cut ? std::nullopt : std::optional(row[takenColumn]), setUp, byKey, plan);
+        if (!tookValues)
             return unreadable(at + 1, lines[at]);
-        }
-        lastTookValues[row[1]] = tookValues;
+        lastTookValues[row[1]] = *tookValues;
     }
     for (const auto& [port, took] : lastTookValues) {
         if (took)
@@ -366,24 +494,18 @@ std::variant<Plan, Refusal> PlanBatch(const PageSpec& page, const FieldValues& g
     for (const auto& [field, value] : given)
         values[field] = value;
     Plan plan;
-    std::variant<std::vector<Module>, Refusal> modules = source.fromValuesFile
-        ? listedModules(page, values, source.valuesText, plan.varying)
-        : countedModules(page, values, source, plan.varying);
-    if (const auto* refused = std::get_if<Refusal>(&modules))
+    UnitTaker taker(page, plan, source.fromValuesFile);
+    const TakeModule take = [&taker](const Module& module) { return taker(module); };
+    const std::optional<Refusal> refused = source.fromValuesFile
+        ? listedModules(page, values, source.valuesText, plan.varying, take)
+        : countedModules(page, values, source, plan.varying, take);
+    if (refused)
         return *refused;
-    const std::vector<Module>& listed = std::get<std::vector<Module>>(modules);
-    for (const Module& module : listed) {
-        GeneratorResult result;
-        if (std::optional<Refusal> refused = pageRefusal(page, module, result))
-            return *refused;
-        plan.units.push_back(unitOf(page, module.values));
-        plan.commands.push_back(std::get<CommandList>(result).commands);
-    }
-    std::map<std::string, std::size_t> unitOfIdentity;
-    if (std::optional<Refusal> refused = identityRefusal(page, listed, plan, unitOfIdentity))
-        return *refused;
-    if (std::optional<Refusal> refused = readRecord(page, values, recordText, unitOfIdentity, plan))
-        return *refused;
+    if (std::optional<Refusal> repeated = taker.identityRefusal())
+        return *repeated;
+    plan.recorded.assign(plan.units.size(), Recorded::Nothing);
+    if (std::optional<Refusal> unreadable = readRecord(page, values, recordText, taker.byKey, plan))
+        return *unreadable;
     return plan;
 }
 
@@ -429,14 +551,23 @@ std::string IdentityOf(const PageSpec& page, const std::vector<std::string>& com
     return identity;
 }
 
-const std::string& ValueOf(const PageSpec& page, const Values& unit, Field field)
+std::vector<std::string> CommandsOf(const PageSpec& page, const Values& unit)
+{
+    FieldValues values;
+    for (std::size_t at = 0; at < page.fields.size(); ++at)
+        values[page.fields[at].field] = unit.at(at);
+    GeneratorResult result = page.generate(values);
+    auto* list = std::get_if<CommandList>(&result);
+    return list != nullptr ? std::move(list->commands) : std::vector<std::string>();
+}
+
+std::string ValueOf(const PageSpec& page, const Values& unit, Field field)
 {
     for (std::size_t at = 0; at < page.fields.size(); ++at) {
         if (page.fields[at].field == field)
             return unit.at(at);
     }
-    static const std::string none;
-    return none;
+    return {};
 }
 
 } // namespace qz::batch

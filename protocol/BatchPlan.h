@@ -55,14 +55,12 @@ struct Refusal {
 };
 
 struct Plan {
-    std::vector<Field> varying;                    // the counted field, or the values file's columns
-    std::vector<Values> units;                     // each module's values, every field in the page's order
-    std::vector<std::vector<std::string>> commands; // each module's commands
-    std::vector<Values> setUp;                     // the units a record shows set up already
-    // Per unit, the commands a module takes before it carries the unit's identity, and the
-    // units a record shows carried by modules that failed (see Carrying).
+    std::vector<Field> varying; // the counted fields, or the values file's columns
+    Units units;                // each module's values, every field in the page's order
+    // Per unit: what the record shows of it, and how many of its commands a module takes
+    // before it carries the unit's identity (see Carrying).
+    std::vector<Recorded> recorded;
     std::vector<int> takenToCarry;
-    std::vector<Values> carried;
     // Ports whose last module in the record took its values: it may be on the port still,
     // and must be swapped before the port takes its next.
     std::vector<std::string> portsHoldingAModule;
@@ -90,7 +88,10 @@ std::string RecordLine(const std::string& time, const std::string& port, const V
 // empty on a page without one.
 std::string IdentityOf(const PageSpec& page, const std::vector<std::string>& commands);
 
+// A unit's commands, as its page makes them of its values; planning checked that it does.
+std::vector<std::string> CommandsOf(const PageSpec& page, const Values& unit);
+
 // A unit's value of one field.
-const std::string& ValueOf(const PageSpec& page, const Values& unit, Field field);
+std::string ValueOf(const PageSpec& page, const Values& unit, Field field);
 
 } // namespace qz::batch

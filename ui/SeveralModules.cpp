@@ -27,12 +27,6 @@ using qz::named;
 
 enum Column { PortColumn, ValuesColumn, ProgressColumn, ResultColumn, NextColumn };
 
-QByteArray wholeFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString defaultRecord()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/kavrel-modules.csv");
@@ -326,11 +320,28 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
     return {};
 }
 
+// Why the batch did not begin, as a sentence.
+QString TSeveralModules::problemWords(const qz::BatchProblem& problem, const QString& valuesPath,
+                                      const QString& recordPath) const
+{
+    const QString detail = shown(problem.detail);
+    switch (problem.kind) {
+    case qz::BatchProblem::ValuesFile: return QStringLiteral("The values file %1: %2.").arg(valuesPath, detail);
+    case qz::BatchProblem::ValuesUnread: return QStringLiteral("Cannot read the values file %1: %2.").arg(valuesPath, detail);
+    case qz::BatchProblem::RecordFile: return QStringLiteral("The record file %1: %2.").arg(recordPath, detail);
+    case qz::BatchProblem::RecordUnwritten: return QStringLiteral("Cannot write the record %1: %2.").arg(recordPath, detail);
+    case qz::BatchProblem::RecordHeld: return QStringLiteral("The record %1: %2; one batch per record.").arg(recordPath, detail);
+    case qz::BatchProblem::CannotListen: return QStringLiteral("Cannot listen over the air: %1.").arg(detail);
+    case qz::BatchProblem::Refused: break;
+    }
+    return refusalWords(problem.refusal);
+}
+
 QString TSeveralModules::unitWords(std::size_t unit) const
 {
     QStringList values;
-    for (qz::Field field : plan_.varying)
-        values << shown(qz::batch::ValueOf(*page_.page, batch_->Unit(unit), field));
+    for (const std::string& value : session_->varyingValues(unit))
+        values << shown(value);
     return values.join(QStringLiteral(", "));
 }
 
@@ -344,54 +355,35 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     if (recordPath.isEmpty())
         return QStringLiteral("Choose the record file, where each module's result is written.");
     const bool verifying = canListen_ && cbVerifyEach->isChecked();
-    if (verifying) {
-        if (const std::string why = qz::AirScanner::CannotListen({}); !why.empty())
-            return QStringLiteral("Cannot listen over the air: %1. No port was opened.").arg(qz::fromBytes(why));
-    }
     for (const QString& port : edtMorePorts->text().split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts))
         ports.push_back(qz::toBytes(port));
     if (recordPath == defaultRecord())
         QDir().mkpath(QFileInfo(recordPath).absolutePath()); // the documents folder may not be made yet
 
-    if (counted.empty()) {
-        if (const std::string problem = qz::BatchFileProblem(qz::toBytes(valuesPath), qz::BatchFile::Values);
-            !problem.empty())
-            return QStringLiteral("The values file %1: %2. No port was opened.").arg(valuesPath, qz::fromBytes(problem));
-    }
-    if (const std::string problem = qz::BatchFileProblem(qz::toBytes(recordPath), qz::BatchFile::Record); !problem.empty())
-        return QStringLiteral("The record file %1: %2. No port was opened.").arg(recordPath, qz::fromBytes(problem));
-    if (const std::string held = recordLock_.take(qz::toBytes(recordPath)); !held.empty())
-        return QStringLiteral("The record %1: %2; one batch per record. No port was opened.")
-            .arg(recordPath, qz::fromBytes(held));
-    const QByteArray values = counted.empty() ? wholeFile(valuesPath) : QByteArray();
-    const QByteArray recorded = wholeFile(recordPath);
-    qz::batch::Source source{counted, static_cast<std::size_t>(spnModules->value()), counted.empty(),
-                             std::string_view(values.constData(), static_cast<std::size_t>(values.size()))};
-    auto planned = qz::batch::PlanBatch(*page_.page, page_.values, source,
-                                        std::string_view(recorded.constData(), static_cast<std::size_t>(recorded.size())));
-    if (const auto* refusal = std::get_if<qz::batch::Refusal>(&planned)) {
-        recordLock_.release();
-        return refusalWords(*refusal) + QStringLiteral(" No port was opened.");
-    }
-    plan_ = std::get<qz::batch::Plan>(std::move(planned));
-    record_.close();
-    record_.setFileName(recordPath);
-    if (!record_.open(QIODevice::Append)) {
-        recordLock_.release();
-        return QStringLiteral("Cannot write the record %1: %2. No port was opened.").arg(recordPath, record_.errorString());
-    }
-    if (!plan_.opening.empty())
-        writeRecord(plan_.opening);
+    qz::BatchOrder order;
+    order.page = page_.page;
+    order.values = page_.values;
+    order.counted = counted;
+    order.modules = static_cast<std::size_t>(spnModules->value());
+    order.valuesFile = qz::toBytes(valuesPath);
+    order.recordFile = qz::toBytes(recordPath);
+    order.retryFailed = cbRetryFailed->isChecked();
+    order.maxFailuresInARow = static_cast<std::size_t>(spnMaxFailures->value());
+    order.verify = verifying;
+    auto session = std::make_unique<qz::BatchSession>(std::move(order));
+    std::optional<qz::BatchProblem> problem = session->plan();
+    if (!problem)
+        problem = session->open(std::move(ports), settings);
+    if (problem)
+        return problemWords(*problem, valuesPath, recordPath) + QStringLiteral(" No port was opened.");
+    session_ = std::move(session);
+    auto* runner = &session_->runner();
 
     tvModules->clear();
     rows_.clear();
     waiting_.clear();
-    batch_ = std::make_unique<qz::batch::Batch>(
-        plan_.units, plan_.setUp, qz::batch::Carrying{plan_.takenToCarry, plan_.carried, cbRetryFailed->isChecked()});
-    batch_->StopAfterFailuresInARow(static_cast<std::size_t>(spnMaxFailures->value()));
-    runner_ = std::make_unique<qz::BatchRunner>(*batch_, plan_.commands, ports, settings);
-    connect(runner_.get(), &qz::BatchRunner::moduleStarted, this, &TSeveralModules::showModuleStarted);
-    connect(runner_.get(), &qz::BatchRunner::exchanged, this,
+    connect(runner, &qz::BatchRunner::moduleStarted, this, &TSeveralModules::showModuleStarted);
+    connect(runner, &qz::BatchRunner::exchanged, this,
             [this](const std::string& port, const qz::serial::Exchange& exchange) {
                 emit exchanged(port, exchange);
                 const auto row = rows_.find(port);
@@ -402,67 +394,59 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
                 row->second->setData(ProgressColumn, Qt::UserRole, taken);
                 row->second->setText(ProgressColumn, QStringLiteral("%1 commands taken").arg(taken));
             });
-    connect(runner_.get(), &qz::BatchRunner::moduleEnded, this, &TSeveralModules::showModuleEnded);
-    runner_->holdingAModule(plan_.portsHoldingAModule);
+    connect(runner, &qz::BatchRunner::moduleEnded, this, &TSeveralModules::showModuleEnded);
+    connect(session_.get(), &qz::BatchSession::recordNotWritten, this, [this, recordPath](const std::string& why) {
+        emit status(QStringLiteral("Cannot write the record %1: %2. Stopping.").arg(recordPath, qz::fromBytes(why)));
+    });
     heldFromRecord_.clear();
-    connect(runner_.get(), &qz::BatchRunner::heldFromRecord, this,
+    connect(runner, &qz::BatchRunner::heldFromRecord, this,
             [this](const std::string& port) { heldFromRecord_.insert(port); });
-    connect(runner_.get(), &qz::BatchRunner::moduleStarted, this,
+    connect(runner, &qz::BatchRunner::moduleStarted, this,
             [this](const std::string& port, std::size_t) { heldFromRecord_.erase(port); });
-    connect(runner_.get(), &qz::BatchRunner::waitingForModule, this, &TSeveralModules::showWaiting);
-    connect(runner_.get(), &qz::BatchRunner::finished, this, &TSeveralModules::showFinished);
-    connect(runner_.get(), &qz::BatchRunner::listening, this,
+    connect(runner, &qz::BatchRunner::waitingForModule, this, &TSeveralModules::showWaiting);
+    connect(runner, &qz::BatchRunner::finished, this, &TSeveralModules::showFinished);
+    connect(runner, &qz::BatchRunner::listening, this,
             [this](const std::string& port, std::size_t, const std::string& advice, int seconds) {
                 showListening(port, advice, seconds);
             });
-    connect(runner_.get(), &qz::BatchRunner::heardOverTheAir, this,
+    connect(runner, &qz::BatchRunner::heardOverTheAir, this,
             [this](const std::string& port, std::size_t, const qz::air::Verdict& verdict) { showHeard(port, verdict); });
-    if (verifying)
-        runner_->verifyOverTheAir(0, {});
-    emit progressed(static_cast<int>(batch_->SetUpCount()), static_cast<int>(batch_->Total()));
-    const std::size_t toSetUp = batch_->Total() - batch_->SetUpCount() - batch_->Carried();
-    emit status(batch_->Carried() == 0
+    emit progressed(static_cast<int>(session_->batch().SetUpCount()), static_cast<int>(session_->batch().Total()));
+    const std::size_t toSetUp = session_->batch().Total() - session_->batch().SetUpCount() - session_->batch().Carried();
+    emit status(session_->batch().Carried() == 0
                     ? QStringLiteral("Setting up %1 modules...").arg(toSetUp)
                     : QStringLiteral("Setting up %1 modules... %2 more are left out: the record shows them taken by "
                                      "modules that failed, which may carry them. Tick \"retry failed\" once those "
-                                     "modules are back on the bench.").arg(toSetUp).arg(batch_->Carried()));
-    runner_->start();
+                                     "modules are back on the bench.").arg(toSetUp).arg(session_->batch().Carried()));
+    session_->runner().start();
     return {};
 }
 
 void TSeveralModules::stop()
 {
-    if (runner_)
-        runner_->stop();
+    if (session_)
+        session_->runner().stop();
 }
 
 bool TSeveralModules::running() const
 {
-    return runner_ && !batch_->Finished();
+    return session_ && !session_->batch().Finished();
 }
 
 std::optional<std::string> TSeveralModules::onlyWaitingPort() const
 {
     if (!running())
         return std::nullopt;
-    const qz::batch::PortChoice choice = qz::batch::ChoosePort({}, runner_->ports(), runner_->waitingForSwap());
+    const qz::batch::PortChoice choice = qz::batch::ChoosePort({}, session_->runner().ports(), session_->runner().waitingForSwap());
     if (!choice.port)
         return std::nullopt;
-    return runner_->ports()[*choice.port];
+    return session_->runner().ports()[*choice.port];
 }
 
 void TSeveralModules::nextModule(const std::string& port)
 {
-    if (runner_)
-        runner_->nextModule(port);
-}
-
-void TSeveralModules::writeRecord(const std::string& line)
-{
-    if (record_.write(line.data(), static_cast<qint64>(line.size())) == static_cast<qint64>(line.size()) && record_.flush())
-        return;
-    emit status(QStringLiteral("Cannot write the record %1: %2. Stopping.").arg(record_.fileName(), record_.errorString()));
-    stop();
+    if (session_)
+        session_->runner().nextModule(port);
 }
 
 void TSeveralModules::showModuleStarted(const std::string& port, std::size_t unit)
@@ -475,17 +459,17 @@ void TSeveralModules::showModuleStarted(const std::string& port, std::size_t uni
     row->setData(ProgressColumn, Qt::UserRole, -1); // the probe's reply comes first
     rows_[port] = row;
     tvModules->scrollToItem(row);
+    const std::vector<std::string> varying = session_->varyingValues(unit);
+    const std::vector<qz::Field>& fields = session_->planned().varying;
     QStringList values;
-    for (qz::Field field : plan_.varying)
-        values << label(field) + QLatin1Char(' ') + shown(qz::batch::ValueOf(*page_.page, batch_->Unit(unit), field));
+    for (std::size_t at = 0; at < varying.size(); ++at)
+        values << label(fields[at]) + QLatin1Char(' ') + shown(varying[at]);
     emit moduleStarted(port, QStringLiteral("Module on %1: %2").arg(shown(port), values.join(QStringLiteral(", "))));
 }
 
-void TSeveralModules::showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict)
+void TSeveralModules::showModuleEnded(const std::string& port, std::size_t, const qz::serial::Verdict& verdict)
 {
     emit moduleEnded(port, verdict);
-    writeRecord(qz::batch::RecordLine(qz::UtcTimestamp(), port, batch_->Unit(unit), verdict.taken, verdict.total,
-                                      verdict.succeeded(), verdict.message));
     const auto found = rows_.find(port);
     if (found != rows_.end()) {
         QTreeWidgetItem* item = found->second;
@@ -495,7 +479,7 @@ void TSeveralModules::showModuleEnded(const std::string& port, std::size_t unit,
         item->setIcon(ResultColumn, style()->standardIcon(verdict.succeeded() ? QStyle::SP_DialogApplyButton
                                                                               : QStyle::SP_MessageBoxCritical));
     }
-    emit progressed(static_cast<int>(batch_->SetUpCount()), static_cast<int>(batch_->Total()));
+    emit progressed(static_cast<int>(session_->batch().SetUpCount()), static_cast<int>(session_->batch().Total()));
 }
 
 // Each waiting port's own row says when its module was swapped; the status names them all.
@@ -516,7 +500,7 @@ void TSeveralModules::showWaiting(const std::string& port, bool present)
     QStringList awaited;
     for (const auto& [name, there] : waiting_)
         (there ? swapped : awaited) << shown(name);
-    QString words = QStringLiteral("%1 of %2 modules set up.").arg(batch_->SetUpCount()).arg(batch_->Total());
+    QString words = QStringLiteral("%1 of %2 modules set up.").arg(session_->batch().SetUpCount()).arg(session_->batch().Total());
     for (const std::string& held : heldFromRecord_)
         words += QStringLiteral(" The record shows a module set up on %1: put the next one on first.").arg(shown(held));
     if (!swapped.isEmpty())
@@ -545,15 +529,13 @@ void TSeveralModules::showHeard(const std::string& port, const qz::air::Verdict&
 
 void TSeveralModules::showFinished()
 {
-    record_.close();
-    recordLock_.release();
     for (const auto& [port, row] : rows_)
         tvModules->removeItemWidget(row, NextColumn);
     waiting_.clear();
     QString why;
-    if (batch_->StoppedForFailures())
+    if (session_->batch().StoppedForFailures())
         why = QStringLiteral(": stopped after %1 failed in a row").arg(spnMaxFailures->value());
-    else if (runner_->radioLost())
+    else if (session_->runner().radioLost())
         why = QStringLiteral(": stopped, since nothing can listen over the air any more");
-    emit finished(QStringLiteral("%1 of %2 modules were set up").arg(batch_->SetUpCount()).arg(batch_->Total()) + why);
+    emit finished(QStringLiteral("%1 of %2 modules were set up").arg(session_->batch().SetUpCount()).arg(session_->batch().Total()) + why);
 }

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "BatchPlan.h"
-#include "BatchRunner.h"
-#include "RecordLock.h"
+#include "BatchSession.h"
 #include "PageValues.h"
 
-#include <QFile>
 #include <QGroupBox>
 
 #include <map>
@@ -38,7 +35,7 @@ public:
     void stop();
     bool running() const;
     // The batch runs on more than one port: each line of its transcript names its port.
-    bool severalPorts() const { return runner_ && runner_->ports().size() > 1; }
+    bool severalPorts() const { return session_ && session_->runner().ports().size() > 1; }
     // The one port waiting for a swapped module, if exactly one is.
     std::optional<std::string> onlyWaitingPort() const;
     void nextModule(const std::string& port);
@@ -72,6 +69,7 @@ signals:
 
 private:
     QString refusalWords(const qz::batch::Refusal& refusal) const;
+    QString problemWords(const qz::BatchProblem& problem, const QString& valuesPath, const QString& recordPath) const;
     QString unitWords(std::size_t unit) const;
     void offerCounting(const qz::PageSpec& page);
     // The fields the choice counts up; none when the values come from a file.
@@ -84,17 +82,12 @@ private:
     void showListening(const std::string& port, const std::string& advice, int seconds);
     void showHeard(const std::string& port, const qz::air::Verdict& verdict);
     void showFinished();
-    void writeRecord(const std::string& line);
 
     PageValues page_;
     std::vector<QWidget*> choices_; // what says how the batch goes
     std::vector<QWidget*> singleOnly_;
     bool canListen_;
-    qz::batch::Plan plan_;
-    std::unique_ptr<qz::batch::Batch> batch_;
-    std::unique_ptr<qz::BatchRunner> runner_;
-    QFile record_;
-    qz::RecordLock recordLock_;
+    std::unique_ptr<qz::BatchSession> session_;
     std::map<std::string, QTreeWidgetItem*> rows_; // each port's latest module
     std::map<std::string, bool> waiting_;          // the ports waiting: present or awaited
     std::set<std::string> heldFromRecord_;         // waiting for the module the record shows to be swapped

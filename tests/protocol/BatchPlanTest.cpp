@@ -13,6 +13,25 @@ using Texts = std::vector<std::string>;
 const char* const beaconHeader = "time,port,uuid,major,minor,taken,total,result,message\n";
 const char* const beaconUUID = "0000FFF0-0000-1000-8000-00805F9B34FB";
 
+std::vector<Values> rows(const Units& units)
+{
+    std::vector<Values> all;
+    for (std::size_t unit = 0; unit < units.size(); ++unit)
+        all.push_back(units[unit]);
+    return all;
+}
+
+// The minors of the units the record shows as shown.
+Texts minorsRecorded(const Plan& plan, Recorded shown)
+{
+    Texts minors;
+    for (std::size_t unit = 0; unit < plan.units.size(); ++unit) {
+        if (plan.recorded[unit] == shown)
+            minors.push_back(plan.units[unit][2]);
+    }
+    return minors;
+}
+
 Source counted(Field field, std::size_t modules)
 {
     return {{field}, modules, false, {}};
@@ -112,18 +131,17 @@ TEST(BatchPlan, AModuleCountsAsSetUpOnlyWhenEveryFieldMatchesASetUpRow)
     ASSERT_TRUE(std::holds_alternative<Plan>(planned));
     const Plan& plan = std::get<Plan>(planned);
     EXPECT_EQ(plan.varying, std::vector<Field>{Field::BeaconMinor});
-    EXPECT_EQ(plan.units, (std::vector<Values>{{beaconUUID, "0001", "00FE"}, {beaconUUID, "0001", "00FF"},
+    EXPECT_EQ(rows(plan.units), (std::vector<Values>{{beaconUUID, "0001", "00FE"}, {beaconUUID, "0001", "00FF"},
                                                {beaconUUID, "0001", "0100"}}));
-    EXPECT_EQ(plan.setUp, (std::vector<Values>{{beaconUUID, "0001", "00FE"}, {beaconUUID, "0001", "0100"}}));
+    EXPECT_EQ(minorsRecorded(plan, Recorded::SetUp), (Texts{"00FE", "0100"}));
     EXPECT_EQ(plan.opening, "\n"); // the cut line is ended before the next module's
-    EXPECT_EQ(plan.commands.size(), 3u);
-    EXPECT_EQ(plan.commands[1].back(), "AT+MINO0x00FF");
+    EXPECT_EQ(CommandsOf(*FindPage("ibeacon"), plan.units[1]).back(), "AT+MINO0x00FF");
     EXPECT_EQ(ValueOf(*FindPage("ibeacon"), plan.units[2], Field::BeaconMinor), "0100");
 
     const auto fresh = PlanBatch(*FindPage("ibeacon"), {}, counted(Field::BeaconMinor, 1), " \r\n");
     ASSERT_TRUE(std::holds_alternative<Plan>(fresh));
     EXPECT_EQ(std::get<Plan>(fresh).opening, beaconHeader);
-    EXPECT_EQ(std::get<Plan>(fresh).units, (std::vector<Values>{{beaconUUID, "10123", "10125"}}));
+    EXPECT_EQ(rows(std::get<Plan>(fresh).units), (std::vector<Values>{{beaconUUID, "10123", "10125"}}));
 }
 
 // A record is read by meaning: a minor written 00254 is the module given 00FE. A module
@@ -138,10 +156,19 @@ TEST(BatchPlan, ARecordShowsWhichIdentitiesAreSetUpOrCarried)
                                    counted(Field::BeaconMinor, 4), record);
     ASSERT_TRUE(std::holds_alternative<Plan>(planned));
     const Plan& plan = std::get<Plan>(planned);
-    EXPECT_EQ(plan.setUp, (std::vector<Values>{{beaconUUID, "0001", "00FE"}}));
-    EXPECT_EQ(plan.carried, (std::vector<Values>{{beaconUUID, "0001", "00FF"}}));
+    EXPECT_EQ(minorsRecorded(plan, Recorded::SetUp), Texts{"00FE"});
+    EXPECT_EQ(minorsRecorded(plan, Recorded::Carried), Texts{"00FF"});
     EXPECT_EQ(plan.takenToCarry, (std::vector<int>{3, 3, 3, 3}));
-    EXPECT_EQ(IdentityOf(*FindPage("study"), plan.commands[0]), "");
+    EXPECT_EQ(IdentityOf(*FindPage("study"), CommandsOf(*FindPage("ibeacon"), plan.units[0])), "");
+
+    // Without an identity, a set-up row matches a unit with every value the same that no
+    // earlier row took: of two equal rows, one is set up.
+    const PageSpec& study = *FindPage("study");
+    const Values unit = std::get<Plan>(PlanBatch(study, {}, fromFile("uuid-type\n16\n"), "")).units[0];
+    const auto twice = PlanBatch(study, {}, fromFile("uuid-type\n16\n16\n"),
+                                 RecordHeaderLine(study) + RecordLine("t", "p", unit, 8, 8, true, "m"));
+    ASSERT_TRUE(std::holds_alternative<Plan>(twice));
+    EXPECT_EQ(std::get<Plan>(twice).recorded, (std::vector<Recorded>{Recorded::SetUp, Recorded::Nothing}));
 
     // The ports whose last module took its values may hold it still.
     const std::string onPorts = std::string(beaconHeader) + "t,A," + beaconUUID + ",0001,00FE,8,8,set up,m\n"
@@ -192,14 +219,8 @@ TEST(BatchPlan, ARecordIsReadLineByLine)
         }
         ASSERT_TRUE(std::holds_alternative<Plan>(planned)) << c.name;
         const Plan& plan = std::get<Plan>(planned);
-        const auto minors = [](const std::vector<Values>& units) {
-            std::vector<std::string> minor;
-            for (const Values& unit : units)
-                minor.push_back(unit[2]);
-            return minor;
-        };
-        EXPECT_EQ(minors(plan.setUp), c.setUp) << c.name;
-        EXPECT_EQ(minors(plan.carried), c.carried) << c.name;
+        EXPECT_EQ(minorsRecorded(plan, Recorded::SetUp), c.setUp) << c.name;
+        EXPECT_EQ(minorsRecorded(plan, Recorded::Carried), c.carried) << c.name;
         EXPECT_EQ(plan.opening, c.opening) << c.name;
     }
     // A values file from a spreadsheet, with its byte-order mark.
@@ -216,7 +237,7 @@ TEST(BatchPlan, FieldsCountedTogetherGiveEachModuleTheirNextValues)
     ASSERT_TRUE(std::holds_alternative<Plan>(planned));
     const Plan& plan = std::get<Plan>(planned);
     EXPECT_EQ(plan.varying, (std::vector<Field>{Field::DeviceName, Field::DeviceAddress}));
-    EXPECT_EQ(plan.units, (std::vector<Values>{{"Lamp-09", "000E0B0000FF", "020106", "", "yes"},
+    EXPECT_EQ(rows(plan.units), (std::vector<Values>{{"Lamp-09", "000E0B0000FF", "020106", "", "yes"},
                                                {"Lamp-10", "000E0B000100", "020106", "", "yes"}}));
 }
 
@@ -228,7 +249,7 @@ TEST(BatchPlan, AValuesFileGivesEachModuleItsRowOverThePagesValues)
     ASSERT_TRUE(std::holds_alternative<Plan>(planned));
     const Plan& plan = std::get<Plan>(planned);
     EXPECT_EQ(plan.varying, (std::vector<Field>{Field::DeviceAddress, Field::DeviceName}));
-    EXPECT_EQ(plan.units, (std::vector<Values>{{"Lamp, 1", "000E0B000001", "020106", "", "yes"},
+    EXPECT_EQ(rows(plan.units), (std::vector<Values>{{"Lamp, 1", "000E0B000001", "020106", "", "yes"},
                                                {"Lamp-2", "000E0B000002", "020106", "", "yes"}}));
 }
 

@@ -80,7 +80,7 @@ TEST(Batch, TheRecordNamesEveryFieldAndKeepsEachRowOnOneLine)
 
 TEST(Batch, HandsOutInOrderAndGivesAFailedModulesValuesToTheNext)
 {
-    Batch batch({{"A"}, {"B"}, {"C"}}, {});
+    Batch batch(3);
     EXPECT_EQ(batch.ModuleReady("p1"), 0u);
     EXPECT_EQ(batch.ModuleReady("p1"), std::nullopt); // busy until its session ends
     EXPECT_EQ(batch.ModuleReady("p2"), 1u);
@@ -102,7 +102,8 @@ TEST(Batch, HandsOutInOrderAndGivesAFailedModulesValuesToTheNext)
 // gets the next unit, and a gap is left. Retried, the carried units go first.
 TEST(Batch, AFailedModuleKeepsTheIdentityItTook)
 {
-    Batch batch({{"A"}, {"B"}, {"C"}, {"D"}}, {}, {{3, 3, 3, 3}, {{"B"}}, false});
+    using R = Recorded;
+    Batch batch(4, {R::Nothing, R::Carried, R::Nothing, R::Nothing}, {{3, 3, 3, 3}, false});
     EXPECT_EQ(batch.Carried(), 1u); // B, from the record
     EXPECT_EQ(batch.ModuleReady("p"), 0u);
     batch.SessionEnded("p", false, 2); // failed before taking A's identity: A goes again
@@ -116,7 +117,7 @@ TEST(Batch, AFailedModuleKeepsTheIdentityItTook)
     EXPECT_EQ(batch.Carried(), 2u);
     EXPECT_EQ(batch.SetUpCount(), 2u);
 
-    Batch retried({{"A"}, {"B"}, {"C"}}, {{"A"}}, {{3, 3, 3}, {{"C"}}, true});
+    Batch retried(3, {R::SetUp, R::Nothing, R::Carried}, {{3, 3, 3}, true});
     EXPECT_EQ(retried.Carried(), 0u);
     EXPECT_EQ(retried.ModuleReady("p"), 2u);
     EXPECT_EQ(retried.ModuleReady("q"), 1u);
@@ -124,7 +125,7 @@ TEST(Batch, AFailedModuleKeepsTheIdentityItTook)
 
 TEST(Batch, ABadLotStopsAfterFailuresInARow)
 {
-    Batch batch({{"A"}, {"B"}, {"C"}, {"D"}}, {});
+    Batch batch(4);
     batch.StopAfterFailuresInARow(2);
     for (bool setUp : {false, true, false}) {
         ASSERT_TRUE(batch.ModuleReady("p"));
@@ -140,8 +141,7 @@ TEST(Batch, ABadLotStopsAfterFailuresInARow)
 
 TEST(Batch, ResumesFromTheRowsARecordShowsSetUp)
 {
-    // A is set up once although it is listed twice; B's failed row does not count.
-    Batch batch({{"A", "1"}, {"B", "2"}, {"A", "1"}, {"C", "3"}}, {{"A", "1"}, {"C", "3"}});
+    Batch batch(4, {Recorded::SetUp, Recorded::Nothing, Recorded::Nothing, Recorded::SetUp});
     EXPECT_EQ(batch.Resumed(), 2u);
     EXPECT_EQ(batch.SetUpCount(), 2u);
     EXPECT_EQ(batch.ModuleReady("p"), 1u);

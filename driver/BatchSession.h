@@ -1,0 +1,92 @@
+#pragma once
+
+// One batch, from its files to its record: the values file and the record checked, the
+// record locked and read back, the batch planned, its runner made, and each module's line
+// added to the record as the module ends. The window and qzconfig only put its events
+// into words.
+
+#include "BatchPlan.h"
+#include "BatchRunner.h"
+#include "RecordLock.h"
+
+#include <QFile>
+#include <QObject>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+// What the user asks of a batch.
+struct BatchOrder {
+    const PageSpec* page = nullptr;
+    FieldValues values;         // the page's values, given or initial
+    std::vector<Field> counted; // counted up together, for modules modules; empty: the values file's rows
+    std::size_t modules = 0;
+    std::string valuesFile;
+    std::string recordFile;       // may be empty for a dry run
+    bool retryFailed = false;     // the modules the record shows failed are back on the bench
+    std::size_t maxFailuresInARow = 0; // then the batch stops; 0: never
+    bool verify = false;          // listen for each module over the air
+    int listenSeconds = 0;        // 0: the matcher's default
+    std::string adapter;          // empty: the first
+};
+
+// Why a batch did not begin. No port was opened.
+struct BatchProblem {
+    enum Kind {
+        ValuesFile,       // detail: why the values file cannot be one ("a folder, not a CSV file")
+        ValuesUnread,     // detail: why it could not be read, in the system's words
+        RecordFile,       // detail: why the record cannot be one
+        RecordUnwritten,  // detail: why it could not be opened to add to it, in the system's words
+        RecordHeld,       // detail: who holds it ("another batch is using it (process 4242, qzconfig)")
+        CannotListen,     // detail: why nothing can listen over the air
+        Refused,          // refusal: what in the values, the values file or the record is at fault
+    };
+    Kind kind;
+    std::string detail;
+    batch::Refusal refusal{};
+};
+
+class BatchSession : public QObject {
+    Q_OBJECT
+public:
+    explicit BatchSession(BatchOrder order, QObject* parent = nullptr);
+    ~BatchSession() override;
+
+    // Checks both files, takes the record for this batch, reads them and plans. A dry run
+    // neither takes the record nor needs a radio.
+    std::optional<BatchProblem> plan(bool dryRun = false);
+    // Once planned: opens the record to add to it (its header first, or the line break a
+    // line cut short lacks) and makes the batch and its runner, to be started once the
+    // shell has connected to its signals.
+    std::optional<BatchProblem> open(std::vector<std::string> ports, const serial::SessionSettings& settings);
+
+    const batch::Plan& planned() const { return plan_; }
+    batch::Batch& batch() { return *batch_; }
+    BatchRunner& runner() { return *runner_; }
+    batch::Values unit(std::size_t unit) const { return plan_.units[unit]; }
+    // "00FF" or "Lamp-03, 000E0B000003": the unit's values of the fields that vary.
+    std::vector<std::string> varyingValues(std::size_t unit) const;
+    // The record could not be written, and the batch was stopped: why, in the system's words.
+    const std::string& recordFailure() const { return recordFailure_; }
+
+signals:
+    void recordNotWritten(const std::string& why);
+
+private:
+    bool write(const std::string& line);
+    void moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict);
+
+    BatchOrder order_;
+    RecordLock lock_;
+    batch::Plan plan_;
+    QFile record_;
+    std::unique_ptr<batch::Batch> batch_;
+    std::unique_ptr<BatchRunner> runner_;
+    std::string recordFailure_;
+};
+
+} // namespace qz
