@@ -337,6 +337,9 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
     std::ofstream(cut) << "time,port,uuid,major,minor,taken,total,result,message\ngarbage\n";
     const std::string minors = testing::TempDir() + "qz-minors.csv";
     std::ofstream(minors) << "minor\n00FE\n00FF\n00254\n";
+    // A spreadsheet's byte-order mark is skipped; a second one is a difference nobody sees unescaped.
+    const std::string marked = testing::TempDir() + "qz-marked.csv";
+    std::ofstream(marked) << "\xEF\xBB\xBF\xEF\xBB\xBFminor\n00FE\n";
     const std::string record = recordFile("qz-record-d.csv");
     const std::string other = recordFile("qz-record-other.csv");
     std::ofstream(other) << "time,port,major,taken,total,result,message\n";
@@ -391,6 +394,9 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
         {{"ibeacon", port, "--values=" + minors, "--record=" + record}, 1,
          "qzconfig: " + minors + " line 4: the same --uuid, --major and --minor as line 2: no two modules may carry "
          "them\n"},
+        {{"ibeacon", port, "--values=" + marked, "--record=" + record}, 2,
+         "qzconfig: --values " + marked + ": '\\xEF\\xBB\\xBFminor' is no option of the ibeacon page (see qzconfig "
+         "ibeacon --help)\n"},
         {{"broadcast", port, "--modules=2", "--count=name,name", "--record=" + record}, 2,
          "qzconfig: --count=name,name names name twice (see qzconfig broadcast --help)\n"},
         {{"broadcast", port, "--modules=2", "--count=name,advert", "--record=" + record}, 2,
