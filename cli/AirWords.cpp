@@ -2,6 +2,7 @@
 
 #include "FieldRules.h"
 #include "Output.h"
+#include "StandardStreams.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +15,8 @@ std::string resultName(air::CheckResult result)
     switch (result) {
     case air::CheckResult::Matched: return "matched";
     case air::CheckResult::Differed: return "differs";
+    case air::CheckResult::Untold: return "not told apart";
+    case air::CheckResult::Extra: return "not in the list";
     case air::CheckResult::NotShown: break;
     }
     return "not shown";
@@ -37,7 +40,8 @@ nlohmann::json deviceJson(const air::HeardDevice& device)
                         {"name", device.name ? nlohmann::json(jsonText(*device.name)) : nlohmann::json(nullptr)},
                         {"rssi", optionalJson(device.rssi)},
                         {"tx_power", optionalJson(device.txPower)},
-                        {"flags", device.flags ? nlohmann::json(air::HexOfBytes(*device.flags)) : nlohmann::json(nullptr)}};
+                        {"flags", device.flags ? nlohmann::json(air::HexOfBytes(*device.flags)) : nlohmann::json(nullptr)},
+                        {"appearance", optionalJson(device.appearance)}};
     nlohmann::json manufacturer = nlohmann::json::object();
     for (const auto& [company, data] : device.manufacturerData.value_or(std::map<std::uint16_t, air::Bytes>()))
         manufacturer[HexText(company, 4)] = air::HexOfBytes(data);
@@ -85,9 +89,28 @@ std::string AirVerdictText(const air::Verdict& verdict, int seconds, bool json)
                               {"rssi", optionalJson(verdict.rssi)},
                               {"checks", checks},
                               {"shown", verdict.shown},
+                              {"notes", verdict.notes},
                               {"restart_needed", verdict.restartNeeded},
                               {"seconds", seconds}};
     return made.dump(2) + "\n";
+}
+
+std::string CannotListenText(const std::string& why, bool json)
+{
+    if (!json)
+        return "qzconfig: cannot listen over the air: " + why + "\n";
+    const nlohmann::json made{{"outcome", "cannot listen"}, {"verdict", "cannot listen"}, {"reason", jsonText(why)}};
+    return made.dump(2) + "\n";
+}
+
+int TellCannotListen(const std::string& why, bool json)
+{
+    const std::string text = CannotListenText(why, json);
+    if (json)
+        WriteOut(text);
+    else
+        WriteErr(text);
+    return SendFailed;
 }
 
 std::string ScanText(const std::vector<air::HeardDevice>& devices, int seconds, bool json)

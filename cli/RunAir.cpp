@@ -21,22 +21,29 @@ int ListenAndTell(AirCheck& check, const air::Expectation& expectation, const Ai
 {
     const int seconds = settings.seconds.value_or(air::DefaultListeningSeconds(expectation));
     int status = NotHeardAsSet;
+    // A script asking for JSON gets its answer on standard output, whatever the end.
+    const auto cannotListen = [&settings](const std::string& why) { return TellCannotListen(why, settings.json); };
     const QMetaObject::Connection told =
         QObject::connect(&check, &AirCheck::finished, [&](const air::Verdict& verdict) {
             if (WriteOut(AirVerdictText(verdict, seconds, settings.json)))
                 status = verdict.outcome == air::Outcome::HeardAsSet ? Listed : NotHeardAsSet;
             QCoreApplication::exit(0);
         });
+    const QMetaObject::Connection lost = QObject::connect(&check, &AirCheck::failed, [&](const std::string& why) {
+        status = cannotListen(why);
+        QCoreApplication::exit(0);
+    });
     const std::string problem = check.start(expectation, seconds, settings.adapter);
     if (!problem.empty()) {
         QObject::disconnect(told);
-        WriteErr("qzconfig: cannot listen over the air: " + problem + "\n");
-        return SendFailed;
+        QObject::disconnect(lost);
+        return cannotListen(problem);
     }
     if (const std::string advice = air::RestartAdvice(expectation, seconds); !advice.empty())
         WriteErr("qzconfig: " + advice + "\n");
     QCoreApplication::exec();
     QObject::disconnect(told);
+    QObject::disconnect(lost);
     return OutputFailed() ? CannotWriteOutput() : status;
 }
 
@@ -64,13 +71,25 @@ int RunScan(int argc, char** argv, const AirSettings& settings)
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(0); });
     WatchInterruptions([](int) { QCoreApplication::exit(0); });
-    if (const std::string problem = scanner.start(settings.adapter, std::nullopt); !problem.empty()) {
+    std::string lostWhy;
+    QObject::connect(
+        &scanner, &AirScanner::lost, &scanner,
+        [&lostWhy](const std::string& why) {
+            lostWhy = why;
+            QCoreApplication::exit(0);
+        },
+        Qt::QueuedConnection);
+    if (const std::string problem = scanner.start(settings.adapter, std::nullopt, true); !problem.empty()) {
         WriteErr("qzconfig: cannot listen over the air: " + problem + "\n");
         return SendFailed;
     }
     deadline.start(seconds * 1000);
     QCoreApplication::exec();
     scanner.stop();
+    if (!lostWhy.empty()) {
+        WriteErr("qzconfig: cannot listen over the air: " + lostWhy + "\n");
+        return SendFailed;
+    }
     std::vector<air::HeardDevice> devices;
     for (const auto& [address, device] : heard)
         devices.push_back(device);

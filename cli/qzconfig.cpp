@@ -1,3 +1,4 @@
+#include "AirWords.h"
 #include "CommandLine.h"
 #include "Output.h"
 #include "PortList.h"
@@ -57,8 +58,7 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
     // Nothing is sent to a module that could not then be heard.
     if (request.air) {
         if (const std::string why = qz::AirScanner::CannotListen(request.air->adapter); !why.empty()) {
-            WriteErr("qzconfig: cannot listen over the air: " + why + "\n");
-            return SendFailed;
+            return TellCannotListen(why, request.air->json);
         }
     }
     const std::string problem = driver.start(request.port, request.commands, request.settings);

@@ -6,8 +6,13 @@ AirCheck::AirCheck(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<qz::air::Verdict>();
     deadline_.setSingleShot(true);
-    connect(&deadline_, &QTimer::timeout, this, &AirCheck::stop);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        if (listening_)
+            finish(listening_->timedOut());
+    });
     connect(&scanner_, &AirScanner::heard, this, &AirCheck::heard);
+    // Queued: the scanner's listener, which tells, goes when listening ends.
+    connect(&scanner_, &AirScanner::lost, this, &AirCheck::lose, Qt::QueuedConnection);
 }
 
 std::string AirCheck::start(const air::Expectation& expectation, int seconds, const std::string& adapter)
@@ -22,7 +27,7 @@ std::string AirCheck::start(const air::Expectation& expectation, int seconds, co
 void AirCheck::stop()
 {
     if (listening_)
-        finish(listening_->timedOut());
+        finish(listening_->stopped());
 }
 
 bool AirCheck::running() const
@@ -38,13 +43,26 @@ void AirCheck::heard(const air::HeardDevice& device)
         finish(*verdict);
 }
 
+void AirCheck::lose(const std::string& why)
+{
+    if (!listening_)
+        return;
+    end();
+    emit failed(why);
+}
+
 void AirCheck::finish(const air::Verdict& verdict)
 {
-    // Listening ends before anyone hears the verdict, so that a caller may start the next check.
+    end();
+    emit finished(verdict);
+}
+
+// Listening ends before anyone hears how, so that a caller may start the next check.
+void AirCheck::end()
+{
     deadline_.stop();
     scanner_.stop();
     listening_.reset();
-    emit finished(verdict);
 }
 
 } // namespace qz

@@ -24,15 +24,20 @@ public:
     // Starts listening for what the expectation says, for seconds at most. An empty answer
     // means listening; otherwise why not (the verdict will not come).
     std::string start(const air::Expectation& expectation, int seconds, const std::string& adapter);
-    // Ends it now with what was heard so far, as when the time is up.
+    // Ends it now, stopped by the user: the verdict says so, whatever was heard.
     void stop();
     bool running() const;
 
 signals:
     void finished(const qz::air::Verdict& verdict);
+    // Nothing could be heard any more (BlueZ stopped, the adapter was switched off): no
+    // verdict comes, and listening has ended.
+    void failed(const std::string& why);
 
 private:
     void heard(const air::HeardDevice& device);
+    void lose(const std::string& why);
+    void end();
     void finish(const air::Verdict& verdict);
 
     AirScanner scanner_;

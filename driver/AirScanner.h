@@ -8,6 +8,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,11 +29,17 @@ public:
     // adapter, or the adapter off; nothing when it can listen. Asked before a module is
     // set up, so that none is set up that could not then be heard.
     static std::string CannotListen(const std::string& adapter);
+    // The same two, asked without waiting on the bus: answer is called on context's thread.
+    static void AskUnavailable(QObject* context, std::function<void(std::string)> answer);
+    static void AskCannotListen(const std::string& adapter, QObject* context, std::function<void(std::string)> answer);
 
-    // Starts listening on the named adapter ("hci0"; empty for the first there is). A device
-    // at forget is first dropped from what the stack remembers, so that only a fresh
-    // advertisement brings it back. An empty answer means listening; otherwise why not.
-    std::string start(const std::string& adapter, const std::optional<std::string>& forget);
+    // Starts listening on the named adapter ("hci0"; empty for the first that is on). A
+    // device at forget is first dropped from what the stack remembers, so that only a fresh
+    // advertisement brings it back. readKnownDevices: a device the stack held from before
+    // is read whole when it is first heard, as a scan lists it. An empty answer means
+    // listening; otherwise why not.
+    std::string start(const std::string& adapter, const std::optional<std::string>& forget,
+                      bool readKnownDevices = false);
     // Stops listening; done at once, whatever was heard.
     void stop();
     bool listening() const;
@@ -40,6 +47,9 @@ public:
 signals:
     // A device as heard so far, each time an advertisement adds to it.
     void heard(const qz::air::HeardDevice& device);
+    // Nothing can be heard any more (BlueZ stopped, the adapter was switched off or
+    // removed): why, in words. Listening goes on until stopped, hearing nothing.
+    void lost(const std::string& why);
 
 private:
     struct Listener;

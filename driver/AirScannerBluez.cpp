@@ -6,9 +6,12 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -71,7 +74,9 @@ std::string addressOfPath(const QString& path)
     return at < 0 ? std::string() : path.mid(at + 5).replace(QLatin1Char('_'), QLatin1Char(':')).toStdString();
 }
 
-qz::air::HeardDevice deviceOf(const QString& path, const QVariantMap& properties)
+// firstSight: the properties came with the device object, when BlueZ may have filled its
+// name from what it kept of an earlier scan.
+qz::air::HeardDevice deviceOf(const QString& path, const QVariantMap& properties, bool firstSight)
 {
     qz::air::HeardDevice device;
     device.address = properties.contains(QStringLiteral("Address"))
@@ -80,8 +85,11 @@ qz::air::HeardDevice deviceOf(const QString& path, const QVariantMap& properties
     for (auto property = properties.begin(); property != properties.end(); ++property) {
         const QString& name = property.key();
         const QVariant& value = property.value();
-        if (name == QLatin1String("Name"))
+        if (name == QLatin1String("Name")) {
             device.name = value.toString().toStdString();
+            device.nameMaybeCached = firstSight;
+        } else if (name == QLatin1String("Appearance"))
+            device.appearance = static_cast<std::uint16_t>(value.toUInt());
         else if (name == QLatin1String("RSSI"))
             device.rssi = value.toInt();
         else if (name == QLatin1String("TxPower"))
@@ -121,9 +129,15 @@ struct AirScanner::Listener : QObject {
     Q_OBJECT
 
 public:
-    Listener(AirScanner& scanner, QDBusConnection bus, QString adapterPath)
-        : scanner_(scanner), bus_(std::move(bus)), adapterPath_(std::move(adapterPath))
+    Listener(AirScanner& scanner, QDBusConnection bus, QString adapterPath, bool readKnownDevices)
+        : scanner_(scanner)
+        , bus_(std::move(bus))
+        , adapterPath_(std::move(adapterPath))
+        , readKnownDevices_(readKnownDevices)
+        , bluezWatcher_(bluez, bus_, QDBusServiceWatcher::WatchForUnregistration)
     {
+        connect(&bluezWatcher_, &QDBusServiceWatcher::serviceUnregistered, this,
+                [this] { lose("BlueZ left the system bus: bluetoothd stopped"); });
     }
 
     bool connectSignals()
@@ -131,7 +145,11 @@ public:
         return bus_.connect(bluez, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
                             SLOT(interfacesAdded(QDBusMessage)))
             && bus_.connect(bluez, QString(), propertiesInterface, QStringLiteral("PropertiesChanged"),
-                            {deviceInterface}, QString(), this, SLOT(propertiesChanged(QDBusMessage)));
+                            {deviceInterface}, QString(), this, SLOT(propertiesChanged(QDBusMessage)))
+            && bus_.connect(bluez, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesRemoved"),
+                            this, SLOT(interfacesRemoved(QDBusMessage)))
+            && bus_.connect(bluez, adapterPath_, propertiesInterface, QStringLiteral("PropertiesChanged"),
+                            {adapterInterface}, QString(), this, SLOT(adapterChanged(QDBusMessage)));
     }
 
     void disconnectSignals()
@@ -140,6 +158,10 @@ public:
                         SLOT(interfacesAdded(QDBusMessage)));
         bus_.disconnect(bluez, QString(), propertiesInterface, QStringLiteral("PropertiesChanged"), {deviceInterface},
                         QString(), this, SLOT(propertiesChanged(QDBusMessage)));
+        bus_.disconnect(bluez, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesRemoved"), this,
+                        SLOT(interfacesRemoved(QDBusMessage)));
+        bus_.disconnect(bluez, adapterPath_, propertiesInterface, QStringLiteral("PropertiesChanged"),
+                        {adapterInterface}, QString(), this, SLOT(adapterChanged(QDBusMessage)));
     }
 
     QDBusMessage adapterCall(const QString& method, const QVariantList& arguments = {})
@@ -150,6 +172,26 @@ public:
     }
 
 public slots:
+    void interfacesRemoved(const QDBusMessage& message)
+    {
+        const QList<QVariant> arguments = message.arguments();
+        if (arguments.size() < 2 || arguments.at(0).value<QDBusObjectPath>().path() != adapterPath_
+            || !arguments.at(1).toStringList().contains(adapterInterface))
+            return;
+        lose("the Bluetooth adapter " + adapterName() + " was removed");
+    }
+
+    void adapterChanged(const QDBusMessage& message)
+    {
+        const QList<QVariant> arguments = message.arguments();
+        if (arguments.size() < 2 || !hasSignature(arguments.at(1), QLatin1String("a{sv}")))
+            return;
+        const QVariantMap changed = qdbus_cast<QVariantMap>(arguments.at(1));
+        const auto powered = changed.find(QStringLiteral("Powered"));
+        if (powered != changed.end() && !powered.value().toBool())
+            lose("the Bluetooth adapter " + adapterName() + " was switched off");
+    }
+
     void interfacesAdded(const QDBusMessage& message)
     {
         const QList<QVariant> arguments = message.arguments();
@@ -160,7 +202,7 @@ public slots:
         if (!ours(path) || !interfaces.contains(deviceInterface))
             return;
         // A device new to BlueZ is new to us: everything it carries was just heard.
-        devices_[path] = deviceOf(path, interfaces.value(deviceInterface));
+        devices_[path] = deviceOf(path, interfaces.value(deviceInterface), true);
         emit scanner_.heard(devices_[path]);
     }
 
@@ -170,24 +212,53 @@ public slots:
         if (arguments.size() < 2 || !ours(message.path()) || !hasSignature(arguments.at(1), QLatin1String("a{sv}")))
             return;
         const QVariantMap changed = qdbus_cast<QVariantMap>(arguments.at(1));
+        const bool known = devices_.count(message.path()) != 0;
         qz::air::HeardDevice& device = devices_[message.path()];
-        qz::air::Merge(device, deviceOf(message.path(), changed));
+        // A device BlueZ held from before sends only what changed: a scan reads the rest once.
+        if (!known && readKnownDevices_)
+            device = deviceOf(message.path(), knownProperties(message.path()), true);
+        qz::air::Merge(device, deviceOf(message.path(), changed, false));
         emit scanner_.heard(device);
     }
 
 private:
     bool ours(const QString& path) const { return path.startsWith(adapterPath_ + QLatin1Char('/')); }
+    std::string adapterName() const { return adapterPath_.section(QLatin1Char('/'), -1).toStdString(); }
+
+    // Nothing can be heard any more: said once.
+    void lose(const std::string& why)
+    {
+        if (lost_)
+            return;
+        lost_ = true;
+        emit scanner_.lost(why);
+    }
+
+    QVariantMap knownProperties(const QString& path)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(bluez, path, propertiesInterface, QStringLiteral("GetAll"));
+        call.setArguments({deviceInterface});
+        const QDBusReply<QVariantMap> reply = bus_.call(call, QDBus::Block, callTimeoutMs);
+        return reply.isValid() ? reply.value() : QVariantMap();
+    }
 
     AirScanner& scanner_;
     QDBusConnection bus_;
     QString adapterPath_;
+    bool readKnownDevices_;
+    QDBusServiceWatcher bluezWatcher_;
+    bool lost_ = false;
     std::map<QString, qz::air::HeardDevice> devices_;
 };
 
 namespace {
 
-// The adapters BlueZ has, by path, with their properties.
-std::map<QString, QVariantMap> adapters(QDBusConnection& bus)
+struct Adapters {
+    std::map<QString, QVariantMap> found; // by path, with their properties
+    std::string failure;                  // BlueZ's error, when it did not say
+};
+
+void registerTypes()
 {
     // Asked before any scanner exists too (is there anything to listen with?).
     static const bool registered = [] {
@@ -196,18 +267,32 @@ std::map<QString, QVariantMap> adapters(QDBusConnection& bus)
         return true;
     }();
     (void)registered;
-    QDBusMessage call = QDBusMessage::createMethodCall(bluez, QStringLiteral("/"), objectManagerInterface,
-                                                       QStringLiteral("GetManagedObjects"));
-    const QDBusReply<ManagedObjects> reply = bus.call(call, QDBus::Block, callTimeoutMs);
-    std::map<QString, QVariantMap> found;
-    if (!reply.isValid())
-        return found;
-    const ManagedObjects objects = reply.value();
+}
+
+QDBusMessage managedObjectsCall()
+{
+    registerTypes();
+    return QDBusMessage::createMethodCall(bluez, QStringLiteral("/"), objectManagerInterface,
+                                          QStringLiteral("GetManagedObjects"));
+}
+
+Adapters adaptersOf(const QDBusMessage& reply)
+{
+    Adapters adapters;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        adapters.failure = (reply.errorName() + QStringLiteral(": ") + reply.errorMessage()).toStdString();
+        return adapters;
+    }
+    if (!hasSignature(reply.arguments().constFirst(), QLatin1String("a{oa{sa{sv}}}"))) {
+        adapters.failure = "its answer is no list of objects";
+        return adapters;
+    }
+    const auto objects = qdbus_cast<ManagedObjects>(reply.arguments().constFirst());
     for (auto object = objects.begin(); object != objects.end(); ++object) {
         if (object.value().contains(adapterInterface))
-            found[object.key().path()] = object.value().value(adapterInterface);
+            adapters.found[object.key().path()] = object.value().value(adapterInterface);
     }
-    return found;
+    return adapters;
 }
 
 struct ChosenAdapter {
@@ -216,21 +301,48 @@ struct ChosenAdapter {
     std::string problem; // why it cannot listen, or empty
 };
 
+bool powered(const QVariantMap& adapter)
+{
+    return adapter.value(QStringLiteral("Powered")).toBool();
+}
+
+// The named adapter, or the first that is on.
+ChosenAdapter chooseAdapter(const Adapters& adapters, const std::string& adapter)
+{
+    const auto& found = adapters.found;
+    if (!adapters.failure.empty())
+        return {{}, {}, "BlueZ did not list its adapters: " + adapters.failure};
+    if (found.empty())
+        return {{}, {}, "BlueZ has no Bluetooth adapter: plug one in, or see whether the kernel found it (bluetoothctl list)"};
+    const auto nameOf = [](const QString& path) { return path.section(QLatin1Char('/'), -1).toStdString(); };
+    auto chosen = adapter.empty()
+        ? std::find_if(found.begin(), found.end(), [](const auto& entry) { return powered(entry.second); })
+        : found.find(QStringLiteral("/org/bluez/") + QString::fromStdString(adapter));
+    if (chosen == found.end() && adapter.empty() && found.size() > 1) {
+        std::string names;
+        for (const auto& [path, properties] : found)
+            names += (names.empty() ? "" : ", ") + nameOf(path);
+        return {{}, {}, "no Bluetooth adapter is on (" + names + "): bluetoothctl power on switches one on"};
+    }
+    if (chosen == found.end() && adapter.empty())
+        chosen = found.begin();
+    if (chosen == found.end())
+        return {{}, {}, "BlueZ has no adapter " + adapter + " (bluetoothctl list names those there are)"};
+    const std::string name = nameOf(chosen->first);
+    if (!powered(chosen->second))
+        return {{}, {}, "the Bluetooth adapter " + name + " is off: bluetoothctl power on switches it on"};
+    return {chosen->first, name, {}};
+}
+
+const std::string notRunning =
+    "BlueZ is not running: no org.bluez on the system bus; start bluetoothd (systemctl start bluetooth)";
+
 ChosenAdapter chooseAdapter(const std::string& adapter)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (std::string why = qz::AirScanner::Unavailable(); !why.empty())
         return {{}, {}, why};
-    const std::map<QString, QVariantMap> found = adapters(bus);
-    if (found.empty())
-        return {{}, {}, "BlueZ has no Bluetooth adapter: plug one in, or see whether the kernel found it (bluetoothctl list)"};
-    auto chosen = adapter.empty() ? found.begin() : found.find(QStringLiteral("/org/bluez/") + QString::fromStdString(adapter));
-    if (chosen == found.end())
-        return {{}, {}, "BlueZ has no adapter " + adapter + " (bluetoothctl list names those there are)"};
-    const std::string name = chosen->first.section(QLatin1Char('/'), -1).toStdString();
-    if (!chosen->second.value(QStringLiteral("Powered")).toBool())
-        return {{}, {}, "the Bluetooth adapter " + name + " is off: bluetoothctl power on switches it on"};
-    return {chosen->first, name, {}};
+    return chooseAdapter(adaptersOf(bus.call(managedObjectsCall(), QDBus::Block, callTimeoutMs)), adapter);
 }
 
 std::string errorWords(const QDBusMessage& reply)
@@ -254,7 +366,7 @@ std::string AirScanner::Unavailable()
 {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(bluez))
-        return "BlueZ is not running: no org.bluez on the system bus; start bluetoothd (systemctl start bluetooth)";
+        return notRunning;
     return {};
 }
 
@@ -263,7 +375,45 @@ std::string AirScanner::CannotListen(const std::string& adapter)
     return chooseAdapter(adapter).problem;
 }
 
-std::string AirScanner::start(const std::string& adapter, const std::optional<std::string>& forget)
+void AirScanner::AskUnavailable(QObject* context, std::function<void(std::string)> answer)
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        QMetaObject::invokeMethod(context, [answer] { answer(notRunning); }, Qt::QueuedConnection);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    call.setArguments({bluez});
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, callTimeoutMs), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, answer] {
+        watcher->deleteLater();
+        const QDBusMessage reply = watcher->reply();
+        const bool running = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+            && reply.arguments().constFirst().toBool();
+        answer(running ? std::string() : notRunning);
+    });
+}
+
+void AirScanner::AskCannotListen(const std::string& adapter, QObject* context, std::function<void(std::string)> answer)
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        QMetaObject::invokeMethod(context, [answer] { answer(notRunning); }, Qt::QueuedConnection);
+        return;
+    }
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(managedObjectsCall(), callTimeoutMs), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, adapter, answer] {
+        watcher->deleteLater();
+        const QDBusMessage reply = watcher->reply();
+        const bool gone = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+            || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+        answer(gone ? notRunning : chooseAdapter(adaptersOf(reply), adapter).problem);
+    });
+}
+
+std::string AirScanner::start(const std::string& adapter, const std::optional<std::string>& forget,
+                              bool readKnownDevices)
 {
     stop();
     const ChosenAdapter chosen = chooseAdapter(adapter);
@@ -271,7 +421,7 @@ std::string AirScanner::start(const std::string& adapter, const std::optional<st
         return chosen.problem;
     const std::string& name = chosen.name;
     QDBusConnection bus = QDBusConnection::systemBus();
-    auto listener = std::make_unique<Listener>(*this, bus, chosen.path);
+    auto listener = std::make_unique<Listener>(*this, bus, chosen.path, readKnownDevices);
     if (forget)
         listener->adapterCall(QStringLiteral("RemoveDevice"), {QVariant::fromValue(QDBusObjectPath(devicePath(chosen.path, *forget)))});
     const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")},

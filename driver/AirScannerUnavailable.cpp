@@ -21,7 +21,17 @@ std::string AirScanner::CannotListen(const std::string&)
     return Unavailable();
 }
 
-std::string AirScanner::start(const std::string&, const std::optional<std::string>&)
+void AirScanner::AskUnavailable(QObject* context, std::function<void(std::string)> answer)
+{
+    QMetaObject::invokeMethod(context, [answer] { answer(Unavailable()); }, Qt::QueuedConnection);
+}
+
+void AirScanner::AskCannotListen(const std::string&, QObject* context, std::function<void(std::string)> answer)
+{
+    QMetaObject::invokeMethod(context, [answer] { answer(Unavailable()); }, Qt::QueuedConnection);
+}
+
+std::string AirScanner::start(const std::string&, const std::optional<std::string>&, bool)
 {
     return Unavailable();
 }

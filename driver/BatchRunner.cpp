@@ -33,6 +33,14 @@ BatchRunner::BatchRunner(batch::Batch& batch, UnitCommands commandsOf,
         fixtures_.push_back(std::move(fixture));
     }
     connect(&check_, &AirCheck::finished, this, &BatchRunner::heard);
+    connect(&check_, &AirCheck::failed, this, [this](const std::string& why) { radioGone(why); });
+    radioPoll_.setInterval(radioPollMs);
+    connect(&radioPoll_, &QTimer::timeout, this, [this] {
+        AirScanner::AskCannotListen(air_->adapter, this, [this](const std::string& why) {
+            if (why.empty() && paused_)
+                resume();
+        });
+    });
     portsystem::WatchPorts(this, ports, [this] { portsChanged(); });
 }
 
@@ -56,6 +64,12 @@ void BatchRunner::start()
 
 void BatchRunner::take(Fixture& fixture)
 {
+    // While nothing can listen, no module is sent a list it could not be heard with.
+    if (paused_) {
+        fixture.ready = true;
+        return;
+    }
+    fixture.ready = false;
     const std::optional<std::size_t> unit = batch_.ModuleReady(fixture.port);
     if (!unit)
         return;
@@ -143,6 +157,8 @@ void BatchRunner::portsChanged()
 void BatchRunner::stop()
 {
     stopping_ = true;
+    paused_ = false;
+    radioPoll_.stop();
     batch_.Stop();
     for (const auto& fixture : fixtures_)
         fixture->driver->stop();
@@ -150,9 +166,9 @@ void BatchRunner::stop()
     finishIfDone();
 }
 
-void BatchRunner::verifyOverTheAir(int seconds, std::string adapter)
+void BatchRunner::verifyOverTheAir(int seconds, std::string adapter, RadioLoss onLoss)
 {
-    air_ = AirSettings{seconds, std::move(adapter)};
+    air_ = AirSettings{seconds, std::move(adapter), onLoss};
 }
 
 void BatchRunner::listenForNext()
@@ -170,24 +186,53 @@ void BatchRunner::listenForNext()
     Fixture& fixture = *toHear_.front();
     const air::Expectation expectation = air::ExpectedOnAir(commandsOf_(*fixture.unit));
     const int seconds = air_->seconds > 0 ? air_->seconds : air::DefaultListeningSeconds(expectation);
-    const std::string problem = check_.start(expectation, seconds, air_->adapter);
-    if (!problem.empty()) {
-        // The radio went away: no further module is sent a list that could not be heard.
-        toHear_.erase(toHear_.begin());
-        serial::Verdict failed = *fixture.taken;
-        fixture.taken.reset();
-        failed.ending = serial::Ending::NotHeardAsSet;
-        failed.message += "; cannot listen over the air: " + problem;
+    if (paused_)
+        return;
+    if (const std::string problem = check_.start(expectation, seconds, air_->adapter); !problem.empty()) {
+        radioGone(problem);
+        return;
+    }
+    emit listening(fixture.port, *fixture.unit, air::RestartAdvice(expectation, seconds), seconds);
+}
+
+// The radio went away: the module listened for has failed, not heard, and no further
+// module is sent its list. qzconfig stops; the window waits for the radio to come back.
+void BatchRunner::radioGone(const std::string& why)
+{
+    if (toHear_.empty() || paused_)
+        return;
+    Fixture& fixture = *toHear_.front();
+    toHear_.erase(toHear_.begin());
+    serial::Verdict failed = *fixture.taken;
+    fixture.taken.reset();
+    failed.ending = serial::Ending::NotHeardAsSet;
+    failed.message += "; cannot listen over the air: " + why;
+    if (air_->onLoss == RadioLoss::Pause) {
+        paused_ = true;
+        emit radioPaused(why);
+        radioPoll_.start();
+    } else {
         radioLost_ = true;
         stopping_ = true;
         batch_.Stop();
         for (const auto& other : fixtures_)
             other->driver->stop();
-        moduleDone(fixture, failed);
-        listenForNext();
-        return;
     }
-    emit listening(fixture.port, *fixture.unit, air::RestartAdvice(expectation, seconds), seconds);
+    moduleDone(fixture, failed);
+    listenForNext();
+}
+
+void BatchRunner::resume()
+{
+    paused_ = false;
+    radioPoll_.stop();
+    emit radioBack();
+    listenForNext();
+    for (const auto& fixture : fixtures_) {
+        if (fixture->ready && !fixture->unit)
+            take(*fixture);
+    }
+    finishIfDone();
 }
 
 void BatchRunner::heard(const air::Verdict& verdict)

@@ -5,6 +5,7 @@
 #include "SerialDriver.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -48,10 +49,12 @@ public:
     void stop();
     // The batch stopped since nothing could listen over the air any more.
     bool radioLost() const { return radioLost_; }
+    // What a batch does when nothing can listen any more: stop, or wait for the radio.
+    enum class RadioLoss { Stop, Pause };
     // Each module that took its list is then listened for over the air, one at a time,
     // since one adapter hears them all; one not heard as set has failed. seconds: 0 for
     // the matcher's default.
-    void verifyOverTheAir(int seconds, std::string adapter);
+    void verifyOverTheAir(int seconds, std::string adapter, RadioLoss onLoss = RadioLoss::Stop);
 
 signals:
     void moduleStarted(const std::string& port, std::size_t unit);
@@ -67,6 +70,9 @@ signals:
     // (restart it), or empty.
     void listening(const std::string& port, std::size_t unit, const std::string& advice, int seconds);
     void heardOverTheAir(const std::string& port, std::size_t unit, const qz::air::Verdict& verdict);
+    // Paused: nothing can listen (why); no module is sent its list until it can again.
+    void radioPaused(const std::string& why);
+    void radioBack();
     void finished();
 
 private:
@@ -76,12 +82,15 @@ private:
         std::optional<std::size_t> unit;
         std::string device; // what the port names now; empty while it is not there
         bool waiting = false; // for a new module
+        bool ready = false;   // a new module is there, held while the radio is away
         std::optional<serial::Verdict> taken; // its list was taken; it waits to be heard
     };
     struct AirSettings {
         int seconds;
         std::string adapter;
+        RadioLoss onLoss;
     };
+    static constexpr int radioPollMs = 2000;
 
     void take(Fixture& fixture);
     void sessionEnded(Fixture& fixture, const serial::Verdict& verdict);
@@ -89,6 +98,8 @@ private:
     void listenForNext();
     static serial::Verdict stoppedBeforeHeard(const serial::Verdict& taken);
     void heard(const air::Verdict& verdict);
+    void radioGone(const std::string& why);
+    void resume();
     void portsChanged();
     void finishIfDone();
 
@@ -103,6 +114,8 @@ private:
     std::vector<Fixture*> toHear_; // in the order their lists were taken
     bool stopping_ = false;
     bool radioLost_ = false;
+    bool paused_ = false;
+    QTimer radioPoll_;
     std::vector<std::string> holding_;
 };
 

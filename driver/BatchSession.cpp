@@ -109,7 +109,7 @@ std::optional<BatchProblem> BatchSession::open(std::vector<std::string> ports, c
     });
     runner_->holdingAModule(plan_.portsHoldingAModule);
     if (order_.verify)
-        runner_->verifyOverTheAir(order_.listenSeconds, order_.adapter);
+        runner_->verifyOverTheAir(order_.listenSeconds, order_.adapter, order_.onRadioLoss);
     return std::nullopt;
 }
 

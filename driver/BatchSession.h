@@ -31,7 +31,8 @@ struct BatchOrder {
     std::size_t maxFailuresInARow = 0; // then the batch stops; 0: never
     bool verify = false;          // listen for each module over the air
     int listenSeconds = 0;        // 0: the matcher's default
-    std::string adapter;          // empty: the first
+    std::string adapter;          // empty: the first that is on
+    BatchRunner::RadioLoss onRadioLoss = BatchRunner::RadioLoss::Stop;
 };
 
 // Why a batch did not begin. No port was opened.

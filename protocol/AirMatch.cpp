@@ -12,8 +12,13 @@ namespace qz::air {
 namespace {
 
 constexpr std::uint16_t appleCompany = 0x004C;
+// An iBeacon in Apple's manufacturer data: 02 15, then its UUID, major, minor and power.
 constexpr std::string_view beaconPrefix = "\x02\x15";
-constexpr std::size_t beaconBytes = 23; // 02 15, UUID, major, minor, power
+constexpr std::size_t beaconUUIDAt = 2;
+constexpr std::size_t beaconMajorAt = 18;
+constexpr std::size_t beaconMinorAt = 20;
+constexpr std::size_t beaconPowerAt = 22;
+constexpr std::size_t beaconBytes = 23;
 constexpr std::string_view baseUUIDTail = "-0000-1000-8000-00805f9b34fb";
 constexpr int shortListeningSeconds = 10;
 constexpr int restartListeningSeconds = 30;
@@ -27,9 +32,27 @@ enum AdvertisingType : std::uint8_t {
     completeName = 0x09,
     txPowerType = 0x0A,
     serviceData16 = 0x16,
+    appearanceType = 0x19,
     serviceData32 = 0x20,
     serviceData128 = 0x21,
     manufacturerType = 0xFF,
+};
+
+// Where bluetoothd 5.66 puts what it hears (src/eir.c, and the types src/shared/ad.c keeps
+// out of AdvertisingData); a type not listed goes to AdvertisingData.
+struct Shown {
+    std::uint8_t first;
+    std::uint8_t last;
+    ShownAs as;
+};
+constexpr Shown whereShown[] = {
+    {0x01, 0x01, ShownAs::Flags},       {0x02, 0x07, ShownAs::UUIDs},
+    {0x08, 0x09, ShownAs::Name},        {0x0A, 0x0A, ShownAs::TxPower},
+    {0x0D, 0x12, ShownAs::Nowhere},     {0x14, 0x15, ShownAs::Nowhere},
+    {0x16, 0x16, ShownAs::ServiceData}, {0x17, 0x18, ShownAs::Nowhere},
+    {0x19, 0x19, ShownAs::Appearance},  {0x1A, 0x1F, ShownAs::Nowhere},
+    {0x20, 0x21, ShownAs::ServiceData}, {0x22, 0x23, ShownAs::Nowhere},
+    {0x27, 0x2B, ShownAs::Nowhere},     {0xFF, 0xFF, ShownAs::ManufacturerData},
 };
 
 // Nothing for a text that is not hex digits two by two.
@@ -149,6 +172,11 @@ std::optional<Bytes> beaconOf(const HeardDevice& device)
     return apple->second;
 }
 
+bool isDifference(const Check& check)
+{
+    return check.result == CheckResult::Differed || check.result == CheckResult::Extra;
+}
+
 Check compared(std::string what, std::string expected, std::optional<std::string> heard)
 {
     const CheckResult result = heard == expected ? CheckResult::Matched : CheckResult::Differed;
@@ -160,14 +188,14 @@ Check beaconCheck(const Expected& item, const std::optional<Bytes>& beacon)
     switch (item.kind) {
     case Expected::Kind::BeaconUUID:
         return compared("iBeacon UUID", beaconUUIDWords(item.data),
-                        beacon ? std::optional(beaconUUIDWords(beacon->substr(2, 16))) : std::nullopt);
+                        beacon ? std::optional(beaconUUIDWords(beacon->substr(beaconUUIDAt, 16))) : std::nullopt);
     case Expected::Kind::BeaconMajor:
         return compared("major", beaconNumberWords("major", item.data),
-                        beacon ? std::optional(beaconNumberWords("major", beacon->substr(18, 2))) : std::nullopt);
+                        beacon ? std::optional(beaconNumberWords("major", beacon->substr(beaconMajorAt, 2))) : std::nullopt);
     default: break;
     }
     return compared("minor", beaconNumberWords("minor", item.data),
-                    beacon ? std::optional(beaconNumberWords("minor", beacon->substr(20, 2))) : std::nullopt);
+                    beacon ? std::optional(beaconNumberWords("minor", beacon->substr(beaconMinorAt, 2))) : std::nullopt);
 }
 
 // A keyed value heard (service data by UUID, manufacturer data by company) in words.
@@ -226,46 +254,147 @@ Check notShown(const Structure& structure)
     return {CheckResult::NotShown, structureName(structure.type), structureWords(structure.type, structure.data), ""};
 }
 
-Check structureCheck(const HeardDevice& device, const Structure& structure)
+std::string withoutTrailingNuls(std::string name)
+{
+    while (!name.empty() && name.back() == '\0')
+        name.pop_back();
+    return name;
+}
+
+// BlueZ keeps one name, without trailing NULs: a complete one heard replaces any other, a
+// shortened one shows only where it knew none. A name it may have kept from before is no
+// proof, unless it differs from a complete name the module would have sent.
+Check nameCheck(const HeardDevice& device, const Structure& structure, bool completeNameToo)
+{
+    const std::string what = structureName(structure.type);
+    const std::string name = withoutTrailingNuls(structure.data);
+    const std::string expected = structureWords(structure.type, name);
+    if (structure.type == shortName && completeNameToo)
+        return {CheckResult::NotShown, what, expected, ""};
+    if (!device.name)
+        return {CheckResult::Differed, what, expected, ""};
+    const std::string heard = structureWords(structure.type, *device.name);
+    if (!device.nameMaybeCached)
+        return compared(what, expected, heard);
+    if (structure.type == completeName && *device.name != name)
+        return {CheckResult::Differed, what, expected, heard};
+    return {CheckResult::Untold, what, expected, heard};
+}
+
+std::string appearanceWords(std::uint16_t appearance)
+{
+    return structureWords(appearanceType, Bytes{static_cast<char>(appearance & 0xFF), static_cast<char>(appearance >> 8)});
+}
+
+Check structureCheck(const HeardDevice& device, const Structure& structure, bool completeNameToo)
 {
     const std::string what = structureName(structure.type);
     const std::string expected = structureWords(structure.type, structure.data);
     const auto withHeard = [&](std::optional<std::string> heard) { return compared(what, expected, std::move(heard)); };
-    switch (structure.type) {
-    case flagsType:
+    switch (WhereBlueZShows(structure.type)) {
+    case ShownAs::Flags:
+        // Shown with bluetoothd -E before 5.79; 0 is what it shows when no flags were sent.
         if (!device.flags)
             return notShown(structure);
-        return withHeard(structureWords(flagsType, *device.flags));
-    case shortName:
-    case completeName:
-        return withHeard(device.name ? std::optional(structureWords(structure.type, *device.name)) : std::nullopt);
-    case txPowerType:
+        if (device.flags->empty() || device.flags->front() == '\0')
+            return withHeard(std::nullopt);
+        return withHeard(structureWords(flagsType, device.flags->substr(0, 1)));
+    case ShownAs::Name: return nameCheck(device, structure, completeNameToo);
+    case ShownAs::TxPower:
         return withHeard(device.txPower
                              ? std::optional(structureWords(txPowerType, Bytes(1, static_cast<char>(*device.txPower))))
                              : std::nullopt);
-    case serviceData16:
-    case serviceData32:
-    case serviceData128: {
+    case ShownAs::Appearance:
+        // BlueZ reads two bytes, and shows none that is 0.
+        if (structure.data.size() < 2)
+            return notShown(structure);
+        return withHeard(device.appearance ? std::optional(appearanceWords(*device.appearance)) : std::nullopt);
+    case ShownAs::ServiceData: {
         const std::size_t uuidSize = structure.type == serviceData16 ? 2 : structure.type == serviceData32 ? 4 : 16;
         // BlueZ drops service data too short to hold its UUID.
         if (structure.data.size() < uuidSize)
             return notShown(structure);
         return withHeard(heardServiceData(device, structure, uuidSize));
     }
-    case manufacturerType:
+    case ShownAs::ManufacturerData:
         if (structure.data.size() < 2)
             return notShown(structure);
         return withHeard(heardEntry(device.manufacturerData,
                                     static_cast<std::uint16_t>(static_cast<unsigned char>(structure.data[0])
                                                                + 256 * static_cast<unsigned char>(structure.data[1])),
                                     manufacturerType, structure.data.substr(0, 2)));
-    default: break;
+    case ShownAs::UUIDs: return uuidListCheck(device, structure);
+    case ShownAs::Nowhere: return notShown(structure);
+    case ShownAs::AdvertisingData: break;
     }
-    if (structure.type >= incomplete16 && structure.type <= complete128)
-        return uuidListCheck(device, structure);
     if (!device.advertisingData)
         return notShown(structure);
     return withHeard(heardEntry(device.advertisingData, structure.type, structure.type, Bytes()));
+}
+
+Check extra(std::string what, std::string heard)
+{
+    return {CheckResult::Extra, std::move(what), {}, std::move(heard)};
+}
+
+bool holds(const std::vector<Structure>& structures, std::uint8_t type)
+{
+    return std::any_of(structures.begin(), structures.end(), [type](const Structure& s) { return s.type == type; });
+}
+
+bool holdsKey(const std::vector<Structure>& structures, ShownAs as, std::size_t keySize, const Bytes& key)
+{
+    return std::any_of(structures.begin(), structures.end(), [&](const Structure& s) {
+        return WhereBlueZShows(s.type) == as && s.data.size() >= keySize && s.data.compare(0, keySize, key) == 0;
+    });
+}
+
+// What was heard that neither package holds: an old setting, or another device's. A name
+// BlueZ may have kept from before proves nothing; the module's own name is its own.
+std::vector<Check> extras(const Expectation& expectation, const std::vector<Structure>& structures,
+                          const HeardDevice& device)
+{
+    std::vector<Check> found;
+    for (const auto& [company, data] : device.manufacturerData.value_or(std::map<std::uint16_t, Bytes>())) {
+        const Bytes key{static_cast<char>(company & 0xFF), static_cast<char>(company >> 8)};
+        if (!holdsKey(structures, ShownAs::ManufacturerData, 2, key))
+            found.push_back(extra(structureName(manufacturerType), structureWords(manufacturerType, key + data)));
+    }
+    for (const auto& [uuid, data] : device.serviceData.value_or(std::map<std::string, Bytes>())) {
+        const Bytes key = bytesOfUUID(uuid);
+        if (!holdsKey(structures, ShownAs::ServiceData, key.size(), key)) {
+            const std::uint8_t type = key.size() == 2 ? serviceData16 : serviceData128;
+            found.push_back(extra(structureName(type), structureWords(type, key + data)));
+        }
+    }
+    for (const std::string& uuid : device.uuids.value_or(std::vector<std::string>())) {
+        const Bytes key = bytesOfUUID(uuid);
+        const bool listed = std::any_of(structures.begin(), structures.end(), [&](const Structure& s) {
+            const std::size_t size = s.type <= 0x03 ? 2 : s.type <= 0x05 ? 4 : 16;
+            if (WhereBlueZShows(s.type) != ShownAs::UUIDs || key.size() != size)
+                return false;
+            for (std::size_t at = 0; at + size <= s.data.size(); at += size) {
+                if (s.data.compare(at, size, key) == 0)
+                    return true;
+            }
+            return false;
+        });
+        if (!listed)
+            found.push_back(extra("service UUID", uuidListWords({uuid})));
+    }
+    if (device.txPower && !holds(structures, txPowerType))
+        found.push_back(extra(structureName(txPowerType),
+                              structureWords(txPowerType, Bytes(1, static_cast<char>(*device.txPower)))));
+    if (device.appearance && !holds(structures, appearanceType))
+        found.push_back(extra(structureName(appearanceType), appearanceWords(*device.appearance)));
+    const bool nameListed = holds(structures, shortName) || holds(structures, completeName);
+    if (device.name && !device.nameMaybeCached && !nameListed && device.name != expectation.pageName)
+        found.push_back(extra("name", "name \"" + *device.name + "\""));
+    for (const auto& [type, data] : device.advertisingData.value_or(std::map<std::uint8_t, Bytes>())) {
+        if (!holds(structures, type))
+            found.push_back(extra(structureName(type), structureWords(type, data)));
+    }
+    return found;
 }
 
 std::string signalWords(const std::optional<int>& rssi)
@@ -301,14 +430,27 @@ void Merge(HeardDevice& device, const HeardDevice& update)
     };
     if (!update.address.empty())
         device.address = update.address;
-    take(device.name, update.name);
+    if (update.name) {
+        device.name = update.name;
+        device.nameMaybeCached = update.nameMaybeCached;
+    }
     take(device.rssi, update.rssi);
     take(device.txPower, update.txPower);
     take(device.manufacturerData, update.manufacturerData);
     take(device.serviceData, update.serviceData);
     take(device.uuids, update.uuids);
     take(device.flags, update.flags);
+    take(device.appearance, update.appearance);
     take(device.advertisingData, update.advertisingData);
+}
+
+ShownAs WhereBlueZShows(std::uint8_t type)
+{
+    for (const Shown& shown : whereShown) {
+        if (type >= shown.first && type <= shown.last)
+            return shown.as;
+    }
+    return ShownAs::AdvertisingData;
 }
 
 std::string AddressOfDigits(std::string_view digits)
@@ -339,6 +481,7 @@ Expectation ExpectedOnAir(const std::vector<std::string>& commands)
         return expectation;
     expectation.kind = Expectation::Kind::Broadcast;
     expectation.address = AddressOfDigits(*address);
+    expectation.pageName = parameterOf(commands, "AT+NAME");
     expectation.items.push_back({Expected::Kind::Address, 0, *expectation.address});
     // BlueZ shows the advertising package and the scan response as one device: a structure
     // that both carry is one thing to hear.
@@ -370,23 +513,41 @@ Verdict Compare(const Expectation& expectation, const HeardDevice& device)
     verdict.rssi = device.rssi;
     verdict.restartNeeded = expectation.restartNeeded;
     const std::optional<Bytes> beacon = beaconOf(device);
+    std::vector<Structure> structures;
+    for (const Expected& item : expectation.items) {
+        if (item.kind == Expected::Kind::Structure)
+            structures.push_back({item.type, item.data});
+    }
+    const bool completeNameToo = holds(structures, completeName);
     for (const Expected& item : expectation.items) {
         if (item.kind == Expected::Kind::Address)
             verdict.checks.push_back(compared("address", "address " + item.data, "address " + UpperCase(device.address)));
         else if (item.kind == Expected::Kind::Structure)
-            verdict.checks.push_back(structureCheck(device, {item.type, item.data}));
+            verdict.checks.push_back(structureCheck(device, {item.type, item.data}, completeNameToo));
         else
             verdict.checks.push_back(beaconCheck(item, beacon));
     }
+    if (expectation.kind == Expectation::Kind::Broadcast) {
+        for (Check& found : extras(expectation, structures, device))
+            verdict.checks.push_back(std::move(found));
+    }
     if (beacon && expectation.kind == Expectation::Kind::Beacon)
-        verdict.shown.push_back("measured power " + std::to_string(static_cast<signed char>((*beacon)[22])) + " dBm");
-    const bool differs = std::any_of(verdict.checks.begin(), verdict.checks.end(),
-                                     [](const Check& check) { return check.result == CheckResult::Differed; });
+        verdict.shown.push_back("measured power " + std::to_string(static_cast<signed char>((*beacon)[beaconPowerAt])) + " dBm");
+    const bool differs = std::any_of(verdict.checks.begin(), verdict.checks.end(), isDifference);
     verdict.outcome = differs ? Outcome::HeardOtherwise : Outcome::HeardAsSet;
     return verdict;
 }
 
 Listening::Listening(Expectation expectation) : expectation_(std::move(expectation)) {}
+
+// A beacon with the module's UUID and major but another minor is a neighbour's, not the
+// module set otherwise: the minor is what the batch tells them apart by.
+bool onlyMinorDiffers(const Verdict& verdict)
+{
+    return std::all_of(verdict.checks.begin(), verdict.checks.end(), [](const Check& check) {
+        return (check.result == CheckResult::Differed) == (check.what == "minor");
+    });
+}
 
 std::optional<Verdict> Listening::heard(const HeardDevice& device)
 {
@@ -395,6 +556,15 @@ std::optional<Verdict> Listening::heard(const HeardDevice& device)
     Verdict verdict = Compare(expectation_, device);
     if (verdict.outcome == Outcome::HeardAsSet)
         return verdict;
+    if (expectation_.kind == Expectation::Kind::Beacon && onlyMinorDiffers(verdict)) {
+        const Bytes minor = beaconOf(device)->substr(beaconMinorAt, 2);
+        neighbours_[device.address] = std::to_string(static_cast<unsigned char>(minor[0]) * 256
+                                                     + static_cast<unsigned char>(minor[1]));
+        if (closest_ && closest_->address == device.address)
+            closest_.reset();
+        return std::nullopt;
+    }
+    neighbours_.erase(device.address);
     const auto matches = static_cast<std::size_t>(std::count_if(
         verdict.checks.begin(), verdict.checks.end(), [](const Check& check) { return check.result == CheckResult::Matched; }));
     // The same device heard again replaces what it said before; another must match more.
@@ -408,11 +578,20 @@ std::optional<Verdict> Listening::heard(const HeardDevice& device)
 Verdict Listening::timedOut() const
 {
     if (expectation_.kind == Expectation::Kind::Silent)
-        return {Outcome::Silent, {}, {}, {}, {}, {}, false};
+        return {Outcome::Silent, {}, {}, {}, {}, {}, {}, false};
     if (closest_)
         return *closest_;
-    Verdict verdict;
+    Verdict verdict = stopped();
     verdict.outcome = Outcome::NotHeard;
+    for (const auto& [address, minor] : neighbours_)
+        verdict.notes.push_back("another beacon with this UUID and major was heard: minor " + minor + " at " + address);
+    return verdict;
+}
+
+Verdict Listening::stopped() const
+{
+    Verdict verdict;
+    verdict.outcome = Outcome::Stopped;
     verdict.address = expectation_.address.value_or("");
     verdict.restartNeeded = expectation_.restartNeeded;
     return verdict;
@@ -438,6 +617,7 @@ std::string OutcomeName(Outcome outcome)
     case Outcome::HeardAsSet: return "heard as set";
     case Outcome::HeardOtherwise: return "heard otherwise";
     case Outcome::Silent: return "silent";
+    case Outcome::Stopped: return "stopped";
     case Outcome::NotHeard: break;
     }
     return "not heard";
@@ -448,14 +628,14 @@ std::string VerdictSummary(const Verdict& verdict)
     switch (verdict.outcome) {
     case Outcome::HeardAsSet: return "heard as set: " + deviceWords(verdict);
     case Outcome::HeardOtherwise: {
-        const auto differences = std::count_if(verdict.checks.begin(), verdict.checks.end(),
-                                               [](const Check& check) { return check.result == CheckResult::Differed; });
+        const auto differences = std::count_if(verdict.checks.begin(), verdict.checks.end(), isDifference);
         return "heard otherwise: " + deviceWords(verdict) + ", " + std::to_string(differences)
             + (differences == 1 ? " difference" : " differences");
     }
     case Outcome::NotHeard:
         return "not heard: " + lookedFor(verdict)
             + (verdict.restartNeeded ? "; the module may need a restart: power it off and on, then check again" : "");
+    case Outcome::Stopped: return "stopped: listening was stopped before the module was heard as set";
     case Outcome::Silent: break;
     }
     return std::string(SilentWords);
@@ -467,7 +647,11 @@ std::string VerdictLine(const Verdict& verdict)
     for (const Check& check : verdict.checks) {
         if (check.result == CheckResult::Differed)
             line += "; set " + check.expected + ", heard " + (check.heard.empty() ? "no " + check.what : check.heard);
+        else if (check.result == CheckResult::Extra)
+            line += "; heard, not in the list: " + check.heard;
     }
+    for (const std::string& note : verdict.notes)
+        line += "; " + note;
     return line;
 }
 
@@ -482,28 +666,33 @@ std::vector<std::string> DescribeVerdict(const Verdict& verdict)
                             + (check.heard.empty() ? "no " + check.what : check.heard));
             break;
         case CheckResult::NotShown: lines.push_back("  not shown by BlueZ, not checked: " + check.expected); break;
+        case CheckResult::Untold:
+            lines.push_back("  not told apart: " + check.expected + "; BlueZ shows " + check.heard
+                            + ", which it may have kept from an earlier scan");
+            break;
+        case CheckResult::Extra: lines.push_back("  heard, not in the list: " + check.heard); break;
         }
     }
     for (const std::string& shown : verdict.shown)
         lines.push_back("  shown, not compared: " + shown);
+    for (const std::string& note : verdict.notes)
+        lines.push_back("  " + note);
     return lines;
 }
 
 std::vector<std::string> DescribeDevice(const HeardDevice& device)
 {
+    // What BlueZ shows, by what it shows: it tells neither a name's nor a UUID list's type.
     std::vector<std::string> lines{device.address + (device.name ? "  \"" + *device.name + "\"" : "")
                                    + (device.rssi ? "  RSSI " + std::to_string(*device.rssi) + " dBm" : "")};
     std::vector<Structure> structures;
-    if (device.flags)
-        structures.push_back({flagsType, *device.flags});
-    if (device.name)
-        structures.push_back({completeName, *device.name});
+    if (device.flags && !device.flags->empty() && device.flags->front() != '\0')
+        structures.push_back({flagsType, device.flags->substr(0, 1)});
     if (device.txPower)
         structures.push_back({txPowerType, Bytes(1, static_cast<char>(*device.txPower))});
-    for (const std::string& uuid : device.uuids.value_or(std::vector<std::string>())) {
-        const Bytes bytes = bytesOfUUID(uuid);
-        structures.push_back({bytes.size() == 2 ? complete16 : complete128, bytes});
-    }
+    if (device.appearance)
+        structures.push_back({appearanceType, Bytes{static_cast<char>(*device.appearance & 0xFF),
+                                                    static_cast<char>(*device.appearance >> 8)}});
     for (const auto& [uuid, data] : device.serviceData.value_or(std::map<std::string, Bytes>())) {
         const Bytes bytes = bytesOfUUID(uuid);
         structures.push_back({bytes.size() == 2 ? serviceData16 : serviceData128, bytes + data});
@@ -514,6 +703,10 @@ std::vector<std::string> DescribeDevice(const HeardDevice& device)
     }
     for (const auto& [type, data] : device.advertisingData.value_or(std::map<std::uint8_t, Bytes>()))
         structures.push_back({type, data});
+    if (device.uuids && !device.uuids->empty()) {
+        const std::string words = uuidListWords(*device.uuids);
+        lines.push_back("  Service UUIDs: " + words.substr(words.find("UUIDs ") + 6));
+    }
     for (const Structure& structure : structures)
         lines.push_back("  " + structureWords(structure.type, structure.data));
     return lines;

@@ -18,16 +18,19 @@ using Bytes = std::string; // raw bytes, as they travel
 
 // One device as heard since listening began. Each property is there only when an
 // advertisement received since then carried it: what BlueZ remembered from before does not
-// count.
+// count. A name is the exception: BlueZ gives a device it meets anew the name it kept
+// from an earlier scan, so a name that came with the device's first sight may be that.
 struct HeardDevice {
     std::string address; // "00:0E:0B:12:34:56"
     std::optional<std::string> name;
+    bool nameMaybeCached = false;
     std::optional<int> rssi;
     std::optional<int> txPower;
     std::optional<std::map<std::uint16_t, Bytes>> manufacturerData; // by company
     std::optional<std::map<std::string, Bytes>> serviceData;        // by UUID, as BlueZ writes it
     std::optional<std::vector<std::string>> uuids;                  // as BlueZ writes them
-    std::optional<Bytes> flags;                                     // where bluetoothd shows them
+    std::optional<Bytes> flags;                                     // where bluetoothd shows them; 0: none sent
+    std::optional<std::uint16_t> appearance;
     std::optional<std::map<std::uint8_t, Bytes>> advertisingData;   // the structures BlueZ does not parse
 };
 
@@ -49,12 +52,20 @@ struct Expectation {
     // The list ends without AT+RESET: some settings take effect only after a restart.
     bool restartNeeded = false;
     std::optional<std::string> address; // "00:0E:0B:12:34:56", when the list sets it
+    std::optional<std::string> pageName; // the module's own name, which it may advertise besides
 };
+
+// Where bluetoothd puts each advertising structure it hears: a Device1 property of its
+// own, AdvertisingData for the types it does not parse, or nowhere it shows.
+enum class ShownAs { Flags, UUIDs, Name, TxPower, Appearance, ServiceData, ManufacturerData, AdvertisingData, Nowhere };
+ShownAs WhereBlueZShows(std::uint8_t type);
 
 // What the module that took these commands must advertise.
 Expectation ExpectedOnAir(const std::vector<std::string>& commands);
 
-enum class CheckResult { Matched, Differed, NotShown };
+// Untold: what BlueZ shows may be what it kept from before, so it proves nothing either
+// way. Extra: heard, and in neither package: a difference too.
+enum class CheckResult { Matched, Differed, NotShown, Untold, Extra };
 
 struct Check {
     CheckResult result;
@@ -63,7 +74,7 @@ struct Check {
     std::string heard;    // likewise; empty when nothing was heard for it
 };
 
-enum class Outcome { HeardAsSet, HeardOtherwise, NotHeard, Silent };
+enum class Outcome { HeardAsSet, HeardOtherwise, NotHeard, Silent, Stopped };
 
 struct Verdict {
     Outcome outcome = Outcome::NotHeard;
@@ -72,6 +83,7 @@ struct Verdict {
     std::optional<int> rssi;
     std::vector<Check> checks;
     std::vector<std::string> shown; // heard and reported, not compared (an iBeacon's power)
+    std::vector<std::string> notes; // what else was heard that bears on it, in words
     bool restartNeeded = false;
 };
 
@@ -92,12 +104,15 @@ public:
     // A verdict when this device, as heard so far, is the module as set up.
     std::optional<Verdict> heard(const HeardDevice& device);
     Verdict timedOut() const;
+    // Stopped by the user before the module was heard as set: no finding about it.
+    Verdict stopped() const;
     const Expectation& expectation() const { return expectation_; }
 
 private:
     Expectation expectation_;
     std::optional<Verdict> closest_;
     std::size_t closestMatches_ = 0;
+    std::map<std::string, std::string> neighbours_; // beacons like the module's but another's, by address
 };
 
 // The seconds to listen when none are given: longer when the module must first be restarted
@@ -110,7 +125,7 @@ std::string RestartAdvice(const Expectation& expectation, int seconds);
 
 // The verdict in words, one line per check, the summary first: "heard as set: ...".
 std::vector<std::string> DescribeVerdict(const Verdict& verdict);
-// "heard as set", "heard otherwise", "not heard" or "silent".
+// "heard as set", "heard otherwise", "not heard", "silent" or "stopped".
 std::string OutcomeName(Outcome outcome);
 // The summary line alone.
 std::string VerdictSummary(const Verdict& verdict);

@@ -97,8 +97,16 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
         cannotListen_ = QStringLiteral("Nothing to hear: ") + QLatin1String(qz::air::SilentWords.data(),
                                                                             static_cast<int>(qz::air::SilentWords.size()));
     else
-        cannotListen_ = qz::fromBytes(qz::AirScanner::Unavailable());
+        cannotListen_ = QStringLiteral("Asking BlueZ whether anything can listen...");
     gbSeveral = new TSeveralModules(std::move(page), cannotListen_, this);
+    // The window never waits on the bus: the answer comes when it comes.
+    if (expectation_.kind != qz::air::Expectation::Kind::Silent) {
+        qz::AirScanner::AskUnavailable(this, [this](const std::string& why) {
+            cannotListen_ = qz::fromBytes(why);
+            gbSeveral->setCannotListen(cannotListen_);
+            enableVerify();
+        });
+    }
     // A list that ends with AT+ROLE1 leaves a central that waits to discover and connect.
     const bool central = std::find(commands_.begin(), commands_.end(), "AT+ROLE1") != commands_.end();
     gbConsole = new TConsolePart([this] { return TConsolePart::Link{chosenPort(), chosenSettings()}; }, central, this);
@@ -196,6 +204,17 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     });
     connect(btnVerify, &QPushButton::clicked, this, &TfrmSend::btnVerifyClick);
     connect(&air_, &qz::AirCheck::finished, this, &TfrmSend::showHeard);
+    connect(&air_, &qz::AirCheck::failed, this, [this](const std::string& why) {
+        listenTick_.stop();
+        pbProgress->setFormat(QStringLiteral("cannot listen"));
+        const QString words = QStringLiteral("Cannot listen over the air: %1.").arg(qz::fromBytes(why));
+        showLines({words});
+        lbVerdict->setText(words);
+        btnSend->setEnabled(true);
+        btnStop->setEnabled(false);
+        enableVerify();
+        finishClosing();
+    });
     connect(gbSeveral, &TSeveralModules::heard, this, [this](const std::string& port, const QStringList& lines) {
         QStringList onPort;
         for (const QString& line : lines)
@@ -409,7 +428,7 @@ void TfrmSend::showBatchFinished(const QString& verdictLine)
 void TfrmSend::btnStopClick()
 {
     if (air_.running()) {
-        air_.stop(); // tells what was heard so far
+        air_.stop(); // says it was stopped
         return;
     }
     if (gbConsole->busy()) {

@@ -75,10 +75,11 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     edtRecordFile->setToolTip(QStringLiteral("Each module's result is added to this CSV file; run the same batch "
                                              "again to finish it"));
     edtMorePorts->setPlaceholderText(QStringLiteral("More ports at once, like /dev/ttyUSB1, /dev/ttyUSB2"));
-    cbVerifyEach->setEnabled(canListen_);
-    cbVerifyEach->setToolTip(canListen_ ? QStringLiteral("Once a module took its list, listen for it over the air; one "
-                                                         "not heard as set has failed, and its values go to the next")
-                                        : cannotListen);
+    setCannotListen(cannotListen);
+    connect(cbVerifyEach, &QCheckBox::toggled, this, [this](bool on) {
+        if (cbVerifyEach->isEnabled())
+            verifyWanted_ = on;
+    });
     auto* chooseValues = named(new QPushButton(QStringLiteral("Choose..."), this), "btnValuesFile");
     auto* chooseRecord = named(new QPushButton(QStringLiteral("Choose..."), this), "btnRecordFile");
     connect(chooseValues, &QPushButton::clicked, this, [this] {
@@ -176,6 +177,20 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
 
 TSeveralModules::~TSeveralModules() = default;
 
+void TSeveralModules::setCannotListen(const QString& cannotListen)
+{
+    canListen_ = cannotListen.isEmpty();
+    cbVerifyEach->setEnabled(canListen_ && (!session_ || !running()));
+    cbVerifyEach->setToolTip(canListen_ ? QStringLiteral("Once a module took its list, listen for it over the air; one "
+                                                         "not heard as set has failed, and its values go to the next; "
+                                                         "while nothing can listen, the batch waits")
+                                        : cannotListen);
+    if (!canListen_)
+        cbVerifyEach->setChecked(false);
+    else
+        cbVerifyEach->setChecked(verifyWanted_);
+}
+
 void TSeveralModules::showOnlyForOne(QWidget* widget)
 {
     singleOnly_.push_back(widget);
@@ -216,7 +231,8 @@ void TSeveralModules::restoreChoices(const QSettings& saved)
         cbEachGets->setCurrentIndex(counted);
     spnModules->setValue(saved.value(QStringLiteral("modules"), spnModules->value()).toInt());
     edtRecordFile->setText(saved.value(QStringLiteral("record"), edtRecordFile->text()).toString());
-    cbVerifyEach->setChecked(canListen_ && saved.value(QStringLiteral("verifyEach"), false).toBool());
+    verifyWanted_ = saved.value(QStringLiteral("verifyEach"), false).toBool();
+    cbVerifyEach->setChecked(canListen_ && verifyWanted_);
 }
 
 // One choice per field that counts up; where counting one alone would leave the module's
@@ -370,6 +386,7 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     order.retryFailed = cbRetryFailed->isChecked();
     order.maxFailuresInARow = static_cast<std::size_t>(spnMaxFailures->value());
     order.verify = verifying;
+    order.onRadioLoss = qz::BatchRunner::RadioLoss::Pause;
     auto session = std::make_unique<qz::BatchSession>(std::move(order));
     std::optional<qz::BatchProblem> problem = session->plan();
     if (!problem)
@@ -405,6 +422,12 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
             [this](const std::string& port, std::size_t) { heldFromRecord_.erase(port); });
     connect(runner, &qz::BatchRunner::waitingForModule, this, &TSeveralModules::showWaiting);
     connect(runner, &qz::BatchRunner::finished, this, &TSeveralModules::showFinished);
+    connect(runner, &qz::BatchRunner::radioPaused, this, [this](const std::string& why) {
+        emit status(QStringLiteral("Paused: nothing can listen over the air (%1). No module is sent its list until "
+                                   "it can again; the batch goes on by itself then.").arg(shown(why)));
+    });
+    connect(runner, &qz::BatchRunner::radioBack, this,
+            [this] { emit status(QStringLiteral("The radio is back: the batch goes on.")); });
     connect(runner, &qz::BatchRunner::listening, this,
             [this](const std::string& port, std::size_t, const std::string& advice, int seconds) {
                 showListening(port, advice, seconds);

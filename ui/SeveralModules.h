@@ -27,6 +27,8 @@ class TSeveralModules : public QGroupBox {
 public:
     // cannotListen: why nothing can be heard over the air here, or empty.
     TSeveralModules(PageValues page, const QString& cannotListen, QWidget* parent);
+    // The answer came: why nothing can be heard, or empty.
+    void setCannotListen(const QString& cannotListen);
     ~TSeveralModules() override;
 
     // Plans the batch over these ports and starts it; the refusal in words when it cannot,
@@ -86,7 +88,8 @@ private:
     PageValues page_;
     std::vector<QWidget*> choices_; // what says how the batch goes
     std::vector<QWidget*> singleOnly_;
-    bool canListen_;
+    bool canListen_ = false;
+    bool verifyWanted_ = false; // "verify each module", as the user left it
     std::unique_ptr<qz::BatchSession> session_;
     std::map<std::string, QTreeWidgetItem*> rows_; // each port's latest module
     std::map<std::string, bool> waiting_;          // the ports waiting: present or awaited

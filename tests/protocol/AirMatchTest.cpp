@@ -101,14 +101,14 @@ TEST(AirMatch, EachStructureIsComparedWithWhatBlueZShowsOfIt)
          "service UUIDs ffeeddcc-bbaa-9988-7766-554433221100"},
         {"0516F0FFAABB", [](HeardDevice& d) { d.serviceData = {{{"0000fff0-0000-1000-8000-00805f9b34fb", bytes({0xAA, 0xBB})}}}; },
          CheckResult::Matched, "Service Data - 16-bit UUID: uuid FFF0, data AABB"},
-        {"0516F0FFAABB", [](HeardDevice& d) { d.serviceData = {{{"0000fff1-0000-1000-8000-00805f9b34fb", bytes({0xAA, 0xBB})}}}; },
-         CheckResult::Differed, ""},
+        {"0516F0FFAABB", [](HeardDevice& d) { d.serviceData = {{{"0000fff0-0000-1000-8000-00805f9b34fb", bytes({0xAA, 0xBC})}}}; },
+         CheckResult::Differed, "Service Data - 16-bit UUID: uuid FFF0, data AABC"},
         {"0620F0FF0000AA", [](HeardDevice& d) { d.serviceData = {{{"0000fff0-0000-1000-8000-00805f9b34fb", bytes({0xAA})}}}; },
          CheckResult::Matched, "Service Data - 32-bit UUID: uuid 0000FFF0, data AA"},
         {"05FF59000102", [](HeardDevice& d) { d.manufacturerData = {{{0x0059, bytes({0x01, 0x02})}}}; },
          CheckResult::Matched, "Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102"},
-        {"05FF59000102", [](HeardDevice& d) { d.manufacturerData = {{{0x5900, bytes({0x01, 0x02})}}}; },
-         CheckResult::Differed, ""},
+        {"05FF59000102", [](HeardDevice& d) { d.manufacturerData = {{{0x0059, bytes({0x01})}}}; },
+         CheckResult::Differed, "Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 01"},
         {"02FF59", [](HeardDevice&) {}, CheckResult::NotShown, ""}, // no whole company to look up
         // Service data too short for its UUID: BlueZ drops it, whatever else it shows.
         {"0316F0FF", [](HeardDevice& d) { d.serviceData = {{{"0000fff0-0000-1000-8000-00805f9b34fb", ""}}}; },
@@ -116,17 +116,25 @@ TEST(AirMatch, EachStructureIsComparedWithWhatBlueZShowsOfIt)
         {"0216F0", [](HeardDevice& d) { d.serviceData = std::map<std::string, Bytes>{}; }, CheckResult::NotShown, ""},
         {"0420F0FF00", [](HeardDevice& d) { d.serviceData = std::map<std::string, Bytes>{}; }, CheckResult::NotShown, ""},
         {"0821F0FF000000AA00", [](HeardDevice& d) { d.serviceData = std::map<std::string, Bytes>{}; }, CheckResult::NotShown, ""},
-        {"03190001", [](HeardDevice&) {}, CheckResult::NotShown, ""},
-        {"03190001", [](HeardDevice& d) { d.advertisingData = {{{0x19, bytes({0x00, 0x01})}}}; }, CheckResult::Matched,
+        // BlueZ shows the appearance as a property of its own, never in AdvertisingData.
+        {"03190001", [](HeardDevice&) {}, CheckResult::Differed, ""},
+        {"03190001", [](HeardDevice& d) { d.appearance = 0x0100; }, CheckResult::Matched,
          "Appearance: appearance 0x0100, Clock, subcategory 0"},
-        {"03190001", [](HeardDevice& d) { d.advertisingData = {{{0x19, bytes({0x00, 0x02})}}}; }, CheckResult::Differed,
+        {"03190001", [](HeardDevice& d) { d.appearance = 0x0200; }, CheckResult::Differed,
          "Appearance: appearance 0x0200, Tag, subcategory 0"},
+        // Flags 0 is what bluetoothd shows when none were sent.
+        {"020106", [](HeardDevice& d) { d.flags = bytes({0x00}); }, CheckResult::Differed, ""},
+        // A type BlueZ keeps out of AdvertisingData is not checked, even where AdvertisingData is shown;
+        // one it does not parse is compared there.
+        {"03120600", [](HeardDevice& d) { d.advertisingData = std::map<std::uint8_t, Bytes>{}; }, CheckResult::NotShown, ""},
+        {"042417612E", [](HeardDevice& d) { d.advertisingData = {{{0x24, bytes({0x17, 0x61, 0x2E})}}}; },
+         CheckResult::Matched, "URI: https:a."},
     };
     for (const Case& c : cases) {
         HeardDevice device = atLampAddress();
         c.hear(device);
         const Verdict verdict = Compare(expectingOne(c.structure), device);
-        ASSERT_EQ(verdict.checks.size(), 2u) << c.structure;
+        ASSERT_EQ(verdict.checks.size(), 2u) << c.structure << " " << verdict.checks.back().heard;
         EXPECT_EQ(verdict.checks[0].result, CheckResult::Matched) << "the address";
         EXPECT_EQ(verdict.checks[1].result, c.result) << c.structure << " heard " << verdict.checks[1].heard;
         EXPECT_EQ(verdict.checks[1].heard, c.heard) << c.structure;
@@ -160,20 +168,21 @@ TEST(AirMatch, ListeningEndsAtTheBeaconWithEveryValueAndOtherwiseTellsTheClosest
     EXPECT_EQ(VerdictSummary(listening.timedOut()),
               "not heard: no iBeacon was heard; the module may need a restart: power it off and on, then check again");
 
+    // A beacon with the module's UUID and major and another minor is a neighbour's: the
+    // module was not heard.
+    EXPECT_FALSE(listening.heard(beacon("AA:00:00:00:00:03", 0xFE)));
+    EXPECT_EQ(DescribeVerdict(listening.timedOut()),
+              (std::vector<std::string>{"not heard: no iBeacon was heard; the module may need a restart: power it off "
+                                        "and on, then check again",
+                                        "  another beacon with this UUID and major was heard: minor 254 at "
+                                        "AA:00:00:00:00:03"}));
     HeardDevice farther = beacon("AA:00:00:00:00:02", 0x0B);
     (*farther.manufacturerData)[0x004C][18] = 0x01; // its major differs as well
     EXPECT_FALSE(listening.heard(farther));
-    EXPECT_FALSE(listening.heard(beacon("AA:00:00:00:00:03", 0x0B)));
-    EXPECT_FALSE(listening.heard(farther)); // matches less: the closer one stays
-    EXPECT_EQ(listening.timedOut().address, "AA:00:00:00:00:03");
-    EXPECT_EQ(DescribeVerdict(listening.timedOut()),
-              (std::vector<std::string>{"heard otherwise: AA:00:00:00:00:03, 1 difference",
-                                        "  matched: iBeacon UUID E2C56DB5-DFFB-48D2-B060-D0F5A71096E0",
-                                        "  matched: major 254 (0x00FE)",
-                                        "  differs: set minor 10 (0x000A); heard minor 11 (0x000B)",
-                                        "  shown, not compared: measured power -59 dBm"}));
-    EXPECT_EQ(VerdictLine(listening.timedOut()), "heard otherwise: AA:00:00:00:00:03, 1 difference; set minor 10 "
-                                                 "(0x000A), heard minor 11 (0x000B)");
+    EXPECT_EQ(VerdictLine(listening.timedOut()), "heard otherwise: AA:00:00:00:00:02, 2 differences; set major 254 "
+                                                 "(0x00FE), heard major 510 (0x01FE); set minor 10 (0x000A), heard "
+                                                 "minor 11 (0x000B)");
+    EXPECT_EQ(listening.stopped().outcome, Outcome::Stopped);
 
     HeardDevice changed = beacon("AA:00:00:00:00:02", 0x0A, 0xBF);
     changed.rssi = -70;
@@ -182,6 +191,80 @@ TEST(AirMatch, ListeningEndsAtTheBeaconWithEveryValueAndOtherwiseTellsTheClosest
     ASSERT_TRUE(verdict);
     EXPECT_EQ(VerdictSummary(*verdict), "heard as set: AA:00:00:00:00:02 (Tag), RSSI -70 dBm");
     EXPECT_EQ(verdict->shown, std::vector<std::string>{"measured power -65 dBm"});
+}
+
+// BlueZ keeps one name: the complete one wins, trailing NULs go, and a device it meets
+// anew may show the name it kept from an earlier scan, which proves nothing.
+TEST(AirMatch, ANameIsTakenOnlyForWhatBlueZCanProve)
+{
+    struct Case {
+        const char* package;
+        const char* name; // BlueZ's Name; nullptr: none
+        bool maybeCached;
+        std::vector<CheckResult> results; // of the name structures, in the package's order
+    };
+    const Case cases[] = {
+        {"05094C616D70", "Lamp", false, {CheckResult::Matched}},
+        {"05094C616D70", "Lamp", true, {CheckResult::Untold}},
+        {"05094C616D70", "Lamb", true, {CheckResult::Differed}}, // a complete name heard would have replaced it
+        {"05084C616D70", "Lamb", true, {CheckResult::Untold}},   // a shortened one does not replace a known name
+        {"05084C616D70", "Lamb", false, {CheckResult::Differed}},
+        {"0408566C610A094C616D702D4C6F6E67", "Lamp-Long", false, {CheckResult::NotShown, CheckResult::Matched}},
+        {"06094C616D7000", "Lamp", false, {CheckResult::Matched}},
+        {"05094C616D70", nullptr, false, {CheckResult::Differed}},
+    };
+    for (const Case& c : cases) {
+        HeardDevice device = atLampAddress();
+        if (c.name != nullptr)
+            device.name = c.name;
+        device.nameMaybeCached = c.maybeCached;
+        const Verdict verdict = Compare(expectingOne(c.package), device);
+        std::vector<CheckResult> results;
+        for (std::size_t at = 1; at < verdict.checks.size(); ++at)
+            results.push_back(verdict.checks[at].result);
+        EXPECT_EQ(results, c.results) << c.package << " heard " << (c.name ? c.name : "none") << (c.maybeCached ? " cached" : "");
+    }
+    HeardDevice cached = atLampAddress();
+    cached.name = "Lamp";
+    cached.nameMaybeCached = true;
+    EXPECT_EQ(DescribeVerdict(Compare(expectingOne("05094C616D70"), cached))[2],
+              "  not told apart: Complete Local Name: Lamp; BlueZ shows Complete Local Name: Lamp, which it may have "
+              "kept from an earlier scan");
+}
+
+// Whatever is heard that the package does not hold is a difference, but for the module's
+// own name and a name BlueZ may have kept.
+TEST(AirMatch, WhatThePackageDoesNotHoldIsADifference)
+{
+    HeardDevice device = atLampAddress();
+    device.flags = bytes({0x06});
+    device.manufacturerData = {{{0x0059, bytes({0x01})}}};
+    device.serviceData = {{{"0000feaa-0000-1000-8000-00805f9b34fb", bytes({0x00})}}};
+    device.uuids = {{"0000180f-0000-1000-8000-00805f9b34fb"}};
+    device.txPower = -4;
+    device.appearance = 0x0200;
+    device.name = "OldName";
+    device.advertisingData = {{{0x30, bytes({0x01})}}};
+    const Verdict verdict = Compare(expectingOne("020106"), device);
+    std::vector<std::string> extras;
+    for (const Check& check : verdict.checks) {
+        if (check.result == CheckResult::Extra)
+            extras.push_back(check.heard);
+    }
+    EXPECT_EQ(extras, (std::vector<std::string>{
+                          "Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 01",
+                          "Service Data - 16-bit UUID: uuid FEAA, Eddystone frame type 0x00",
+                          "service UUIDs 180F", "Tx Power Level: tx power -4 dBm",
+                          "Appearance: appearance 0x0200, Tag, subcategory 0", "name \"OldName\"",
+                          "Broadcast_Name: \\x01"}));
+    EXPECT_EQ(VerdictSummary(verdict), "heard otherwise: 00:0e:0b:12:34:56 (OldName), 7 differences");
+
+    HeardDevice quiet = atLampAddress();
+    quiet.name = "Lamp"; // the page's name field: the module's own
+    EXPECT_EQ(Compare(expectingOne("020106"), quiet).checks.size(), 2u);
+    quiet.name = "Other";
+    quiet.nameMaybeCached = true;
+    EXPECT_EQ(Compare(expectingOne("020106"), quiet).checks.size(), 2u);
 }
 
 TEST(AirMatch, AdviceToRestartOnlyWhenTheListHasNoReset)
@@ -228,19 +311,19 @@ TEST(AirMatch, AScanDescribesEachDeviceInTheDecodersWords)
     // A 32-bit UUID of the Bluetooth base is written whole: only a 16-bit one is shortened.
     device.uuids = {{"ffeeddcc-bbaa-9988-7766-554433221100", "0001fff0-0000-1000-8000-00805f9b34fb"}};
     device.serviceData = {{{"0000feaa-0000-1000-8000-00805f9b34fb", bytes({0x10, 0x00, 0x03, 0x61})}}};
-    device.advertisingData = {{{0x19, bytes({0x00, 0x01})}}};
+    device.appearance = 0x0100;
     device.txPower = -4;
+    device.flags = bytes({0x00}); // what BlueZ shows when no flags were sent
+    // What BlueZ shows, by BlueZ's names: it knows no name's or UUID list's type.
     EXPECT_EQ(DescribeDevice(device),
               (std::vector<std::string>{
                   "AA:00:00:00:00:01  \"Tag\"  RSSI -50 dBm",
-                  "  Complete Local Name: Tag",
+                  "  Service UUIDs: ffeeddcc-bbaa-9988-7766-554433221100, 0001fff0-0000-1000-8000-00805f9b34fb",
                   "  Tx Power Level: tx power -4 dBm",
-                  "  Complete List of 128-bit Service Class UUIDs: FFEEDDCC-BBAA-9988-7766-554433221100",
-                  "  Complete List of 128-bit Service Class UUIDs: 0001FFF0-0000-1000-8000-00805F9B34FB",
+                  "  Appearance: appearance 0x0100, Clock, subcategory 0",
                   "  Service Data - 16-bit UUID: uuid FEAA, Eddystone-URL, tx power at 0 m 0 dBm, url https://a",
                   "  Manufacturer Specific Data: company 0x004C (Apple, Inc.), iBeacon, uuid "
-                  "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0, major 254, minor 10, measured power -59 dBm",
-                  "  Appearance: appearance 0x0100, Clock, subcategory 0"}));
+                  "E2C56DB5-DFFB-48D2-B060-D0F5A71096E0, major 254, minor 10, measured power -59 dBm"}));
 }
 
 } // namespace
