@@ -176,7 +176,7 @@ const std::vector<OptionSpec>& airOptions()
 {
     static const std::vector<OptionSpec> options = {
         {"timeout", OptionKind::Seconds, 0, "", "seconds to listen, 1 to 600; default: 10, or 30 without AT+RESET"},
-        {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first"},
+        {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first that is on"},
         {"json", OptionKind::Flag, 0, "", "answer in JSON"},
     };
     return options;

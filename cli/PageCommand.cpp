@@ -59,7 +59,7 @@ const std::vector<OptionSpec>& sessionOptions()
         {"max-failures", OptionKind::Count, 0, "", "stop the batch once this many modules in a row failed"},
         {"verify", OptionKind::Flag, 0, "", "then listen over the air for the module as set up"},
         {"listen", OptionKind::Seconds, 0, "", "seconds to listen, 1 to 600; default: 10, or 30 without AT+RESET"},
-        {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first"},
+        {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first that is on"},
     };
     return options;
 }

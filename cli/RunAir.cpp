@@ -33,17 +33,14 @@ int ListenAndTell(AirCheck& check, const air::Expectation& expectation, const Ai
         status = cannotListen(why);
         QCoreApplication::exit(0);
     });
-    const std::string problem = check.start(expectation, seconds, settings.adapter);
-    if (!problem.empty()) {
-        QObject::disconnect(told);
-        QObject::disconnect(lost);
-        return cannotListen(problem);
-    }
-    if (const std::string advice = air::RestartAdvice(expectation, seconds); !advice.empty())
-        WriteErr("qzconfig: " + advice + "\n");
+    const QMetaObject::Connection began = QObject::connect(&check, &AirCheck::started, [&] {
+        if (const std::string advice = air::RestartAdvice(expectation, seconds); !advice.empty())
+            WriteErr("qzconfig: " + advice + "\n");
+    });
+    check.start(expectation, seconds, settings.adapter);
     QCoreApplication::exec();
-    QObject::disconnect(told);
-    QObject::disconnect(lost);
+    for (const QMetaObject::Connection& connection : {told, lost, began})
+        QObject::disconnect(connection);
     return OutputFailed() ? CannotWriteOutput() : status;
 }
 
@@ -79,11 +76,12 @@ int RunScan(int argc, char** argv, const AirSettings& settings)
             QCoreApplication::exit(0);
         },
         Qt::QueuedConnection);
-    if (const std::string problem = scanner.start(settings.adapter, std::nullopt, true); !problem.empty()) {
-        WriteErr("qzconfig: cannot listen over the air: " + problem + "\n");
-        return SendFailed;
-    }
-    deadline.start(seconds * 1000);
+    QObject::connect(&scanner, &AirScanner::failed, [&lostWhy](const std::string& why) {
+        lostWhy = why;
+        QCoreApplication::exit(0);
+    });
+    QObject::connect(&scanner, &AirScanner::started, [&deadline, seconds] { deadline.start(seconds * 1000); });
+    scanner.start(settings.adapter, std::nullopt, true);
     QCoreApplication::exec();
     scanner.stop();
     if (!lostWhy.empty()) {

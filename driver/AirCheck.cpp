@@ -13,15 +13,18 @@ AirCheck::AirCheck(QObject* parent) : QObject(parent)
     connect(&scanner_, &AirScanner::heard, this, &AirCheck::heard);
     // Queued: the scanner's listener, which tells, goes when listening ends.
     connect(&scanner_, &AirScanner::lost, this, &AirCheck::lose, Qt::QueuedConnection);
+    connect(&scanner_, &AirScanner::failed, this, &AirCheck::lose);
+    connect(&scanner_, &AirScanner::started, this, [this] {
+        deadline_.start(seconds_ * 1000);
+        emit started();
+    });
 }
 
-std::string AirCheck::start(const air::Expectation& expectation, int seconds, const std::string& adapter)
+void AirCheck::start(const air::Expectation& expectation, int seconds, const std::string& adapter)
 {
-    if (std::string problem = scanner_.start(adapter, expectation.address); !problem.empty())
-        return problem;
     listening_.emplace(expectation);
-    deadline_.start(seconds * 1000);
-    return {};
+    seconds_ = seconds;
+    scanner_.start(adapter, expectation.address);
 }
 
 void AirCheck::stop()

@@ -21,16 +21,17 @@ class AirCheck : public QObject {
 public:
     explicit AirCheck(QObject* parent = nullptr);
 
-    // Starts listening for what the expectation says, for seconds at most. An empty answer
-    // means listening; otherwise why not (the verdict will not come).
-    std::string start(const air::Expectation& expectation, int seconds, const std::string& adapter);
+    // Starts listening for what the expectation says, for seconds at most once listening
+    // began (started); failed says why it could not, and no verdict comes then.
+    void start(const air::Expectation& expectation, int seconds, const std::string& adapter);
     // Ends it now, stopped by the user: the verdict says so, whatever was heard.
     void stop();
     bool running() const;
 
 signals:
+    void started();
     void finished(const qz::air::Verdict& verdict);
-    // Nothing could be heard any more (BlueZ stopped, the adapter was switched off): no
+    // Nothing could be heard, or nothing any more (no BlueZ, the adapter switched off): no
     // verdict comes, and listening has ended.
     void failed(const std::string& why);
 
@@ -43,6 +44,7 @@ private:
     AirScanner scanner_;
     QTimer deadline_;
     std::optional<air::Listening> listening_;
+    int seconds_ = 0;
 };
 
 } // namespace qz

@@ -13,6 +13,9 @@
 #include <optional>
 #include <string>
 
+class QDBusMessage;
+class QDBusPendingCall;
+
 namespace qz {
 
 class AirScanner : public QObject {
@@ -36,15 +39,17 @@ public:
     // Starts listening on the named adapter ("hci0"; empty for the first that is on). A
     // device at forget is first dropped from what the stack remembers, so that only a fresh
     // advertisement brings it back. readKnownDevices: a device the stack held from before
-    // is read whole when it is first heard, as a scan lists it. An empty answer means
-    // listening; otherwise why not.
-    std::string start(const std::string& adapter, const std::optional<std::string>& forget,
-                      bool readKnownDevices = false);
+    // is read whole when it is first heard, as a scan lists it. Nothing waits on the bus:
+    // started or failed follows.
+    void start(const std::string& adapter, const std::optional<std::string>& forget, bool readKnownDevices = false);
     // Stops listening; done at once, whatever was heard.
     void stop();
     bool listening() const;
 
 signals:
+    void started();
+    // Listening could not start: why, in words.
+    void failed(const std::string& why);
     // A device as heard so far, each time an advertisement adds to it.
     void heard(const qz::air::HeardDevice& device);
     // Nothing can be heard any more (BlueZ stopped, the adapter was switched off or
@@ -53,7 +58,11 @@ signals:
 
 private:
     struct Listener;
-    std::unique_ptr<Listener> listener_;
+    void whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> then);
+
+    std::unique_ptr<Listener> pending_;  // while BlueZ is asked to start
+    std::unique_ptr<Listener> listener_; // once it listens
+    unsigned attempt_ = 0;
 };
 
 } // namespace qz

@@ -412,36 +412,73 @@ void AirScanner::AskCannotListen(const std::string& adapter, QObject* context, s
     });
 }
 
-std::string AirScanner::start(const std::string& adapter, const std::optional<std::string>& forget,
-                              bool readKnownDevices)
+// Calls then on the answer, unless listening was stopped or started anew meanwhile.
+void AirScanner::whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> then)
+{
+    auto* watcher = new QDBusPendingCallWatcher(call, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, attempt = attempt_, then] {
+        watcher->deleteLater();
+        if (attempt == attempt_)
+            then(watcher->reply());
+    });
+}
+
+void AirScanner::start(const std::string& adapter, const std::optional<std::string>& forget, bool readKnownDevices)
 {
     stop();
-    const ChosenAdapter chosen = chooseAdapter(adapter);
-    if (!chosen.problem.empty())
-        return chosen.problem;
-    const std::string& name = chosen.name;
     QDBusConnection bus = QDBusConnection::systemBus();
-    auto listener = std::make_unique<Listener>(*this, bus, chosen.path, readKnownDevices);
-    if (forget)
-        listener->adapterCall(QStringLiteral("RemoveDevice"), {QVariant::fromValue(QDBusObjectPath(devicePath(chosen.path, *forget)))});
-    const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")},
-                             {QStringLiteral("DuplicateData"), true}};
-    const QDBusMessage filtered = listener->adapterCall(QStringLiteral("SetDiscoveryFilter"), {filter});
-    if (filtered.type() == QDBusMessage::ErrorMessage)
-        return "the adapter " + name + " refused the discovery filter: " + errorWords(filtered);
-    if (!listener->connectSignals())
-        return "cannot follow BlueZ's signals: " + bus.lastError().message().toStdString();
-    const QDBusMessage started = listener->adapterCall(QStringLiteral("StartDiscovery"));
-    if (started.type() == QDBusMessage::ErrorMessage) {
-        listener->disconnectSignals();
-        return "the adapter " + name + " cannot start listening: " + errorWords(started);
+    const auto fail = [this](const std::string& why) {
+        pending_.reset();
+        emit failed(why);
+    };
+    if (!bus.isConnected()) {
+        QMetaObject::invokeMethod(this, [fail] { fail(notRunning); }, Qt::QueuedConnection);
+        return;
     }
-    listener_ = std::move(listener);
-    return {};
+    // Each step waits for BlueZ's answer without holding up whoever called.
+    whenAnswered(bus.asyncCall(managedObjectsCall(), callTimeoutMs), [=](const QDBusMessage& objects) {
+        const bool gone = objects.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+            || objects.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+        const ChosenAdapter chosen = gone ? ChosenAdapter{{}, {}, notRunning} : chooseAdapter(adaptersOf(objects), adapter);
+        if (!chosen.problem.empty())
+            return fail(chosen.problem);
+        pending_ = std::make_unique<Listener>(*this, bus, chosen.path, readKnownDevices);
+        const auto adapterCall = [bus, path = chosen.path](const QString& method, const QVariantList& arguments) {
+            QDBusMessage call = QDBusMessage::createMethodCall(bluez, path, adapterInterface, method);
+            call.setArguments(arguments);
+            return QDBusConnection(bus).asyncCall(call, callTimeoutMs);
+        };
+        // BlueZ answers in order: the device is forgotten before the filter is set.
+        if (forget)
+            adapterCall(QStringLiteral("RemoveDevice"), {QVariant::fromValue(QDBusObjectPath(devicePath(chosen.path, *forget)))});
+        const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")}, {QStringLiteral("DuplicateData"), true}};
+        const std::string name = chosen.name;
+        whenAnswered(adapterCall(QStringLiteral("SetDiscoveryFilter"), {filter}), [=](const QDBusMessage& filtered) {
+            if (filtered.type() == QDBusMessage::ErrorMessage)
+                return fail("the adapter " + name + " refused the discovery filter: " + errorWords(filtered));
+            if (!pending_->connectSignals())
+                return fail("cannot follow BlueZ's signals: " + QDBusConnection(bus).lastError().message().toStdString());
+            whenAnswered(adapterCall(QStringLiteral("StartDiscovery"), {}), [=](const QDBusMessage& started) {
+                if (started.type() == QDBusMessage::ErrorMessage) {
+                    pending_->disconnectSignals();
+                    return fail("the adapter " + name + " cannot start listening: " + errorWords(started));
+                }
+                listener_ = std::move(pending_);
+                emit this->started();
+            });
+        });
+    });
 }
 
 void AirScanner::stop()
 {
+    ++attempt_; // whatever answer is awaited is no longer wanted
+    if (pending_) {
+        // Discovery may have been asked for already: it is stopped all the same.
+        pending_->disconnectSignals();
+        pending_->adapterCall(QStringLiteral("StopDiscovery"));
+        pending_.reset();
+    }
     if (!listener_)
         return;
     listener_->disconnectSignals();

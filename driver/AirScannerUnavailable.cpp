@@ -31,10 +31,12 @@ void AirScanner::AskCannotListen(const std::string&, QObject* context, std::func
     QMetaObject::invokeMethod(context, [answer] { answer(Unavailable()); }, Qt::QueuedConnection);
 }
 
-std::string AirScanner::start(const std::string&, const std::optional<std::string>&, bool)
+void AirScanner::start(const std::string&, const std::optional<std::string>&, bool)
 {
-    return Unavailable();
+    QMetaObject::invokeMethod(this, [this] { emit failed(Unavailable()); }, Qt::QueuedConnection);
 }
+
+void AirScanner::whenAnswered(const QDBusPendingCall&, std::function<void(const QDBusMessage&)>) {}
 
 void AirScanner::stop() {}
 

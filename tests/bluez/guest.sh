@@ -1,8 +1,146 @@
 #!/bin/bash
-echo "guest: hello"
+# The guest's case runner, its first process after the initramfs: starts the system bus,
+# two emulated LE controllers (hci0 advertises by raw HCI, as a set-up module would; hci1
+# listens through bluetoothd) and runs each case of cases.txt with qzconfig, plain and
+# with bluetoothd -E. Writes one line per case to results/summary, then powers off.
+share=/tmp/share
+results=$share/results
+qzconfig=$share/qzconfig-bin
+exec >"$results/guest.log" 2>&1
 mount -t proc proc /proc
 mount -t sysfs sys /sys
-uname -a
-echo hello > /tmp/share/results/summary
-touch /tmp/share/results/done
-echo o > /proc/sysrq-trigger
+mkdir -p /dev/pts /run/dbus
+mount -t devpts devpts /dev/pts
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+bluetoothd_path=/usr/libexec/bluetooth/bluetoothd
+[ -x "$bluetoothd_path" ] || bluetoothd_path=/usr/lib/bluetooth/bluetoothd
+
+finish() {
+    touch "$results/done"
+    sync
+    echo o >/proc/sysrq-trigger
+    sleep 10
+}
+trap finish EXIT
+
+modprobe hci_vhci || { echo "FAIL guest: no hci_vhci" >>"$results/summary"; exit; }
+dbus-daemon --system --fork || { echo "FAIL guest: no system bus" >>"$results/summary"; exit; }
+
+# The controllers the kernel's management interface knows: btvirt may lose one at its start.
+controllers() { btmgmt info 2>/dev/null | sed -n 's/^Index list with \([0-9]*\) item.*/\1/p'; }
+start_controllers() {
+    for attempt in 1 2 3 4 5; do
+        btvirt -L -l2 &
+        btvirt_pid=$!
+        for wait in $(seq 20); do
+            [ "$(controllers)" = 2 ] && return 0
+            sleep 0.2
+        done
+        kill "$btvirt_pid" 2>/dev/null
+        wait "$btvirt_pid" 2>/dev/null
+        sleep 1
+    done
+    return 1
+}
+
+start_bluetoothd() {
+    "$bluetoothd_path" -n $1 &
+    bluetoothd_pid=$!
+    for wait in $(seq 50); do
+        dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+            string:org.bluez 2>/dev/null | grep -q 'boolean true' && break
+        sleep 0.2
+    done
+    btmgmt --index 0 power on >/dev/null
+    btmgmt --index 1 power on >/dev/null
+    sleep 1
+}
+
+stop_bluetoothd() {
+    kill "$bluetoothd_pid" 2>/dev/null
+    wait "$bluetoothd_pid" 2>/dev/null
+}
+
+# hci0 advertises: raw HCI, as the module's firmware would.
+hci() { hcitool -i hci0 cmd 0x08 "$@" >/dev/null; }
+bytes_of() { echo "$1" | sed 's/../& /g'; }
+padded() { # length, then the data padded to 31 bytes
+    local digits=$1
+    printf '%02X ' $((${#digits} / 2))
+    bytes_of "$digits$(printf '%*s' $((62 - ${#digits})) '' | tr ' ' 0)"
+}
+advertise() { # type address(12 hex, as written) advert response
+    local type=$1 address=$2 advert=$3 response=$4
+    hci 0x000A 00
+    # LE Set Random Address takes the address least significant byte first.
+    hci 0x0005 $(echo "$address" | sed 's/../& /g' | awk '{for (i = NF; i > 0; i--) printf "%s ", $i}')
+    hci 0x0006 A0 00 A0 00 "$type" 01 00 00 00 00 00 00 00 07 00
+    hci 0x0008 $(padded "$advert")
+    hci 0x0009 $(padded "$response")
+    ( while :; do hci 0x000A 01; sleep 1; hci 0x000A 00; done ) &
+    advertiser_pid=$!
+}
+quiet() {
+    [ -n "${advertiser_pid:-}" ] && kill "$advertiser_pid" 2>/dev/null && wait "$advertiser_pid" 2>/dev/null
+    advertiser_pid=
+    hci 0x000A 00
+}
+
+# Each case: name|passes|adv type|address|advert|response|during|status|expected|qzconfig arguments
+# passes: both, plain or E. during: none, off (hci1 switched off after 3 s), stop
+# (bluetoothd stopped after 3 s). expected: a fragment the output holds (\n for a line break).
+run_case() {
+    local pass=$1 line=$2
+    IFS='|' read -r name passes type address advert response during status expected args <<<"$line"
+    [ "$passes" = both ] || [ "$passes" = "$pass" ] || return
+    [ -n "$advert$response" ] && advertise "$type" "$address" "$advert" "$response"
+    local started output got
+    started=$EPOCHREALTIME
+    case "$during" in
+    off) ( sleep 3; btmgmt --index 1 power off >/dev/null ) & ;;
+    stop) ( sleep 3; kill "$bluetoothd_pid" ) & ;;
+    esac
+    # shellcheck disable=SC2086
+    output=$(timeout 60 "$qzconfig" $args 2>&1)
+    got=$?
+    local seconds
+    seconds=$(awk "BEGIN { print $EPOCHREALTIME - $started }")
+    quiet
+    wait 2>/dev/null
+    local want
+    want=$(printf '%b' "$expected")
+    if [ "$got" = "$status" ] && [[ "$output" == *"$want"* ]]; then
+        printf 'PASS %-5s %-44s %5.1f s\n' "$pass" "$name" "$seconds" >>"$results/summary"
+    else
+        printf 'FAIL %-5s %-44s exit %s, not %s\n' "$pass" "$name" "$got" "$status" >>"$results/summary"
+        printf '     expected: %s\n' "$want" | head -5 >>"$results/summary"
+        printf '%s\n' "$output" | sed 's/^/     got: /' | head -20 >>"$results/summary"
+    fi
+    case "$during" in
+    off) btmgmt --index 1 power on >/dev/null; sleep 1 ;;
+    stop) wait "$bluetoothd_pid" 2>/dev/null; start_bluetoothd "$flags" ;;
+    esac
+}
+
+# Before any controller: BlueZ without an adapter.
+start_bluetoothd ""
+output=$("$qzconfig" verify ibeacon --timeout=2 2>&1)
+if [ $? = 3 ] && [[ "$output" == *"BlueZ has no Bluetooth adapter"* ]]; then
+    echo "PASS plain  no adapter" >>"$results/summary"
+else
+    printf 'FAIL plain  no adapter: %s\n' "$output" >>"$results/summary"
+fi
+stop_bluetoothd
+
+start_controllers || { echo "FAIL guest: btvirt made no two controllers" >>"$results/summary"; exit; }
+for pass in plain E; do
+    flags=""
+    [ "$pass" = E ] && flags="-E"
+    rm -rf /var/lib/bluetooth/*
+    start_bluetoothd "$flags"
+    while IFS= read -r line; do
+        case "$line" in '#'* | '') continue ;; esac
+        run_case "$pass" "$line"
+    done <"$share/cases.txt"
+    stop_bluetoothd
+done

@@ -26,7 +26,7 @@ done
 [ -x "$qzconfig" ] || skip "no qzconfig at $1"
 
 work=$(mktemp -d /tmp/qz-bluez-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${QZ_KEEP_GUEST:-}" ] || rm -rf "$work"' EXIT
 mkdir -p "$work/initramfs/bin" "$work/initramfs/modules" "$work/share/results"
 
 # The initramfs: busybox, and the modules that reach the host's root over virtio 9p.
@@ -57,7 +57,7 @@ chmod +x "$work/initramfs/init"
 (cd "$work/initramfs" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
 
 cp "$cases" "$work/share/cases.txt"
-cp "$here/guest.sh" "$work/share/guest.sh"
+cp "${QZ_GUEST_SCRIPT:-$here/guest.sh}" "$work/share/guest.sh"
 ln -s "$qzconfig" "$work/share/qzconfig" 2>/dev/null
 cp "$qzconfig" "$work/share/qzconfig-bin"
 
