@@ -17,6 +17,9 @@ base_packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev qtbase5-dev l
                qt6-serialport-dev libqt5serialport5-dev nlohmann-json3-dev
                fonts-dejavu-core fonts-liberation2 xvfb xauth dbus-daemon python3-dbusmock)
 
+# The real bluetoothd in a qemu guest, for the air check's test (./build.sh test, Qt 6).
+guest_packages=(qemu-system-x86 linux-image-amd64 bluez bluez-test-tools busybox-static cpio kmod)
+
 windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
                   qt6-base-dev-tools wine wine64 openbox x11-utils nsis zip ninja-build perl xz-utils patch)
 
@@ -85,7 +88,8 @@ test)
         configure_and_build build/qt5 -DQZ_QT_MAJOR=5
         run_tests build/qt5
     else
-        configure_and_build build/qt6 -DQZ_QT_MAJOR=6
+        ensure_packages "${guest_packages[@]}"
+        configure_and_build build/qt6 -DQZ_QT_MAJOR=6 -DQZ_REAL_BLUEZ=ON
         run_tests build/qt6
     fi
     ;;

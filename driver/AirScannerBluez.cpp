@@ -10,6 +10,7 @@
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QTimer>
 
 #include <algorithm>
 #include <map>
@@ -22,6 +23,7 @@ const QString deviceInterface = QStringLiteral("org.bluez.Device1");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString objectManagerInterface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
 constexpr int callTimeoutMs = 5000;
+constexpr int blueZLeavingMs = 300;
 
 using InterfaceMap = QMap<QString, QVariantMap>;
 using ManagedObjects = QMap<QDBusObjectPath, InterfaceMap>;
@@ -178,7 +180,7 @@ public slots:
         if (arguments.size() < 2 || arguments.at(0).value<QDBusObjectPath>().path() != adapterPath_
             || !arguments.at(1).toStringList().contains(adapterInterface))
             return;
-        lose("the Bluetooth adapter " + adapterName() + " was removed");
+        loseUnlessBlueZGoes("the Bluetooth adapter " + adapterName() + " was removed");
     }
 
     void adapterChanged(const QDBusMessage& message)
@@ -189,7 +191,7 @@ public slots:
         const QVariantMap changed = qdbus_cast<QVariantMap>(arguments.at(1));
         const auto powered = changed.find(QStringLiteral("Powered"));
         if (powered != changed.end() && !powered.value().toBool())
-            lose("the Bluetooth adapter " + adapterName() + " was switched off");
+            loseUnlessBlueZGoes("the Bluetooth adapter " + adapterName() + " was switched off");
     }
 
     void interfacesAdded(const QDBusMessage& message)
@@ -224,6 +226,12 @@ public slots:
 private:
     bool ours(const QString& path) const { return path.startsWith(adapterPath_ + QLatin1Char('/')); }
     std::string adapterName() const { return adapterPath_.section(QLatin1Char('/'), -1).toStdString(); }
+
+    // bluetoothd switches its adapters off as it stops: a moment tells the two apart.
+    void loseUnlessBlueZGoes(const std::string& why)
+    {
+        QTimer::singleShot(blueZLeavingMs, this, [this, why] { lose(why); });
+    }
 
     // Nothing can be heard any more: said once.
     void lose(const std::string& why)

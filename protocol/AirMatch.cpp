@@ -367,18 +367,15 @@ std::vector<Check> extras(const Expectation& expectation, const std::vector<Stru
             found.push_back(extra(structureName(type), structureWords(type, key + data)));
         }
     }
+    // Every UUID the lists hold, as BlueZ writes it whatever its size.
+    std::vector<std::string> listedUUIDs;
+    for (const Structure& s : structures) {
+        const std::size_t size = s.type <= 0x03 ? 2 : s.type <= 0x05 ? 4 : 16;
+        for (std::size_t at = 0; WhereBlueZShows(s.type) == ShownAs::UUIDs && at + size <= s.data.size(); at += size)
+            listedUUIDs.push_back(uuidOf(std::string_view(s.data).substr(at, size)));
+    }
     for (const std::string& uuid : device.uuids.value_or(std::vector<std::string>())) {
-        const Bytes key = bytesOfUUID(uuid);
-        const bool listed = std::any_of(structures.begin(), structures.end(), [&](const Structure& s) {
-            const std::size_t size = s.type <= 0x03 ? 2 : s.type <= 0x05 ? 4 : 16;
-            if (WhereBlueZShows(s.type) != ShownAs::UUIDs || key.size() != size)
-                return false;
-            for (std::size_t at = 0; at + size <= s.data.size(); at += size) {
-                if (s.data.compare(at, size, key) == 0)
-                    return true;
-            }
-            return false;
-        });
+        const bool listed = std::find(listedUUIDs.begin(), listedUUIDs.end(), LowerCase(uuid)) != listedUUIDs.end();
         if (!listed)
             found.push_back(extra("service UUID", uuidListWords({uuid})));
     }

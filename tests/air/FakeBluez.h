@@ -42,6 +42,7 @@ public:
     FakeBluez& operator=(const FakeBluez&) = delete;
 
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // The adapter methods called so far, one line each: "StartDiscovery hci0".
     std::vector<std::string> calls() const;
 

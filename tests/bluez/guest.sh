@@ -96,9 +96,10 @@ run_case() {
     [ -n "$advert$response" ] && advertise "$type" "$address" "$advert" "$response"
     local started output got
     started=$EPOCHREALTIME
+    local helper=
     case "$during" in
-    off) ( sleep 3; btmgmt --index 1 power off >/dev/null ) & ;;
-    stop) ( sleep 3; kill "$bluetoothd_pid" ) & ;;
+    off) ( sleep 3; btmgmt --index 1 power off >/dev/null ) & helper=$! ;;
+    stop) ( sleep 3; kill "$bluetoothd_pid" ) & helper=$! ;;
     esac
     # shellcheck disable=SC2086
     output=$(timeout 60 "$qzconfig" $args 2>&1)
@@ -106,7 +107,7 @@ run_case() {
     local seconds
     seconds=$(awk "BEGIN { print $EPOCHREALTIME - $started }")
     quiet
-    wait 2>/dev/null
+    [ -n "$helper" ] && wait "$helper" 2>/dev/null
     local want
     want=$(printf '%b' "$expected")
     if [ "$got" = "$status" ] && [[ "$output" == *"$want"* ]]; then

@@ -259,6 +259,11 @@ TEST(AirMatch, WhatThePackageDoesNotHoldIsADifference)
                           "Broadcast_Name: \\x01"}));
     EXPECT_EQ(VerdictSummary(verdict), "heard otherwise: 00:0e:0b:12:34:56 (OldName), 7 differences");
 
+    // A 32-bit UUID is written whole by BlueZ, and is the one listed all the same.
+    HeardDevice listed = atLampAddress();
+    listed.uuids = {{"0001FFF0-0000-1000-8000-00805f9b34fb"}};
+    EXPECT_EQ(Compare(expectingOne("0505F0FF0100"), listed).outcome, Outcome::HeardAsSet);
+
     HeardDevice quiet = atLampAddress();
     quiet.name = "Lamp"; // the page's name field: the module's own
     EXPECT_EQ(Compare(expectingOne("020106"), quiet).checks.size(), 2u);

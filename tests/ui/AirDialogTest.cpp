@@ -26,6 +26,10 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -130,6 +134,32 @@ private slots:
         QCOMPARE(dialog.lbVerdict->text(),
                  QStringLiteral("stopped: listening was stopped before the module was heard as set"));
         QVERIFY(dialog.btnVerify->isEnabled());
+    }
+
+    // BlueZ that answers only after 4 s holds up nothing: the window goes on meanwhile.
+    void theWindowNeverWaitsOnTheBus()
+    {
+        FakeBluez bluez(*bus_, qz::test::OneAdapter({beaconHeard(100)}));
+        FakeModule module;
+        TfrmSend dialog(beaconCommands(), nullptr, {qz::FindPage("ibeacon"), {}, {}});
+        dialog.show();
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.btnVerify->isEnabled(), 10000);
+
+        ::kill(bluez.pid(), SIGSTOP);
+        QTimer::singleShot(4000, [&bluez] { ::kill(bluez.pid(), SIGCONT); });
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+        tick.start(100);
+        QElapsedTimer clicked;
+        clicked.start();
+        QTest::mouseClick(dialog.btnVerify, Qt::LeftButton);
+        QVERIFY(clicked.elapsed() < 1000);
+        QTest::qWait(3000);
+        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks))); // events were handled all along
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("heard as set: ")), 15000);
     }
 
     void aBatchListensForEachModule()
