@@ -422,12 +422,16 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
             [this](const std::string& port, std::size_t) { heldFromRecord_.erase(port); });
     connect(runner, &qz::BatchRunner::waitingForModule, this, &TSeveralModules::showWaiting);
     connect(runner, &qz::BatchRunner::finished, this, &TSeveralModules::showFinished);
+    paused_.clear();
     connect(runner, &qz::BatchRunner::radioPaused, this, [this](const std::string& why) {
-        emit status(QStringLiteral("Paused: nothing can listen over the air (%1). No module is sent its list until "
-                                   "it can again; the batch goes on by itself then.").arg(shown(why)));
+        paused_ = QStringLiteral("Paused: nothing can listen over the air (%1). No module is sent its list until "
+                                 "it can again; the batch goes on by itself then.").arg(shown(why));
+        emit status(paused_);
     });
-    connect(runner, &qz::BatchRunner::radioBack, this,
-            [this] { emit status(QStringLiteral("The radio is back: the batch goes on.")); });
+    connect(runner, &qz::BatchRunner::radioBack, this, [this] {
+        paused_.clear();
+        emit status(QStringLiteral("The radio is back: the batch goes on."));
+    });
     connect(runner, &qz::BatchRunner::listening, this,
             [this](const std::string& port, std::size_t, const std::string& advice, int seconds) {
                 showListening(port, advice, seconds);
@@ -523,7 +527,9 @@ void TSeveralModules::showWaiting(const std::string& port, bool present)
     QStringList awaited;
     for (const auto& [name, there] : waiting_)
         (there ? swapped : awaited) << shown(name);
-    QString words = QStringLiteral("%1 of %2 modules set up.").arg(session_->batch().SetUpCount()).arg(session_->batch().Total());
+    // While paused, that comes first: it is why nothing moves.
+    QString words = (paused_.isEmpty() ? QString() : paused_ + QLatin1Char(' '))
+        + QStringLiteral("%1 of %2 modules set up.").arg(session_->batch().SetUpCount()).arg(session_->batch().Total());
     for (const std::string& held : heldFromRecord_)
         words += QStringLiteral(" The record shows a module set up on %1: put the next one on first.").arg(shown(held));
     if (!swapped.isEmpty())

@@ -94,4 +94,5 @@ private:
     std::map<std::string, QTreeWidgetItem*> rows_; // each port's latest module
     std::map<std::string, bool> waiting_;          // the ports waiting: present or awaited
     std::set<std::string> heldFromRecord_;         // waiting for the module the record shows to be swapped
+    QString paused_;                               // why the batch waits for the radio, in words
 };

@@ -9,7 +9,8 @@ Parameters (JSON):
   ready     a file written once everything is in place
   log       a file that gets one line per adapter method called
   adapters  [{"name": "hci0", "powered": true, "off_after_round": 1 (switched off when
-              that round of discovery stops)}]
+              that round of discovery stops), "off_after_ms": 500 (switched off that long
+              after discovery first starts), "on_after_ms": 1500 (and on again)}]
   known     devices BlueZ remembers from before, as below without "after_ms"
   adverts   [{"adapter": "hci0", "address": "00:0E:0B:12:34:56", "after_ms": 50,
               "name": "Lamp-01", "rssi": -50, "tx_power": -4, "flags": "06",
@@ -68,6 +69,8 @@ def device_properties(advert):
         props['Name'] = dbus.String(advert['name'], variant_level=1)
     if 'rssi' in advert:
         props['RSSI'] = dbus.Int16(advert['rssi'], variant_level=1)
+    if 'appearance' in advert:
+        props['Appearance'] = dbus.UInt16(advert['appearance'], variant_level=1)
     if 'tx_power' in advert:
         props['TxPower'] = dbus.Int16(advert['tx_power'], variant_level=1)
     if 'flags' in advert:
@@ -123,6 +126,13 @@ def set_discovering(adapter, discovering):
                        [ADAPTER_IFACE, {'Discovering': dbus.Boolean(discovering, variant_level=1)}, []])
 
 
+def set_powered(adapter, powered):
+    adapter.props[ADAPTER_IFACE]['Powered'] = dbus.Boolean(powered, variant_level=1)
+    adapter.EmitSignal(dbus.PROPERTIES_IFACE, 'PropertiesChanged', 'sa{sv}as',
+                       [ADAPTER_IFACE, {'Powered': dbus.Boolean(powered, variant_level=1)}, []])
+    return False
+
+
 def adapter_name(adapter):
     return adapter.path.rsplit('/', 1)[-1]
 
@@ -141,6 +151,10 @@ def StartDiscovery(adapter):
         raise dbus.exceptions.DBusException('no filter', name='org.bluez.Error.Failed')
     set_discovering(adapter, True)
     adapter.rounds = getattr(adapter, 'rounds', 0) + 1
+    if adapter.rounds == 1:
+        for key, powered in (('off_after_ms', False), ('on_after_ms', True)):
+            if adapter.switches.get(key) is not None:
+                GLib.timeout_add(int(adapter.switches[key]), set_powered, adapter, powered)
     for advert in settings.get('adverts', []):
         if advert.get('adapter', 'hci0') == adapter_name(adapter) and advert.get('round', adapter.rounds) == adapter.rounds:
             GLib.timeout_add(int(advert.get('after_ms', 0)), advertise, advert)
@@ -179,6 +193,7 @@ def load(mock, parameters):
             ('RemoveDevice', 'o', '', RemoveDevice),
         ])
         mockobject.objects[path].off_after_round = adapter.get('off_after_round')
+        mockobject.objects[path].switches = {key: adapter.get(key) for key in ('off_after_ms', 'on_after_ms')}
     for device in settings.get('known', []):
         add_device(device, False)
     if settings.get('ready'):

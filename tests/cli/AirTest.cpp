@@ -292,6 +292,8 @@ TEST_F(QzconfigAir, NothingToListenWithExitsWithThreeAndSaysWhy)
         {OneAdapter(), {"--adapter=hci1"}, "BlueZ has no adapter hci1 (bluetoothctl list names those there are)\n"},
         {{{"adapters", {{{"name", "hci0"}, {"powered", false}}}}}, {},
          "the Bluetooth adapter hci0 is off: bluetoothctl power on switches it on\n"},
+        {{{"adapters", {{{"name", "hci0"}, {"powered", false}}, {{"name", "hci1"}, {"powered", false}}}}}, {},
+         "no Bluetooth adapter is on (hci0, hci1): bluetoothctl power on switches one on\n"},
     };
     for (const Case& c : cases) {
         for (const std::vector<std::string>& args :
@@ -307,6 +309,19 @@ TEST_F(QzconfigAir, NothingToListenWithExitsWithThreeAndSaysWhy)
     EXPECT_EQ(verify.wait(), 3);
     EXPECT_EQ(verify.output(), cannot + "BlueZ is not running: no org.bluez on the system bus; start bluetoothd "
                                         "(systemctl start bluetooth)\n");
+}
+
+// Without --adapter, the first adapter that is on listens; the radio going away while it
+// listens is no finding about the module: exit 3 within a second, in JSON too.
+TEST_F(QzconfigAir, TheFirstAdapterThatIsOnListensAndLosingItEndsTheCheck)
+{
+    json scenario = {{"adapters", {{{"name", "hci0"}, {"powered", false}}, {{"name", "hci1"}, {"off_after_ms", 500}}}}};
+    const auto started = std::chrono::steady_clock::now();
+    const auto [status, output] = run(scenario, {"verify", "ibeacon", "--timeout=20", "--json"});
+    EXPECT_EQ(status, 3) << output;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_EQ(json::parse(output.substr(output.find('{')))["reason"], "the Bluetooth adapter hci1 was switched off");
+    EXPECT_EQ(calls().front(), "SetDiscoveryFilter hci1 DuplicateData=1 Transport=le");
 }
 
 TEST_F(QzconfigAir, CtrlCEndsTheListeningWithWhatWasHeardAndStopsDiscovery)
@@ -343,6 +358,20 @@ TEST_F(QzconfigAir, ScanListsEveryDeviceHeardDecoded)
     EXPECT_EQ(devices[0]["flags"], "06");
     EXPECT_EQ(devices[0]["structures"][1], "Service Data - 16-bit UUID: uuid FFF0, data AABB");
     EXPECT_EQ(devices[0]["structures"].size(), 3u);
+}
+
+// A device BlueZ held from before sends only what changed: the scan reads the rest.
+TEST_F(QzconfigAir, ScanReadsADeviceBlueZHeldFromBefore)
+{
+    json scenario = OneAdapter({{{"address", "00:0E:0B:12:34:56"}, {"after_ms", 20}, {"rssi", -61}}});
+    scenario["known"] = {lamp({{"appearance", 0x0100}})};
+    const auto [status, output] = run(scenario, {"scan", "--timeout=1"});
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "00:0E:0B:12:34:56  \"Lamp-01\"  RSSI -61 dBm\n"
+                      "  Flags: LE General Discoverable Mode, BR/EDR Not Supported\n"
+                      "  Appearance: appearance 0x0100, Clock, subcategory 0\n"
+                      "  Service Data - 16-bit UUID: uuid FFF0, data AABB\n"
+                      "  Manufacturer Specific Data: company 0x0059 (Nordic Semiconductor ASA), data 0102\n");
 }
 
 TEST_F(QzconfigAir, VerifyAnswersInJsonForScripts)
@@ -458,6 +487,32 @@ TEST_F(QzconfigAir, AnAdapterSwitchedOffBetweenModulesFailsTheNextModuleAndSaysW
                         columns + "00FF,8,8,failed,8 of 8 commands were taken; cannot listen over the air: the "
                                   "Bluetooth adapter hci0 is off: bluetoothctl power on switches it on"}))
         << batch.output();
+}
+
+// The radio going away while a module is listened for fails that module for that reason,
+// and no further module is sent its list.
+TEST_F(QzconfigAir, InABatchLosingTheRadioWhileListeningStopsIt)
+{
+    FakeModule first;
+    FakeModule second;
+    const std::string link = testing::TempDir() + "qz-air-lost-fixture";
+    plug(link, first);
+    json scenario = OneAdapter();
+    scenario["adapters"][0]["off_after_ms"] = 300;
+    bluez_ = std::make_unique<FakeBluez>(bus_, scenario);
+    const std::string record = testing::TempDir() + "qz-air-lost-record.csv";
+    std::filesystem::remove(record);
+    QzconfigProcess batch({"ibeacon", "--minor=00FE", "--port=" + link, "--modules=2", "--count=minor",
+                           "--record=" + record, "--verify", "--listen=20"});
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(batch.wait(), 3) << batch.output();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+    EXPECT_TRUE(contains(batch.output(), "Stopped: nothing can listen over the air any more")) << batch.output();
+    EXPECT_EQ(recordRows(record), (std::vector<std::string>{
+                                      "port,uuid,major,minor,taken,total,result,message",
+                                      beaconColumns(link) + "00FE,8,8,failed,8 of 8 commands were taken; cannot listen "
+                                                            "over the air: the Bluetooth adapter hci0 was switched off"}));
+    EXPECT_TRUE(second.commands().empty());
 }
 
 // A stop is prompt whatever is queued: no listening starts after it, and a module that

@@ -199,6 +199,42 @@ private slots:
         QVERIFY(dialog.gbSeveral->cbVerifyEach->isEnabled());
     }
 
+    // The radio going away pauses the window's batch: no module is sent its list until it
+    // is back, and the batch goes on by itself then.
+    void aBatchPausesWhileNothingCanListen()
+    {
+        json scenario = qz::test::OneAdapter();
+        scenario["adapters"][0]["off_after_ms"] = 300;
+        scenario["adapters"][0]["on_after_ms"] = 1500;
+        FakeBluez bluez(*bus_, scenario);
+        FakeModule module;
+        const QString record = QDir::temp().filePath(QStringLiteral("qz-air-paused.csv"));
+        QFile::remove(record);
+        TfrmSend dialog(beaconCommands(), nullptr,
+                        {qz::FindPage("ibeacon"), qz::InitialValues(*qz::FindPage("ibeacon")), {}});
+        dialog.show();
+        dialog.gbSeveral->setChecked(true);
+        dialog.gbSeveral->spnModules->setValue(2);
+        dialog.gbSeveral->edtRecordFile->setText(record);
+        QTRY_VERIFY(dialog.gbSeveral->cbVerifyEach->isEnabled());
+        dialog.gbSeveral->cbVerifyEach->setChecked(true);
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(
+                                     QStringLiteral("Paused: nothing can listen over the air (the Bluetooth adapter "
+                                                    "hci0 was switched off).")),
+                                 10000);
+        QVERIFY(dialog.btnStop->isEnabled()); // the batch is not over
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.lbVerdict->text(), QStringLiteral("The radio is back: the batch goes on."), 8000);
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(file.readAll())
+                    .endsWith(QStringLiteral(",failed,8 of 8 commands were taken; cannot listen over the air: the "
+                                             "Bluetooth adapter hci0 was switched off\n")));
+        QTest::mouseClick(dialog.btnStop, Qt::LeftButton);
+        QTRY_VERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("0 of 2 modules were set up")));
+    }
+
     void aBatchThatCannotListenOpensNoPort()
     {
         FakeBluez bluez(*bus_, {{"adapters", {{{"name", "hci0"}, {"powered", false}}}}});
