@@ -33,6 +33,7 @@ struct AirSettings {
 struct SendRequest {
     std::string port;
     std::vector<std::string> commands;
+    Advertised advertised; // what the module then advertises
     serial::SessionSettings settings;
     std::optional<AirSettings> air = std::nullopt; // then listen for the module
 };

@@ -327,11 +327,12 @@ std::optional<Printed> optionsProblem(const SubcommandSpec& subcommand, const Va
     return portSettingsProblem(options.portSettings(), see);
 }
 
-SendRequest sendRequest(const PageOptions& options, std::vector<std::string> commands)
+SendRequest sendRequest(const PageOptions& options, const CommandList& list)
 {
     SendRequest request;
     request.port = options.port.value_or("");
-    request.commands = std::move(commands);
+    request.commands = list.commands;
+    request.advertised = list.advertised;
     request.settings = portSettings(options.portSettings());
     if (options.verify)
         request.air = airSettings(options.listen, options.adapter, false);
@@ -355,7 +356,7 @@ Outcome report(const SubcommandSpec& subcommand, const GeneratorResult& result, 
     if (options.commands)
         return printed(joinedLines(list.commands));
     if (options.port)
-        return sendRequest(options, list.commands);
+        return sendRequest(options, list);
     return printed(joinedLines(list));
 }
 
@@ -367,7 +368,7 @@ BatchRequest batchRequest(const SubcommandSpec& subcommand, const Values& values
     request.page = subcommand.page;
     request.values = fieldValues(*subcommand.page, values);
     request.ports = options.ports;
-    const SendRequest send = sendRequest(options, {});
+    const SendRequest send = sendRequest(options, CommandList());
     request.settings = send.settings;
     request.air = send.air;
     if (options.count) {

@@ -89,7 +89,7 @@ Outcome RunVerifyCommand(const std::vector<std::string_view>& args)
     const GeneratorResult result = subcommand->page->generate(fieldValues(*subcommand->page, values));
     if (const auto* rejection = std::get_if<Rejection>(&result))
         return Printed{Refused, {}, RefusalLine({}, *rejection)};
-    return VerifyRequest{air::ExpectedOnAir(std::get<CommandList>(result).commands),
+    return VerifyRequest{air::ExpectedOnAir(std::get<CommandList>(result).advertised),
                          airSettings(options.timeout, options.adapter, options.json)};
 }
 

@@ -72,7 +72,7 @@ int sendToModule(int argc, char** argv, const SendRequest& request)
     if (interruptedStatus != 0 && status != Listed)
         return interruptedStatus;
     if (status == Listed && request.air)
-        status = ListenAndTell(check, qz::air::ExpectedOnAir(request.commands), *request.air);
+        status = ListenAndTell(check, qz::air::ExpectedOnAir(request.advertised), *request.air);
     if (interruptedStatus != 0 && status != Listed)
         return interruptedStatus;
     return status;

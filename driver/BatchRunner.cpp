@@ -76,7 +76,7 @@ void BatchRunner::take(Fixture& fixture)
     fixture.waiting = false;
     fixture.unit = unit;
     emit moduleStarted(fixture.port, *unit);
-    const std::vector<std::string> commands = commandsOf_(*unit);
+    const std::vector<std::string> commands = commandsOf_(*unit).commands;
     const std::string problem = fixture.driver->start(fixture.port, commands, settings_);
     if (!problem.empty()) {
         const int total = static_cast<int>(commands.size());
@@ -184,7 +184,7 @@ void BatchRunner::listenForNext()
     if (check_.running() || toHear_.empty())
         return;
     Fixture& fixture = *toHear_.front();
-    const air::Expectation expectation = air::ExpectedOnAir(commandsOf_(*fixture.unit));
+    const air::Expectation expectation = air::ExpectedOnAir(commandsOf_(*fixture.unit).advertised);
     const int seconds = air_->seconds > 0 ? air_->seconds : air::DefaultListeningSeconds(expectation);
     if (paused_)
         return;

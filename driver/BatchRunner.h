@@ -25,8 +25,9 @@ std::string UtcTimestamp();
 class BatchRunner : public QObject {
     Q_OBJECT
 public:
-    // A unit's commands, made when its module starts: a batch of millions keeps none.
-    using UnitCommands = std::function<std::vector<std::string>(std::size_t unit)>;
+    // A unit's list, made when its module starts (a batch of millions keeps none): its
+    // commands, and what the module then advertises.
+    using UnitCommands = std::function<CommandList(std::size_t unit)>;
 
     BatchRunner(batch::Batch& batch, UnitCommands commandsOf, std::vector<std::string> ports,
                 serial::SessionSettings settings, QObject* parent = nullptr);

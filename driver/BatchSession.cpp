@@ -99,7 +99,7 @@ std::optional<BatchProblem> BatchSession::open(std::vector<std::string> ports, c
     }
     const PageSpec& page = *order_.page;
     runner_ = std::make_unique<BatchRunner>(
-        *batch_, [this, &page](std::size_t unit) { return batch::CommandsOf(page, plan_.units[unit]); },
+        *batch_, [this, &page](std::size_t unit) { return batch::ListOf(page, plan_.units[unit]); },
         std::move(ports), settings);
     // The record's line is written before anybody hears of the module's end.
     connect(runner_.get(), &BatchRunner::moduleEnded, this, &BatchSession::moduleEnded);

@@ -8,9 +8,10 @@ using namespace qz::fuzz;
 
 namespace {
 
-// The parts of the input, separated by NUL bytes: the commands (one per line), then what
-// the device was heard with: name, manufacturer data, service data, flags, one structure
-// BlueZ does not parse (its type first), its address.
+// The parts of the input, separated by NUL bytes: what the module advertises (one line
+// each: its kind, address, name, advertising package, scan response, beacon UUID, major
+// and minor), then what the device was heard with: name, manufacturer data, service data,
+// flags, one structure BlueZ does not parse (its type first), its address.
 std::vector<std::string> parts(const std::uint8_t* data, std::size_t size)
 {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
@@ -33,6 +34,25 @@ std::vector<std::string> lines(const std::string& text)
     return split;
 }
 
+qz::Advertised advertisedOf(const std::string& text)
+{
+    std::vector<std::string> line = lines(text);
+    line.resize(std::max<std::size_t>(line.size(), 8));
+    qz::Advertised advertised;
+    advertised.kind = line[0] == "b" ? qz::Advertised::Kind::Broadcast
+        : line[0] == "i"             ? qz::Advertised::Kind::Beacon
+                                     : qz::Advertised::Kind::Nothing;
+    advertised.address = line[1];
+    advertised.name = line[2];
+    advertised.advertPackage = line[3];
+    advertised.scanResponse = line[4];
+    advertised.beaconUUID = line[5];
+    advertised.major = static_cast<std::uint16_t>(line[6].size());
+    advertised.minor = static_cast<std::uint16_t>(line[7].size());
+    advertised.restartNeeded = line[0].size() > 1;
+    return advertised;
+}
+
 } // namespace
 
 // Whatever a list holds and whatever is heard, the matcher answers, and its verdict agrees
@@ -40,11 +60,13 @@ std::vector<std::string> lines(const std::string& text)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::vector<std::string> part = parts(data, size);
-    const Expectation expectation = ExpectedOnAir(lines(part[0]));
+    const Expectation expectation = ExpectedOnAir(advertisedOf(part[0]));
     HeardDevice device;
     device.address = expectation.address.value_or(part[6]);
-    if (!part[1].empty())
+    if (!part[1].empty()) {
         device.name = part[1];
+        device.nameMaybeCached = part[1].size() % 2 == 0;
+    }
     if (part[2].size() >= 2)
         device.manufacturerData = std::map<std::uint16_t, Bytes>{
             {static_cast<std::uint16_t>(static_cast<unsigned char>(part[2][0]) * 256 + static_cast<unsigned char>(part[2][1])),

@@ -49,6 +49,11 @@ CommandList beaconLines(const std::string& uuid, const BeaconValue& major, const
     appendCommand(lines, CommandWithParameter("AT+MARJ0x", HexText(major.value(), 4)));
     appendText(lines, {""});
     appendCommand(lines, CommandWithParameter("AT+MINO0x", HexText(minor.value(), 4)));
+    lines.advertised.kind = Advertised::Kind::Beacon;
+    lines.advertised.beaconUUID = RemoveDashes(uuid);
+    lines.advertised.major = static_cast<std::uint16_t>(major.value());
+    lines.advertised.minor = static_cast<std::uint16_t>(minor.value());
+    lines.advertised.restartNeeded = true; // the list ends without AT+RESET
     return lines;
 }
 

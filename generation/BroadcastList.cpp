@@ -74,6 +74,7 @@ CommandList broadcastLines(std::string_view name, std::string_view address, cons
     appendSpacedCommand(lines, "AT+RESET");
     appendText(lines, {SeparatorLine(), rightAligned(VendorWebAddress), rightAligned(VendorSupportMail),
                        rightAligned("WeChat: " + std::string(VendorSocialAccount))});
+    lines.advertised = {Advertised::Kind::Broadcast, {}, 0, 0, std::string(address), std::string(name), advert, scan, false};
     return lines;
 }
 

@@ -19,10 +19,30 @@ namespace qz {
 // comments, separators or guides. The generator that writes a line knows whether it is a
 // command, so nothing has to be guessed from the text later. Comparing two lists
 // compares their lines.
+// What a module that took a list advertises, as the generator that wrote the list knows
+// it: what to listen for, kept beside the list rather than read back out of its commands.
+struct Advertised {
+    enum class Kind { Nothing, Beacon, Broadcast };
+    Kind kind = Kind::Nothing;
+    // An iBeacon: its UUID as 32 hex digits, its major and minor as sent.
+    std::string beaconUUID;
+    std::uint16_t major = 0;
+    std::uint16_t minor = 0;
+    // A broadcast module: its address (12 hex digits), its own name, and its advertising
+    // package and scan response as hex digits, as AT+Z carries them.
+    std::string address;
+    std::string name;
+    std::string advertPackage;
+    std::string scanResponse;
+    // The list ends without AT+RESET: some settings take effect only after a restart.
+    bool restartNeeded = false;
+};
+
 struct CommandList : std::vector<std::string> {
     using std::vector<std::string>::vector;
 
     std::vector<std::string> commands;
+    Advertised advertised;
 };
 
 // The fields of the pages, named for what they hold. A Rejection names one of the edits;

@@ -128,24 +128,6 @@ std::vector<Structure> structuresOf(const Bytes& package)
     return structures;
 }
 
-// The parameter of the first command of the list that starts with word, if any.
-std::optional<std::string> parameterOf(const std::vector<std::string>& commands, std::string_view word)
-{
-    for (const std::string& command : commands) {
-        if (command.compare(0, word.size(), word) == 0)
-            return command.substr(word.size());
-    }
-    return std::nullopt;
-}
-
-std::string joinedParameters(const std::vector<std::string>& commands, std::initializer_list<std::string_view> words)
-{
-    std::string joined;
-    for (std::string_view word : words)
-        joined += parameterOf(commands, word).value_or("");
-    return joined;
-}
-
 std::string beaconUUIDWords(std::string_view bytes)
 {
     const std::string digits = HexOfBytes(bytes);
@@ -458,32 +440,32 @@ std::string AddressOfDigits(std::string_view digits)
     return address;
 }
 
-Expectation ExpectedOnAir(const std::vector<std::string>& commands)
+Expectation ExpectedOnAir(const Advertised& advertised)
 {
     Expectation expectation;
-    expectation.restartNeeded = std::find(commands.begin(), commands.end(), "AT+RESET") == commands.end();
-    const Bytes uuid = bytesOfDigits(joinedParameters(commands, {"AT+IBE0", "AT+IBE1", "AT+IBE2", "AT+IBE3"}));
-    const Bytes major = bytesOfDigits(parameterOf(commands, "AT+MARJ0x").value_or(""));
-    const Bytes minor = bytesOfDigits(parameterOf(commands, "AT+MINO0x").value_or(""));
-    // The beacon list writes all of them, whole; anything less is no beacon to listen for.
-    if (parameterOf(commands, "AT+IBEA1") && uuid.size() == 16 && major.size() == 2 && minor.size() == 2) {
+    expectation.restartNeeded = advertised.restartNeeded;
+    if (advertised.kind == Advertised::Kind::Beacon) {
+        const Bytes uuid = bytesOfDigits(advertised.beaconUUID);
+        if (uuid.size() != 16)
+            return expectation;
+        const auto twoBytes = [](std::uint16_t value) { return Bytes{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)}; };
         expectation.kind = Expectation::Kind::Beacon;
         expectation.items.push_back({Expected::Kind::BeaconUUID, 0, uuid});
-        expectation.items.push_back({Expected::Kind::BeaconMajor, 0, major});
-        expectation.items.push_back({Expected::Kind::BeaconMinor, 0, minor});
+        expectation.items.push_back({Expected::Kind::BeaconMajor, 0, twoBytes(advertised.major)});
+        expectation.items.push_back({Expected::Kind::BeaconMinor, 0, twoBytes(advertised.minor)});
         return expectation;
     }
-    const std::optional<std::string> address = parameterOf(commands, "AT+ADDR");
-    if (!address || address->size() != 12 || !AllHexDigits(*address))
+    const std::string& address = advertised.address;
+    if (advertised.kind != Advertised::Kind::Broadcast || address.size() != 12 || !AllHexDigits(address))
         return expectation;
     expectation.kind = Expectation::Kind::Broadcast;
-    expectation.address = AddressOfDigits(*address);
-    expectation.pageName = parameterOf(commands, "AT+NAME");
+    expectation.address = AddressOfDigits(address);
+    expectation.pageName = advertised.name;
     expectation.items.push_back({Expected::Kind::Address, 0, *expectation.address});
     // BlueZ shows the advertising package and the scan response as one device: a structure
     // that both carry is one thing to hear.
-    std::vector<Structure> structures = structuresOf(bytesOfDigits(joinedParameters(commands, {"AT+Z1", "AT+Z2", "AT+Z3"})));
-    for (const Structure& structure : structuresOf(bytesOfDigits(joinedParameters(commands, {"AT+Z4", "AT+Z5", "AT+Z6"})))) {
+    std::vector<Structure> structures = structuresOf(bytesOfDigits(advertised.advertPackage));
+    for (const Structure& structure : structuresOf(bytesOfDigits(advertised.scanResponse))) {
         if (std::find(structures.begin(), structures.end(), structure) == structures.end())
             structures.push_back(structure);
     }

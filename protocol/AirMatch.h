@@ -5,6 +5,8 @@
 // in each device as heard and carries out the ending; the words of every check come from
 // here, so that the window and qzconfig say the same.
 
+#include "FieldRules.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -60,8 +62,8 @@ struct Expectation {
 enum class ShownAs { Flags, UUIDs, Name, TxPower, Appearance, ServiceData, ManufacturerData, AdvertisingData, Nowhere };
 ShownAs WhereBlueZShows(std::uint8_t type);
 
-// What the module that took these commands must advertise.
-Expectation ExpectedOnAir(const std::vector<std::string>& commands);
+// What the module that took a list must advertise, as the list's generator tells it.
+Expectation ExpectedOnAir(const Advertised& advertised);
 
 // Untold: what BlueZ shows may be what it kept from before, so it proves nothing either
 // way. Extra: heard, and in neither package: a difference too.

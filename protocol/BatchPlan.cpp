@@ -551,14 +551,19 @@ std::string IdentityOf(const PageSpec& page, const std::vector<std::string>& com
     return identity;
 }
 
-std::vector<std::string> CommandsOf(const PageSpec& page, const Values& unit)
+CommandList ListOf(const PageSpec& page, const Values& unit)
 {
     FieldValues values;
     for (std::size_t at = 0; at < page.fields.size(); ++at)
         values[page.fields[at].field] = unit.at(at);
     GeneratorResult result = page.generate(values);
     auto* list = std::get_if<CommandList>(&result);
-    return list != nullptr ? std::move(list->commands) : std::vector<std::string>();
+    return list != nullptr ? std::move(*list) : CommandList();
+}
+
+std::vector<std::string> CommandsOf(const PageSpec& page, const Values& unit)
+{
+    return ListOf(page, unit).commands;
 }
 
 std::string ValueOf(const PageSpec& page, const Values& unit, Field field)

@@ -88,7 +88,9 @@ std::string RecordLine(const std::string& time, const std::string& port, const V
 // empty on a page without one.
 std::string IdentityOf(const PageSpec& page, const std::vector<std::string>& commands);
 
-// A unit's commands, as its page makes them of its values; planning checked that it does.
+// A unit's list, as its page makes it of its values (planning checked that it does), and
+// the commands alone.
+CommandList ListOf(const PageSpec& page, const Values& unit);
 std::vector<std::string> CommandsOf(const PageSpec& page, const Values& unit);
 
 // A unit's value of one field.

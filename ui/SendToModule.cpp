@@ -67,6 +67,20 @@ QSettings choices()
     return QSettings(QStringLiteral("Kavrel"), QStringLiteral("Kavrel Config Assistant"));
 }
 
+// What the module that takes these commands advertises, as the page's generator tells it;
+// nothing known for a list that is not its page's own.
+qz::Advertised advertisedBy(const PageValues& page, const std::vector<std::string>& commands)
+{
+    if (page.page == nullptr)
+        return {};
+    qz::FieldValues values = qz::InitialValues(*page.page);
+    for (const auto& [field, value] : page.values)
+        values[field] = value;
+    const qz::GeneratorResult result = page.page->generate(values);
+    const auto* list = std::get_if<qz::CommandList>(&result);
+    return list != nullptr && list->commands == commands ? list->advertised : qz::Advertised();
+}
+
 } // namespace
 
 TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, PageValues page)
@@ -91,7 +105,7 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     , btnNextModule(named(new QPushButton(QStringLiteral("Next module"), this), "btnNextModule"))
     , btnVerify(named(new QPushButton(QStringLiteral("Verify over the air"), this), "btnVerify"))
     , commands_(commands)
-    , expectation_(qz::air::ExpectedOnAir(commands))
+    , expectation_(qz::air::ExpectedOnAir(advertisedBy(page, commands)))
 {
     if (expectation_.kind == qz::air::Expectation::Kind::Silent)
         cannotListen_ = QStringLiteral("Nothing to hear: ") + QLatin1String(qz::air::SilentWords.data(),

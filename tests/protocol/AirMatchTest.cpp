@@ -13,9 +13,10 @@ namespace {
 
 using namespace qz::air;
 
-std::vector<std::string> commandsOf(const qz::GeneratorResult& result)
+// What a generator says its module advertises.
+const qz::Advertised& advertisedBy(const qz::GeneratorResult& result)
 {
-    return std::get<qz::CommandList>(result).commands;
+    return std::get<qz::CommandList>(result).advertised;
 }
 
 Bytes bytes(std::initializer_list<int> values)
@@ -29,7 +30,7 @@ Bytes bytes(std::initializer_list<int> values)
 // A broadcast list whose advertising package is the one structure given.
 Expectation expectingOne(const std::string& structureDigits)
 {
-    return ExpectedOnAir(commandsOf(qz::BuildBroadcastList("Lamp", "000E0B123456", structureDigits, "", true)));
+    return ExpectedOnAir(advertisedBy(qz::BuildBroadcastList("Lamp", "000E0B123456", structureDigits, "", true)));
 }
 
 HeardDevice atLampAddress()
@@ -41,7 +42,7 @@ HeardDevice atLampAddress()
 
 TEST(AirMatch, EachListSaysWhatItsModuleMustAdvertise)
 {
-    const Expectation beacon = ExpectedOnAir(commandsOf(qz::BuildBeaconList("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0",
+    const Expectation beacon = ExpectedOnAir(advertisedBy(qz::BuildBeaconList("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0",
                                                                             "00FE", "000A")));
     EXPECT_EQ(beacon.kind, Expectation::Kind::Beacon);
     EXPECT_TRUE(beacon.restartNeeded); // the iBeacon list ends without AT+RESET
@@ -54,7 +55,7 @@ TEST(AirMatch, EachListSaysWhatItsModuleMustAdvertise)
 
     // The scan response repeats one structure of the advertising package and adds one.
     const Expectation broadcast = ExpectedOnAir(
-        commandsOf(qz::BuildBroadcastList("Lamp", "000E0B12345A", "0x0201060303F0FF", "0303F0FF03190001", false)));
+        advertisedBy(qz::BuildBroadcastList("Lamp", "000E0B12345A", "0x0201060303F0FF", "0303F0FF03190001", false)));
     EXPECT_EQ(broadcast.kind, Expectation::Kind::Broadcast);
     EXPECT_FALSE(broadcast.restartNeeded);
     EXPECT_EQ(DefaultListeningSeconds(broadcast), 10);
@@ -68,7 +69,7 @@ TEST(AirMatch, EachListSaysWhatItsModuleMustAdvertise)
                                                               {0x19, bytes({0x00, 0x01})}}));
 
     const Expectation study =
-        ExpectedOnAir(commandsOf(qz::BuildStudyList(0, "FFE1", "FFE2")));
+        ExpectedOnAir(advertisedBy(qz::BuildStudyList(0, "FFE1", "FFE2")));
     EXPECT_EQ(study.kind, Expectation::Kind::Silent);
     EXPECT_EQ(Listening(study).timedOut().outcome, Outcome::Silent);
 }
@@ -155,7 +156,7 @@ HeardDevice beacon(const std::string& address, int minor, int power = 0xC5)
 
 Expectation beaconExpectation()
 {
-    return ExpectedOnAir(commandsOf(qz::BuildBeaconList("E2C56DB5DFFB48D2B060D0F5A71096E0", "00FE", "000A")));
+    return ExpectedOnAir(advertisedBy(qz::BuildBeaconList("E2C56DB5DFFB48D2B060D0F5A71096E0", "00FE", "000A")));
 }
 
 TEST(AirMatch, ListeningEndsAtTheBeaconWithEveryValueAndOtherwiseTellsTheClosest)
