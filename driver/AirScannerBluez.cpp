@@ -363,6 +363,8 @@ std::string errorWords(const QDBusMessage& reply)
 AirScanner::AirScanner(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<qz::air::HeardDevice>();
+    // lost is queued by those who hear it; Qt 5 knows no std::string by itself.
+    qRegisterMetaType<std::string>("std::string");
 }
 
 AirScanner::~AirScanner()

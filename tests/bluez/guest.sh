@@ -1,8 +1,9 @@
 #!/bin/bash
 # The guest's case runner, its first process after the initramfs: starts the system bus,
-# two emulated LE controllers (hci0 advertises by raw HCI, as a set-up module would; hci1
-# listens through bluetoothd) and runs each case of cases.txt with qzconfig, plain and
-# with bluetoothd -E. Writes one line per case to results/summary, then powers off.
+# three emulated LE controllers (hci0 advertises by raw HCI, as a set-up module would;
+# hci1 listens through bluetoothd; hci2 is a neighbour's beacon where a case asks) and
+# runs each case of cases.txt with qzconfig, plain and with bluetoothd -E. Writes one
+# line per case to results/summary, then powers off.
 share=/tmp/share
 results=$share/results
 qzconfig=$share/qzconfig-bin
@@ -30,10 +31,10 @@ dbus-daemon --system --fork || { echo "FAIL guest: no system bus" >>"$results/su
 controllers() { btmgmt info 2>/dev/null | sed -n 's/^Index list with \([0-9]*\) item.*/\1/p'; }
 start_controllers() {
     for attempt in 1 2 3 4 5; do
-        btvirt -L -l2 &
+        btvirt -L -l3 &
         btvirt_pid=$!
         for wait in $(seq 20); do
-            [ "$(controllers)" = 2 ] && return 0
+            [ "$(controllers)" = 3 ] && return 0
             sleep 0.2
         done
         kill "$btvirt_pid" 2>/dev/null
@@ -51,8 +52,8 @@ start_bluetoothd() {
             string:org.bluez 2>/dev/null | grep -q 'boolean true' && break
         sleep 0.2
     done
-    btmgmt --index 0 power on >/dev/null
-    btmgmt --index 1 power on >/dev/null
+    local index
+    for index in 0 1 2; do btmgmt --index "$index" power on >/dev/null; done
     sleep 1
 }
 
@@ -61,8 +62,9 @@ stop_bluetoothd() {
     wait "$bluetoothd_pid" 2>/dev/null
 }
 
-# hci0 advertises: raw HCI, as the module's firmware would.
-hci() { hcitool -i hci0 cmd 0x08 "$@" >/dev/null; }
+# An advertiser: raw HCI, as the module's firmware would. hci0 unless told otherwise.
+controller=hci0
+hci() { hcitool -i "$controller" cmd 0x08 "$@" >/dev/null; }
 bytes_of() { echo "$1" | sed 's/../& /g'; }
 padded() { # length, then the data padded to 31 bytes
     local digits=$1
@@ -78,17 +80,26 @@ advertise() { # type address(12 hex, as written) advert response
     hci 0x0008 $(padded "$advert")
     hci 0x0009 $(padded "$response")
     ( while :; do hci 0x000A 01; sleep 1; hci 0x000A 00; done ) &
-    advertiser_pid=$!
+    advertisers+=($!)
 }
 quiet() {
-    [ -n "${advertiser_pid:-}" ] && kill "$advertiser_pid" 2>/dev/null && wait "$advertiser_pid" 2>/dev/null
-    advertiser_pid=
+    local pid
+    for pid in "${advertisers[@]}"; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    advertisers=()
+    controller=hci2 hci 0x000A 00
     hci 0x000A 00
+}
+advertisers=()
+# The neighbour: a beacon with the iBeacon page's UUID and major, and minor 1.
+neighbour() {
+    controller=hci2 advertise 03 C0FFEE000002 0201061AFF4C0002150000FFF000001000800000805F9B34FB278B0001C5 ""
 }
 
 # Each case: name|passes|adv type|address|advert|response|during|status|expected|qzconfig arguments
 # passes: both, plain or E. during: none, off (hci1 switched off after 3 s), stop
-# (bluetoothd stopped after 3 s). expected: a fragment the output holds (\n for a line break).
+# (bluetoothd stopped after 3 s), neighbour (hci2 advertises a neighbour's beacon). expected: a fragment the output holds (\n for a line break).
 run_case() {
     local pass=$1 line=$2
     IFS='|' read -r name passes type address advert response during status expected args <<<"$line"
@@ -97,6 +108,7 @@ run_case() {
     local started output got
     started=$EPOCHREALTIME
     local helper=
+    [ "$during" = neighbour ] && neighbour
     case "$during" in
     off) ( sleep 3; btmgmt --index 1 power off >/dev/null ) & helper=$! ;;
     stop) ( sleep 3; kill "$bluetoothd_pid" ) & helper=$! ;;
