@@ -130,6 +130,8 @@ TEST(AirMatch, EachStructureIsComparedWithWhatBlueZShowsOfIt)
         {"03120600", [](HeardDevice& d) { d.advertisingData = std::map<std::uint8_t, Bytes>{}; }, CheckResult::NotShown, ""},
         {"042417612E", [](HeardDevice& d) { d.advertisingData = {{{0x24, bytes({0x17, 0x61, 0x2E})}}}; },
          CheckResult::Matched, "URI: https:a."},
+        {"03130102", [](HeardDevice& d) { d.advertisingData = {{{0x13, bytes({0x01, 0x02})}}}; }, CheckResult::Matched,
+         "Unknown type 0x13: data 0102"}, // between two types BlueZ keeps to itself
     };
     for (const Case& c : cases) {
         HeardDevice device = atLampAddress();
