@@ -195,14 +195,19 @@ int RunDiscover(int argc, char** argv, const DiscoverRequest& request)
         interruptedStatus = exitStatus;
         driver.stop();
     });
-    QObject::connect(&driver, &ConsoleDriver::exchanged,
-                     [&](const serial::Exchange& exchange) { tellUnparsed(request.port, exchange); });
+    // Bytes that come after the scan ended are no part of it, and follow no summary.
+    bool over = false;
+    QObject::connect(&driver, &ConsoleDriver::exchanged, [&](const serial::Exchange& exchange) {
+        if (!over)
+            tellUnparsed(request.port, exchange);
+    });
     QObject::connect(&driver, &ConsoleDriver::found, [&](const serial::FoundDevice& device) {
         devices.push_back(device);
         if (!request.json && !WriteOut(deviceLine(devices.size(), device)))
             driver.stop();
     });
     QObject::connect(&driver, &ConsoleDriver::ended, [&](const serial::TalkOutcome& outcome) {
+        over = true;
         status = failureStatus(request.port, outcome);
         if (request.json && outcome.end != TalkEnd::PortFailed)
             WriteOut(devicesJson(devices));

@@ -101,12 +101,13 @@ TEST(QzconfigTalk, DiscoverWithoutADeviceOrAnEndExitsWithFour)
          "1  00:11:22:33:44:55\n",
          "not understood in the scan: \"~~\"\n"
          "qzconfig: --port PORT: The module did not say OK+DISCE within 1 s; 1 device was heard\n"},
-        // An endless stream: the scan still ends at its time limit.
+        // An endless stream, well past what is kept however slowly it comes: the scan still
+        // ends at its time limit.
         {{}, "", "are shown\n"},
     };
     for (const Case& row : cases) {
         FakeModule module([&row](const std::string&) {
-            return row.answer.empty() ? FakeModule::endless("OK+DISCS" + std::string(40, 'x'), milliseconds(2)) : Reply{row.answer};
+            return row.answer.empty() ? FakeModule::endless("OK+DISCS" + std::string(1000, 'x'), milliseconds(2)) : Reply{row.answer};
         });
         QzconfigProcess qzconfig({"discover", "--port=" + module.path(), "--timeout=1"}, true);
         EXPECT_EQ(qzconfig.wait(), 4);
