@@ -51,8 +51,11 @@ std::string AirHelp()
            "             lists every device heard, decoded as decode does\n"
            "With --port, --verify listens once the module took the list; in a batch a\n"
            "module not heard as set is recorded failed, and its values go to the next.\n"
+           "Without --adapter the first adapter that is on listens.\n"
            "Exit status 4: not heard as set; 3: nothing to listen with (no BlueZ, no\n"
-           "adapter, or the adapter off).\n";
+           "adapter, none on), or the radio went away while listening (bluetoothd\n"
+           "stopped, the adapter switched off or removed), which also stops a batch.\n"
+           "With --json the answer is a JSON object on every exit, exit 3 included.\n";
 }
 
 Outcome RunVerifyCommand(const std::vector<std::string_view>& args)
