@@ -39,8 +39,9 @@ std::string summary(const batch::Batch& batch)
 }
 
 // "--minor=00FF": the values that make this module differ from the others.
-std::string unitWords(const batch::Plan& plan, const BatchSession& session, std::size_t unit)
+std::string unitWords(const BatchSession& session, std::size_t unit)
 {
+    const batch::Plan& plan = session.planned();
     const std::vector<std::string> values = session.varyingValues(unit);
     std::string words;
     for (std::size_t at = 0; at < values.size(); ++at)
@@ -54,7 +55,7 @@ bool printDryRun(const PageSpec& page, const BatchSession& session, bool retryFa
 {
     const batch::Plan& plan = session.planned();
     for (std::size_t unit = 0; unit < plan.units.size(); ++unit) {
-        std::string text = "Module " + std::to_string(unit + 1) + ": " + unitWords(plan, session, unit);
+        std::string text = "Module " + std::to_string(unit + 1) + ": " + unitWords(session, unit);
         if (plan.recorded[unit] == batch::Recorded::SetUp)
             text += ": set up already, as the record shows\n";
         else if (plan.recorded[unit] == batch::Recorded::Carried && !retryFailed)
@@ -126,7 +127,6 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     if (std::optional<BatchProblem> problem = session.open(request.ports, request.settings))
         return problemStatus(request, *problem);
 
-    const batch::Plan& plan = session.planned();
     batch::Batch& batch = session.batch();
     BatchRunner& runner = session.runner();
     if (batch.Resumed() > 0)
@@ -150,7 +150,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     });
     QObject::connect(&runner, &BatchRunner::moduleStarted, [&](const std::string& port, std::size_t unit) {
         WriteOut(prefix(port) + "Module on " + serial::EscapedBytes(port) + ": "
-                 + unitWords(plan, session, unit) + "\n");
+                 + unitWords(session, unit) + "\n");
     });
     QObject::connect(&runner, &BatchRunner::exchanged, [&](const std::string& port, const serial::Exchange& exchange) {
         if (!WriteOut(prefix(port) + serial::TranscriptLine(exchange) + "\n"))

@@ -345,6 +345,15 @@ ChosenAdapter chooseAdapter(const Adapters& adapters, const std::string& adapter
 const std::string notRunning =
     "BlueZ is not running: no org.bluez on the system bus; start bluetoothd (systemctl start bluetooth)";
 
+// The adapter as BlueZ's answer to GetManagedObjects shows it; no BlueZ on the bus at all
+// is said as such.
+ChosenAdapter chosenFrom(const QDBusMessage& objects, const std::string& adapter)
+{
+    const bool gone = objects.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+        || objects.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+    return gone ? ChosenAdapter{{}, {}, notRunning} : chooseAdapter(adaptersOf(objects), adapter);
+}
+
 ChosenAdapter chooseAdapter(const std::string& adapter)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
@@ -416,9 +425,7 @@ void AirScanner::AskCannotListen(const std::string& adapter, QObject* context, s
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, adapter, answer] {
         watcher->deleteLater();
         const QDBusMessage reply = watcher->reply();
-        const bool gone = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
-            || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
-        answer(gone ? notRunning : chooseAdapter(adaptersOf(reply), adapter).problem);
+        answer(chosenFrom(reply, adapter).problem);
     });
 }
 
@@ -447,9 +454,7 @@ void AirScanner::start(const std::string& adapter, const std::optional<std::stri
     }
     // Each step waits for BlueZ's answer without holding up whoever called.
     whenAnswered(bus.asyncCall(managedObjectsCall(), callTimeoutMs), [=](const QDBusMessage& objects) {
-        const bool gone = objects.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
-            || objects.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
-        const ChosenAdapter chosen = gone ? ChosenAdapter{{}, {}, notRunning} : chooseAdapter(adaptersOf(objects), adapter);
+        const ChosenAdapter chosen = chosenFrom(objects, adapter);
         if (!chosen.problem.empty())
             return fail(chosen.problem);
         pending_ = std::make_unique<Listener>(*this, bus, chosen.path, readKnownDevices);
