@@ -61,6 +61,8 @@ Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& ref
     case R::NoRows: return usageError(file + "no module's values under its first line" + seeHelp(page));
     case R::RowLength:
         return refused(line + refusal.value + " values, and the first line names " + refusal.other);
+    case R::LineTooLong:
+        return refused(line + "longer than any row of the page could be: '" + printable(refusal.value) + "'");
     case R::NotCountable:
     case R::CannotCount:
         return usageError("--count=" + option.substr(2) + ": " + refusal.message + seeHelp(page));

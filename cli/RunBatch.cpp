@@ -85,6 +85,7 @@ int problemStatus(const BatchRequest& request, const BatchProblem& problem)
     case BatchProblem::RecordFile: return said(record + detail + help, UsageError);
     case BatchProblem::RecordUnwritten: return said(record + "cannot write it: " + detail, SendFailed);
     case BatchProblem::RecordHeld: return said(record + detail + "; one batch per record", UsageError);
+    case BatchProblem::RecordBroken: return said(record + detail, UsageError);
     case BatchProblem::CannotListen: return said("cannot listen over the air: " + problem.detail, SendFailed);
     case BatchProblem::Refused: break;
     }
@@ -129,6 +130,9 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
 
     batch::Batch& batch = session.batch();
     BatchRunner& runner = session.runner();
+    if (!session.recordNote().empty())
+        WriteErr("qzconfig: --record " + serial::EscapedBytes(request.recordFile) + ": "
+                 + serial::EscapedBytes(session.recordNote()) + "\n");
     if (batch.Resumed() > 0)
         WriteOut("The record shows " + std::to_string(batch.Resumed()) + " of " + std::to_string(batch.Total())
                  + " modules set up already\n");
@@ -151,6 +155,13 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     QObject::connect(&runner, &BatchRunner::moduleStarted, [&](const std::string& port, std::size_t unit) {
         WriteOut(prefix(port) + "Module on " + serial::EscapedBytes(port) + ": "
                  + unitWords(session, unit) + "\n");
+    });
+    QObject::connect(&runner, &BatchRunner::moduleUntold, [&](const std::string& port, const std::string& why) {
+        WriteOut(prefix(port) + "The module did not tell its own address (" + serial::EscapedBytes(why)
+                 + "): the record cannot tell it from another\n");
+    });
+    QObject::connect(&runner, &BatchRunner::moduleKnown, [&](const std::string& port, const std::string& words) {
+        WriteOut(prefix(port) + "Sent nothing: " + serial::EscapedBytes(words) + "\n");
     });
     QObject::connect(&runner, &BatchRunner::exchanged, [&](const std::string& port, const serial::Exchange& exchange) {
         if (!WriteOut(prefix(port) + serial::TranscriptLine(exchange) + "\n"))

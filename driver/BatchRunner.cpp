@@ -13,11 +13,12 @@ std::string UtcTimestamp()
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
 }
 
-BatchRunner::BatchRunner(batch::Batch& batch, UnitCommands commandsOf,
+BatchRunner::BatchRunner(batch::Batch& batch, UnitCommands commandsOf, ClaimUnit claim,
                          std::vector<std::string> ports, serial::SessionSettings settings, QObject* parent)
     : QObject(parent)
     , batch_(batch)
     , commandsOf_(std::move(commandsOf))
+    , claim_(std::move(claim))
     , settings_(settings)
     , ports_(ports)
 {
@@ -30,6 +31,8 @@ BatchRunner::BatchRunner(batch::Batch& batch, UnitCommands commandsOf,
                 [this, raw](const serial::Exchange& exchange) { emit exchanged(raw->port, exchange); });
         connect(raw->driver.get(), &SerialDriver::finished, this,
                 [this, raw](const serial::Verdict& verdict) { sessionEnded(*raw, verdict); });
+        connect(raw->driver.get(), &SerialDriver::identified, this,
+                [this, raw](const serial::ModuleAddress& told) { identified(*raw, told); });
         fixtures_.push_back(std::move(fixture));
     }
     connect(&check_, &AirCheck::finished, this, &BatchRunner::heard);
@@ -77,17 +80,63 @@ void BatchRunner::take(Fixture& fixture)
     fixture.unit = unit;
     emit moduleStarted(fixture.port, *unit);
     const std::vector<std::string> commands = commandsOf_(*unit).commands;
+    fixture.total = static_cast<int>(commands.size());
+    // Unless the module is asked its address first, its unit is claimed before the port opens.
+    if (!settings_.askModuleAddress && !claimed(fixture, {}))
+        return;
     const std::string problem = fixture.driver->start(fixture.port, commands, settings_);
-    if (!problem.empty()) {
-        const int total = static_cast<int>(commands.size());
-        sessionEnded(fixture, {serial::Ending::PortFailed, 0, total, "cannot open it: " + problem});
-    }
+    if (!problem.empty())
+        sessionEnded(fixture, {serial::Ending::PortFailed, 0, fixture.total, "cannot open it: " + problem});
+}
+
+bool BatchRunner::claimed(Fixture& fixture, const std::string& module)
+{
+    const Claim claim = claim_(fixture.port, *fixture.unit, module, fixture.total);
+    if (claim.answer == Claim::Go)
+        return true;
+    fixture.known = claim.answer == Claim::KnownModule ? claim.words : std::string();
+    if (fixture.driver->running())
+        fixture.driver->withdraw(claim.words);
+    else
+        withdrawn(fixture);
+    return false;
+}
+
+// The module told its address, or did not: its unit is claimed before it is sent anything
+// of its list.
+void BatchRunner::identified(Fixture& fixture, const serial::ModuleAddress& told)
+{
+    if (!fixture.unit)
+        return;
+    if (told.address.empty())
+        emit moduleUntold(fixture.port, told.why);
+    if (claimed(fixture, told.address))
+        fixture.driver->proceed();
+}
+
+// The module was sent nothing of its list: its unit goes to the next module. One the
+// record shows stays on its port until it is swapped.
+void BatchRunner::withdrawn(Fixture& fixture)
+{
+    batch_.Withdrawn(fixture.port);
+    fixture.unit.reset();
+    fixture.waiting = true;
+    if (!fixture.known.empty())
+        emit moduleKnown(fixture.port, fixture.known);
+    fixture.known.clear();
+    if (!batch_.Finished() && !stopping_)
+        emit waitingForModule(fixture.port, !portsystem::DeviceBehind(fixture.port).empty());
+    finishIfDone();
 }
 
 void BatchRunner::sessionEnded(Fixture& fixture, const serial::Verdict& verdict)
 {
     if (!fixture.unit)
         return;
+    if (verdict.ending == serial::Ending::Withdrawn) {
+        withdrawn(fixture);
+        return;
+    }
     if (verdict.succeeded() && air_) {
         fixture.taken = verdict;
         toHear_.push_back(&fixture);
@@ -111,7 +160,7 @@ void BatchRunner::moduleDone(Fixture& fixture, const serial::Verdict& verdict)
 {
     const std::size_t unit = *fixture.unit;
     fixture.unit.reset();
-    batch_.SessionEnded(fixture.port, verdict.succeeded(), verdict.taken);
+    batch_.SessionEnded(fixture.port, verdict.succeeded(), verdict.sent);
     emit moduleEnded(fixture.port, unit, verdict);
     if (batch_.StoppedForFailures() && !stopping_) {
         stop(); // the other ports end after the reply in flight

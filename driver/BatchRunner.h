@@ -28,8 +28,18 @@ public:
     // A unit's list, made when its module starts (a batch of millions keeps none): its
     // commands, and what the module then advertises.
     using UnitCommands = std::function<CommandList(std::size_t unit)>;
+    // Before a module is sent its list, its unit is claimed: the module (its own address,
+    // as it told it, or empty) may get it, or it is one set up before, or the claim could
+    // not be recorded; words say why not.
+    struct Claim {
+        enum Answer { Go, KnownModule, NotRecorded };
+        Answer answer;
+        std::string words;
+    };
+    using ClaimUnit = std::function<Claim(const std::string& port, std::size_t unit, const std::string& module, int total)>;
 
-    BatchRunner(batch::Batch& batch, UnitCommands commandsOf, std::vector<std::string> ports,
+    // settings.askModuleAddress: each module is asked its address before its unit is claimed.
+    BatchRunner(batch::Batch& batch, UnitCommands commandsOf, ClaimUnit claim, std::vector<std::string> ports,
                 serial::SessionSettings settings, QObject* parent = nullptr);
     ~BatchRunner() override;
 
@@ -59,6 +69,11 @@ public:
 
 signals:
     void moduleStarted(const std::string& port, std::size_t unit);
+    // The module on port did not tell its address (why): it is set up all the same.
+    void moduleUntold(const std::string& port, const std::string& why);
+    // The module on port is one the record shows (words say which): it was sent nothing of
+    // its list, and the port waits for the next.
+    void moduleKnown(const std::string& port, const std::string& words);
     void exchanged(const std::string& port, const qz::serial::Exchange& exchange);
     // A module's session ended; unit is the batch's unit it had.
     void moduleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
@@ -81,6 +96,8 @@ private:
         std::string port;
         std::unique_ptr<SerialDriver> driver;
         std::optional<std::size_t> unit;
+        int total = 0;      // commands in its unit's list
+        std::string known;  // why its module was sent nothing: the record shows it
         std::string device; // what the port names now; empty while it is not there
         bool waiting = false; // for a new module
         bool ready = false;   // a new module is there, held while the radio is away
@@ -94,7 +111,10 @@ private:
     static constexpr int radioPollMs = 2000;
 
     void take(Fixture& fixture);
+    bool claimed(Fixture& fixture, const std::string& module);
+    void identified(Fixture& fixture, const serial::ModuleAddress& told);
     void sessionEnded(Fixture& fixture, const serial::Verdict& verdict);
+    void withdrawn(Fixture& fixture);
     void moduleDone(Fixture& fixture, const serial::Verdict& verdict);
     void listenForNext();
     static serial::Verdict stoppedBeforeHeard(const serial::Verdict& taken);
@@ -106,6 +126,7 @@ private:
 
     batch::Batch& batch_;
     UnitCommands commandsOf_;
+    ClaimUnit claim_;
     serial::SessionSettings settings_;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
     std::vector<std::string> ports_;

@@ -3,6 +3,8 @@
 #include "AirScanner.h"
 #include "BatchFiles.h"
 
+#include <QFile>
+
 namespace qz {
 
 namespace {
@@ -18,18 +20,14 @@ std::string wordsOf(const QFile& file)
 }
 
 // The whole file; why not, in the system's words. A missing record reads as empty.
-std::optional<std::string> readWhole(const std::string& path, QByteArray& text)
+std::optional<std::string> readWhole(const std::string& path, std::string& text)
 {
     QFile file(pathOf(path));
     if (!file.open(QIODevice::ReadOnly))
         return wordsOf(file);
-    text = file.readAll();
+    const QByteArray bytes = file.readAll();
+    text.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     return std::nullopt;
-}
-
-std::string_view viewOf(const QByteArray& bytes)
-{
-    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
 } // namespace
@@ -54,14 +52,19 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
         if (const std::string problem = BatchFileProblem(order_.recordFile, BatchFile::Record); !problem.empty())
             return BatchProblem{BatchProblem::RecordFile, problem};
     }
-    if (!dryRun) {
-        if (const std::string held = lock_.take(order_.recordFile); !held.empty())
-            return BatchProblem{BatchProblem::RecordHeld, held};
+    if (withRecord && !dryRun) {
+        record_ = std::make_unique<RecordFile>(order_.recordFile);
+        std::string words;
+        switch (record_->take(words)) {
+        case BatchRecord::Taken::Yes: recordNote_ = words; break;
+        case BatchRecord::Taken::Held: return BatchProblem{BatchProblem::RecordHeld, words};
+        case BatchRecord::Taken::Broken: return BatchProblem{BatchProblem::RecordBroken, words};
+        }
     }
     // Each read only as long as it is planned from: a values file may be large.
     std::optional<batch::Plan> planned;
     {
-        QByteArray values;
+        std::string values;
         if (fromFile) {
             if (std::optional<std::string> problem = readWhole(order_.valuesFile, values))
                 return BatchProblem{BatchProblem::ValuesUnread, *problem};
@@ -70,13 +73,19 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
             if (const std::string why = AirScanner::CannotListen(order_.adapter); !why.empty())
                 return BatchProblem{BatchProblem::CannotListen, why};
         }
-        QByteArray recorded;
-        if (withRecord && QFile::exists(pathOf(order_.recordFile)))
+        // What the record shows is read from the very file that is held.
+        std::string recorded;
+        if (record_) {
+            if (const std::string why = record_->read(recorded); !why.empty())
+                return BatchProblem{BatchProblem::RecordFile, "cannot read it: " + why};
+        } else if (withRecord && QFile::exists(pathOf(order_.recordFile))) {
             readWhole(order_.recordFile, recorded); // readable, as checked above
-        const batch::Source source{order_.counted, order_.modules, fromFile, viewOf(values)};
-        auto result = batch::PlanBatch(*order_.page, order_.values, source, viewOf(recorded));
+        }
+        const batch::Source source{order_.counted, order_.modules, fromFile, values};
+        auto result = batch::PlanBatch(*order_.page, order_.values, source, recorded);
         if (auto* refusal = std::get_if<batch::Refusal>(&result)) {
-            lock_.release();
+            if (record_)
+                record_->release();
             return BatchProblem{BatchProblem::Refused, {}, std::move(*refusal)};
         }
         planned = std::get<batch::Plan>(std::move(result));
@@ -90,22 +99,26 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
 
 std::optional<BatchProblem> BatchSession::open(std::vector<std::string> ports, const serial::SessionSettings& settings)
 {
-    record_.setFileName(pathOf(order_.recordFile));
-    if (!record_.open(QIODevice::Append) || (!plan_.opening.empty() && !write(plan_.opening))) {
-        const std::string why = wordsOf(record_);
-        record_.close();
-        lock_.release();
-        return BatchProblem{BatchProblem::RecordUnwritten, why};
+    if (record_) {
+        if (const std::string why = record_->open(plan_.opening); !why.empty()) {
+            record_->release();
+            return BatchProblem{BatchProblem::RecordUnwritten, why};
+        }
     }
     const PageSpec& page = *order_.page;
+    serial::SessionSettings asking = settings;
+    asking.askModuleAddress = true;
     runner_ = std::make_unique<BatchRunner>(
         *batch_, [this, &page](std::size_t unit) { return batch::ListOf(page, plan_.units[unit]); },
-        std::move(ports), settings);
+        [this](const std::string& port, std::size_t unit, const std::string& module, int total) {
+            return claim(port, unit, module, total);
+        },
+        std::move(ports), asking);
     // The record's line is written before anybody hears of the module's end.
     connect(runner_.get(), &BatchRunner::moduleEnded, this, &BatchSession::moduleEnded);
     connect(runner_.get(), &BatchRunner::finished, this, [this] {
-        record_.close();
-        lock_.release();
+        if (record_)
+            record_->release();
     });
     runner_->holdingAModule(plan_.portsHoldingAModule);
     if (order_.verify)
@@ -122,21 +135,60 @@ std::vector<std::string> BatchSession::varyingValues(std::size_t unit) const
     return varying;
 }
 
-bool BatchSession::write(const std::string& line)
+bool BatchSession::added(const batch::RecordRow& row)
 {
-    return record_.write(line.data(), static_cast<qint64>(line.size())) == static_cast<qint64>(line.size())
-        && record_.flush();
+    if (!record_)
+        return true;
+    const std::string why = record_->add(row);
+    if (why.empty())
+        return true;
+    if (recordFailure_.empty()) {
+        recordFailure_ = why;
+        emit recordNotWritten(why);
+    }
+    return false;
+}
+
+// A module is about to get unit: one the record shows set up (or carrying values, unless
+// the failed modules are back) is sent nothing; for any other, the record says first, on
+// the disk, that it may carry the unit's values.
+BatchRunner::Claim BatchSession::claim(const std::string& port, std::size_t unit, const std::string& module, int total)
+{
+    using State = batch::KnownModules::State;
+    const batch::KnownModules::Module* known = plan_.known.Find(module);
+    if (known != nullptr && (known->state == State::SetUp || !order_.retryFailed))
+        return {BatchRunner::Claim::KnownModule, batch::KnownModules::Words(module, *known)};
+    batch::RecordRow row{UtcTimestamp(), port, module, plan_.units[unit], 0, 0, total, batch::StartedResult, {}};
+    if (!added(row)) {
+        runner_->stop();
+        return {BatchRunner::Claim::NotRecorded, recordFailure_};
+    }
+    moduleOn_[port] = module;
+    return {BatchRunner::Claim::Go, {}};
 }
 
 void BatchSession::moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict)
 {
-    if (write(batch::RecordLine(UtcTimestamp(), port, plan_.units[unit], verdict.taken, verdict.total,
-                                verdict.succeeded(), verdict.message))
-        || !recordFailure_.empty())
-        return;
-    recordFailure_ = wordsOf(record_);
-    runner_->stop();
-    emit recordNotWritten(recordFailure_);
+    using State = batch::KnownModules::State;
+    const std::string module = moduleOn_[port];
+    moduleOn_.erase(port);
+    const batch::Values values = plan_.units[unit];
+    const batch::RecordRow row{UtcTimestamp(), port, module, values, verdict.sent, verdict.taken, verdict.total,
+                               verdict.succeeded() ? batch::SetUpResult : batch::FailedResult, verdict.message};
+    const bool carries = unit < plan_.takenToCarry.size() && verdict.sent >= plan_.takenToCarry[unit];
+    if (verdict.succeeded() || carries) {
+        const batch::KnownModules::Module known{unit, row.time, verdict.succeeded() ? State::SetUp : State::Carrying};
+        plan_.known.Add(module, known);
+        const Identity& identity = order_.page->identity;
+        if (identity.isModuleAddress)
+            plan_.known.Add(batch::ValueOf(*order_.page, values, identity.fields.front()), known);
+    } else {
+        plan_.known.Forget(module);
+    }
+    // Its started row carries the values already: a final row that cannot be written
+    // loses nothing, but the batch stops, since the next claim could not be written either.
+    if (!added(row))
+        runner_->stop();
 }
 
 } // namespace qz

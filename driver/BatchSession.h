@@ -1,17 +1,17 @@
 #pragma once
 
 // One batch, from its files to its record: the values file and the record checked, the
-// record locked and read back, the batch planned, its runner made, and each module's line
-// added to the record as the module ends. The window and qzconfig only put its events
-// into words.
+// record taken and read back, the batch planned, its runner made; each module's unit
+// claimed in the record before the module is sent anything, and its row added as the
+// module ends. The window and qzconfig only put its events into words.
 
 #include "BatchPlan.h"
+#include "BatchRecord.h"
 #include "BatchRunner.h"
-#include "RecordLock.h"
 
-#include <QFile>
 #include <QObject>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +43,7 @@ struct BatchProblem {
         RecordFile,       // detail: why the record cannot be one
         RecordUnwritten,  // detail: why it could not be opened to add to it, in the system's words
         RecordHeld,       // detail: who holds it ("another batch is using it (process 4242, qzconfig)")
+        RecordBroken,     // detail: why it cannot be taken ("its lock file r.csv.lock is a folder, ...")
         CannotListen,     // detail: why nothing can listen over the air
         Refused,          // refusal: what in the values, the values file or the record is at fault
     };
@@ -73,21 +74,25 @@ public:
     std::vector<std::string> varyingValues(std::size_t unit) const;
     // The record could not be written, and the batch was stopped: why, in the system's words.
     const std::string& recordFailure() const { return recordFailure_; }
+    // What the user should know of the record once it is taken (a lock file left over), or empty.
+    const std::string& recordNote() const { return recordNote_; }
 
 signals:
     void recordNotWritten(const std::string& why);
 
 private:
-    bool write(const std::string& line);
+    BatchRunner::Claim claim(const std::string& port, std::size_t unit, const std::string& module, int total);
     void moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict);
+    bool added(const batch::RecordRow& row);
 
     BatchOrder order_;
-    RecordLock lock_;
+    std::unique_ptr<BatchRecord> record_;
     batch::Plan plan_;
-    QFile record_;
     std::unique_ptr<batch::Batch> batch_;
     std::unique_ptr<BatchRunner> runner_;
+    std::map<std::string, std::string> moduleOn_; // by port: the address its module told
     std::string recordFailure_;
+    std::string recordNote_;
 };
 
 } // namespace qz

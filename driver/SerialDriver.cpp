@@ -47,6 +47,18 @@ void SerialDriver::stop()
         apply(session_->Stop(now()));
 }
 
+void SerialDriver::proceed()
+{
+    if (running())
+        apply(session_->Proceed(now()));
+}
+
+void SerialDriver::withdraw(const std::string& why)
+{
+    if (running())
+        apply(session_->Withdraw(why));
+}
+
 serial::Micros SerialDriver::now() const
 {
     return serial::Micros(clock_.nsecsElapsed() / 1000);
@@ -98,6 +110,9 @@ void SerialDriver::apply(serial::Actions actions)
         wakeUp_.stop();
         port_.close();
         emit finished(*actions.verdict);
+    } else if (actions.identified) {
+        // Last: the owner's answer applies the session's next actions.
+        emit identified(*actions.identified);
     }
 }
 

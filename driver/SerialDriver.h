@@ -27,6 +27,9 @@ public:
     // Ends the session after the reply being waited for, within the session's bound. Safe
     // to call from a handler of exchanged(): nothing is written after it.
     void stop();
+    // Once the module told its address (identified()): its list goes out, or nothing does.
+    void proceed();
+    void withdraw(const std::string& why);
 
     bool running() const { return session_ && !session_->finished(); }
     int taken() const { return session_ ? session_->taken() : 0; }
@@ -37,6 +40,9 @@ public:
 signals:
     void exchanged(const qz::serial::Exchange& exchange);
     void finished(const qz::serial::Verdict& verdict);
+    // Asked to (askModuleAddress), the module told its address, or did not: the session
+    // waits for proceed() or withdraw().
+    void identified(const qz::serial::ModuleAddress& told);
 
 private:
     serial::Micros now() const;

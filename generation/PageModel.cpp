@@ -116,7 +116,7 @@ std::vector<PageSpec> makePages()
          "qzconfig broadcast --name=Kitchen --address=000E0B123456 \\\n"
          "      --advert=0x0201060302F0FF --same",
          true,
-         {{F::DeviceAddress}, {"AT+ADDR"}}},
+         {{F::DeviceAddress}, {"AT+ADDR"}, true}},
     };
 }
 

@@ -54,6 +54,9 @@ struct FieldSpec {
 struct Identity {
     std::vector<Field> fields;
     std::vector<std::string_view> commandWords; // the commands that set them
+    // The identity is the module's own address: asked its address once set up, the
+    // module answers the value it was given.
+    bool isModuleAddress = false;
 };
 
 struct PageSpec {

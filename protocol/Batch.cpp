@@ -219,6 +219,58 @@ Values Units::operator[](std::size_t unit) const
     return values;
 }
 
+namespace {
+
+std::string upperCase(std::string_view text)
+{
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    return upper;
+}
+
+} // namespace
+
+void KnownModules::Add(std::string_view address, Module module)
+{
+    if (address.empty())
+        return;
+    const std::string key = upperCase(address);
+    const auto found = modules_.find(key);
+    // A module set up stays set up; a later row of it is a retry or a claim.
+    if (found == modules_.end())
+        modules_.emplace(key, std::move(module));
+    else if (found->second.state != State::SetUp || module.state == State::SetUp)
+        found->second = std::move(module);
+}
+
+void KnownModules::Forget(std::string_view address)
+{
+    const auto found = modules_.find(upperCase(address));
+    if (found != modules_.end() && found->second.state != State::SetUp)
+        modules_.erase(found);
+}
+
+const KnownModules::Module* KnownModules::Find(std::string_view address) const
+{
+    const auto found = modules_.find(upperCase(address));
+    return found == modules_.end() ? nullptr : &found->second;
+}
+
+std::string KnownModules::Words(std::string_view address, const Module& module)
+{
+    // "14:03" of "2026-12-08T14:03:22Z"
+    const std::string at = module.time.size() >= 16 ? module.time.substr(11, 5) : module.time;
+    std::string state;
+    switch (module.state) {
+    case State::SetUp: state = "set up at " + at; break;
+    case State::Carrying: state = "failed at " + at + " carrying its values"; break;
+    case State::Started: state = "being set up at " + at + " when the batch stopped, carrying its values"; break;
+    }
+    return "this is module " + std::to_string(module.unit + 1) + " of the record (" + upperCase(address) + "), "
+        + state + ": put the next one on";
+}
+
 Batch::Batch(std::size_t units, const std::vector<Recorded>& recorded, Carrying carrying)
     : total_(units)
     , takenToCarry_(std::move(carrying.takenToCarry))
@@ -250,13 +302,22 @@ std::optional<std::size_t> Batch::ModuleReady(const std::string& port)
     return unit;
 }
 
-void Batch::SessionEnded(const std::string& port, bool setUp, int taken)
+void Batch::Withdrawn(const std::string& port)
+{
+    const auto found = inFlight_.find(port);
+    if (found == inFlight_.end())
+        return;
+    waiting_.push_front(found->second);
+    inFlight_.erase(found);
+}
+
+void Batch::SessionEnded(const std::string& port, bool setUp, int sent)
 {
     const auto found = inFlight_.find(port);
     if (found == inFlight_.end())
         return;
     const std::size_t unit = found->second;
-    const bool carried = unit < takenToCarry_.size() && taken >= takenToCarry_[unit];
+    const bool carried = unit < takenToCarry_.size() && sent >= takenToCarry_[unit];
     if (setUp)
         ++setUpCount_;
     else if (carried)

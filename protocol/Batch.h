@@ -2,9 +2,10 @@
 
 // Many modules set up one after another, on one or several ports at once. The batch
 // decides; it does no input or output. It knows which values each module gets (a counter
-// or a list of rows), which of them a record shows set up already, which go to the next
-// module that is ready, and that the values of a failed module go to the next one, so that
-// every value ends up on exactly one module that took all of its commands.
+// or a list of rows), which of them a record shows set up already or carried, and which go
+// to the next module that is ready. A failed module that was sent the command setting its
+// identity keeps its values (a gap in the count); one that was not gives them to the next,
+// so that no identity ever reaches two modules.
 
 #include "PageModel.h"
 
@@ -64,6 +65,9 @@ std::string CsvLine(const std::vector<std::string>& fields);
 
 inline constexpr std::string_view SetUpResult = "set up";
 inline constexpr std::string_view FailedResult = "failed";
+// Written, and on the disk, before a module is sent anything: should nothing follow it (a
+// crash, a power cut), the module may carry the row's values.
+inline constexpr std::string_view StartedResult = "started";
 
 // A line typed while ports wait for their next module names the port whose module was
 // swapped: its number (from 1, in the batch's order) or its name; an empty line names the
@@ -75,18 +79,43 @@ struct PortChoice {
 PortChoice ChoosePort(std::string_view line, const std::vector<std::string>& ports, const std::vector<bool>& waiting);
 
 // What a record shows of a unit before the batch begins: nothing, a module set up with
-// it, or a module that failed after taking its identity and may carry it still.
+// it, or a module that may carry its identity still (it failed after being sent the
+// command that sets it, or the batch stopped while it was being set up).
 enum class Recorded : unsigned char { Nothing, SetUp, Carried };
 
 // Which values identify a module, so that no two modules get them. A unit's identity is
-// carried by a module once it took the command that sets it, whatever happened after.
+// carried by a module once it was sent the command that sets it, whatever came back.
 struct Carrying {
-    // Per unit: how many of its commands a module takes before it carries the unit's
+    // Per unit: how many of its commands a module is sent before it carries the unit's
     // identity. Empty: the page has none, and a failed module's values go to the next.
     std::vector<int> takenToCarry;
     // The units a record shows carried are never handed out again, unless retry (the
     // failed modules are back on the bench): then they go first.
     bool retry = false;
+};
+
+// Modules a record shows, by their own address (12 upper-case hex digits, as the module
+// tells it), so that one set up before is not given a second identity when it is still on
+// the bench.
+class KnownModules {
+public:
+    enum class State { SetUp, Carrying, Started };
+    struct Module {
+        std::size_t unit; // of the batch, from 0
+        std::string time; // the record's, 2026-12-08T14:03:22Z
+        State state;
+    };
+
+    void Add(std::string_view address, Module module);
+    // The module failed before it was sent its identity: it carries nothing (unless it was
+    // set up before).
+    void Forget(std::string_view address);
+    const Module* Find(std::string_view address) const;
+    // "this is module 2 of the record (000E0B000002), set up at 14:03: put the next one on"
+    static std::string Words(std::string_view address, const Module& module);
+
+private:
+    std::map<std::string, Module, std::less<>> modules_;
 };
 
 class Batch {
@@ -98,10 +127,13 @@ public:
     // A module is ready on port (its port appeared, or the user said so): the index of the
     // unit it gets, or nothing when every unit is set up or in flight, or the port is busy.
     std::optional<std::size_t> ModuleReady(const std::string& port);
-    // The session on port ended after taken commands. A unit that was not set up goes to
-    // the next module first, unless its failed module carries its identity: then it is
-    // left out, a gap.
-    void SessionEnded(const std::string& port, bool setUp, int taken = 0);
+    // The session on port ended after sent commands (answered or not). A unit that was not
+    // set up goes to the next module first, unless its failed module carries its identity:
+    // then it is left out, a gap.
+    void SessionEnded(const std::string& port, bool setUp, int sent = 0);
+    // The module on port was sent none of its list (it is one set up before): its unit
+    // goes to the next module, and nothing failed.
+    void Withdrawn(const std::string& port);
     // The user stops the batch: nothing more is handed out.
     void Stop() { stopped_ = true; }
     // A bad lot: after this many modules in a row failed, the batch stops (0: never).

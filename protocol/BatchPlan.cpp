@@ -9,8 +9,14 @@ namespace qz::batch {
 
 namespace {
 
-constexpr const char* recordLeadColumns[] = {"time", "port"};
-constexpr const char* recordTrailColumns[] = {"taken", "total", "result", "message"};
+// A record's columns: the page's options between these. Records written before modules
+// were asked their address, and before a row said what was sent, have the older columns.
+struct RecordLayout {
+    std::vector<std::string_view> lead;
+    std::vector<std::string_view> trail;
+};
+const RecordLayout currentLayout{{"time", "port", "module"}, {"sent", "taken", "total", "result", "message"}};
+const RecordLayout olderLayout{{"time", "port"}, {"taken", "total", "result", "message"}};
 
 // One module's values before the page has looked at them: where they came from, and what
 // they are.
@@ -328,33 +334,24 @@ private:
     std::vector<std::size_t> lines_; // of the values file, per unit
 };
 
-std::vector<std::string> recordHeader(const PageSpec& page)
+std::vector<std::string> recordHeader(const PageSpec& page, const RecordLayout& layout = currentLayout)
 {
-    std::vector<std::string> header(std::begin(recordLeadColumns), std::end(recordLeadColumns));
+    std::vector<std::string> header(layout.lead.begin(), layout.lead.end());
     for (const FieldSpec& field : page.fields)
         header.emplace_back(field.option);
-    header.insert(header.end(), std::begin(recordTrailColumns), std::end(recordTrailColumns));
+    header.insert(header.end(), layout.trail.begin(), layout.trail.end());
     return header;
 }
 
-// What a row of the record says of its module: the unit of this plan it had, set up or
-// carried by a module that failed. On a page with an identity, the unit with the same
-// identity, whose other values may be written otherwise (00254 for 00FE); elsewhere, a
-// unit with every value the same that no earlier row took. taken is the row's count of
-// commands taken, unknown for a row cut short. Whether the row's module carries its
-// values; nothing when the page refuses them, so that nobody can tell which module it was.
-std::optional<bool> readRow(const PageSpec& page, const Values& row, const std::optional<std::string>& taken, bool setUp,
-                            const UnitsByKey& byKey, Plan& plan)
+// The units of this plan a row of the record names: on a page with an identity, the units
+// with the same identity, whose other values may be written otherwise (00254 for 00FE);
+// elsewhere, the units with every value the same. Nothing when the page refuses the row's
+// values, so that nobody can tell which module it was.
+std::optional<std::vector<std::size_t>> unitsOfRow(const PageSpec& page, const Values& row, const UnitsByKey& byKey,
+                                                   const Plan& plan, int& toCarry)
 {
-    if (page.identity.fields.empty()) {
-        for (std::size_t unit : setUp ? byKey.find(page, plan, keyOf(page, row)) : std::vector<std::size_t>()) {
-            if (plan.recorded[unit] == Recorded::Nothing) {
-                plan.recorded[unit] = Recorded::SetUp;
-                break;
-            }
-        }
-        return setUp;
-    }
+    if (page.identity.fields.empty())
+        return byKey.find(page, plan, keyOf(page, row));
     FieldValues values;
     for (std::size_t at = 0; at < page.fields.size(); ++at)
         values[page.fields[at].field] = row[at];
@@ -362,33 +359,47 @@ std::optional<bool> readRow(const PageSpec& page, const Values& row, const std::
     const auto* list = std::get_if<CommandList>(&result);
     if (list == nullptr)
         return std::nullopt;
-    // A row cut short (taken unknown) may have carried them.
-    const bool carried = !taken
-        || (!taken->empty() && taken->size() < 6 && AllDecimalDigits(*taken)
-            && static_cast<int>(DecimalValue(*taken)) >= takenToCarry(page, list->commands));
-    for (std::size_t unit : byKey.find(page, plan, IdentityOf(page, list->commands))) {
-        if (setUp)
-            plan.recorded[unit] = Recorded::SetUp;
-        else if (carried && plan.recorded[unit] == Recorded::Nothing)
-            plan.recorded[unit] = Recorded::Carried;
-    }
-    return setUp || carried;
+    toCarry = takenToCarry(page, list->commands);
+    return byKey.find(page, plan, IdentityOf(page, list->commands));
 }
 
-// The record's physical lines, each without its line break; a row is one line, so that a
-// quote left open by a cut write ends with its line and hides nothing after it.
-std::vector<std::string_view> physicalLines(std::string_view text)
+std::optional<int> countOf(std::string_view text)
 {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines.push_back(line);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (text.empty() || text.size() >= 6 || !AllDecimalDigits(std::string(text)))
+        return std::nullopt;
+    return static_cast<int>(DecimalValue(std::string(text)));
+}
+
+// A text's physical lines, one at a time, each without its line break; a record's row is
+// one line, so that a quote left open by a cut write ends with its line and hides nothing
+// after it. CR LF, LF and a lone CR each end a line.
+class PhysicalLines {
+public:
+    explicit PhysicalLines(std::string_view text) : rest_(text) {}
+
+    bool next(std::string_view& line)
+    {
+        if (rest_.empty())
+            return false;
+        const std::size_t end = std::min(rest_.find_first_of("\r\n"), rest_.size());
+        line = rest_.substr(0, end);
+        const std::size_t breakLength = end + 1 < rest_.size() && rest_[end] == '\r' && rest_[end + 1] == '\n' ? 2 : 1;
+        rest_.remove_prefix(std::min(end + breakLength, rest_.size()));
+        ++number_;
+        return true;
     }
-    return lines;
+    // Of the line last read, from 1.
+    std::size_t number() const { return number_; }
+    bool atEnd() const { return rest_.empty(); }
+
+private:
+    std::string_view rest_;
+    std::size_t number_ = 0;
+};
+
+bool endsWithLineBreak(std::string_view text)
+{
+    return !text.empty() && (text.back() == '\n' || text.back() == '\r');
 }
 
 bool isBlank(std::string_view line)
@@ -408,8 +419,121 @@ Refusal unreadable(std::size_t line, std::string_view text)
 {
     Refusal refused = refusal(Refusal::RecordUnreadable);
     refused.line = line;
-    refused.value = std::string(text);
+    refused.value = QuotedLine(text);
     return refused;
+}
+
+// Reads a record's rows, in order, into what it shows of each unit. A unit's rows say, one
+// after another, that a module was about to be set up with it (started), then how that
+// ended; a unit whose last row is "started" may be carried by a module the batch never
+// heard of again.
+class RecordReader {
+public:
+    RecordReader(const PageSpec& page, const UnitsByKey& byKey, Plan& plan)
+        : page_(page), byKey_(byKey), plan_(plan), started_(plan.units.size(), false)
+    {
+    }
+
+    // A row whose columns are layout's; false when it names no module.
+    bool read(const std::vector<std::string>& row, const RecordLayout& layout, bool cut)
+    {
+        const std::size_t first = layout.lead.size();
+        const Values unit(row.begin() + static_cast<std::ptrdiff_t>(first),
+                          row.begin() + static_cast<std::ptrdiff_t>(first + page_.fields.size()));
+        const auto column = [&](std::string_view name) -> std::string {
+            const auto at = std::find(layout.trail.begin(), layout.trail.end(), name);
+            const std::size_t index = first + page_.fields.size() + static_cast<std::size_t>(at - layout.trail.begin());
+            return at != layout.trail.end() && index < row.size() ? row[index] : std::string();
+        };
+        int toCarry = 0;
+        const std::optional<std::vector<std::size_t>> units = unitsOfRow(page_, unit, byKey_, plan_, toCarry);
+        if (!units)
+            return false;
+        const std::string result = cut ? std::string() : column("result");
+        bool carries = false;
+        if (result == SetUpResult) {
+            setUp(*units);
+        } else if (result == StartedResult) {
+            carries = !page_.identity.fields.empty();
+            for (std::size_t at : *units)
+                started_[at] = true;
+        } else {
+            // A row cut short by a crash may have carried them; a failed module carries them
+            // once it was sent the command that sets them (told by taken in older records).
+            const std::optional<int> sent = countOf(column(layout.lead.size() == 3 ? "sent" : "taken"));
+            carries = !page_.identity.fields.empty() && (cut || (sent && *sent >= toCarry));
+            for (std::size_t at : *units) {
+                started_[at] = false;
+                if (carries && plan_.recorded[at] == Recorded::Nothing)
+                    plan_.recorded[at] = Recorded::Carried;
+            }
+        }
+        const bool tookValues = result == SetUpResult || carries;
+        if (tookValues && !units->empty())
+            know(row, layout, unit, units->front(), result);
+        else if (layout.lead.size() == 3)
+            plan_.known.Forget(row[2]);
+        lastTookValues_[row[1]] = tookValues;
+        return true;
+    }
+
+    void finish()
+    {
+        for (std::size_t unit = 0; unit < started_.size(); ++unit) {
+            if (started_[unit] && plan_.recorded[unit] == Recorded::Nothing)
+                plan_.recorded[unit] = Recorded::Carried;
+        }
+        for (const auto& [port, took] : lastTookValues_) {
+            if (took)
+                plan_.portsHoldingAModule.push_back(port);
+        }
+    }
+
+private:
+    void setUp(const std::vector<std::size_t>& units)
+    {
+        // On a page without an identity, each row is one module: it takes the first unit
+        // alike that no earlier row took.
+        for (std::size_t at : units) {
+            started_[at] = false;
+            if (!page_.identity.fields.empty() || plan_.recorded[at] == Recorded::Nothing) {
+                plan_.recorded[at] = Recorded::SetUp;
+                if (page_.identity.fields.empty())
+                    break;
+            }
+        }
+    }
+
+    // The module by its own address, and, where the identity is its address, by that too.
+    void know(const std::vector<std::string>& row, const RecordLayout& layout, const Values& unit, std::size_t index,
+              const std::string& result)
+    {
+        using State = KnownModules::State;
+        const State state = result == SetUpResult ? State::SetUp
+            : result == StartedResult             ? State::Started
+                                                  : State::Carrying;
+        const KnownModules::Module module{index, row[0], state};
+        if (layout.lead.size() == 3)
+            plan_.known.Add(row[2], module);
+        if (page_.identity.isModuleAddress)
+            plan_.known.Add(ValueOf(page_, unit, page_.identity.fields.front()), module);
+    }
+
+    const PageSpec& page_;
+    const UnitsByKey& byKey_;
+    Plan& plan_;
+    std::vector<bool> started_; // per unit: its last row says started
+    std::map<std::string, bool> lastTookValues_; // by port: its last module took its values
+};
+
+// The layout whose header line this is, if it is one.
+const RecordLayout* layoutOfHeader(const PageSpec& page, const std::vector<std::string>& fields)
+{
+    for (const RecordLayout* layout : {&currentLayout, &olderLayout}) {
+        if (fields == recordHeader(page, *layout))
+            return layout;
+    }
+    return nullptr;
 }
 
 // Reads the record back: which units it shows set up, or carried by modules that failed,
@@ -419,61 +543,79 @@ Refusal unreadable(std::size_t line, std::string_view text)
 std::optional<Refusal> readRecord(const PageSpec& page, const FieldValues& values, std::string_view text,
                                   const UnitsByKey& byKey, Plan& plan)
 {
-    const std::vector<std::string_view> lines = physicalLines(text);
-    std::size_t at = 0;
-    while (at < lines.size() && isBlank(lines[at]))
-        ++at;
-    if (at == lines.size()) {
-        plan.opening = (text.empty() || text.back() == '\n' ? "" : "\n") + RecordHeaderLine(page);
+    PhysicalLines lines(text);
+    std::string_view line;
+    bool any = false;
+    while ((any = lines.next(line)) && isBlank(line)) {
+    }
+    const std::string lineBreak = endsWithLineBreak(text) || text.empty() ? "" : "\n";
+    if (!any) {
+        plan.opening = lineBreak + RecordHeaderLine(page);
         return std::nullopt;
     }
-    if (text.back() != '\n')
-        plan.opening = "\n";
-    const std::vector<std::string> header = recordHeader(page);
-    const std::vector<std::string> fields = csvFields(lines[at]);
-    if (fields != header) {
+    if (line.size() > LongestRecordLine)
+        return unreadable(lines.number(), line);
+    const RecordLayout* layout = layoutOfHeader(page, csvFields(line));
+    if (layout == nullptr) {
+        const std::vector<std::string> fields = csvFields(line);
+        const std::string header = RecordHeaderLine(page);
         Refusal refused = refusal(Refusal::RecordOfAnotherBatch);
         refused.value = CsvLine(fields).substr(0, CsvLine(fields).size() - 1);
-        refused.other = CsvLine(header).substr(0, CsvLine(header).size() - 1);
+        refused.other = header.substr(0, header.size() - 1);
         return refused;
     }
-    const std::size_t first = std::size(recordLeadColumns);
-    const std::size_t valuesEnd = first + page.fields.size();
-    const std::size_t takenColumn = header.size() - 4;
-    const std::size_t resultColumn = header.size() - 2;
-    std::map<std::string, bool> lastTookValues; // by port: its last module took its values
-    for (++at; at < lines.size(); ++at) {
-        if (isBlank(lines[at]))
+    RecordReader reader(page, byKey, plan);
+    while (lines.next(line)) {
+        if (isBlank(line))
             continue;
-        const std::vector<std::string> row = csvFields(lines[at]);
+        if (line.size() > LongestRecordLine)
+            return unreadable(lines.number(), line);
+        const std::vector<std::string> row = csvFields(line);
+        if (const RecordLayout* next = layoutOfHeader(page, row)) {
+            layout = next;
+            continue;
+        }
+        const std::size_t columns = layout->lead.size() + page.fields.size() + layout->trail.size();
+        const std::size_t valuesEnd = layout->lead.size() + page.fields.size();
         // The last line, cut short by a crash: its module was in flight, and counts as
         // carrying whatever values the line shows whole.
-        const bool cut = at + 1 == lines.size() && text.back() != '\n' && row.size() < header.size();
+        const bool cut = lines.atEnd() && !endsWithLineBreak(text) && row.size() < columns;
         if (cut && row.size() <= valuesEnd)
             continue;
-        if (row.size() != header.size() && !cut)
-            return unreadable(at + 1, lines[at]);
-        const Values unit(row.begin() + static_cast<std::ptrdiff_t>(first), row.begin() + static_cast<std::ptrdiff_t>(valuesEnd));
+        if (row.size() != columns && !cut)
+            return unreadable(lines.number(), line);
         for (std::size_t column = 0; column < page.fields.size(); ++column) {
             const Field field = page.fields[column].field;
-            if (!varies(plan, field) && unit[column] != values.at(field)) {
+            const std::string& recorded = row[layout->lead.size() + column];
+            if (!varies(plan, field) && recorded != values.at(field)) {
                 Refusal refused = refusal(Refusal::RecordOtherValues);
                 refused.field = field;
                 refused.value = values.at(field);
-                refused.other = unit[column];
+                refused.other = recorded;
                 return refused;
             }
         }
-        const bool setUp = !cut && row[resultColumn] == SetUpResult;
-        const std::optional<bool> tookValues =
-            readRow(page, unit, cut ? std::nullopt : std::optional(row[takenColumn]), setUp, byKey, plan);
-        if (!tookValues)
-            return unreadable(at + 1, lines[at]);
-        lastTookValues[row[1]] = *tookValues;
+        if (!reader.read(row, *layout, cut))
+            return unreadable(lines.number(), line);
     }
-    for (const auto& [port, took] : lastTookValues) {
-        if (took)
-            plan.portsHoldingAModule.push_back(port);
+    reader.finish();
+    // Rows are added in the current columns, under their own header.
+    plan.opening = lineBreak + (layout == &currentLayout ? std::string() : RecordHeaderLine(page));
+    return std::nullopt;
+}
+
+// The first line of a values file too long to be a row, refused unread.
+std::optional<Refusal> overlongLine(std::string_view text)
+{
+    PhysicalLines lines(text);
+    std::string_view line;
+    while (lines.next(line)) {
+        if (line.size() > LongestValuesLine) {
+            Refusal refused = refusal(Refusal::LineTooLong);
+            refused.line = lines.number();
+            refused.value = QuotedLine(line);
+            return refused;
+        }
     }
     return std::nullopt;
 }
@@ -493,6 +635,10 @@ std::variant<Plan, Refusal> PlanBatch(const PageSpec& page, const FieldValues& g
     FieldValues values = InitialValues(page);
     for (const auto& [field, value] : given)
         values[field] = value;
+    if (source.fromValuesFile) {
+        if (std::optional<Refusal> overlong = overlongLine(source.valuesText))
+            return *overlong;
+    }
     Plan plan;
     UnitTaker taker(page, plan, source.fromValuesFile);
     const TakeModule take = [&taker](const Module& module) { return taker(module); };
@@ -529,16 +675,20 @@ std::string RecordHeaderLine(const PageSpec& page)
     return CsvLine(recordHeader(page));
 }
 
-std::string RecordLine(const std::string& time, const std::string& port, const Values& unit, int taken, int total,
-                       bool setUp, const std::string& message)
+std::string RecordLine(const RecordRow& written)
 {
-    std::vector<std::string> row = {time, port};
-    row.insert(row.end(), unit.begin(), unit.end());
-    row.insert(row.end(), {std::to_string(taken), std::to_string(total),
-                           std::string(setUp ? SetUpResult : FailedResult), message});
+    std::vector<std::string> row = {written.time, written.port, written.module};
+    row.insert(row.end(), written.unit.begin(), written.unit.end());
+    row.insert(row.end(), {std::to_string(written.sent), std::to_string(written.taken), std::to_string(written.total),
+                           std::string(written.result), written.message});
     for (std::string& field : row)
         std::replace_if(field.begin(), field.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return CsvLine(row);
+}
+
+std::string QuotedLine(std::string_view line)
+{
+    return line.size() <= LongestQuote ? std::string(line) : std::string(line.substr(0, LongestQuote)) + "\u2026";
 }
 
 std::string IdentityOf(const PageSpec& page, const std::vector<std::string>& commands)

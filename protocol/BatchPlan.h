@@ -43,7 +43,8 @@ struct Refusal {
         RecordOtherValues,    // field, value: this batch's; other: the record's
         SameEverywhere,       // field: the identity's first; value: its value on every module
         SameIdentity,         // line or module, field, value: the later's; other: the earlier's line or module
-        RecordUnreadable,     // line: of the record; value: the line as it stands
+        RecordUnreadable,     // line: of the record; value: the line as it stands (its first LongestQuote bytes, then "…")
+        LineTooLong,          // line: of the values file; value: its first LongestQuote bytes, then "…"
     };
     Reason reason;
     std::size_t line = 0;   // of the values file, from 1; 0 where no line is at fault
@@ -53,6 +54,14 @@ struct Refusal {
     std::string other;
     std::string message;
 };
+
+// No row of a values file or a record comes near these: a longer line is refused by its
+// number without being kept, however long (a file of commas, say).
+inline constexpr std::size_t LongestValuesLine = 4096;
+inline constexpr std::size_t LongestRecordLine = 16384;
+// A message quotes this many bytes of a line at most, then "…".
+inline constexpr std::size_t LongestQuote = 80;
+std::string QuotedLine(std::string_view line);
 
 struct Plan {
     std::vector<Field> varying; // the counted fields, or the values file's columns
@@ -64,8 +73,11 @@ struct Plan {
     // Ports whose last module in the record took its values: it may be on the port still,
     // and must be swapped before the port takes its next.
     std::vector<std::string> portsHoldingAModule;
+    // The modules the record shows set up or carrying values, by their own address.
+    KnownModules known;
     // What goes into the record before the first module's line: the header of a new or
-    // empty record, or the line break that a line cut short by a crash lacks.
+    // empty record (or of one whose rows have the columns of an older version), or the
+    // line break that a line cut short by a crash lacks.
     std::string opening;
 };
 
@@ -78,11 +90,23 @@ bool Counts(const std::vector<Field>& fields, Field field);
 // The fields whose value can count up on this page.
 std::vector<const FieldSpec*> CountedFields(const PageSpec& page);
 
+// One module's row: written "started" before it is sent anything, and again as it ends.
+struct RecordRow {
+    std::string time;
+    std::string port;
+    std::string module; // the module's own address, as it told it; empty when it did not
+    Values unit;
+    int sent = 0;  // commands of its list that left the port
+    int taken = 0; // of them, the ones the module acknowledged
+    int total = 0;
+    std::string_view result = StartedResult;
+    std::string message;
+};
+
 // The record's bytes: its header line, and one module's line. A row is one physical line:
 // a line break in a field is written as a space.
 std::string RecordHeaderLine(const PageSpec& page);
-std::string RecordLine(const std::string& time, const std::string& port, const Values& unit, int taken, int total,
-                       bool setUp, const std::string& message);
+std::string RecordLine(const RecordRow& row);
 
 // A module's identity as its commands set it: the lines of its page's identity commands;
 // empty on a page without one.

@@ -6,11 +6,58 @@ namespace qz::serial {
 
 namespace {
 
-constexpr std::string_view probeCommand = "AT";
-
-bool beginsWithOK(std::string_view reply)
+bool isHexDigit(char c)
 {
-    return reply.substr(0, 2) == "OK";
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+bool isLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::string_view withoutPrefix(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix ? text.substr(prefix.size()) : text;
+}
+
+// A number's hex digits without a 0x and without leading zeros, upper case; nothing when
+// text is no hex number.
+std::optional<std::string> hexNumber(std::string_view text)
+{
+    text = withoutPrefix(withoutPrefix(text, "0x"), "0X");
+    if (text.empty() || !std::all_of(text.begin(), text.end(), isHexDigit))
+        return std::nullopt;
+    std::string digits(text.substr(std::min(text.find_first_not_of('0'), text.size() - 1)));
+    std::transform(digits.begin(), digits.end(), digits.begin(),
+                   [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
+    return digits;
+}
+
+// What a command sets: the text after its word. A word is its letters ("AT+ADDR"), with
+// the index of the commands that come in numbered pieces ("AT+IBE0", "AT+Z4"); "AT+128B"
+// begins with digits.
+std::string_view parameterOf(std::string_view command)
+{
+    std::string_view rest = withoutPrefix(command, "AT+");
+    if (rest.substr(0, 4) == "128B")
+        return rest.substr(4);
+    std::size_t word = 0;
+    while (word < rest.size() && isLetter(rest[word]))
+        ++word;
+    const std::string_view letters = rest.substr(0, word);
+    if ((letters == "IBE" || letters == "Z") && word < rest.size())
+        ++word;
+    return rest.substr(word);
+}
+
+bool echoMatches(std::string_view command, std::string_view echoed)
+{
+    const std::string_view parameter = parameterOf(command);
+    if (echoed == parameter)
+        return true;
+    const std::optional<std::string> sent = hexNumber(parameter);
+    return sent && sent == hexNumber(echoed);
 }
 
 // AT+RENEW restores the factory rate as well; both restart the module.
@@ -24,6 +71,8 @@ bool restoresFactoryRate(std::string_view command)
     return command == "AT+RENEW";
 }
 
+constexpr std::string_view probeCommand = "AT";
+
 std::string milliseconds(Micros time)
 {
     return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(time).count()) + " ms";
@@ -33,6 +82,41 @@ std::string milliseconds(Micros time)
 constexpr std::string_view probeAdvice =
     ", so no command of the list was sent and nothing has changed on the module. Check the port, the rate (the "
     "factory rate is 9600) and that no central device is connected to the module";
+
+} // namespace
+
+bool ReplyMeansYes(std::string_view command, std::string_view reply)
+{
+    while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
+        reply.remove_suffix(1);
+    if (reply == "OK")
+        return true;
+    if (reply.substr(0, 3) != "OK+")
+        return false;
+    const std::string_view said = reply.substr(3);
+    if (said.substr(0, 4) == "FAIL" || said.substr(0, 3) == "ERR" || said.empty())
+        return false;
+    // "OK+Set:VALUE" and its kind echo what was set; "OK+RENEW" echoes no value.
+    const std::size_t colon = said.find(':');
+    return colon == std::string_view::npos || echoMatches(command, said.substr(colon + 1));
+}
+
+namespace {
+
+// The module's own address in its answer to AddressQuestion, or nothing.
+std::optional<std::string> toldAddress(std::string_view reply)
+{
+    while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
+        reply.remove_suffix(1);
+    if (reply.substr(0, AddressAnswer.size()) != AddressAnswer)
+        return std::nullopt;
+    std::string address(reply.substr(AddressAnswer.size()));
+    if (address.size() != 12 || !std::all_of(address.begin(), address.end(), isHexDigit))
+        return std::nullopt;
+    std::transform(address.begin(), address.end(), address.begin(),
+                   [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
+    return address;
+}
 
 } // namespace
 
@@ -102,7 +186,10 @@ SendSession::SendSession(std::vector<std::string> commands, SessionSettings sett
 const std::string& SendSession::currentCommand() const
 {
     static const std::string probe(probeCommand);
-    return probing() ? probe : commands_[static_cast<std::size_t>(current_)];
+    static const std::string question(AddressQuestion);
+    if (probing())
+        return probe;
+    return asking() ? question : commands_[static_cast<std::size_t>(current_)];
 }
 
 Actions SendSession::Start(Micros now)
@@ -122,6 +209,8 @@ void SendSession::send(Actions& actions, Micros now, const std::string& command)
 {
     actions.write = command + std::string(LineEndingBytes(settings_.lineEnding));
     actions.transcript.push_back({Exchange::Sent, command});
+    if (current_ >= 0)
+        sent_ = current_ + 1;
     reply_.clear();
     replyLength_ = 0;
     phase_ = Phase::AwaitingReply;
@@ -161,7 +250,7 @@ Actions SendSession::BytesArrived(Micros now, std::string_view bytes)
 Actions SendSession::TimePassed(Micros now)
 {
     Actions actions;
-    if (phase_ == Phase::NotStarted || phase_ == Phase::Finished)
+    if (phase_ == Phase::NotStarted || phase_ == Phase::Finished || phase_ == Phase::Identified)
         return actions;
     if (now >= stopBy_) {
         const char* reached = phase_ == Phase::Collecting ? "before the reply to " : "while waiting for the reply to ";
@@ -176,7 +265,10 @@ Actions SendSession::TimePassed(Micros now)
     switch (phase_) {
     case Phase::AwaitingReply:
         actions.transcript.push_back({Exchange::NoReply, {}});
-        if (probing())
+        if (asking())
+            addressTold(actions, {{}, "it did not answer " + std::string(AddressQuestion) + " within "
+                                          + milliseconds(settings_.replyTimeout)});
+        else if (probing())
             finish(actions, Ending::ProbeFailed,
                    "The module did not answer AT within " + milliseconds(settings_.replyTimeout)
                        + std::string(probeAdvice));
@@ -194,6 +286,7 @@ Actions SendSession::TimePassed(Micros now)
         break;
     case Phase::Pausing: sendNext(actions, now); break;
     case Phase::NotStarted:
+    case Phase::Identified:
     case Phase::Finished: break;
     }
     return actions;
@@ -201,7 +294,18 @@ Actions SendSession::TimePassed(Micros now)
 
 void SendSession::completeReply(Actions& actions, Micros now)
 {
-    const bool taken = beginsWithOK(reply_);
+    if (asking()) {
+        const std::optional<std::string> address = toldAddress(reply_);
+        actions.transcript.push_back({Exchange::Replied, reply_, address.has_value()});
+        if (address)
+            addressTold(actions, {*address, {}});
+        else
+            addressTold(actions, {{}, "it answered " + std::string(AddressQuestion) + " with "
+                                          + QuotedReply(reply_, replyLength_) + ", not "
+                                          + std::string(AddressAnswer) + " and 12 hex digits"});
+        return;
+    }
+    const bool taken = ReplyMeansYes(currentCommand(), reply_);
     actions.transcript.push_back({Exchange::Replied, reply_, taken});
     if (!taken) {
         if (probing())
@@ -248,7 +352,7 @@ void SendSession::finishKeptSending(Actions& actions, Micros now)
     std::string message = "The module kept sending in reply to " + shownCommand() + ": "
         + std::to_string(replyLength_) + " bytes in " + std::to_string(millis) + " ms, beginning "
         + QuotedReply(reply_, replyLength_) + "; ";
-    if (probing()) {
+    if (current_ < 0) {
         message += "no command of the list was sent. Check the rate (the factory rate is 9600) and that no central "
                    "device is connected to the module";
         finish(actions, Ending::ProbeFailed, message);
@@ -266,8 +370,37 @@ void SendSession::reportPartialReply(Actions& actions)
 
 void SendSession::sendNext(Actions& actions, Micros now)
 {
-    ++current_;
+    if (probing() && settings_.askModuleAddress)
+        current_ = askingAddress;
+    else
+        current_ = asking() ? 0 : current_ + 1;
     send(actions, now, currentCommand());
+}
+
+void SendSession::addressTold(Actions& actions, ModuleAddress told)
+{
+    if (stopRequested_) {
+        finish(actions, Ending::Stopped, "Stopped before the list was sent; " + takenSoFar());
+        return;
+    }
+    phase_ = Phase::Identified;
+    actions.identified = std::move(told);
+}
+
+Actions SendSession::Proceed(Micros now)
+{
+    Actions actions;
+    if (phase_ == Phase::Identified)
+        sendNext(actions, now);
+    return actions;
+}
+
+Actions SendSession::Withdraw(std::string why)
+{
+    Actions actions;
+    if (phase_ == Phase::Identified)
+        finish(actions, Ending::Withdrawn, std::move(why));
+    return actions;
 }
 
 Actions SendSession::Stop(Micros now)
@@ -277,7 +410,7 @@ Actions SendSession::Stop(Micros now)
         return actions;
     stopRequested_ = true;
     // Between commands nothing is in flight, so the session can end at once.
-    if (phase_ == Phase::Pausing) {
+    if (phase_ == Phase::Pausing || phase_ == Phase::Identified) {
         finishStopped(actions);
         return actions;
     }
@@ -292,6 +425,8 @@ Actions SendSession::WriteWithheld()
     Actions actions;
     if (phase_ != Phase::AwaitingReply)
         return actions;
+    if (current_ >= 0)
+        sent_ = current_;
     finish(actions, Ending::Stopped, "Stopped before " + shownCommand() + " was sent; " + takenSoFar());
     return actions;
 }
@@ -302,8 +437,8 @@ Actions SendSession::PortFailed(std::string_view reason)
     if (phase_ == Phase::Finished)
         return actions;
     std::string message = "The port failed (" + std::string(reason) + ")";
-    if (probing())
-        message += " before the module answered AT; no command of the list was sent. " + takenSoFar();
+    if (current_ < 0)
+        message += " before the module answered " + shownCommand() + "; no command of the list was sent. " + takenSoFar();
     else if (phase_ == Phase::Pausing)
         message += " after " + shownCommand() + " was taken; " + takenSoFar();
     else
@@ -318,7 +453,7 @@ void SendSession::finish(Actions& actions, Ending ending, std::string message)
     phase_ = Phase::Finished;
     actions.write.clear();
     actions.wakeAt.reset();
-    actions.verdict = Verdict{ending, taken_, total(), std::move(message), baudRate_};
+    actions.verdict = Verdict{ending, taken_, total(), std::move(message), baudRate_, sent_};
 }
 
 void SendSession::finishStopped(Actions& actions)

@@ -53,14 +53,27 @@ struct SessionSettings {
     LineEnding lineEnding = LineEnding::None;
     // How long the first byte of a reply may take once the command is on the wire.
     Micros replyTimeout = DefaultReplyTimeout;
+    // After the probe, ask the module its own address (AddressQuestion) and wait for the
+    // owner to go ahead with the list (Proceed) or withdraw (Withdraw): a batch tells a
+    // module it set up already from a new one so.
+    bool askModuleAddress = false;
 };
+
+// The question a module answers with its own address, "OK+ADDR:" and 12 hex digits.
+inline constexpr std::string_view AddressQuestion = "AT+ADDR?";
+inline constexpr std::string_view AddressAnswer = "OK+ADDR:";
+
+// Whether reply says yes to command: "OK", or a reply that begins with "OK+"; where it
+// echoes the value set ("OK+Set:000E0B000001"), the value echoed must be the value sent,
+// by meaning (0x00FE and 00FE are one value). Anything else ("OKERROR", "OK+FAIL") is no.
+bool ReplyMeansYes(std::string_view command, std::string_view reply);
 
 // One line of the transcript: a command sent, or what came back for it.
 struct Exchange {
     enum Kind { Sent, Replied, NoReply };
     Kind kind;
     std::string bytes; // the command without its line ending, or the whole reply
-    bool taken = false; // a reply that begins with OK
+    bool taken = false; // a reply that says yes to its command
 };
 
 // "> COMMAND", "< REPLY" or "< (no reply)", with every byte below 32, 127 and above
@@ -74,8 +87,9 @@ std::string QuotedReply(std::string_view reply, std::size_t length);
 std::string TakenSummary(int taken, int total);
 
 // NotHeardAsSet: every command was taken, but the module was then not heard over the air
-// advertising what it was given.
-enum class Ending { AllTaken, ProbeFailed, Refused, NoReply, PortFailed, Stopped, NotHeardAsSet };
+// advertising what it was given. Withdrawn: the owner withdrew before the list (the module
+// is one it knows); nothing of the list was sent.
+enum class Ending { AllTaken, ProbeFailed, Refused, NoReply, PortFailed, Stopped, NotHeardAsSet, Withdrawn };
 
 struct Verdict {
     Ending ending;
@@ -83,8 +97,17 @@ struct Verdict {
     int total;
     std::string message; // in words, for the user
     int baudRate = 0;    // the module's rate as the session ends; 0 where no session began
+    // Commands of the list that left the port, answered or not: a module may have taken
+    // one whose reply was lost.
+    int sent = 0;
 
     bool succeeded() const { return ending == Ending::AllTaken; }
+};
+
+// What a module said when asked its address: the 12 upper-case hex digits, or why none.
+struct ModuleAddress {
+    std::string address;
+    std::string why; // empty when address is known
 };
 
 struct Actions {
@@ -92,6 +115,8 @@ struct Actions {
     std::string write;              // then these bytes
     std::optional<Micros> wakeAt;   // then call TimePassed at this time, or later
     std::vector<Exchange> transcript;
+    // The module told its address, or did not: the session waits for Proceed or Withdraw.
+    std::optional<ModuleAddress> identified;
     std::optional<Verdict> verdict; // the session is over; nothing more will be asked
 };
 
@@ -112,17 +137,22 @@ public:
     Actions WriteWithheld();
     // The port was closed or unplugged, or a write failed: the session ends at once.
     Actions PortFailed(std::string_view reason);
+    // Once identified: the list goes out, or nothing does (why, in words).
+    Actions Proceed(Micros now);
+    Actions Withdraw(std::string why);
 
     bool finished() const { return phase_ == Phase::Finished; }
     int taken() const { return taken_; }
+    int sent() const { return sent_; }
     int total() const { return static_cast<int>(commands_.size()); }
     // The rate the port should be at now: the one chosen, or the factory rate after AT+RENEW.
     int baudRate() const { return baudRate_; }
 
 private:
-    enum class Phase { NotStarted, AwaitingReply, Collecting, Pausing, Finished };
+    enum class Phase { NotStarted, AwaitingReply, Collecting, Pausing, Identified, Finished };
 
-    bool probing() const { return current_ < 0; }
+    bool probing() const { return current_ == -1; }
+    bool asking() const { return current_ == askingAddress; }
     const std::string& currentCommand() const;
     void send(Actions& actions, Micros now, const std::string& command);
     void completeReply(Actions& actions, Micros now);
@@ -131,6 +161,8 @@ private:
     void finishStopped(Actions& actions);
     void finishKeptSending(Actions& actions, Micros now);
     void reportPartialReply(Actions& actions);
+    void askAddress(Actions& actions, Micros now);
+    void addressTold(Actions& actions, ModuleAddress told);
     Micros nextWake() const;
     std::string takenSoFar() const;
     std::string shownCommand() const;
@@ -139,8 +171,10 @@ private:
     SessionSettings settings_;
     int baudRate_;
     Phase phase_ = Phase::NotStarted;
-    int current_ = -1; // index of the command in flight; -1 is the AT probe
+    static constexpr int askingAddress = -2;
+    int current_ = -1; // index of the command in flight; -1 is the AT probe, -2 the address question
     int taken_ = 0;
+    int sent_ = 0;
     bool stopRequested_ = false;
     std::string reply_; // its first LongestReply bytes
     std::size_t replyLength_ = 0;

@@ -235,6 +235,9 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
             onPort << portPrefix(port) + line;
         showLines(onPort);
     });
+    connect(gbSeveral, &TSeveralModules::note, this, [this](const std::string& port, const QString& words) {
+        showLines({port.empty() ? words : portPrefix(port) + words});
+    });
     connect(btnRefresh, &QPushButton::clicked, this, &TfrmSend::btnRefreshClick);
     connect(btnSend, &QPushButton::clicked, this, &TfrmSend::btnSendClick);
     connect(btnStop, &QPushButton::clicked, this, &TfrmSend::btnStopClick);

@@ -297,6 +297,7 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
     case R::ColumnTwice: return QStringLiteral("The values file names \"%1\" twice.").arg(value);
     case R::NoRows: return QStringLiteral("The values file holds no module's values under its first line.");
     case R::RowLength: return line + QStringLiteral("%1 values, and the first line names %2.").arg(value, other);
+    case R::LineTooLong: return line + QStringLiteral("longer than any row of the page could be: \"%1\".").arg(value);
     case R::NotCountable: // the list offers only the fields that count
     case R::CannotCount:
         return QStringLiteral("%1 cannot count up from %2: %3.").arg(label(refusal.field), value, qz::fromBytes(refusal.message));
@@ -347,6 +348,7 @@ QString TSeveralModules::problemWords(const qz::BatchProblem& problem, const QSt
     case qz::BatchProblem::RecordFile: return QStringLiteral("The record file %1: %2.").arg(recordPath, detail);
     case qz::BatchProblem::RecordUnwritten: return QStringLiteral("Cannot write the record %1: %2.").arg(recordPath, detail);
     case qz::BatchProblem::RecordHeld: return QStringLiteral("The record %1: %2; one batch per record.").arg(recordPath, detail);
+    case qz::BatchProblem::RecordBroken: return QStringLiteral("The record %1: %2.").arg(recordPath, detail);
     case qz::BatchProblem::CannotListen: return QStringLiteral("Cannot listen over the air: %1.").arg(detail);
     case qz::BatchProblem::Refused: break;
     }
@@ -395,6 +397,8 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
         return problemWords(*problem, valuesPath, recordPath) + QStringLiteral(" No port was opened.");
     session_ = std::move(session);
     auto* runner = &session_->runner();
+    if (!session_->recordNote().empty())
+        emit note({}, QStringLiteral("The record %1: %2.").arg(recordPath, shown(session_->recordNote())));
 
     tvModules->clear();
     rows_.clear();
@@ -404,9 +408,16 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
             [this](const std::string& port, const qz::serial::Exchange& exchange) {
                 emit exchanged(port, exchange);
                 const auto row = rows_.find(port);
-                if (row == rows_.end() || !exchange.taken)
+                if (row == rows_.end())
                     return;
-                // Replies taken, less the probe's: the commands taken so far.
+                // Replies taken to the list's commands (not the probe, not the question for
+                // the module's address): the commands taken so far.
+                constexpr int SentOfList = Qt::UserRole + 1;
+                if (exchange.kind == qz::serial::Exchange::Sent)
+                    row->second->setData(ProgressColumn, SentOfList,
+                                         exchange.bytes != "AT" && exchange.bytes != qz::serial::AddressQuestion);
+                if (!exchange.taken || !row->second->data(ProgressColumn, SentOfList).toBool())
+                    return;
                 const int taken = row->second->data(ProgressColumn, Qt::UserRole).toInt() + 1;
                 row->second->setData(ProgressColumn, Qt::UserRole, taken);
                 row->second->setText(ProgressColumn, QStringLiteral("%1 commands taken").arg(taken));
@@ -414,6 +425,13 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     connect(runner, &qz::BatchRunner::moduleEnded, this, &TSeveralModules::showModuleEnded);
     connect(session_.get(), &qz::BatchSession::recordNotWritten, this, [this, recordPath](const std::string& why) {
         emit status(QStringLiteral("Cannot write the record %1: %2. Stopping.").arg(recordPath, qz::fromBytes(why)));
+    });
+    connect(runner, &qz::BatchRunner::moduleUntold, this, [this](const std::string& port, const std::string& why) {
+        emit note(port, QStringLiteral("The module did not tell its own address (%1): the record cannot tell it "
+                                       "from another.").arg(shown(why)));
+    });
+    connect(runner, &qz::BatchRunner::moduleKnown, this, [this](const std::string& port, const std::string& words) {
+        emit note(port, QStringLiteral("Sent nothing: %1.").arg(shown(words)));
     });
     heldFromRecord_.clear();
     connect(runner, &qz::BatchRunner::heldFromRecord, this,
@@ -483,7 +501,7 @@ void TSeveralModules::showModuleStarted(const std::string& port, std::size_t uni
         tvModules->removeItemWidget(previous->second, NextColumn);
     auto* row = new QTreeWidgetItem(tvModules, {shown(port), unitWords(unit), QStringLiteral("starting"), QString()});
     row->setToolTip(ValuesColumn, unitWords(unit));
-    row->setData(ProgressColumn, Qt::UserRole, -1); // the probe's reply comes first
+    row->setData(ProgressColumn, Qt::UserRole, 0);
     rows_[port] = row;
     tvModules->scrollToItem(row);
     const std::vector<std::string> varying = session_->varyingValues(unit);

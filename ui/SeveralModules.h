@@ -65,6 +65,8 @@ signals:
     void moduleEnded(const std::string& port, const qz::serial::Verdict& verdict);
     void progressed(int setUp, int total);
     void status(const QString& words);
+    // A line for the transcript about the module on port (empty: about the batch).
+    void note(const std::string& port, const QString& words);
     // The module on port was listened for: the verdict, a line each.
     void heard(const std::string& port, const QStringList& lines);
     void finished(const QString& verdictLine);

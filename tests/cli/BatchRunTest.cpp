@@ -86,12 +86,15 @@ std::vector<std::string> lines(const std::string& text)
     return result;
 }
 
-// The columns after the time of each record row.
-std::vector<std::string> rowsWithoutTime(const std::string& record)
+// The columns after the time of each record row; a module's started row is left out
+// where withStarted is false.
+std::vector<std::string> rowsWithoutTime(const std::string& record, bool withStarted = false)
 {
     std::vector<std::string> rows;
-    for (const std::string& line : lines(record))
-        rows.push_back(line.rfind("time,", 0) == 0 ? line : line.substr(line.find(',') + 1));
+    for (const std::string& line : lines(record)) {
+        if (withStarted || line.find(",started,") == std::string::npos)
+            rows.push_back(line.rfind("time,", 0) == 0 ? line : line.substr(line.find(',') + 1));
+    }
     return rows;
 }
 
@@ -116,14 +119,19 @@ TEST(QzconfigBatch, CountsUpOneModuleAfterAnotherAsTheyArePluggedInAndRecordsEac
     fixture.plug(2);
     EXPECT_EQ(batch.wait(), 0) << batch.output();
     EXPECT_NE(batch.output().find("2 of 2 modules were set up\n"), std::string::npos) << batch.output();
-    const std::string port = fixture.link + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123";
-    EXPECT_EQ(rowsWithoutTime(readFile(record)),
-              (std::vector<std::string>{"time,port,uuid,major,minor,taken,total,result,message",
-                                        port + ",00FE,8,8,set up,8 of 8 commands were taken",
-                                        port + ",00FF,1,8,failed,\"The module answered AT+IBEA1 with \"\"ERROR\"\"; 1 "
+    const std::string port = fixture.link + ",,0000FFF0-0000-1000-8000-00805F9B34FB,10123";
+    // Each module's row says it started before it was sent its list.
+    EXPECT_EQ(rowsWithoutTime(readFile(record), true),
+              (std::vector<std::string>{"time,port,module,uuid,major,minor,sent,taken,total,result,message",
+                                        port + ",00FE,0,0,8,started,",
+                                        port + ",00FE,8,8,8,set up,8 of 8 commands were taken",
+                                        port + ",00FF,0,0,8,started,",
+                                        port + ",00FF,2,1,8,failed,\"The module answered AT+IBEA1 with \"\"ERROR\"\"; 1 "
                                                "of 8 commands were taken; the module is partly set up\"",
-                                        port + ",00FF,8,8,set up,8 of 8 commands were taken"}));
-    EXPECT_NE(batch.output().find("Module on " + fixture.link + ": --minor=00FF\n> AT\n"), std::string::npos);
+                                        port + ",00FF,0,0,8,started,",
+                                        port + ",00FF,8,8,8,set up,8 of 8 commands were taken"}));
+    EXPECT_NE(batch.output().find("Module on " + fixture.link + ": --minor=00FF\n> AT\n< OK\n> AT+ADDR?\n"),
+              std::string::npos);
     EXPECT_TRUE(received(*fixture.modules[0], "AT+MINO0x00FE"));
     EXPECT_FALSE(received(*fixture.modules[1], "AT+MINO0x00FF")); // it stopped at AT+IBEA1
     EXPECT_TRUE(received(*fixture.modules[2], "AT+MINO0x00FF"));
@@ -167,16 +175,16 @@ TEST(QzconfigBatch, SeveralPortsAtOnceTakeTheRowsOfAValuesFileAndEnterSwapsModul
                               + "), then Enter\n"))
         << batch.output();
     std::this_thread::sleep_for(milliseconds(200));
-    EXPECT_EQ(first.modules[0]->commands().size() + second.modules[0]->commands().size(), 2u * 11u); // one module each
+    EXPECT_EQ(first.modules[0]->commands().size() + second.modules[0]->commands().size(), 2u * 12u); // one module each
     batch.type("2\n"); // the third row goes to the second fixture only
     EXPECT_EQ(batch.wait(), 0) << batch.output();
     EXPECT_NE(batch.output().find("[" + first.link + "] > AT+RENEW\n"), std::string::npos) << batch.output();
     EXPECT_NE(batch.output().find("3 of 3 modules were set up\n"), std::string::npos);
     const std::vector<std::string> rows = rowsWithoutTime(readFile(record));
     ASSERT_EQ(rows.size(), 4u) << readFile(record);
-    EXPECT_EQ(rows[0], "time,port,name,address,advert,scan,same,taken,total,result,message");
-    EXPECT_EQ(rows[3].rfind(second.link + ",Lamp-3,000E0B000003,020106,,yes,10,10,set up", 0), 0u) << rows[3];
-    EXPECT_EQ(first.modules[0]->commands().size(), 11u); // AT and its 10 commands, once
+    EXPECT_EQ(rows[0], "time,port,module,name,address,advert,scan,same,sent,taken,total,result,message");
+    EXPECT_EQ(rows[3].rfind(second.link + ",,Lamp-3,000E0B000003,020106,,yes,10,10,10,set up", 0), 0u) << rows[3];
+    EXPECT_EQ(first.modules[0]->commands().size(), 12u); // AT, AT+ADDR? and its 10 commands, once
     EXPECT_TRUE(received(*second.modules[0], "AT+ADDR000E0B000003"));
     EXPECT_TRUE(received(*first.modules[0], "AT+NAMELamp, 1"));
 }
@@ -203,7 +211,8 @@ TEST(QzconfigBatch, ResumesFromTheRecordAndStopsOnCtrlC)
     EXPECT_NE(batch.output().find("2 of 3 modules were set up\n"), std::string::npos) << batch.output();
     EXPECT_TRUE(received(*fixture.modules[0], "AT+ADDR000E0B123457"));
     EXPECT_FALSE(received(*fixture.modules[0], "AT+ADDR000E0B123456"));
-    EXPECT_EQ(lines(readFile(record)).size(), 4u);
+    // Rows in the current columns follow under their own header: started, then set up.
+    EXPECT_EQ(lines(readFile(record)).size(), 6u);
 }
 
 // --commands shows a batch before it runs: each module's values and commands, or what the
@@ -241,7 +250,7 @@ TEST(QzconfigBatch, MaxFailuresStopsABadLot)
     EXPECT_EQ(batch.wait(), 3) << batch.output();
     EXPECT_TRUE(batch.waitFor("Stopped: 2 modules in a row failed (--max-failures)")) << batch.output();
     EXPECT_NE(batch.output().find("0 of 5 modules were set up\n"), std::string::npos);
-    EXPECT_EQ(lines(readFile(record)).size(), 3u); // the header and the two that failed
+    EXPECT_EQ(rowsWithoutTime(readFile(record)).size(), 3u); // the header and the two that failed
 
     Batch wrong({"ibeacon", "--port=" + first.path(), "--modules=5", "--count=minor", "--max-failures=0",
                  "--record=" + record});
@@ -305,7 +314,7 @@ TEST(QzconfigBatch, APortThatCannotBeOpenedIsRecordedAndWaitsForTheNext)
     batch.signal(SIGTERM);
     EXPECT_EQ(batch.wait(), 143);
     EXPECT_EQ(rowsWithoutTime(readFile(record)).back(),
-              notAPort + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123,0001,0,8,failed,cannot open it: not a serial device");
+              notAPort + ",,0000FFF0-0000-1000-8000-00805F9B34FB,10123,0001,0,0,8,failed,cannot open it: not a serial device");
     EXPECT_NE(batch.output().find("failed: cannot open it: not a serial device\n"), std::string::npos);
     EXPECT_NE(batch.output().find("0 of 1 modules were set up\n"), std::string::npos);
     EXPECT_EQ(readFile(notAPort), "");
@@ -414,7 +423,8 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
          "qzconfig: --count and --modules go together: --count=OPTION --modules=N (see qzconfig ibeacon --help)\n"},
         {{"ibeacon", port, "--modules=3", "--count=minor", "--record=" + other}, 2,
          "qzconfig: --record " + other + " records another batch: its columns are time,port,major,taken,total,"
-         "result,message, and this batch's are time,port,uuid,major,minor,taken,total,result,message (see qzconfig "
+         "result,message, and this batch's are time,port,module,uuid,major,minor,sent,taken,total,result,message (see "
+         "qzconfig "
          "ibeacon --help)\n"},
     };
     for (const Case& c : cases) {

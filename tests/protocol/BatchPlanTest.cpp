@@ -10,7 +10,9 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
+// The record's columns before modules were asked their address and rows said what was sent.
 const char* const beaconHeader = "time,port,uuid,major,minor,taken,total,result,message\n";
+const char* const currentBeaconHeader = "time,port,module,uuid,major,minor,sent,taken,total,result,message\n";
 const char* const beaconUUID = "0000FFF0-0000-1000-8000-00805F9B34FB";
 
 std::vector<Values> rows(const Units& units)
@@ -66,7 +68,7 @@ TEST(BatchPlan, RefusesBeforeAnyPortOpensNamingWhatIsAtFault)
         {"a record of another page", "ibeacon", {}, counted(Field::BeaconMinor, 3),
          "time,port,minor,taken,total,result,message\n",
          {Refusal::RecordOfAnotherBatch, 0, 0, Field::None, "time,port,minor,taken,total,result,message",
-          "time,port,uuid,major,minor,taken,total,result,message", ""}},
+          "time,port,module,uuid,major,minor,sent,taken,total,result,message", ""}},
         {"counting past the top", "ibeacon", {{Field::BeaconMinor, "FFFE"}}, counted(Field::BeaconMinor, 3), "",
          {Refusal::PassesTheTop, 0, 0, Field::BeaconMinor, "FFFE", "FFFF", "counting up from it would pass FFFF"}},
         {"a form that does not count", "ibeacon", {{Field::BeaconMajor, "123"}}, counted(Field::BeaconMajor, 2), "",
@@ -134,13 +136,14 @@ TEST(BatchPlan, AModuleCountsAsSetUpOnlyWhenEveryFieldMatchesASetUpRow)
     EXPECT_EQ(rows(plan.units), (std::vector<Values>{{beaconUUID, "0001", "00FE"}, {beaconUUID, "0001", "00FF"},
                                                {beaconUUID, "0001", "0100"}}));
     EXPECT_EQ(minorsRecorded(plan, Recorded::SetUp), (Texts{"00FE", "0100"}));
-    EXPECT_EQ(plan.opening, "\n"); // the cut line is ended before the next module's
+    // The cut line is ended before the next module's, which has the current columns.
+    EXPECT_EQ(plan.opening, "\n" + std::string(currentBeaconHeader));
     EXPECT_EQ(CommandsOf(*FindPage("ibeacon"), plan.units[1]).back(), "AT+MINO0x00FF");
     EXPECT_EQ(ValueOf(*FindPage("ibeacon"), plan.units[2], Field::BeaconMinor), "0100");
 
     const auto fresh = PlanBatch(*FindPage("ibeacon"), {}, counted(Field::BeaconMinor, 1), " \r\n");
     ASSERT_TRUE(std::holds_alternative<Plan>(fresh));
-    EXPECT_EQ(std::get<Plan>(fresh).opening, beaconHeader);
+    EXPECT_EQ(std::get<Plan>(fresh).opening, currentBeaconHeader);
     EXPECT_EQ(rows(std::get<Plan>(fresh).units), (std::vector<Values>{{beaconUUID, "10123", "10125"}}));
 }
 
@@ -166,7 +169,7 @@ TEST(BatchPlan, ARecordShowsWhichIdentitiesAreSetUpOrCarried)
     const PageSpec& study = *FindPage("study");
     const Values unit = std::get<Plan>(PlanBatch(study, {}, fromFile("uuid-type\n16\n"), "")).units[0];
     const auto twice = PlanBatch(study, {}, fromFile("uuid-type\n16\n16\n"),
-                                 RecordHeaderLine(study) + RecordLine("t", "p", unit, 8, 8, true, "m"));
+                                 RecordHeaderLine(study) + RecordLine({"t", "p", "", unit, 8, 8, 8, SetUpResult, "m"}));
     ASSERT_TRUE(std::holds_alternative<Plan>(twice));
     EXPECT_EQ(std::get<Plan>(twice).recorded, (std::vector<Recorded>{Recorded::SetUp, Recorded::Nothing}));
 
@@ -181,10 +184,15 @@ TEST(BatchPlan, ARecordShowsWhichIdentitiesAreSetUpOrCarried)
 }
 
 // A record is read line by line, every line: what cannot be read stops the batch, since
-// the module it describes is unknown.
+// the module it describes is unknown. A unit whose last row says started may be carried by
+// a module nobody heard of again; one that was sent the command setting its identity
+// carries it, whatever came back.
 TEST(BatchPlan, ARecordIsReadLineByLine)
 {
-    const std::string row = std::string("t,p,") + beaconUUID + ",0001,";
+    const std::string older = std::string("t,p,") + beaconUUID + ",0001,";
+    const std::string row = std::string("t,p,,") + beaconUUID + ",0001,";
+    const std::string header = currentBeaconHeader;
+    const std::string commas(1 << 20, ',');
     struct Case {
         const char* name;
         std::string record;
@@ -194,19 +202,33 @@ TEST(BatchPlan, ARecordIsReadLineByLine)
         std::string opening;
     };
     const std::vector<Case> cases = {
-        {"a quote left open by a cut write ends with its line",
-         std::string(beaconHeader) + row + "00FE,3,8,failed,\"The port failed (unpl\n" + row + "00FF,8,8,set up,m\n",
-         {"00FF"}, {"00FE"}, 0, ""},
-        {"a byte-order mark and Windows line ends", "\xEF\xBB\xBF" + std::string("time,port,uuid,major,minor,taken,total,"
-         "result,message\r\n") + row + "00FE,8,8,set up,m\r\n", {"00FE"}, {}, 0, ""},
-        {"only blank lines", "\n \n", {}, {}, 0, beaconHeader},
-        {"blank lines before the header", "\n" + std::string(beaconHeader) + row + "00FE,8,8,set up,m\n", {"00FE"}, {}, 0,
+        {"older columns: a quote left open by a cut write ends with its line",
+         std::string(beaconHeader) + older + "00FE,3,8,failed,\"The port failed (unpl\n" + older + "00FF,8,8,set up,m\n",
+         {"00FF"}, {"00FE"}, 0, header},
+        {"older columns: a byte-order mark and Windows line ends", "\xEF\xBB\xBF" + std::string("time,port,uuid,major,minor,taken,total,"
+         "result,message\r\n") + older + "00FE,8,8,set up,m\r\n", {"00FE"}, {}, 0, header},
+        {"older columns, then current ones", std::string(beaconHeader) + older + "00FE,8,8,set up,m\n" + header + row
+         + "00FF,0,0,8,started,\n", {"00FE"}, {"00FF"}, 0, ""},
+        {"only blank lines", "\n \n", {}, {}, 0, header},
+        {"blank lines before the header", "\n" + header + row + "00FE,8,8,8,set up,m\n", {"00FE"}, {}, 0, ""},
+        {"a line that cannot be read", header + "garbage\n" + row + "00FE,8,8,8,set up,m\n", {}, {}, 2, ""},
+        {"values the page refuses", header + row + "0x0FE,8,8,8,set up,m\n", {}, {}, 2, ""},
+        {"the last line cut short carries what it shows", header + row + "00FF,8", {}, {"00FF"}, 0, "\n"},
+        {"a last line cut inside its values carries nothing", header + row + "00F", {}, {}, 0, "\n"},
+        {"a bare CR ends a line", "time,port,module,uuid,major,minor,sent,taken,total,result,message\r" + row
+         + "00FE,8,8,8,set up,m\r" + row + "00FF,8,8,8,set up,m\r", {"00FE", "00FF"}, {}, 0, ""},
+        {"a CR joining two rows", header + row + "00FE,8,8,8,set up,m\r" + row + "00FF,3,0,8,failed,m\n", {"00FE"},
+         {"00FF"}, 0, ""},
+        {"a started row last: the batch stopped while its module was set up", header + row + "00FE,0,0,8,started,\n",
+         {}, {"00FE"}, 0, ""},
+        {"started, then failed before the identity: free again", header + row + "00FE,0,0,8,started,\n" + row
+         + "00FE,2,2,8,failed,m\n", {}, {}, 0, ""},
+        {"sent the identity, no reply: carried", header + row + "00FE,3,2,8,failed,m\n", {}, {"00FE"}, 0, ""},
+        {"started, then set up", header + row + "00FE,0,0,8,started,\n" + row + "00FE,8,8,8,set up,m\n", {"00FE"}, {},
+         0, ""},
+        {"a line longer than any row", header + row + "00FE,8,8,8,set up," + std::string(20000, 'x') + "\n", {}, {}, 2,
          ""},
-        {"a line that cannot be read", std::string(beaconHeader) + "garbage\n" + row + "00FE,8,8,set up,m\n", {}, {}, 2, ""},
-        {"values the page refuses", std::string(beaconHeader) + row + "0x0FE,8,8,set up,m\n", {}, {}, 2, ""},
-        {"the last line cut short carries what it shows", std::string(beaconHeader) + row + "00FF,8", {}, {"00FF"}, 0,
-         "\n"},
-        {"a last line cut inside its values carries nothing", std::string(beaconHeader) + row + "00F", {}, {}, 0, "\n"},
+        {"a flood of commas", header + commas, {}, {}, 2, ""},
     };
     for (const Case& c : cases) {
         const auto planned = PlanBatch(*FindPage("ibeacon"), {{Field::BeaconMajor, "0001"}, {Field::BeaconMinor, "00FE"}},
@@ -215,6 +237,7 @@ TEST(BatchPlan, ARecordIsReadLineByLine)
             ASSERT_TRUE(std::holds_alternative<Refusal>(planned)) << c.name;
             EXPECT_EQ(std::get<Refusal>(planned).reason, Refusal::RecordUnreadable) << c.name;
             EXPECT_EQ(std::get<Refusal>(planned).line, c.unreadableLine) << c.name;
+            EXPECT_LE(std::get<Refusal>(planned).value.size(), LongestQuote + 3) << c.name;
             continue;
         }
         ASSERT_TRUE(std::holds_alternative<Plan>(planned)) << c.name;
@@ -226,6 +249,42 @@ TEST(BatchPlan, ARecordIsReadLineByLine)
     // A values file from a spreadsheet, with its byte-order mark.
     EXPECT_TRUE(std::holds_alternative<Plan>(
         PlanBatch(*FindPage("ibeacon"), {}, fromFile("\xEF\xBB\xBFminor\n00FE\n"), "")));
+    // A values file line no row could fill is refused by its number, quoted in part.
+    const auto flood = PlanBatch(*FindPage("ibeacon"), {}, fromFile("minor\n00FE\n" + commas), "");
+    ASSERT_TRUE(std::holds_alternative<Refusal>(flood));
+    EXPECT_EQ(std::get<Refusal>(flood).reason, Refusal::LineTooLong);
+    EXPECT_EQ(std::get<Refusal>(flood).line, 3u);
+    EXPECT_EQ(std::get<Refusal>(flood).value, std::string(LongestQuote, ',') + "\u2026");
+}
+
+// The modules a record shows, by their own address: the iBeacon page's as they told it,
+// the broadcast page's by the address they were given too.
+TEST(BatchPlan, ARecordKnowsItsModulesByTheirAddress)
+{
+    const std::string row = std::string("2026-12-08T14:03:22Z,p,00170A00000") ;
+    const std::string beacon = std::string(",") + beaconUUID + ",0001,";
+    const std::string record = std::string(currentBeaconHeader) + row + "1" + beacon + "00FE,8,8,8,set up,m\n" + row
+        + "2" + beacon + "00FF,0,0,8,started,\n" + row + "3" + beacon + "0100,2,2,8,failed,m\n";
+    const auto planned = PlanBatch(*FindPage("ibeacon"), {{Field::BeaconMajor, "0001"}, {Field::BeaconMinor, "00FE"}},
+                                   counted(Field::BeaconMinor, 4), record);
+    ASSERT_TRUE(std::holds_alternative<Plan>(planned));
+    const KnownModules& known = std::get<Plan>(planned).known;
+    ASSERT_NE(known.Find("00170a000001"), nullptr);
+    EXPECT_EQ(KnownModules::Words("00170a000001", *known.Find("00170a000001")),
+              "this is module 1 of the record (00170A000001), set up at 14:03: put the next one on");
+    ASSERT_NE(known.Find("00170A000002"), nullptr);
+    EXPECT_EQ(known.Find("00170A000002")->state, KnownModules::State::Started);
+    EXPECT_EQ(known.Find("00170A000003"), nullptr); // failed before its identity: it carries nothing
+
+    const std::string lamp = "t,p,001122334455,Lamp-01,000E0B000001,020106,,yes,8,8,8,set up,m\n";
+    const auto lamps = PlanBatch(*FindPage("broadcast"),
+                                 {{Field::DeviceName, "Lamp-01"}, {Field::DeviceAddress, "000E0B000001"},
+                                  {Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
+                                 {{Field::DeviceName, Field::DeviceAddress}, 2, false, {}},
+                                 RecordHeaderLine(*FindPage("broadcast")) + lamp);
+    ASSERT_TRUE(std::holds_alternative<Plan>(lamps));
+    EXPECT_NE(std::get<Plan>(lamps).known.Find("001122334455"), nullptr);
+    EXPECT_NE(std::get<Plan>(lamps).known.Find("000E0B000001"), nullptr);
 }
 
 TEST(BatchPlan, FieldsCountedTogetherGiveEachModuleTheirNextValues)

@@ -64,18 +64,21 @@ TEST(Batch, ReadsAndWritesCsvAsRfc4180Does)
 TEST(Batch, TheRecordNamesEveryFieldAndKeepsEachRowOnOneLine)
 {
     EXPECT_EQ(RecordHeaderLine(*qz::FindPage("broadcast")),
-              "time,port,name,address,advert,scan,same,taken,total,result,message\n");
-    EXPECT_EQ(RecordHeaderLine(*qz::FindPage("study")), "time,port,uuid-type,notify,write,taken,total,result,message\n");
+              "time,port,module,name,address,advert,scan,same,sent,taken,total,result,message\n");
+    EXPECT_EQ(RecordHeaderLine(*qz::FindPage("study")),
+              "time,port,module,uuid-type,notify,write,sent,taken,total,result,message\n");
     const std::string withNul("La\0mp", 5);
-    const std::string line = RecordLine("2026-12-07T14:55:03Z", "/dev/ttyUSB0", {withNul, "a,b", "yes"}, 8, 8, true,
-                                        "8 of 8 commands\r\nwere taken");
-    EXPECT_EQ(line, "2026-12-07T14:55:03Z,/dev/ttyUSB0," + withNul + ",\"a,b\",yes,8,8,set up,8 of 8 commands  were taken\n");
+    const std::string line = RecordLine({"2026-12-07T14:55:03Z", "/dev/ttyUSB0", "00170A000001", {withNul, "a,b", "yes"},
+                                         8, 8, 8, SetUpResult, "8 of 8 commands\r\nwere taken"});
+    EXPECT_EQ(line, "2026-12-07T14:55:03Z,/dev/ttyUSB0,00170A000001," + withNul
+                  + ",\"a,b\",yes,8,8,8,set up,8 of 8 commands  were taken\n");
     std::size_t offset = 0;
     Texts fields;
     ASSERT_TRUE(ReadCsvRecord(line, offset, fields));
-    EXPECT_EQ(fields, (Texts{"2026-12-07T14:55:03Z", "/dev/ttyUSB0", withNul, "a,b", "yes", "8", "8", "set up",
-                             "8 of 8 commands  were taken"}));
-    EXPECT_EQ(RecordLine("t", "p", {"x"}, 1, 8, false, "m"), "t,p,x,1,8,failed,m\n");
+    EXPECT_EQ(fields, (Texts{"2026-12-07T14:55:03Z", "/dev/ttyUSB0", "00170A000001", withNul, "a,b", "yes", "8", "8",
+                             "8", "set up", "8 of 8 commands  were taken"}));
+    EXPECT_EQ(RecordLine({"t", "p", "", {"x"}, 2, 1, 8, FailedResult, "m"}), "t,p,,x,2,1,8,failed,m\n");
+    EXPECT_EQ(RecordLine({"t", "p", "", {"x"}, 0, 0, 8, StartedResult, ""}), "t,p,,x,0,0,8,started,\n");
 }
 
 TEST(Batch, HandsOutInOrderAndGivesAFailedModulesValuesToTheNext)

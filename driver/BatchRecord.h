@@ -1,0 +1,55 @@
+#pragma once
+
+// Where a batch keeps what it did with each module: read back before it begins, a unit
+// claimed (on the disk) before its module is sent anything, and the unit ended once its
+// module is done. One batch holds a record at a time. The batch does not know what kind of
+// record it has.
+
+#include "BatchPlan.h"
+
+#include <memory>
+#include <string>
+
+namespace qz {
+
+class BatchRecord {
+public:
+    virtual ~BatchRecord() = default;
+
+    enum class Taken { Yes, Held, Broken };
+    // Takes the record for this batch: Held when another batch holds it, Broken when it
+    // cannot be taken at all; words says why, or, once taken, what the user should know
+    // ("its lock file was left by process 4242, which no longer runs: taken over").
+    virtual Taken take(std::string& words) = 0;
+    // What the record shows, as its text; why not, in the system's words.
+    virtual std::string read(std::string& text) = 0;
+    // Ready to add rows, after opening (a header, a line break a cut line lacks).
+    virtual std::string open(const std::string& opening) = 0;
+    // The row that says a module is about to get a unit (result "started"), or that it is
+    // done; on the disk when the answer is empty, else why not in the system's words.
+    virtual std::string add(const batch::RecordRow& row) = 0;
+    virtual void release() = 0;
+};
+
+// The record as a CSV file, one row a line, each flushed to the disk as it is added. It is
+// held by an exclusive lock on the file itself; a file beside it ("RECORD.lock") names the
+// holder for the message a second batch gets.
+class RecordFile : public BatchRecord {
+public:
+    explicit RecordFile(std::string path);
+    ~RecordFile() override;
+
+    Taken take(std::string& words) override;
+    std::string read(std::string& text) override;
+    std::string open(const std::string& opening) override;
+    std::string add(const batch::RecordRow& row) override;
+    void release() override;
+
+private:
+    struct Impl;
+    std::string path_;
+    std::string lockPath_;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace qz
