@@ -31,9 +31,21 @@ struct RecordFile::Impl {
     bool lockWritten = false;
 };
 
+namespace {
+
+// The lock file sits beside the record itself, whatever link led to it.
+std::string lockFileOf(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(std::filesystem::path(path), error);
+    return (error ? path : real.string()) + ".lock";
+}
+
+} // namespace
+
 RecordFile::RecordFile(std::string path)
     : path_(std::move(path))
-    , lockPath_(path_ + ".lock")
+    , lockPath_(lockFileOf(path_))
     , impl_(std::make_unique<Impl>())
 {
 }

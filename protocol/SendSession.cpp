@@ -34,19 +34,21 @@ std::optional<std::string> hexNumber(std::string_view text)
     return digits;
 }
 
-// What a command sets: the text after its word. A word is its letters ("AT+ADDR"), with
-// the index of the commands that come in numbered pieces ("AT+IBE0", "AT+Z4"); "AT+128B"
-// begins with digits.
+// What a command sets: the text after its word ("AT+ADDR", "AT+IBE0", "AT+Z4"). A word
+// these modules know is matched whole, so that a name that begins with capitals is no part
+// of AT+NAME; another word is its letters.
 std::string_view parameterOf(std::string_view command)
 {
-    std::string_view rest = withoutPrefix(command, "AT+");
-    if (rest.substr(0, 4) == "128B")
-        return rest.substr(4);
+    static constexpr std::string_view words[] = {"NAME", "ADDR", "MARJ", "MINO", "IBEA", "IBE0", "IBE1", "IBE2",
+                                                 "IBE3", "Z1",   "Z2",   "Z3",   "Z4",   "Z5",   "Z6",   "UUID",
+                                                 "CHAR", "128B", "IMME", "SHOW", "COMP", "NOTI", "ROLE"};
+    const std::string_view rest = withoutPrefix(command, "AT+");
+    for (std::string_view word : words) {
+        if (rest.substr(0, word.size()) == word)
+            return rest.substr(word.size());
+    }
     std::size_t word = 0;
     while (word < rest.size() && isLetter(rest[word]))
-        ++word;
-    const std::string_view letters = rest.substr(0, word);
-    if ((letters == "IBE" || letters == "Z") && word < rest.size())
         ++word;
     return rest.substr(word);
 }

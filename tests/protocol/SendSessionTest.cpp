@@ -388,3 +388,114 @@ TEST(SendSession, TranscriptEscapesControlAndHighBytes)
 
 } // namespace
 } // namespace qz::serial
+
+namespace qz::serial {
+namespace {
+
+// A reply is taken only when it says yes: OK, or OK+ with the value sent echoed.
+TEST(SendSession, AReplyIsTakenOnlyWhenItMeansYes)
+{
+    struct Case {
+        const char* command;
+        const char* reply;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"AT+ADDR000E0B000001", "OK", true},
+        {"AT+ADDR000E0B000001", "OK+Set:000E0B000001", true},
+        {"AT+ADDR000E0B000001", "OK+Set:000e0b000001\r\n", true},
+        {"AT+MINO0x00FE", "OK+Set:0x00FE", true},
+        {"AT+MINO0x00FE", "OK+Set:00FE", true},
+        {"AT+IBE012345678", "OK+Set:12345678", true},
+        {"AT+NAMELamp-01", "OK+Set:Lamp-01", true},
+        {"AT+RENEW", "OK+RENEW", true},
+        {"AT+ADDR000E0B000001", "OK+Set:000000000000", false},
+        {"AT+MINO0x00FE", "OK+Set:0x00FF", false},
+        {"AT+NAMELamp-01", "OK+Set:Lamp-02", false},
+        {"AT+IBE012345678", "OK+Set:2345678", false},
+        {"AT+ADDR000E0B000001", "OKERROR", false},
+        {"AT+ADDR000E0B000001", "OK+FAIL", false},
+        {"AT+ADDR000E0B000001", "OK+ERR", false},
+        {"AT+ADDR000E0B000001", "O\xCB+Set:000E0B000001", false},
+        {"AT+ADDR000E0B000001", "", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ReplyMeansYes(c.command, c.reply), c.taken) << c.command << " " << c.reply;
+}
+
+// Sent is carried: the verdict counts the commands that left the port, answered or not.
+TEST(SendSession, TheVerdictCountsWhatWasSentBesideWhatWasTaken)
+{
+    const std::vector<std::string> list = {"AT+RENEW", "AT+ADDR000E0B000002", "AT+RESET"};
+    const std::vector<Piece> silence;
+    struct Case {
+        const char* name;
+        Module module;
+        int sent;
+        int taken;
+    };
+    const Case cases[] = {
+        {"its reply lost", answering({{"AT+ADDR000E0B000002", silence}}), 2, 1},
+        {"garbled", answering({{"AT+ADDR000E0B000002", {{milliseconds(2), "O\xCB+Set:000E0B000002"}}}}), 2, 1},
+        {"another address echoed", answering({{"AT+ADDR000E0B000002", {{milliseconds(2), "OK+Set:000000000000"}}}}), 2,
+         1},
+        {"refused before it", answering({{"AT+RENEW", {{milliseconds(2), "ERROR"}}}}), 1, 0},
+        {"all taken", answering({}), 3, 3},
+    };
+    for (const Case& c : cases) {
+        const Timeline run = play(list, c.module);
+        ASSERT_TRUE(run.verdict) << c.name;
+        EXPECT_EQ(run.verdict->sent, c.sent) << c.name;
+        EXPECT_EQ(run.verdict->taken, c.taken) << c.name;
+    }
+}
+
+// Asked to, the session asks the module its address after the probe and waits for its
+// owner before the list: the list goes out, or nothing does.
+TEST(SendSession, AModuleIsAskedItsAddressBeforeItsList)
+{
+    SessionSettings asking;
+    asking.askModuleAddress = true;
+    struct Case {
+        const char* reply;
+        std::string address;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"OK+ADDR:00170a09e4ae", "00170A09E4AE", ""},
+        {"OK", "", "it answered AT+ADDR? with \"OK\", not OK+ADDR: and 12 hex digits"},
+        {"OK+ADDR:0017", "", "it answered AT+ADDR? with \"OK+ADDR:0017\", not OK+ADDR: and 12 hex digits"},
+    };
+    for (const Case& c : cases) {
+        SendSession session({"AT+IBEA1"}, asking);
+        EXPECT_EQ(session.Start(Micros(0)).write, "AT");
+        session.BytesArrived(Micros(5000), "OK");
+        EXPECT_EQ(session.TimePassed(Micros(60000)).write, "");
+        EXPECT_EQ(session.TimePassed(Micros(60000)).write, "AT+ADDR?");
+        session.BytesArrived(Micros(70000), c.reply);
+        const Actions told = session.TimePassed(Micros(130000));
+        ASSERT_TRUE(told.identified) << c.reply;
+        EXPECT_EQ(told.identified->address, c.address);
+        EXPECT_EQ(told.identified->why, c.why);
+        EXPECT_FALSE(told.wakeAt);
+        EXPECT_EQ(session.TimePassed(Micros(900000)).write, ""); // it waits for its owner
+        EXPECT_EQ(session.Proceed(Micros(900000)).write, "AT+IBEA1");
+    }
+    SendSession withdrawn({"AT+IBEA1"}, asking);
+    withdrawn.Start(Micros(0));
+    withdrawn.TimePassed(Micros(2000000)); // no answer to AT: the probe fails as ever
+    EXPECT_TRUE(withdrawn.finished());
+    SendSession known({"AT+IBEA1"}, asking);
+    known.Start(Micros(0));
+    known.BytesArrived(Micros(5000), "OK");
+    known.TimePassed(Micros(60000));
+    known.TimePassed(Micros(60000));
+    known.TimePassed(Micros(2000000)); // AT+ADDR? unanswered: told, without an address
+    const Actions ended = known.Withdraw("this is module 2 of the record");
+    ASSERT_TRUE(ended.verdict);
+    EXPECT_EQ(ended.verdict->ending, Ending::Withdrawn);
+    EXPECT_EQ(ended.verdict->sent, 0);
+}
+
+} // namespace
+} // namespace qz::serial

@@ -418,7 +418,7 @@ private slots:
     // qzconfig prints it.
     void aSessionLeavesItsRateTranscriptAndRepliesReadable()
     {
-        const std::string longReply = "OK+Set:" + std::string(60, 'x') + "\x01";
+        const std::string longReply = "OK+" + std::string(60, 'x') + "\x01";
         FakeModule module([&](const std::string& command) {
             return FakeModule::ok(command == "AT+IBEA1" ? longReply : std::string("OK"));
         });
@@ -428,10 +428,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
         QCOMPARE(dialog.cbBaud->currentText(), QStringLiteral("9600"));
         QVERIFY2(dialog.lbVerdict->text().contains(QStringLiteral("now 9600 baud")), qPrintable(dialog.lbVerdict->text()));
-        const QString escaped = QStringLiteral("OK+Set:") + QString(60, QLatin1Char('x')) + QStringLiteral("\\x01");
+        const QString escaped = QStringLiteral("OK+") + QString(60, QLatin1Char('x')) + QStringLiteral("\\x01");
         const QTreeWidgetItem* last = dialog.tvTranscript->topLevelItem(2);
         QCOMPARE(last->text(1), escaped.left(40) + QStringLiteral("..."));
-        QCOMPARE(last->toolTip(1).remove(QLatin1Char('\n')), QStringLiteral("Taken: 68 bytes") + escaped);
+        QCOMPARE(last->toolTip(1).remove(QLatin1Char('\n')), QStringLiteral("Taken: 64 bytes") + escaped);
         const QString printed = QStringLiteral("> AT\n< OK\n> AT+RENEW\n< OK\n> AT+IBEA1\n< ") + escaped
             + QStringLiteral("\n2 of 2 commands were taken\n");
         QCOMPARE(dialog.transcriptText(), printed);
@@ -528,9 +528,10 @@ private slots:
         QFile file(record);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(rows.size(), 3);
-        QCOMPARE(rows[0], QStringLiteral("time,port,uuid,major,minor,taken,total,result,message"));
-        QVERIFY2(rows[2].endsWith(QStringLiteral(",FFFF,8,8,set up,8 of 8 commands were taken")), qPrintable(rows[2]));
+        QCOMPARE(rows.size(), 5); // each module's started row, then its result
+        QCOMPARE(rows[0], QStringLiteral("time,port,module,uuid,major,minor,sent,taken,total,result,message"));
+        QVERIFY2(rows[3].endsWith(QStringLiteral(",FFFF,0,0,8,started,")), qPrintable(rows[3]));
+        QVERIFY2(rows[4].endsWith(QStringLiteral(",FFFF,8,8,8,set up,8 of 8 commands were taken")), qPrintable(rows[4]));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0xFFFF"));
         QVERIFY(dialog.btnSend->isEnabled());
         // Its choices can be changed again, as the choice of what counts allows.
@@ -574,7 +575,8 @@ private slots:
             {"ibeacon", {{qz::Field::BeaconMajor, "0000"}}, 1, 2, "", "", "Major: Please input correct iBeacon Major value!"},
             {"ibeacon", {}, 1, 2, "", "time,port,minor,taken,total,result,message\n",
              "The record file records another batch: its columns are time,port,minor,taken,total,result,message, and "
-             "this batch's are time,port,uuid,major,minor,taken,total,result,message. Choose another record file."},
+             "this batch's are time,port,module,uuid,major,minor,sent,taken,total,result,message. Choose another record "
+             "file."},
             {"ibeacon", {{qz::Field::BeaconMajor, "0002"}}, 1, 2, "",
              beaconRecord + "t,p,0000FFF0-0000-1000-8000-00805F9B34FB,0001,10125,8,8,set up,m\n",
              "The record file records another batch: its Major is \"0001\", and this batch's is \"0002\". Choose another "
@@ -649,8 +651,8 @@ private slots:
         QTRY_VERIFY(next->isVisible());
         QTest::mouseClick(next, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("3 of 3 modules were set up")), 10000);
-        QCOMPARE(first.commands().size(), std::size_t(9));
-        QCOMPARE(second.commands().size(), std::size_t(18));
+        QCOMPARE(first.commands().size(), std::size_t(10)); // AT, AT+ADDR? and 8 commands
+        QCOMPARE(second.commands().size(), std::size_t(20));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0x0003"));
         const QString transcript = dialog.transcriptText();
         // Every line says its port, from the first module's first line on.
