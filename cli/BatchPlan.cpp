@@ -43,9 +43,9 @@ std::string countedOptions(const PageSpec& page)
 Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& refusal)
 {
     using R = batch::Refusal;
-    const PageSpec& page = *request.page;
-    const std::string file = "--values " + printable(request.valuesFile) + ": ";
-    const std::string line = printable(request.valuesFile) + " line " + std::to_string(refusal.line) + ": ";
+    const PageSpec& page = *request.order.page;
+    const std::string file = "--values " + printable(request.order.valuesFile) + ": ";
+    const std::string line = printable(request.order.valuesFile) + " line " + std::to_string(refusal.line) + ": ";
     const std::string option = optionForField(refusal.field);
     // Which module a counted value belongs to: "module 2 would get Lamp-10".
     const std::string module = refusal.module == 0
@@ -67,19 +67,19 @@ Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& ref
     case R::CannotCount:
         return usageError("--count=" + option.substr(2) + ": " + refusal.message + seeHelp(page));
     case R::PassesTheTop:
-        return refused(option + ": counting " + std::to_string(request.modules) + " modules from "
+        return refused(option + ": counting " + std::to_string(request.order.modules) + " modules from "
                        + printable(refusal.value) + " passes " + refusal.other);
     case R::TooLong:
     case R::PageRefused: break;
     case R::RecordOfAnotherBatch:
-        return usageError("--record " + printable(request.recordFile) + " records another batch: its columns are "
+        return usageError("--record " + printable(request.order.recordFile) + " records another batch: its columns are "
                           + printable(refusal.value) + ", and this batch's are " + refusal.other + seeHelp(page));
     case R::RecordOtherValues:
-        return usageError("--record " + printable(request.recordFile) + " records another batch: its " + option + " is '"
+        return usageError("--record " + printable(request.order.recordFile) + " records another batch: its " + option + " is '"
                           + printable(refusal.other) + "', and this batch's is '" + printable(refusal.value)
                           + "'; use another record file" + seeHelp(page));
     case R::RecordUnreadable:
-        return usageError("--record " + printable(request.recordFile) + " line " + std::to_string(refusal.line)
+        return usageError("--record " + printable(request.order.recordFile) + " line " + std::to_string(refusal.line)
                           + " cannot be read: '" + printable(refusal.value)
                           + "'; the module it describes is unknown: mend the line or remove it" + seeHelp(page));
     case R::SameEverywhere:
@@ -101,7 +101,7 @@ Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& ref
                            + std::to_string(FindField(page, refusal.field)->maxBytes));
         return refused(where + *problem);
     }
-    const bool counted = refusal.module != 0 && batch::Counts(request.counted, refusal.field);
+    const bool counted = refusal.module != 0 && batch::Counts(request.order.counted, refusal.field);
     return refused(where + (option.empty() ? "" : option + ": ") + (counted ? module + ": " : "") + refusal.message);
 }
 

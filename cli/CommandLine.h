@@ -4,6 +4,7 @@
 // run it without starting a process.
 
 #include "AirMatch.h"
+#include "BatchOrder.h"
 #include "BatchPlan.h"
 #include "ConsoleSession.h"
 #include "PageModel.h"
@@ -47,18 +48,10 @@ struct VerifyRequest {
 // What a batch asks for: many modules, each with its own values, on one or more ports.
 // Its files are read by the caller, so that the command line itself stays free of I/O.
 struct BatchRequest {
-    const PageSpec* page = nullptr;
-    FieldValues values; // every field of the page, given or initial
+    BatchOrder order; // the page, its values and every batch option, as the options gave them
     std::vector<std::string> ports;
-    std::vector<Field> counted; // counted up together from their values, for modules modules
-    std::size_t modules = 0;
-    std::string valuesFile; // or each module's values from the rows of this CSV file
-    std::string recordFile;
-    bool retryFailed = false; // the modules the record shows failed are back: their values again
-    bool dryRun = false;      // --commands: each module's values and commands are printed, nothing sent
-    std::size_t maxFailuresInARow = 0; // then the batch stops; 0: never
+    bool dryRun = false; // --commands: each module's values and commands are printed, nothing sent
     serial::SessionSettings settings;
-    std::optional<AirSettings> air = std::nullopt; // then listen for each module
 };
 
 // What a run prints and its exit status, when nothing more is to run.

@@ -41,26 +41,39 @@ OptionKind optionKind(FieldKind kind)
 
 
 
+// A batch option as qzconfig reads it.
+OptionKind optionKind(BatchOptionKind kind)
+{
+    switch (kind) {
+    case BatchOptionKind::Number: return OptionKind::Count;
+    case BatchOptionKind::Counted: return OptionKind::OptionName;
+    case BatchOptionKind::File: return OptionKind::File;
+    case BatchOptionKind::Flag: break;
+    }
+    return OptionKind::Flag;
+}
+
 // Options of every page subcommand that send the list instead of printing it. Empty
 // means not given: their defaults apply only with --port.
 const std::vector<OptionSpec>& sessionOptions()
 {
-    static const std::vector<OptionSpec> options = {
-        {"commands", OptionKind::Flag, 0, "", "print only the commands that would be sent"},
-        {"port", OptionKind::Port, 0, "", "send the commands to the module on this serial port"},
-        {"baud", OptionKind::BaudRate, 0, "9600", "baud rate:"},
-        {"line-ending", OptionKind::LineEnding, 0, "none", "none, cr, lf or crlf, sent after each command"},
-        {"timeout", OptionKind::Timeout, 0, "1000", "milliseconds to wait for a reply, 100 to 60000"},
-        {"modules", OptionKind::Count, 0, "", "set up this many modules, one after another"},
-        {"count", OptionKind::OptionName, 0, "", "count up per module:"},
-        {"values", OptionKind::File, 0, "", "each module's values from this CSV file"},
-        {"record", OptionKind::File, 0, "", "append each module's result to this CSV file"},
-        {"retry-failed", OptionKind::Flag, 0, "", "the modules the record shows failed are back: set them up again"},
-        {"max-failures", OptionKind::Count, 0, "", "stop the batch once this many modules in a row failed"},
-        {"verify", OptionKind::Flag, 0, "", "then listen over the air for the module as set up"},
-        {"listen", OptionKind::Seconds, 0, "", "seconds to listen, 1 to 600; default: 10, or 30 without AT+RESET"},
-        {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first that is on"},
-    };
+    static const std::vector<OptionSpec> options = [] {
+        std::vector<OptionSpec> made = {
+            {"commands", OptionKind::Flag, 0, "", "print only the commands that would be sent"},
+            {"port", OptionKind::Port, 0, "", "send the commands to the module on this serial port"},
+            {"baud", OptionKind::BaudRate, 0, "9600", "baud rate:"},
+            {"line-ending", OptionKind::LineEnding, 0, "none", "none, cr, lf or crlf, sent after each command"},
+            {"timeout", OptionKind::Timeout, 0, "1000", "milliseconds to wait for a reply, 100 to 60000"},
+        };
+        for (const BatchOptionSpec& batchOption : BatchOptions())
+            made.push_back({batchOption.option, optionKind(batchOption.kind), 0, "", batchOption.help});
+        made.insert(made.end(), {
+            {"verify", OptionKind::Flag, 0, "", "then listen over the air for the module as set up"},
+            {"listen", OptionKind::Seconds, 0, "", "seconds to listen, 1 to 600; default: 10, or 30 without AT+RESET"},
+            {"adapter", OptionKind::Adapter, 0, "", "the Bluetooth adapter that listens; default: the first that is on"},
+        });
+        return made;
+    }();
     return options;
 }
 
@@ -182,83 +195,81 @@ std::string shortening(const OptionSpec& option, const std::string& value)
     return "shorten it";
 }
 
-// What the options of a page subcommand beside its fields say; a text is empty when
-// the option was not given.
+// What the options of a page subcommand beside its fields and the batch's say; a text is
+// empty when the option was not given. The batch's options go straight into a BatchOrder.
 struct PageOptions {
     bool commands = false;
     bool explain = false;
     bool verify = false;
-    bool retryFailed = false;
     std::optional<std::string> port;
     std::optional<std::string> baud;
     std::optional<std::string> lineEnding;
     std::optional<std::string> timeout;
-    std::optional<std::string> modules;
-    std::optional<std::string> count;
-    std::optional<std::string> valuesFile;
-    std::optional<std::string> record;
     std::optional<std::string> listen;
     std::optional<std::string> adapter;
-    std::optional<std::string> maxFailures;
     std::vector<std::string> ports;
 
     PortSettingsOptions portSettings() const { return {baud, lineEnding, timeout}; }
-    bool batch() const { return ports.size() > 1 || modules || count || valuesFile || record; }
 };
 
 const std::vector<Member<PageOptions>>& pageMembers()
 {
     using O = PageOptions;
     static const std::vector<Member<O>> members = {
-        {"commands", nullptr, &O::commands},  {"explain", nullptr, &O::explain},   {"verify", nullptr, &O::verify},
-        {"retry-failed", nullptr, &O::retryFailed},
-        {"port", &O::port},                   {"baud", &O::baud},                  {"line-ending", &O::lineEnding},
-        {"timeout", &O::timeout},             {"modules", &O::modules},            {"count", &O::count},
-        {"values", &O::valuesFile},           {"record", &O::record},              {"listen", &O::listen},
-        {"adapter", &O::adapter},              {"max-failures", &O::maxFailures},
+        {"commands", nullptr, &O::commands}, {"explain", nullptr, &O::explain}, {"verify", nullptr, &O::verify},
+        {"port", &O::port},                  {"baud", &O::baud},                {"line-ending", &O::lineEnding},
+        {"timeout", &O::timeout},            {"listen", &O::listen},            {"adapter", &O::adapter},
     };
     return members;
 }
 
-bool isModuleCount(const std::string& text)
+// A batch option's text as given, or nothing.
+std::optional<std::string> given(const Values& values, std::string_view option)
 {
-    return !text.empty() && text.size() <= 5 && AllDecimalDigits(text) && DecimalValue(text) >= 1;
+    const auto found = values.find(option);
+    return found == values.end() ? std::nullopt : std::optional(found->second);
 }
 
-// "name,address": the options counted up together, as --count lists them.
-std::vector<std::string> countedNames(const std::string& list)
+// The options that make a batch of a send.
+bool isBatch(const Values& values, const PageOptions& options)
 {
-    std::vector<std::string> names;
-    std::size_t start = 0;
-    for (std::size_t comma = list.find(','); ; comma = list.find(',', start)) {
-        names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos)
-            return names;
-        start = comma + 1;
-    }
+    return options.ports.size() > 1
+        || std::any_of(BatchOptions().begin(), BatchOptions().end(), [&values](const BatchOptionSpec& spec) {
+               return spec.makesABatch && given(values, spec.option);
+           });
+}
+
+// "--modules must be a number of modules from 1 to 99999, not '0'"
+std::string numberProblem(const BatchOptionSpec& spec, const std::string& text)
+{
+    return "--" + std::string(spec.option) + " must be a number of modules from " + std::to_string(spec.least) + " to "
+        + std::to_string(spec.most) + ", not '" + printable(text) + "'";
 }
 
 // The batch options against one another and against the page.
-std::optional<Printed> batchProblem(const SubcommandSpec& subcommand, const PageOptions& options)
+std::optional<Printed> batchProblem(const SubcommandSpec& subcommand, const Values& values, const PageOptions& options)
 {
+    const std::optional<std::string> modules = given(values, "modules");
+    const std::optional<std::string> count = given(values, "count");
+    const std::optional<std::string> valuesFile = given(values, "values");
+    const std::optional<std::string> record = given(values, "record");
     const std::string see = seeHelp(subcommand);
     // With --commands the batch is only shown: no port, and a record only to read.
     if (!options.port && !options.commands)
         return usageError("--modules, --count, --values and --record set up modules on a --port" + see);
-    if (options.record ? options.record->empty() : !options.commands)
+    if (record ? record->empty() : !options.commands)
         return usageError("a batch needs --record=FILE, where each module's result is written" + see);
-    if (options.valuesFile && (options.count || options.modules))
+    if (valuesFile && (count || modules))
         return usageError("--values gives each module's values; it goes with neither --count nor --modules" + see);
-    if (options.count.has_value() != options.modules.has_value())
+    if (count.has_value() != modules.has_value())
         return usageError("--count and --modules go together: --count=OPTION --modules=N" + see);
-    if (!options.count && !options.valuesFile)
+    if (!count && !valuesFile)
         return usageError("a batch gives each module its values: --count=OPTION --modules=N, or --values=FILE" + see);
-    if (options.modules) {
-        const std::string& modules = *options.modules;
-        if (!isModuleCount(modules))
-            return usageError("--modules must be a number of modules from 1 to 99999, not '" + printable(modules) + "'"
-                              + see);
-        const std::vector<std::string> names = countedNames(*options.count);
+    if (modules) {
+        BatchOrder order;
+        if (!FillBatchOption(BatchOption("modules"), *modules, order))
+            return usageError(numberProblem(BatchOption("modules"), *modules) + see);
+        const std::vector<std::string> names = CountedNames(*count);
         for (const std::string& name : names) {
             const FieldSpec* counted = FindField(*subcommand.page, std::string_view(name));
             if (counted == nullptr || counted->counting == Counting::None) {
@@ -269,10 +280,10 @@ std::optional<Printed> batchProblem(const SubcommandSpec& subcommand, const Page
                                   + (countable.empty() ? "none of its options" : countable) + see);
             }
             if (std::count(names.begin(), names.end(), name) > 1)
-                return usageError("--count=" + printable(*options.count) + " names " + name + " twice" + see);
+                return usageError("--count=" + printable(*count) + " names " + name + " twice" + see);
         }
     }
-    if (options.valuesFile && options.valuesFile->empty())
+    if (valuesFile && valuesFile->empty())
         return usageError("--values needs the path of a CSV file" + see);
     return std::nullopt;
 }
@@ -286,17 +297,18 @@ std::optional<Printed> optionsProblem(const SubcommandSpec& subcommand, const Va
         if (std::optional<std::string> problem = valueProblem(option, values.at(option.name)))
             return usageError(*problem + see);
     }
-    if (options.batch()) {
-        if (std::optional<Printed> problem = batchProblem(subcommand, options))
+    const std::optional<std::string> maxFailures = given(values, "max-failures");
+    if (isBatch(values, options)) {
+        if (std::optional<Printed> problem = batchProblem(subcommand, values, options))
             return problem;
-    } else if (options.retryFailed) {
+    } else if (given(values, "retry-failed")) {
         return usageError("--retry-failed sets up again what a batch's --record shows failed; it needs a batch" + see);
-    } else if (options.maxFailures) {
+    } else if (maxFailures) {
         return usageError("--max-failures stops a batch; it needs one" + see);
     }
-    if (options.maxFailures && !isModuleCount(*options.maxFailures))
-        return usageError("--max-failures must be a number of modules from 1 to 99999, not '"
-                          + printable(*options.maxFailures) + "'" + see);
+    BatchOrder order;
+    if (maxFailures && !FillBatchOption(BatchOption("max-failures"), *maxFailures, order))
+        return usageError(numberProblem(BatchOption("max-failures"), *maxFailures) + see);
     const bool sending = options.port.has_value();
     if (options.explain && (sending || options.commands))
         return usageError("--explain says how the values are read; it goes with neither --commands nor --port" + see);
@@ -367,23 +379,22 @@ Outcome report(const SubcommandSpec& subcommand, const GeneratorResult& result, 
 BatchRequest batchRequest(const SubcommandSpec& subcommand, const Values& values, const PageOptions& options)
 {
     BatchRequest request;
-    request.page = subcommand.page;
-    request.values = fieldValues(*subcommand.page, values);
-    request.ports = options.ports;
-    const SendRequest send = sendRequest(options, CommandList());
-    request.settings = send.settings;
-    request.air = send.air;
-    if (options.count) {
-        for (const std::string& name : countedNames(*options.count))
-            request.counted.push_back(FindField(*subcommand.page, std::string_view(name))->field);
-        request.modules = DecimalValue(*options.modules);
+    BatchOrder& order = request.order;
+    order.page = subcommand.page;
+    order.values = fieldValues(*subcommand.page, values);
+    for (const BatchOptionSpec& spec : BatchOptions()) {
+        if (const std::optional<std::string> text = given(values, spec.option))
+            FillBatchOption(spec, *text, order); // checked by optionsProblem
     }
-    request.valuesFile = options.valuesFile.value_or("");
-    request.recordFile = options.record.value_or("");
-    request.retryFailed = options.retryFailed;
+    const SendRequest send = sendRequest(options, CommandList());
+    order.verify = send.air.has_value();
+    if (send.air) {
+        order.listenSeconds = send.air->seconds.value_or(0);
+        order.adapter = send.air->adapter;
+    }
+    request.ports = options.ports;
+    request.settings = send.settings;
     request.dryRun = options.commands;
-    if (options.maxFailures)
-        request.maxFailuresInARow = DecimalValue(*options.maxFailures);
     return request;
 }
 
@@ -508,7 +519,7 @@ Outcome RunPageCommand(const SubcommandSpec& subcommand, const std::vector<std::
     options.ports = given.ports;
     if (std::optional<Printed> invalid = optionsProblem(subcommand, given.values, options))
         return *invalid;
-    if (options.batch())
+    if (isBatch(given.values, options))
         return batchRequest(subcommand, given.values, options);
     return report(subcommand, subcommand.page->generate(fieldValues(*subcommand.page, given.values)), given.values,
                   options);

@@ -71,10 +71,10 @@ bool printDryRun(const PageSpec& page, const BatchSession& session, bool retryFa
 // Why the batch did not begin, in qzconfig's words, with its exit status.
 int problemStatus(const BatchRequest& request, const BatchProblem& problem)
 {
-    const std::string values = "--values " + serial::EscapedBytes(request.valuesFile) + ": ";
-    const std::string record = "--record " + serial::EscapedBytes(request.recordFile) + ": ";
+    const std::string values = "--values " + serial::EscapedBytes(request.order.valuesFile) + ": ";
+    const std::string record = "--record " + serial::EscapedBytes(request.order.recordFile) + ": ";
     const std::string detail = serial::EscapedBytes(problem.detail);
-    const std::string help = seeHelp(*request.page);
+    const std::string help = seeHelp(*request.order.page);
     const auto said = [](const std::string& line, int status) {
         WriteErr("qzconfig: " + line + "\n");
         return status;
@@ -95,43 +95,24 @@ int problemStatus(const BatchRequest& request, const BatchProblem& problem)
     return written ? outcome.status : CannotWriteOutput();
 }
 
-BatchOrder orderOf(const BatchRequest& request)
-{
-    BatchOrder order;
-    order.page = request.page;
-    order.values = request.values;
-    order.counted = request.counted;
-    order.modules = request.modules;
-    order.valuesFile = request.valuesFile;
-    order.recordFile = request.recordFile;
-    order.retryFailed = request.retryFailed;
-    order.maxFailuresInARow = request.maxFailuresInARow;
-    order.verify = request.air.has_value();
-    if (request.air) {
-        order.listenSeconds = request.air->seconds.value_or(0);
-        order.adapter = request.air->adapter;
-    }
-    return order;
-}
-
 } // namespace
 
 int RunBatch(int argc, char** argv, const BatchRequest& request)
 {
-    const PageSpec& page = *request.page;
+    const PageSpec& page = *request.order.page;
     QCoreApplication application(argc, argv);
-    BatchSession session(orderOf(request));
+    BatchSession session(request.order);
     if (std::optional<BatchProblem> problem = session.plan(request.dryRun))
         return problemStatus(request, *problem);
     if (request.dryRun)
-        return printDryRun(page, session, request.retryFailed) ? Listed : CannotWriteOutput();
+        return printDryRun(page, session, request.order.retryFailed) ? Listed : CannotWriteOutput();
     if (std::optional<BatchProblem> problem = session.open(request.ports, request.settings))
         return problemStatus(request, *problem);
 
     batch::Batch& batch = session.batch();
     BatchRunner& runner = session.runner();
     if (!session.recordNote().empty())
-        WriteErr("qzconfig: --record " + serial::EscapedBytes(request.recordFile) + ": "
+        WriteErr("qzconfig: --record " + serial::EscapedBytes(request.order.recordFile) + ": "
                  + serial::EscapedBytes(session.recordNote()) + "\n");
     if (batch.Resumed() > 0)
         WriteOut("The record shows " + std::to_string(batch.Resumed()) + " of " + std::to_string(batch.Total())
@@ -152,55 +133,62 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         interruptedStatus = exitStatus;
         runner.stop();
     });
-    QObject::connect(&runner, &BatchRunner::moduleStarted, [&](const std::string& port, std::size_t unit) {
-        WriteOut(prefix(port) + "Module on " + serial::EscapedBytes(port) + ": "
-                 + unitWords(session, unit) + "\n");
-    });
-    QObject::connect(&runner, &BatchRunner::moduleUntold, [&](const std::string& port, const std::string& why) {
-        WriteOut(prefix(port) + "The module did not tell its own address (" + serial::EscapedBytes(why)
-                 + "): the record cannot tell it from another\n");
-    });
-    QObject::connect(&runner, &BatchRunner::moduleKnown, [&](const std::string& port, const std::string& words) {
-        WriteOut(prefix(port) + "Sent nothing: " + serial::EscapedBytes(words) + "\n");
-    });
-    QObject::connect(&runner, &BatchRunner::exchanged, [&](const std::string& port, const serial::Exchange& exchange) {
-        if (!WriteOut(prefix(port) + serial::TranscriptLine(exchange) + "\n"))
+    const auto said = [&](const std::string& port, const std::string& line) {
+        if (!WriteOut(prefix(port) + line + "\n"))
             runner.stop();
+    };
+    QObject::connect(&session, &BatchSession::event, [&](const BatchEvent& happened) {
+        namespace e = batchevent;
+        std::visit(
+            Overloaded{
+                [&](const e::ModuleStarted& started) {
+                    said(started.port, "Module on " + serial::EscapedBytes(started.port) + ": "
+                                           + unitWords(session, started.unit));
+                },
+                [&](const e::Exchanged& exchanged) { said(exchanged.port, serial::TranscriptLine(exchanged.exchange)); },
+                [&](const e::ModuleUntold& untold) {
+                    said(untold.port, "The module did not tell its own address (" + serial::EscapedBytes(untold.why)
+                                          + "): the record cannot tell it from another");
+                },
+                [&](const e::ModuleKnown& known) {
+                    said(known.port, "Sent nothing: " + serial::EscapedBytes(known.words));
+                },
+                [&](const e::ModuleEnded& ended) {
+                    const std::string words = verdictWords(ended.verdict, request.settings.baudRate);
+                    said(ended.port, serial::EscapedBytes(ended.verdict.succeeded() ? words : "failed: " + words));
+                },
+                [&](const e::RecordNotWritten& failed) {
+                    WriteErr("qzconfig: --record " + serial::EscapedBytes(request.order.recordFile) + ": cannot write it: "
+                             + serial::EscapedBytes(failed.why) + "\n");
+                },
+                [&](const e::HeldFromRecord& held) {
+                    said(held.port, "The record shows a module set up on " + serial::EscapedBytes(held.port)
+                                        + ": put the next one on, then press Enter");
+                },
+                [&](const e::WaitingForModule& waiting) {
+                    const std::string name = serial::EscapedBytes(waiting.port);
+                    said(waiting.port, waiting.present ? "Waiting for the next module on " + name
+                                                             + ": plug it in, or press Enter once it is in place"
+                                                       : "Waiting for " + name + " to appear: plug in its adapter");
+                },
+                [&](const e::Listening& listening) {
+                    said(listening.port, "Listening over the air for the module on "
+                                             + serial::EscapedBytes(listening.port) + " for "
+                                             + std::to_string(listening.seconds) + " s");
+                    if (!listening.advice.empty())
+                        WriteErr(prefix(listening.port) + "qzconfig: " + listening.advice + "\n");
+                },
+                [&](const e::Heard& heard) {
+                    for (const std::string& line : air::DescribeVerdict(heard.verdict))
+                        WriteOut(prefix(heard.port) + printable(line) + "\n");
+                },
+                // qzconfig stops when the radio goes; it never pauses.
+                [](const e::RadioPaused&) {},
+                [](const e::RadioBack&) {},
+                [](const e::Finished&) { QCoreApplication::exit(0); },
+            },
+            happened);
     });
-    QObject::connect(&runner, &BatchRunner::moduleEnded,
-                     [&](const std::string& port, std::size_t, const serial::Verdict& verdict) {
-                         const std::string words = verdictWords(verdict, request.settings.baudRate);
-                         const std::string said = verdict.succeeded() ? words : "failed: " + words;
-                         if (!WriteOut(prefix(port) + serial::EscapedBytes(said) + "\n"))
-                             runner.stop();
-                     });
-    QObject::connect(&session, &BatchSession::recordNotWritten, [&](const std::string& why) {
-        WriteErr("qzconfig: --record " + serial::EscapedBytes(request.recordFile) + ": cannot write it: "
-                 + serial::EscapedBytes(why) + "\n");
-    });
-    QObject::connect(&runner, &BatchRunner::heldFromRecord, [&](const std::string& port) {
-        WriteOut(prefix(port) + "The record shows a module set up on " + serial::EscapedBytes(port)
-                 + ": put the next one on, then press Enter\n");
-    });
-    QObject::connect(&runner, &BatchRunner::waitingForModule, [&](const std::string& port, bool present) {
-        const std::string name = serial::EscapedBytes(port);
-        WriteOut(prefix(port)
-                 + (present ? "Waiting for the next module on " + name + ": plug it in, or press Enter once it is in place\n"
-                            : "Waiting for " + name + " to appear: plug in its adapter\n"));
-    });
-    QObject::connect(&runner, &BatchRunner::listening,
-                     [&](const std::string& port, std::size_t, const std::string& advice, int seconds) {
-                         WriteOut(prefix(port) + "Listening over the air for the module on " + serial::EscapedBytes(port)
-                                  + " for " + std::to_string(seconds) + " s\n");
-                         if (!advice.empty())
-                             WriteErr(prefix(port) + "qzconfig: " + advice + "\n");
-                     });
-    QObject::connect(&runner, &BatchRunner::heardOverTheAir,
-                     [&](const std::string& port, std::size_t, const air::Verdict& verdict) {
-                         for (const std::string& line : air::DescribeVerdict(verdict))
-                             WriteOut(prefix(port) + printable(line) + "\n");
-                     });
-    QObject::connect(&runner, &BatchRunner::finished, [] { QCoreApplication::exit(0); });
     lineListener = &runner;
     listenForLines([&runner](const std::string& line) {
         const batch::PortChoice choice = batch::ChoosePort(line, runner.ports(), runner.waitingForSwap());
@@ -214,7 +202,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     lineListener = nullptr;
 
     if (batch.StoppedForFailures())
-        WriteOut("Stopped: " + std::to_string(request.maxFailuresInARow)
+        WriteOut("Stopped: " + std::to_string(request.order.maxFailuresInARow)
                  + " modules in a row failed (--max-failures); look at the lot, the fixture and the settings\n");
     if (runner.radioLost())
         WriteOut("Stopped: nothing can listen over the air any more, so no further module was sent its list\n");

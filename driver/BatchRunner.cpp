@@ -28,7 +28,7 @@ BatchRunner::BatchRunner(batch::Batch& batch, UnitCommands commandsOf, ClaimUnit
         fixture->driver = std::make_unique<SerialDriver>();
         Fixture* raw = fixture.get();
         connect(raw->driver.get(), &SerialDriver::exchanged, this,
-                [this, raw](const serial::Exchange& exchange) { emit exchanged(raw->port, exchange); });
+                [this, raw](const serial::Exchange& exchange) { emit event(batchevent::Exchanged{raw->port, exchange}); });
         connect(raw->driver.get(), &SerialDriver::finished, this,
                 [this, raw](const serial::Verdict& verdict) { sessionEnded(*raw, verdict); });
         connect(raw->driver.get(), &SerialDriver::identified, this,
@@ -56,9 +56,9 @@ void BatchRunner::start()
         const bool held = std::find(holding_.begin(), holding_.end(), fixture->port) != holding_.end();
         fixture->waiting = fixture->device.empty() || held;
         if (held && !fixture->device.empty())
-            emit heldFromRecord(fixture->port);
+            emit event(batchevent::HeldFromRecord{fixture->port});
         if (fixture->waiting)
-            emit waitingForModule(fixture->port, !fixture->device.empty());
+            emit event(batchevent::WaitingForModule{fixture->port, !fixture->device.empty()});
         else
             take(*fixture);
     }
@@ -78,7 +78,7 @@ void BatchRunner::take(Fixture& fixture)
         return;
     fixture.waiting = false;
     fixture.unit = unit;
-    emit moduleStarted(fixture.port, *unit);
+    emit event(batchevent::ModuleStarted{fixture.port, *unit});
     const std::vector<std::string> commands = commandsOf_(*unit).commands;
     fixture.total = static_cast<int>(commands.size());
     // Unless the module is asked its address first, its unit is claimed before the port opens.
@@ -109,7 +109,7 @@ void BatchRunner::identified(Fixture& fixture, const serial::ModuleAddress& told
     if (!fixture.unit)
         return;
     if (told.address.empty())
-        emit moduleUntold(fixture.port, told.why);
+        emit event(batchevent::ModuleUntold{fixture.port, told.why});
     if (claimed(fixture, told.address))
         fixture.driver->proceed();
 }
@@ -122,10 +122,10 @@ void BatchRunner::withdrawn(Fixture& fixture)
     fixture.unit.reset();
     fixture.waiting = true;
     if (!fixture.known.empty())
-        emit moduleKnown(fixture.port, fixture.known);
+        emit event(batchevent::ModuleKnown{fixture.port, fixture.known});
     fixture.known.clear();
     if (!batch_.Finished() && !stopping_)
-        emit waitingForModule(fixture.port, !portsystem::DeviceBehind(fixture.port).empty());
+        emit event(batchevent::WaitingForModule{fixture.port, !portsystem::DeviceBehind(fixture.port).empty()});
     finishIfDone();
 }
 
@@ -161,7 +161,7 @@ void BatchRunner::moduleDone(Fixture& fixture, const serial::Verdict& verdict)
     const std::size_t unit = *fixture.unit;
     fixture.unit.reset();
     batch_.SessionEnded(fixture.port, verdict.succeeded(), verdict.sent);
-    emit moduleEnded(fixture.port, unit, verdict);
+    emit event(batchevent::ModuleEnded{fixture.port, unit, verdict});
     if (batch_.StoppedForFailures() && !stopping_) {
         stop(); // the other ports end after the reply in flight
         return;
@@ -169,7 +169,7 @@ void BatchRunner::moduleDone(Fixture& fixture, const serial::Verdict& verdict)
     // The module just done stays on its port until it is swapped.
     fixture.waiting = true;
     if (!batch_.Finished() && !stopping_)
-        emit waitingForModule(fixture.port, !portsystem::DeviceBehind(fixture.port).empty());
+        emit event(batchevent::WaitingForModule{fixture.port, !portsystem::DeviceBehind(fixture.port).empty()});
     finishIfDone();
 }
 
@@ -239,7 +239,7 @@ void BatchRunner::listenForNext()
         return;
     // Should it not start, the check fails, and the radio is gone.
     check_.start(expectation, seconds, air_->adapter);
-    emit listening(fixture.port, *fixture.unit, air::RestartAdvice(expectation, seconds), seconds);
+    emit event(batchevent::Listening{fixture.port, *fixture.unit, air::RestartAdvice(expectation, seconds), seconds});
 }
 
 // The radio went away: the module listened for has failed, not heard, and no further
@@ -256,7 +256,7 @@ void BatchRunner::radioGone(const std::string& why)
     failed.message += "; cannot listen over the air: " + why;
     if (air_->onLoss == RadioLoss::Pause) {
         paused_ = true;
-        emit radioPaused(why);
+        emit event(batchevent::RadioPaused{why});
         radioPoll_.start();
     } else {
         radioLost_ = true;
@@ -273,7 +273,7 @@ void BatchRunner::resume()
 {
     paused_ = false;
     radioPoll_.stop();
-    emit radioBack();
+    emit event(batchevent::RadioBack{});
     listenForNext();
     for (const auto& fixture : fixtures_) {
         if (fixture->ready && !fixture->unit)
@@ -294,7 +294,7 @@ void BatchRunner::heard(const air::Verdict& verdict)
         // Cut short by the user: not heard is no finding about the module.
         ended = stoppedBeforeHeard(ended);
     } else {
-        emit heardOverTheAir(fixture.port, *fixture.unit, verdict);
+        emit event(batchevent::Heard{fixture.port, *fixture.unit, verdict});
         // The record says that the module was heard, and how, whatever the outcome.
         ended.message += "; " + air::VerdictLine(verdict);
         if (verdict.outcome != air::Outcome::HeardAsSet)
@@ -309,7 +309,7 @@ void BatchRunner::finishIfDone()
     if (finished_ || !batch_.Finished())
         return;
     finished_ = true;
-    emit finished();
+    emit event(batchevent::Finished{});
 }
 
 } // namespace qz

@@ -2,6 +2,8 @@
 
 #include "AirCheck.h"
 #include "Batch.h"
+#include "BatchEvents.h"
+#include "BatchOrder.h"
 #include "SerialDriver.h"
 
 #include <QObject>
@@ -60,36 +62,15 @@ public:
     void stop();
     // The batch stopped since nothing could listen over the air any more.
     bool radioLost() const { return radioLost_; }
-    // What a batch does when nothing can listen any more: stop, or wait for the radio.
-    enum class RadioLoss { Stop, Pause };
+    using RadioLoss = qz::RadioLoss;
     // Each module that took its list is then listened for over the air, one at a time,
     // since one adapter hears them all; one not heard as set has failed. seconds: 0 for
     // the matcher's default.
     void verifyOverTheAir(int seconds, std::string adapter, RadioLoss onLoss = RadioLoss::Stop);
 
 signals:
-    void moduleStarted(const std::string& port, std::size_t unit);
-    // The module on port did not tell its address (why): it is set up all the same.
-    void moduleUntold(const std::string& port, const std::string& why);
-    // The module on port is one the record shows (words say which): it was sent nothing of
-    // its list, and the port waits for the next.
-    void moduleKnown(const std::string& port, const std::string& words);
-    void exchanged(const std::string& port, const qz::serial::Exchange& exchange);
-    // A module's session ended; unit is the batch's unit it had.
-    void moduleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
-    // present: the port is there, and its module may be swapped in place; otherwise the
-    // port is awaited.
-    void waitingForModule(const std::string& port, bool present);
-    // The record shows a module on port that took its values: the port waits for a swap.
-    void heldFromRecord(const std::string& port);
-    // Listening for the module on port begins; advice is what its owner must do first
-    // (restart it), or empty.
-    void listening(const std::string& port, std::size_t unit, const std::string& advice, int seconds);
-    void heardOverTheAir(const std::string& port, std::size_t unit, const qz::air::Verdict& verdict);
-    // Paused: nothing can listen (why); no module is sent its list until it can again.
-    void radioPaused(const std::string& why);
-    void radioBack();
-    void finished();
+    // What happens, in order; a module's end comes before the waiting for the next.
+    void event(const qz::BatchEvent& event);
 
 private:
     struct Fixture {

@@ -114,12 +114,7 @@ std::optional<BatchProblem> BatchSession::open(std::vector<std::string> ports, c
             return claim(port, unit, module, total);
         },
         std::move(ports), asking);
-    // The record's line is written before anybody hears of the module's end.
-    connect(runner_.get(), &BatchRunner::moduleEnded, this, &BatchSession::moduleEnded);
-    connect(runner_.get(), &BatchRunner::finished, this, [this] {
-        if (record_)
-            record_->release();
-    });
+    connect(runner_.get(), &BatchRunner::event, this, &BatchSession::runnerEvent);
     runner_->holdingAModule(plan_.portsHoldingAModule);
     if (order_.verify)
         runner_->verifyOverTheAir(order_.listenSeconds, order_.adapter, order_.onRadioLoss);
@@ -144,9 +139,23 @@ bool BatchSession::added(const batch::RecordRow& row)
         return true;
     if (recordFailure_.empty()) {
         recordFailure_ = why;
-        emit recordNotWritten(why);
+        emit event(batchevent::RecordNotWritten{why});
     }
     return false;
+}
+
+void BatchSession::runnerEvent(const BatchEvent& happened)
+{
+    // The record's row is written before anybody hears of the module's end.
+    const auto* ended = std::get_if<batchevent::ModuleEnded>(&happened);
+    const bool recorded = ended == nullptr || moduleEnded(ended->port, ended->unit, ended->verdict);
+    if (std::holds_alternative<batchevent::Finished>(happened) && record_)
+        record_->release();
+    emit event(happened);
+    // Its started row carries the values already: a final row that cannot be written
+    // loses nothing, but the batch stops, since the next claim could not be written either.
+    if (!recorded)
+        runner_->stop();
 }
 
 // A module is about to get unit: one the record shows set up (or carrying values, unless
@@ -167,7 +176,7 @@ BatchRunner::Claim BatchSession::claim(const std::string& port, std::size_t unit
     return {BatchRunner::Claim::Go, {}};
 }
 
-void BatchSession::moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict)
+bool BatchSession::moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict)
 {
     using State = batch::KnownModules::State;
     const std::string module = moduleOn_[port];
@@ -185,10 +194,7 @@ void BatchSession::moduleEnded(const std::string& port, std::size_t unit, const 
     } else {
         plan_.known.Forget(module);
     }
-    // Its started row carries the values already: a final row that cannot be written
-    // loses nothing, but the batch stops, since the next claim could not be written either.
-    if (!added(row))
-        runner_->stop();
+    return added(row);
 }
 
 } // namespace qz

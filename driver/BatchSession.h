@@ -5,6 +5,7 @@
 // claimed in the record before the module is sent anything, and its row added as the
 // module ends. The window and qzconfig only put its events into words.
 
+#include "BatchOrder.h"
 #include "BatchPlan.h"
 #include "BatchRecord.h"
 #include "BatchRunner.h"
@@ -18,22 +19,6 @@
 #include <vector>
 
 namespace qz {
-
-// What the user asks of a batch.
-struct BatchOrder {
-    const PageSpec* page = nullptr;
-    FieldValues values;         // the page's values, given or initial
-    std::vector<Field> counted; // counted up together, for modules modules; empty: the values file's rows
-    std::size_t modules = 0;
-    std::string valuesFile;
-    std::string recordFile;       // may be empty for a dry run
-    bool retryFailed = false;     // the modules the record shows failed are back on the bench
-    std::size_t maxFailuresInARow = 0; // then the batch stops; 0: never
-    bool verify = false;          // listen for each module over the air
-    int listenSeconds = 0;        // 0: the matcher's default
-    std::string adapter;          // empty: the first that is on
-    BatchRunner::RadioLoss onRadioLoss = BatchRunner::RadioLoss::Stop;
-};
 
 // Why a batch did not begin. No port was opened.
 struct BatchProblem {
@@ -78,11 +63,16 @@ public:
     const std::string& recordNote() const { return recordNote_; }
 
 signals:
-    void recordNotWritten(const std::string& why);
+    // Everything the batch does, once open: the runner's events, each after the record has
+    // what it says (a module's row is written before its end is told), and the record's
+    // own failure.
+    void event(const qz::BatchEvent& event);
 
 private:
     BatchRunner::Claim claim(const std::string& port, std::size_t unit, const std::string& module, int total);
-    void moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict);
+    void runnerEvent(const BatchEvent& event);
+    // Adds the module's final row; false when it could not be written.
+    bool moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict);
     bool added(const batch::RecordRow& row);
 
     BatchOrder order_;

@@ -32,6 +32,11 @@ QString defaultRecord()
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/kavrel-modules.csv");
 }
 
+QString text(std::string_view words)
+{
+    return QString::fromUtf8(words.data(), static_cast<int>(words.size()));
+}
+
 QString shown(const std::string& bytes)
 {
     return qz::fromBytes(qz::serial::EscapedBytes(bytes));
@@ -61,19 +66,20 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     if (page_.page != nullptr)
         offerCounting(*page_.page);
     cbEachGets->addItem(QStringLiteral("Values from a CSV file"), QVariantList());
-    spnModules->setRange(1, 99999);
+    const qz::BatchOptionSpec& modules = qz::BatchOption("modules");
+    const qz::BatchOptionSpec& maxFailures = qz::BatchOption("max-failures");
+    spnModules->setRange(static_cast<int>(modules.least), static_cast<int>(modules.most));
     spnModules->setValue(10);
-    spnMaxFailures->setRange(0, 99999);
+    spnMaxFailures->setRange(0, static_cast<int>(maxFailures.most)); // 0: the batch never stops for them
     spnMaxFailures->setSpecialValueText(QStringLiteral("no stop for failures in a row"));
     spnMaxFailures->setPrefix(QStringLiteral("stop after "));
     spnMaxFailures->setSuffix(QStringLiteral(" failed in a row"));
     spnMaxFailures->setMinimumWidth(spnMaxFailures->fontMetrics().horizontalAdvance(
                                         QStringLiteral("stop after 99999 failed in a row"))
                                     + 40);
-    edtValuesFile->setPlaceholderText(QStringLiteral("A CSV file: a header of options (name,address), then a row per module"));
+    edtValuesFile->setPlaceholderText(text(qz::BatchOption("values").description));
     edtRecordFile->setText(defaultRecord());
-    edtRecordFile->setToolTip(QStringLiteral("Each module's result is added to this CSV file; run the same batch "
-                                             "again to finish it"));
+    edtRecordFile->setToolTip(text(qz::BatchOption("record").description));
     edtMorePorts->setPlaceholderText(QStringLiteral("More ports at once, like /dev/ttyUSB1, /dev/ttyUSB2"));
     setCannotListen(cannotListen);
     connect(cbVerifyEach, &QCheckBox::toggled, this, [this](bool on) {
@@ -97,23 +103,22 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     });
 
     using qz::described;
-    described(cbEachGets, QStringLiteral("Each module gets"),
-              QStringLiteral("What makes each module differ: a field counted up, or a row of a CSV file"));
-    described(spnModules, QStringLiteral("Modules"), QStringLiteral("How many modules to set up"));
-    described(spnMaxFailures, QStringLiteral("Stop after failures in a row"),
-              QStringLiteral("A bad lot, a loose fixture or a wrong setting fails every module: stop the batch once "
-                             "this many modules in a row failed"));
-    described(edtValuesFile, QStringLiteral("Values file"), edtValuesFile->placeholderText());
-    described(edtRecordFile, QStringLiteral("Record file"), edtRecordFile->toolTip());
+    // Each batch option's control is named and explained as the batch's table says.
+    const auto describedAs = [](QWidget* control, std::string_view option) {
+        const qz::BatchOptionSpec& spec = qz::BatchOption(option);
+        described(control, text(spec.caption), text(spec.description));
+    };
+    describedAs(cbEachGets, "count");
+    describedAs(spnModules, "modules");
+    describedAs(spnMaxFailures, "max-failures");
+    describedAs(edtValuesFile, "values");
+    describedAs(edtRecordFile, "record");
     described(edtMorePorts, QStringLiteral("More ports"),
               QStringLiteral("Ports beside the one above, separated by commas: their modules are set up at once"));
     described(cbVerifyEach, QStringLiteral("Verify each module"), cbVerifyEach->toolTip());
     described(chooseValues, QStringLiteral("Choose the values file"), QStringLiteral("Choose the CSV file of each module's values"));
     described(chooseRecord, QStringLiteral("Choose the record file"), QStringLiteral("Choose the CSV file the results go to"));
-    described(cbRetryFailed, QStringLiteral("Retry failed modules"),
-              QStringLiteral("The modules the record shows failed after taking their values are back on the bench: "
-                             "set them up again, first. Unticked, their values are left out, so that no two modules "
-                             "carry them."));
+    describedAs(cbRetryFailed, "retry-failed");
     described(tvModules, QStringLiteral("Modules"), QStringLiteral("Each port's latest module: its values, progress and result"));
     tvModules->setColumnCount(5);
     tvModules->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Values"), QStringLiteral("Progress"),
@@ -142,14 +147,15 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     recordRow->addWidget(cbRetryFailed);
     auto* form = new QFormLayout(controls);
     form->setContentsMargins(0, 0, 0, 0);
-    form->addRow(QStringLiteral("Each module gets:"), cbEachGets);
+    const auto label = [](std::string_view option) { return text(qz::BatchOption(option).caption) + QLatin1Char(':'); };
+    form->addRow(label("count"), cbEachGets);
     auto* modulesRow = new QHBoxLayout;
     modulesRow->addWidget(spnModules);
     modulesRow->addWidget(spnMaxFailures);
     modulesRow->addStretch(1);
-    form->addRow(QStringLiteral("Modules:"), modulesRow);
-    form->addRow(QStringLiteral("Values file:"), valuesRow);
-    form->addRow(QStringLiteral("Record file:"), recordRow);
+    form->addRow(label("modules"), modulesRow);
+    form->addRow(label("values"), valuesRow);
+    form->addRow(label("record"), recordRow);
     form->addRow(QStringLiteral("More ports:"), edtMorePorts);
     form->addRow(QStringLiteral("Over the air:"), cbVerifyEach);
     form->addRow(tvModules);
@@ -388,7 +394,7 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     order.retryFailed = cbRetryFailed->isChecked();
     order.maxFailuresInARow = static_cast<std::size_t>(spnMaxFailures->value());
     order.verify = verifying;
-    order.onRadioLoss = qz::BatchRunner::RadioLoss::Pause;
+    order.onRadioLoss = qz::RadioLoss::Pause;
     auto session = std::make_unique<qz::BatchSession>(std::move(order));
     std::optional<qz::BatchProblem> problem = session->plan();
     if (!problem)
@@ -396,66 +402,16 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     if (problem)
         return problemWords(*problem, valuesPath, recordPath) + QStringLiteral(" No port was opened.");
     session_ = std::move(session);
-    auto* runner = &session_->runner();
     if (!session_->recordNote().empty())
         emit note({}, QStringLiteral("The record %1: %2.").arg(recordPath, shown(session_->recordNote())));
 
     tvModules->clear();
     rows_.clear();
     waiting_.clear();
-    connect(runner, &qz::BatchRunner::moduleStarted, this, &TSeveralModules::showModuleStarted);
-    connect(runner, &qz::BatchRunner::exchanged, this,
-            [this](const std::string& port, const qz::serial::Exchange& exchange) {
-                emit exchanged(port, exchange);
-                const auto row = rows_.find(port);
-                if (row == rows_.end())
-                    return;
-                // Replies taken to the list's commands (not the probe, not the question for
-                // the module's address): the commands taken so far.
-                constexpr int SentOfList = Qt::UserRole + 1;
-                if (exchange.kind == qz::serial::Exchange::Sent)
-                    row->second->setData(ProgressColumn, SentOfList,
-                                         exchange.bytes != "AT" && exchange.bytes != qz::serial::AddressQuestion);
-                if (!exchange.taken || !row->second->data(ProgressColumn, SentOfList).toBool())
-                    return;
-                const int taken = row->second->data(ProgressColumn, Qt::UserRole).toInt() + 1;
-                row->second->setData(ProgressColumn, Qt::UserRole, taken);
-                row->second->setText(ProgressColumn, QStringLiteral("%1 commands taken").arg(taken));
-            });
-    connect(runner, &qz::BatchRunner::moduleEnded, this, &TSeveralModules::showModuleEnded);
-    connect(session_.get(), &qz::BatchSession::recordNotWritten, this, [this, recordPath](const std::string& why) {
-        emit status(QStringLiteral("Cannot write the record %1: %2. Stopping.").arg(recordPath, qz::fromBytes(why)));
-    });
-    connect(runner, &qz::BatchRunner::moduleUntold, this, [this](const std::string& port, const std::string& why) {
-        emit note(port, QStringLiteral("The module did not tell its own address (%1): the record cannot tell it "
-                                       "from another.").arg(shown(why)));
-    });
-    connect(runner, &qz::BatchRunner::moduleKnown, this, [this](const std::string& port, const std::string& words) {
-        emit note(port, QStringLiteral("Sent nothing: %1.").arg(shown(words)));
-    });
     heldFromRecord_.clear();
-    connect(runner, &qz::BatchRunner::heldFromRecord, this,
-            [this](const std::string& port) { heldFromRecord_.insert(port); });
-    connect(runner, &qz::BatchRunner::moduleStarted, this,
-            [this](const std::string& port, std::size_t) { heldFromRecord_.erase(port); });
-    connect(runner, &qz::BatchRunner::waitingForModule, this, &TSeveralModules::showWaiting);
-    connect(runner, &qz::BatchRunner::finished, this, &TSeveralModules::showFinished);
     paused_.clear();
-    connect(runner, &qz::BatchRunner::radioPaused, this, [this](const std::string& why) {
-        paused_ = QStringLiteral("Paused: nothing can listen over the air (%1). No module is sent its list until "
-                                 "it can again; the batch goes on by itself then.").arg(shown(why));
-        emit status(paused_);
-    });
-    connect(runner, &qz::BatchRunner::radioBack, this, [this] {
-        paused_.clear();
-        emit status(QStringLiteral("The radio is back: the batch goes on."));
-    });
-    connect(runner, &qz::BatchRunner::listening, this,
-            [this](const std::string& port, std::size_t, const std::string& advice, int seconds) {
-                showListening(port, advice, seconds);
-            });
-    connect(runner, &qz::BatchRunner::heardOverTheAir, this,
-            [this](const std::string& port, std::size_t, const qz::air::Verdict& verdict) { showHeard(port, verdict); });
+    recordPath_ = recordPath;
+    connect(session_.get(), &qz::BatchSession::event, this, &TSeveralModules::showEvent);
     emit progressed(static_cast<int>(session_->batch().SetUpCount()), static_cast<int>(session_->batch().Total()));
     const std::size_t toSetUp = session_->batch().Total() - session_->batch().SetUpCount() - session_->batch().Carried();
     emit status(session_->batch().Carried() == 0
@@ -492,6 +448,68 @@ void TSeveralModules::nextModule(const std::string& port)
 {
     if (session_)
         session_->runner().nextModule(port);
+}
+
+void TSeveralModules::showEvent(const qz::BatchEvent& happened)
+{
+    namespace e = qz::batchevent;
+    std::visit(qz::Overloaded{
+                   [this](const e::ModuleStarted& started) {
+                       heldFromRecord_.erase(started.port);
+                       showModuleStarted(started.port, started.unit);
+                   },
+                   [this](const e::Exchanged& exchanged) { showExchange(exchanged.port, exchanged.exchange); },
+                   [this](const e::ModuleUntold& untold) {
+                       emit note(untold.port, QStringLiteral("The module did not tell its own address (%1): the "
+                                                             "record cannot tell it from another.")
+                                                  .arg(shown(untold.why)));
+                   },
+                   [this](const e::ModuleKnown& known) {
+                       emit note(known.port, QStringLiteral("Sent nothing: %1.").arg(shown(known.words)));
+                   },
+                   [this](const e::ModuleEnded& ended) { showModuleEnded(ended.port, ended.unit, ended.verdict); },
+                   [this](const e::RecordNotWritten& failed) {
+                       emit status(QStringLiteral("Cannot write the record %1: %2. Stopping.")
+                                       .arg(recordPath_, qz::fromBytes(failed.why)));
+                   },
+                   [this](const e::HeldFromRecord& held) { heldFromRecord_.insert(held.port); },
+                   [this](const e::WaitingForModule& waiting) { showWaiting(waiting.port, waiting.present); },
+                   [this](const e::Listening& listening) {
+                       showListening(listening.port, listening.advice, listening.seconds);
+                   },
+                   [this](const e::Heard& heard) { showHeard(heard.port, heard.verdict); },
+                   [this](const e::RadioPaused& paused) {
+                       paused_ = QStringLiteral("Paused: nothing can listen over the air (%1). No module is sent its "
+                                                "list until it can again; the batch goes on by itself then.")
+                                     .arg(shown(paused.why));
+                       emit status(paused_);
+                   },
+                   [this](const e::RadioBack&) {
+                       paused_.clear();
+                       emit status(QStringLiteral("The radio is back: the batch goes on."));
+                   },
+                   [this](const e::Finished&) { showFinished(); },
+               },
+               happened);
+}
+
+void TSeveralModules::showExchange(const std::string& port, const qz::serial::Exchange& exchange)
+{
+    emit exchanged(port, exchange);
+    const auto row = rows_.find(port);
+    if (row == rows_.end())
+        return;
+    // Replies taken to the list's commands (not the probe, not the question for the
+    // module's address): the commands taken so far.
+    constexpr int SentOfList = Qt::UserRole + 1;
+    if (exchange.kind == qz::serial::Exchange::Sent)
+        row->second->setData(ProgressColumn, SentOfList,
+                             exchange.bytes != "AT" && exchange.bytes != qz::serial::AddressQuestion);
+    if (!exchange.taken || !row->second->data(ProgressColumn, SentOfList).toBool())
+        return;
+    const int taken = row->second->data(ProgressColumn, Qt::UserRole).toInt() + 1;
+    row->second->setData(ProgressColumn, Qt::UserRole, taken);
+    row->second->setText(ProgressColumn, QStringLiteral("%1 commands taken").arg(taken));
 }
 
 void TSeveralModules::showModuleStarted(const std::string& port, std::size_t unit)

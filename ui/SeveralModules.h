@@ -80,6 +80,8 @@ private:
     std::vector<qz::Field> countedFields() const;
     QString label(qz::Field field) const;
     QString identityLabels() const;
+    void showEvent(const qz::BatchEvent& happened);
+    void showExchange(const std::string& port, const qz::serial::Exchange& exchange);
     void showModuleStarted(const std::string& port, std::size_t unit);
     void showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
     void showWaiting(const std::string& port, bool present);
@@ -97,4 +99,5 @@ private:
     std::map<std::string, bool> waiting_;          // the ports waiting: present or awaited
     std::set<std::string> heldFromRecord_;         // waiting for the module the record shows to be swapped
     QString paused_;                               // why the batch waits for the radio, in words
+    QString recordPath_;                           // as the user gave it, for messages
 };
