@@ -102,7 +102,9 @@ Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& ref
         return refused(where + *problem);
     }
     const bool counted = refusal.module != 0 && batch::Counts(request.order.counted, refusal.field);
-    return refused(where + (option.empty() ? "" : option + ": ") + (counted ? module + ": " : "") + refusal.message);
+    const std::string mend = refusal.mend.empty() ? std::string() : "; " + printable(refusal.mend);
+    return refused(where + (option.empty() ? "" : option + ": ") + (counted ? module + ": " : "") + refusal.message
+                   + mend);
 }
 
 } // namespace qz::cli

@@ -68,6 +68,19 @@ bool printDryRun(const PageSpec& page, const BatchSession& session, bool retryFa
     return true;
 }
 
+// "a module set up on /dev/ttyUSB0": what the record shows of the module on a port.
+std::string heldWords(const batchevent::HeldFromRecord& held)
+{
+    const std::string port = serial::EscapedBytes(held.port);
+    switch (held.state) {
+    case batch::KnownModules::State::Carrying: return "a module on " + port + " that failed, carrying its values";
+    case batch::KnownModules::State::Started:
+        return "a module on " + port + " that was being set up when the batch stopped, carrying its values";
+    case batch::KnownModules::State::SetUp: break;
+    }
+    return "a module set up on " + port;
+}
+
 // Why the batch did not begin, in qzconfig's words, with its exit status.
 int problemStatus(const BatchRequest& request, const BatchProblem& problem)
 {
@@ -162,8 +175,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                              + serial::EscapedBytes(failed.why) + "\n");
                 },
                 [&](const e::HeldFromRecord& held) {
-                    said(held.port, "The record shows a module set up on " + serial::EscapedBytes(held.port)
-                                        + ": put the next one on, then press Enter");
+                    said(held.port, "The record shows " + heldWords(held) + ": put the next one on, then press Enter");
                 },
                 [&](const e::WaitingForModule& waiting) {
                     const std::string name = serial::EscapedBytes(waiting.port);

@@ -50,7 +50,7 @@ std::string AirHelp()
            "  scan [--timeout=SECONDS] [--adapter=NAME] [--json]\n"
            "             lists every device heard, decoded as decode does\n"
            "With --port, --verify listens once the module took the list; in a batch a\n"
-           "module not heard as set is recorded failed, and its values go to the next.\n"
+           "module not heard as set is recorded failed, its values staying with it.\n"
            "Without --adapter the first adapter that is on listens.\n"
            "Exit status 4: not heard as set; 3: nothing to listen with (no BlueZ, no\n"
            "adapter, none on), or the radio went away while listening (bluetoothd\n"

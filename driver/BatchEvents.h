@@ -4,6 +4,7 @@
 // puts the events into words with one std::visit.
 
 #include "AirMatch.h"
+#include "Batch.h"
 #include "SendSession.h"
 
 #include <cstddef>
@@ -43,9 +44,11 @@ struct WaitingForModule {
     std::string port;
     bool present;
 };
-// The record shows a module on port that took its values: the port waits for a swap.
+// The record shows a module on port that took its values (set up, or carrying them): the
+// port waits for a swap.
 struct HeldFromRecord {
     std::string port;
+    batch::KnownModules::State state;
 };
 // Listening for the module on port begins; advice is what its owner must do first.
 struct Listening {

@@ -25,9 +25,12 @@ public:
     virtual std::string read(std::string& text) = 0;
     // Ready to add rows, after opening (a header, a line break a cut line lacks).
     virtual std::string open(const std::string& opening) = 0;
-    // The row that says a module is about to get a unit (result "started"), or that it is
-    // done; on the disk when the answer is empty, else why not in the system's words.
-    virtual std::string add(const batch::RecordRow& row) = 0;
+    // Claims a unit for a module about to get it (row's result is "started"): once the
+    // answer is empty, the record carries the unit's values, durably; else why not, in
+    // the system's words. Nothing is sent to the module before.
+    virtual std::string claim(const batch::RecordRow& row) = 0;
+    // Ends a claimed unit as its module ended (set up or failed), or why it could not.
+    virtual std::string end(const batch::RecordRow& row) = 0;
     virtual void release() = 0;
 };
 
@@ -42,7 +45,8 @@ public:
     Taken take(std::string& words) override;
     std::string read(std::string& text) override;
     std::string open(const std::string& opening) override;
-    std::string add(const batch::RecordRow& row) override;
+    std::string claim(const batch::RecordRow& row) override;
+    std::string end(const batch::RecordRow& row) override;
     void release() override;
 
 private:

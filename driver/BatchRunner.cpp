@@ -53,10 +53,11 @@ void BatchRunner::start()
 {
     for (const auto& fixture : fixtures_) {
         fixture->device = portsystem::DeviceBehind(fixture->port);
-        const bool held = std::find(holding_.begin(), holding_.end(), fixture->port) != holding_.end();
-        fixture->waiting = fixture->device.empty() || held;
-        if (held && !fixture->device.empty())
-            emit event(batchevent::HeldFromRecord{fixture->port});
+        const auto held = std::find_if(holding_.begin(), holding_.end(),
+                                       [&fixture](const batch::HeldPort& port) { return port.port == fixture->port; });
+        fixture->waiting = fixture->device.empty() || held != holding_.end();
+        if (held != holding_.end() && !fixture->device.empty())
+            emit event(batchevent::HeldFromRecord{fixture->port, held->state});
         if (fixture->waiting)
             emit event(batchevent::WaitingForModule{fixture->port, !fixture->device.empty()});
         else

@@ -2,6 +2,7 @@
 
 #include "AirCheck.h"
 #include "Batch.h"
+#include "BatchPlan.h"
 #include "BatchEvents.h"
 #include "BatchOrder.h"
 #include "SerialDriver.h"
@@ -47,7 +48,7 @@ public:
 
     // Ports whose last module in the record took its values, and may be there still: they
     // wait for a swap (or Enter) before their first module.
-    void holdingAModule(std::vector<std::string> ports) { holding_ = std::move(ports); }
+    void holdingAModule(std::vector<batch::HeldPort> ports) { holding_ = std::move(ports); }
 
     // Every port that is there now takes a module.
     void start();
@@ -119,7 +120,7 @@ private:
     bool radioLost_ = false;
     bool paused_ = false;
     QTimer radioPoll_;
-    std::vector<std::string> holding_;
+    std::vector<batch::HeldPort> holding_;
 };
 
 } // namespace qz

@@ -130,11 +130,8 @@ std::vector<std::string> BatchSession::varyingValues(std::size_t unit) const
     return varying;
 }
 
-bool BatchSession::added(const batch::RecordRow& row)
+bool BatchSession::recorded(const std::string& why)
 {
-    if (!record_)
-        return true;
-    const std::string why = record_->add(row);
     if (why.empty())
         return true;
     if (recordFailure_.empty()) {
@@ -168,7 +165,7 @@ BatchRunner::Claim BatchSession::claim(const std::string& port, std::size_t unit
     if (known != nullptr && (known->state == State::SetUp || !order_.retryFailed))
         return {BatchRunner::Claim::KnownModule, batch::KnownModules::Words(module, *known)};
     batch::RecordRow row{UtcTimestamp(), port, module, plan_.units[unit], 0, 0, total, batch::StartedResult, {}};
-    if (!added(row)) {
+    if (record_ && !recorded(record_->claim(row))) {
         runner_->stop();
         return {BatchRunner::Claim::NotRecorded, recordFailure_};
     }
@@ -194,7 +191,7 @@ bool BatchSession::moduleEnded(const std::string& port, std::size_t unit, const 
     } else {
         plan_.known.Forget(module);
     }
-    return added(row);
+    return !record_ || recorded(record_->end(row));
 }
 
 } // namespace qz

@@ -73,7 +73,8 @@ private:
     void runnerEvent(const BatchEvent& event);
     // Adds the module's final row; false when it could not be written.
     bool moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict);
-    bool added(const batch::RecordRow& row);
+    // Whether the record took a row; if not (why), the batch hears of it once.
+    bool recorded(const std::string& why);
 
     BatchOrder order_;
     std::unique_ptr<BatchRecord> record_;

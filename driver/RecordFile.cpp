@@ -104,7 +104,13 @@ std::string RecordFile::open(const std::string& opening)
     return opening.empty() ? std::string() : impl_->file.append(opening);
 }
 
-std::string RecordFile::add(const batch::RecordRow& row)
+// Both are one line added to the file, on the disk before the answer.
+std::string RecordFile::claim(const batch::RecordRow& row)
+{
+    return impl_->file.append(batch::RecordLine(row));
+}
+
+std::string RecordFile::end(const batch::RecordRow& row)
 {
     return impl_->file.append(batch::RecordLine(row));
 }

@@ -96,7 +96,7 @@ CountedValues CountValues(qz::Counting form, std::string_view first, std::size_t
     return counting;
 }
 
-bool ReadCsvRecord(std::string_view text, std::size_t& offset, std::vector<std::string>& fields)
+bool ReadCsvRecord(std::string_view text, std::size_t& offset, std::vector<std::string>& fields, char separator)
 {
     fields.clear();
     if (offset >= text.size())
@@ -116,7 +116,7 @@ bool ReadCsvRecord(std::string_view text, std::size_t& offset, std::vector<std::
         }
         if (c == '"') {
             quoted = true;
-        } else if (c == ',') {
+        } else if (c == separator) {
             fields.push_back(std::move(field));
             field.clear();
         } else if (c == '\n' || c == '\r') {

@@ -58,7 +58,9 @@ CountedValues CountValues(qz::Counting form, std::string_view first, std::size_t
 // One line of a CSV file (RFC 4180): fields split at commas, quoted fields may hold
 // commas, line breaks and doubled quotes. Reads from text at offset, which it moves past
 // the record's line end; false at the end of the text.
-bool ReadCsvRecord(std::string_view text, std::size_t& offset, std::vector<std::string>& fields);
+// separator: ',' as RFC 4180 has it, or ';' as spreadsheets in many languages write it.
+bool ReadCsvRecord(std::string_view text, std::size_t& offset, std::vector<std::string>& fields,
+                   char separator = ',');
 // A field as CSV writes it: quoted when it holds a comma, a quote or a line break.
 std::string CsvField(std::string_view text);
 std::string CsvLine(const std::vector<std::string>& fields);

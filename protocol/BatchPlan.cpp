@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 
@@ -28,7 +29,7 @@ struct Module {
 
 Refusal refusal(Refusal::Reason reason, const Module* module = nullptr)
 {
-    Refusal refused{reason, 0, 0, Field::None, {}, {}, {}};
+    Refusal refused{reason, 0, 0, Field::None, {}, {}, {}, {}};
     if (module != nullptr) {
         refused.line = module->line;
         refused.module = module->line == 0 ? module->number : 0;
@@ -82,20 +83,41 @@ std::optional<Refusal> countedModules(const PageSpec& page, const FieldValues& v
     return std::nullopt;
 }
 
+std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return text;
+}
+
+// A spreadsheet writes its CSV with semicolons where a comma is the decimal mark: a header
+// with semicolons and no comma says so.
+char separatorOf(std::string_view text)
+{
+    std::size_t offset = 0;
+    std::vector<std::string> header;
+    ReadCsvRecord(text, offset, header);
+    return header.size() == 1 && header[0].find(';') != std::string::npos ? ';' : ',';
+}
+
 std::optional<Refusal> listedModules(const PageSpec& page, const FieldValues& values, std::string_view text,
                                      std::vector<Field>& varying, const TakeModule& take)
 {
     std::size_t offset = 0;
     std::vector<std::string> columns;
-    if (!ReadCsvRecord(text, offset, columns) || isBlankRecord(columns))
+    const char separator = separatorOf(text);
+    if (!ReadCsvRecord(text, offset, columns, separator) || isBlankRecord(columns))
         return refusal(Refusal::ValuesFileEmpty);
-    for (const std::string& column : columns) {
-        const FieldSpec* field = FindField(page, column);
+    // A header is matched without regard to case: "Name,Address" names name and address.
+    std::vector<std::string> names;
+    std::transform(columns.begin(), columns.end(), std::back_inserter(names), lowerCase);
+    for (std::size_t at = 0; at < columns.size(); ++at) {
+        const FieldSpec* field = FindField(page, names[at]);
         Refusal refused = refusal(Refusal::UnknownColumn);
-        refused.value = column;
+        refused.value = columns[at];
         if (field == nullptr || field->kind == FieldKind::Flag)
             return refused;
-        if (std::count(columns.begin(), columns.end(), column) > 1) {
+        if (std::count(names.begin(), names.end(), names[at]) > 1) {
             refused.reason = Refusal::ColumnTwice;
             return refused;
         }
@@ -108,7 +130,7 @@ std::optional<Refusal> listedModules(const PageSpec& page, const FieldValues& va
     for (bool shapeOnly : {true, false}) {
         offset = rowsFrom;
         module.number = 0;
-        for (std::size_t line = 2; ReadCsvRecord(text, offset, row); ++line) {
+        for (std::size_t line = 2; ReadCsvRecord(text, offset, row, separator); ++line) {
             if (isBlankRecord(row))
                 continue;
             module.line = line;
@@ -157,6 +179,11 @@ std::optional<Refusal> pageRefusal(const PageSpec& page, const Module& module, G
         const auto value = module.values.find(rejection->field);
         refused.value = value != module.values.end() ? value->second : std::string();
         refused.message = rejection->message;
+        if (const FieldSpec* field = FindField(page, rejection->field); field != nullptr && field->explain != nullptr) {
+            const FieldExplanation explained = field->explain(module.values);
+            if (explained.verdict == FieldVerdict::Refused && explained.about == Field::None)
+                refused.mend = explained.text;
+        }
         return refused;
     }
     return std::nullopt;
@@ -470,10 +497,10 @@ public:
         }
         const bool tookValues = result == SetUpResult || carries;
         if (tookValues && !units->empty())
-            know(row, layout, unit, units->front(), result);
+            know(row, layout, unit, units->front(), stateOf(result));
         else if (layout.lead.size() == 3)
             plan_.known.Forget(row[2]);
-        lastTookValues_[row[1]] = tookValues;
+        lastTookValues_[row[1]] = tookValues ? std::optional(stateOf(result)) : std::nullopt;
         return true;
     }
 
@@ -483,9 +510,9 @@ public:
             if (started_[unit] && plan_.recorded[unit] == Recorded::Nothing)
                 plan_.recorded[unit] = Recorded::Carried;
         }
-        for (const auto& [port, took] : lastTookValues_) {
-            if (took)
-                plan_.portsHoldingAModule.push_back(port);
+        for (const auto& [port, held] : lastTookValues_) {
+            if (held)
+                plan_.portsHoldingAModule.push_back({port, *held});
         }
     }
 
@@ -504,14 +531,17 @@ private:
         }
     }
 
-    // The module by its own address, and, where the identity is its address, by that too.
-    void know(const std::vector<std::string>& row, const RecordLayout& layout, const Values& unit, std::size_t index,
-              const std::string& result)
+    // What a row that took its values shows of its module.
+    static KnownModules::State stateOf(const std::string& result)
     {
         using State = KnownModules::State;
-        const State state = result == SetUpResult ? State::SetUp
-            : result == StartedResult             ? State::Started
-                                                  : State::Carrying;
+        return result == SetUpResult ? State::SetUp : result == StartedResult ? State::Started : State::Carrying;
+    }
+
+    // The module by its own address, and, where the identity is its address, by that too.
+    void know(const std::vector<std::string>& row, const RecordLayout& layout, const Values& unit, std::size_t index,
+              KnownModules::State state)
+    {
         const KnownModules::Module module{index, row[0], state};
         if (layout.lead.size() == 3)
             plan_.known.Add(row[2], module);
@@ -523,7 +553,8 @@ private:
     const UnitsByKey& byKey_;
     Plan& plan_;
     std::vector<bool> started_; // per unit: its last row says started
-    std::map<std::string, bool> lastTookValues_; // by port: its last module took its values
+    // By port: what the record shows of its last module, when it took its values.
+    std::map<std::string, std::optional<KnownModules::State>> lastTookValues_;
 };
 
 // The layout whose header line this is, if it is one.

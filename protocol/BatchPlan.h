@@ -53,6 +53,9 @@ struct Refusal {
     std::string value;
     std::string other;
     std::string message;
+    // PageRefused: how to mend the value, as the field's explanation says ("lower-case
+    // letters: the address is written in capitals, 000E0B123456"); empty where it says none.
+    std::string mend;
 };
 
 // No row of a values file or a record comes near these: a longer line is refused by its
@@ -63,6 +66,14 @@ inline constexpr std::size_t LongestRecordLine = 16384;
 inline constexpr std::size_t LongestQuote = 80;
 std::string QuotedLine(std::string_view line);
 
+// A port whose last module in the record took its values, and what the record shows of it.
+struct HeldPort {
+    std::string port;
+    KnownModules::State state;
+
+    bool operator==(const HeldPort& other) const { return port == other.port && state == other.state; }
+};
+
 struct Plan {
     std::vector<Field> varying; // the counted fields, or the values file's columns
     Units units;                // each module's values, every field in the page's order
@@ -72,7 +83,7 @@ struct Plan {
     std::vector<int> takenToCarry;
     // Ports whose last module in the record took its values: it may be on the port still,
     // and must be swapped before the port takes its next.
-    std::vector<std::string> portsHoldingAModule;
+    std::vector<HeldPort> portsHoldingAModule;
     // The modules the record shows set up or carrying values, by their own address.
     KnownModules known;
     // What goes into the record before the first module's line: the header of a new or

@@ -188,7 +188,7 @@ void TSeveralModules::setCannotListen(const QString& cannotListen)
     canListen_ = cannotListen.isEmpty();
     cbVerifyEach->setEnabled(canListen_ && (!session_ || !running()));
     cbVerifyEach->setToolTip(canListen_ ? QStringLiteral("Once a module took its list, listen for it over the air; one "
-                                                         "not heard as set has failed, and its values go to the next; "
+                                                         "not heard as set has failed, and keeps the values it was sent; "
                                                          "while nothing can listen, the batch waits")
                                         : cannotListen);
     if (!canListen_)
@@ -316,11 +316,15 @@ QString TSeveralModules::refusalWords(const qz::batch::Refusal& refusal) const
         return line + QStringLiteral("%1 is %2 bytes long; the field holds at most %3.")
                           .arg(label(refusal.field)).arg(refusal.value.size()).arg(other);
     case R::PageRefused:
+    {
+        // The mend the field's mark gives, after the page's own words.
+        const QString said = qz::fromBytes(refusal.message)
+            + (refusal.mend.empty() ? QString() : QStringLiteral(" (%1)").arg(shown(refusal.mend)));
         // A fixed field refused is refused for every module alike.
         if (refusal.module != 0 && qz::batch::Counts(countedFields(), refusal.field))
-            return module + QStringLiteral(": ") + qz::fromBytes(refusal.message);
-        return (refusal.line != 0 ? line : QString()) + label(refusal.field) + QStringLiteral(": ")
-            + qz::fromBytes(refusal.message);
+            return module + QStringLiteral(": ") + said;
+        return (refusal.line != 0 ? line : QString()) + label(refusal.field) + QStringLiteral(": ") + said;
+    }
     case R::RecordOfAnotherBatch:
         return QStringLiteral("The record file records another batch: its columns are %1, and this batch's are %2. "
                               "Choose another record file.").arg(value, other);
@@ -472,7 +476,7 @@ void TSeveralModules::showEvent(const qz::BatchEvent& happened)
                        emit status(QStringLiteral("Cannot write the record %1: %2. Stopping.")
                                        .arg(recordPath_, qz::fromBytes(failed.why)));
                    },
-                   [this](const e::HeldFromRecord& held) { heldFromRecord_.insert(held.port); },
+                   [this](const e::HeldFromRecord& held) { heldFromRecord_[held.port] = held.state; },
                    [this](const e::WaitingForModule& waiting) { showWaiting(waiting.port, waiting.present); },
                    [this](const e::Listening& listening) {
                        showListening(listening.port, listening.advice, listening.seconds);
@@ -566,8 +570,16 @@ void TSeveralModules::showWaiting(const std::string& port, bool present)
     // While paused, that comes first: it is why nothing moves.
     QString words = (paused_.isEmpty() ? QString() : paused_ + QLatin1Char(' '))
         + QStringLiteral("%1 of %2 modules set up.").arg(session_->batch().SetUpCount()).arg(session_->batch().Total());
-    for (const std::string& held : heldFromRecord_)
-        words += QStringLiteral(" The record shows a module set up on %1: put the next one on first.").arg(shown(held));
+    for (const auto& [held, state] : heldFromRecord_) {
+        using State = qz::batch::KnownModules::State;
+        const QString port = shown(held);
+        words += state == State::SetUp ? QStringLiteral(" The record shows a module set up on %1").arg(port)
+            : state == State::Carrying
+            ? QStringLiteral(" The record shows a module on %1 that failed, carrying its values").arg(port)
+            : QStringLiteral(" The record shows a module on %1 that was being set up when the batch stopped, "
+                             "carrying its values").arg(port);
+        words += QStringLiteral(": put the next one on first.");
+    }
     if (!swapped.isEmpty())
         words += QStringLiteral(" Waiting for the next module on %1: plug it in, or press Next module once it is "
                                 "in place.").arg(swapped.join(QStringLiteral(", ")));

@@ -97,7 +97,8 @@ private:
     std::unique_ptr<qz::BatchSession> session_;
     std::map<std::string, QTreeWidgetItem*> rows_; // each port's latest module
     std::map<std::string, bool> waiting_;          // the ports waiting: present or awaited
-    std::set<std::string> heldFromRecord_;         // waiting for the module the record shows to be swapped
+    // Waiting for the module the record shows to be swapped, and what it shows of it.
+    std::map<std::string, qz::batch::KnownModules::State> heldFromRecord_;
     QString paused_;                               // why the batch waits for the radio, in words
     QString recordPath_;                           // as the user gave it, for messages
 };

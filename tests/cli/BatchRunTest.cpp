@@ -260,24 +260,38 @@ TEST(QzconfigBatch, MaxFailuresStopsABadLot)
 }
 
 // A port whose last module in the record took its values may hold it still: the batch
-// waits for a swap or Enter before that port's first module, which gets the next value.
+// waits for a swap or Enter before that port's first module, which gets the next value,
+// and says what the record shows of the module there.
 TEST(QzconfigBatch, AResumedPortWaitsForItsModuleToBeSwapped)
 {
-    Fixture fixture("qz-fixture-resume", {ok()});
-    const std::string record = recordFile("qz-record-resume.csv");
-    std::ofstream(record) << "time,port,uuid,major,minor,taken,total,result,message\n"
-                             "t," + fixture.link + ",0000FFF0-0000-1000-8000-00805F9B34FB,10123,00FE,8,8,set up,m\n";
-    Batch batch({"ibeacon", "--minor=00FE", "--port=" + fixture.link, "--modules=2", "--count=minor",
-                 "--record=" + record});
-    ASSERT_TRUE(batch.waitFor("The record shows a module set up on " + fixture.link
-                              + ": put the next one on, then press Enter\n"))
-        << batch.output();
-    std::this_thread::sleep_for(milliseconds(300));
-    EXPECT_TRUE(fixture.modules[0]->received().empty()); // the module set up before is not touched
-    batch.pressEnter();
-    EXPECT_EQ(batch.wait(), 0) << batch.output();
-    EXPECT_TRUE(received(*fixture.modules[0], "AT+MINO0x00FF"));
-    EXPECT_FALSE(received(*fixture.modules[0], "AT+MINO0x00FE"));
+    struct Case {
+        const char* row; // after the port
+        const char* said;
+        int status; // the failed module's values left out, one of two modules is set up
+    };
+    const Case cases[] = {
+        {",0000FFF0-0000-1000-8000-00805F9B34FB,10123,00FE,8,8,set up,m\n", "a module set up on PORT", 0},
+        {",0000FFF0-0000-1000-8000-00805F9B34FB,10123,00FE,3,8,failed,m\n",
+         "a module on PORT that failed, carrying its values", 3},
+    };
+    for (const Case& c : cases) {
+        Fixture fixture("qz-fixture-resume", {ok()});
+        const std::string record = recordFile("qz-record-resume.csv");
+        std::ofstream(record) << "time,port,uuid,major,minor,taken,total,result,message\n"
+                                 "t," + fixture.link + c.row;
+        Batch batch({"ibeacon", "--minor=00FE", "--port=" + fixture.link, "--modules=2", "--count=minor",
+                     "--record=" + record});
+        std::string said = c.said;
+        said.replace(said.find("PORT"), 4, fixture.link);
+        ASSERT_TRUE(batch.waitFor("The record shows " + said + ": put the next one on, then press Enter\n"))
+            << batch.output();
+        std::this_thread::sleep_for(milliseconds(300));
+        EXPECT_TRUE(fixture.modules[0]->received().empty()); // the module set up before is not touched
+        batch.pressEnter();
+        EXPECT_EQ(batch.wait(), c.status) << batch.output();
+        EXPECT_TRUE(received(*fixture.modules[0], "AT+MINO0x00FF"));
+        EXPECT_FALSE(received(*fixture.modules[0], "AT+MINO0x00FE"));
+    }
 }
 
 // A second batch on a record in use is refused before any port opens, naming the first.
@@ -364,7 +378,8 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
     const Case cases[] = {
         {{"broadcast", "--advert=020106", "--same", port, "--values=" + values,
           "--record=" + record},
-         1, "qzconfig: " + values + " line 3: --name: Please fill in all fields\n"},
+         1, "qzconfig: " + values + " line 3: --name: Please fill in all fields; empty: type the name to advertise, up to "
+            "15 bytes\n"},
         {{"ibeacon", "--minor=FFFE", port, "--modules=3", "--count=minor", "--record=" + record}, 1,
          "qzconfig: --minor: counting 3 modules from FFFE passes FFFF\n"},
         // A counted value is checked as typed ones are, before any port opens.
@@ -372,7 +387,8 @@ TEST(QzconfigBatch, RefusesBeforeAnyPortIsOpened)
           "--modules=3", "--count=name", "--record=" + record},
          1, "qzconfig: --name: module 2 would get ABCDEFGHIJKLMN10, which is 16 bytes long; its field holds at most 15\n"},
         {{"ibeacon", "--minor=00000", port, "--modules=2", "--count=minor", "--record=" + record}, 1,
-         "qzconfig: --minor: module 1 would get 00000: Please input correct iBeacon Minor value!\n"},
+         "qzconfig: --minor: module 1 would get 00000: Please input correct iBeacon Minor value!; 00000 is 0, and the "
+         "value must be from 1 to 65535\n"},
         // The record of the same page, with another major: another batch.
         {{"ibeacon", "--major=0002", port, "--modules=3", "--count=minor", "--record=" + sameColumns}, 2,
          "qzconfig: --record " + sameColumns + " records another batch: its --major is '0001', and this batch's is "

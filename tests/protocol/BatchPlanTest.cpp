@@ -52,7 +52,7 @@ TEST(BatchPlan, RefusesBeforeAnyPortOpensNamingWhatIsAtFault)
         FieldValues values;
         Source source;
         std::string record;
-        Refusal expected; // reason, line, module, field, value, other, message
+        Refusal expected; // reason, line, module, field, value, other, message, mend
     };
     const std::string twoBeacons = std::string("uuid\n") + beaconUUID + "\n" + beaconUUID + "\n";
     const std::string otherMajor = std::string(beaconHeader) + "t,p," + beaconUUID + ",0001,00FE,8,8,set up,m\n";
@@ -61,51 +61,54 @@ TEST(BatchPlan, RefusesBeforeAnyPortOpensNamingWhatIsAtFault)
          {{Field::DeviceName, "ABCDEFGHIJKLMN9"}, {Field::DeviceAddress, "000E0B123456"},
           {Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
          counted(Field::DeviceName, 3), "",
-         {Refusal::TooLong, 0, 2, Field::DeviceName, "ABCDEFGHIJKLMN10", "15", ""}},
+         {Refusal::TooLong, 0, 2, Field::DeviceName, "ABCDEFGHIJKLMN10", "15", "", ""}},
         {"a record of the same page with another fixed value", "ibeacon", {{Field::BeaconMajor, "0002"}},
          counted(Field::BeaconMinor, 3), otherMajor,
-         {Refusal::RecordOtherValues, 0, 0, Field::BeaconMajor, "0002", "0001", ""}},
+         {Refusal::RecordOtherValues, 0, 0, Field::BeaconMajor, "0002", "0001", "", ""}},
         {"a record of another page", "ibeacon", {}, counted(Field::BeaconMinor, 3),
          "time,port,minor,taken,total,result,message\n",
          {Refusal::RecordOfAnotherBatch, 0, 0, Field::None, "time,port,minor,taken,total,result,message",
-          "time,port,module,uuid,major,minor,sent,taken,total,result,message", ""}},
+          "time,port,module,uuid,major,minor,sent,taken,total,result,message", "", ""}},
         {"counting past the top", "ibeacon", {{Field::BeaconMinor, "FFFE"}}, counted(Field::BeaconMinor, 3), "",
-         {Refusal::PassesTheTop, 0, 0, Field::BeaconMinor, "FFFE", "FFFF", "counting up from it would pass FFFF"}},
+         {Refusal::PassesTheTop, 0, 0, Field::BeaconMinor, "FFFE", "FFFF", "counting up from it would pass FFFF", ""}},
         {"a form that does not count", "ibeacon", {{Field::BeaconMajor, "123"}}, counted(Field::BeaconMajor, 2), "",
          {Refusal::CannotCount, 0, 0, Field::BeaconMajor, "123", "",
-          "only four hex digits (04D2) or five decimal digits (01234) can count up"}},
+          "only four hex digits (04D2) or five decimal digits (01234) can count up", ""}},
         {"a field that does not count", "ibeacon", {}, counted(Field::BeaconUUID, 2), "",
-         {Refusal::NotCountable, 0, 0, Field::BeaconUUID, "", "", ""}},
+         {Refusal::NotCountable, 0, 0, Field::BeaconUUID, "", "", "", ""}},
         {"a counted value the page refuses", "ibeacon", {{Field::BeaconMinor, "00000"}}, counted(Field::BeaconMinor, 2),
-         "", {Refusal::PageRefused, 0, 1, Field::BeaconMinor, "00000", "", "Please input correct iBeacon Minor value!"}},
-        {"an empty values file", "broadcast", {}, fromFile("\n"), "", {Refusal::ValuesFileEmpty, 0, 0, Field::None, "", "", ""}},
+         "", {Refusal::PageRefused, 0, 1, Field::BeaconMinor, "00000", "", "Please input correct iBeacon Minor value!",
+          "00000 is 0, and the value must be from 1 to 65535"}},
+        {"an empty values file", "broadcast", {}, fromFile("\n"), "", {Refusal::ValuesFileEmpty, 0, 0, Field::None, "", "", "", ""}},
         {"an unknown column", "broadcast", {}, fromFile("name,colour\nA,red\n"), "",
-         {Refusal::UnknownColumn, 0, 0, Field::None, "colour", "", ""}},
+         {Refusal::UnknownColumn, 0, 0, Field::None, "colour", "", "", ""}},
         {"a check box as a column", "broadcast", {}, fromFile("same\nyes\n"), "",
-         {Refusal::UnknownColumn, 0, 0, Field::None, "same", "", ""}},
+         {Refusal::UnknownColumn, 0, 0, Field::None, "same", "", "", ""}},
         {"a column twice", "broadcast", {}, fromFile("name,name\nA,B\n"), "",
-         {Refusal::ColumnTwice, 0, 0, Field::None, "name", "", ""}},
-        {"a header alone", "broadcast", {}, fromFile("name\n\n"), "", {Refusal::NoRows, 0, 0, Field::None, "", "", ""}},
+         {Refusal::ColumnTwice, 0, 0, Field::None, "name", "", "", ""}},
+        {"a header alone", "broadcast", {}, fromFile("name\n\n"), "", {Refusal::NoRows, 0, 0, Field::None, "", "", "", ""}},
         {"a short row", "broadcast", {}, fromFile("name,address\nA,000E0B123456\nB\n"), "",
-         {Refusal::RowLength, 3, 0, Field::None, "1", "2", ""}},
-        {"a row's value the page refuses", "broadcast", {{Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
-         fromFile("name,address\nA,000E0B123456\nB,000E0B12345G\n"), "",
-         {Refusal::PageRefused, 3, 0, Field::DeviceAddress, "000E0B12345G", "", "Please input correct MAC value!"}},
+         {Refusal::RowLength, 3, 0, Field::None, "1", "2", "", ""}},
+        {"a row's value the page refuses, with its mend", "broadcast",
+         {{Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
+         fromFile("Name,ADDRESS\nA,000E0B123456\nB,000e0b123457\n"), "",
+         {Refusal::PageRefused, 3, 0, Field::DeviceAddress, "000e0b123457", "", "Please input correct MAC value!",
+          "lower-case letters: the address is written in capitals, 000E0B123457"}},
         {"a row's value too long for its field", "ibeacon", {}, fromFile("major\n0x04D2\n"), "",
-         {Refusal::TooLong, 2, 0, Field::BeaconMajor, "0x04D2", "5", ""}},
+         {Refusal::TooLong, 2, 0, Field::BeaconMajor, "0x04D2", "5", "", ""}},
         {"a row's UUID type that is no choice", "study", {}, fromFile("uuid-type\n32\n"), "",
-         {Refusal::PageRefused, 2, 0, Field::StudyUUIDType, "32", "", "the UUID type is 16 or 128"}},
+         {Refusal::PageRefused, 2, 0, Field::StudyUUIDType, "32", "", "the UUID type is 16 or 128", ""}},
         // No two modules get one identity.
         {"one address on every module", "broadcast",
          {{Field::DeviceName, "Lamp-01"}, {Field::DeviceAddress, "000E0B000001"}, {Field::AdvertPackage, "020106"},
           {Field::SameAsAdvert, "yes"}},
-         counted(Field::DeviceName, 3), "", {Refusal::SameEverywhere, 0, 0, Field::DeviceAddress, "000E0B000001", "", ""}},
-        {"one iBeacon on every module", "ibeacon", {}, fromFile(twoBeacons), "", {Refusal::SameIdentity, 3, 0, Field::BeaconUUID, beaconUUID, "2", ""}},
+         counted(Field::DeviceName, 3), "", {Refusal::SameEverywhere, 0, 0, Field::DeviceAddress, "000E0B000001", "", "", ""}},
+        {"one iBeacon on every module", "ibeacon", {}, fromFile(twoBeacons), "", {Refusal::SameIdentity, 3, 0, Field::BeaconUUID, beaconUUID, "2", "", ""}},
         {"one minor written two ways", "ibeacon", {}, fromFile("minor\n00FE\n00FF\n00254\n"), "",
-         {Refusal::SameIdentity, 4, 0, Field::BeaconMinor, "00254", "2", ""}},
+         {Refusal::SameIdentity, 4, 0, Field::BeaconMinor, "00254", "2", "", ""}},
         {"two rows with one address", "broadcast", {{Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
          fromFile("name,address\nA,000E0B000001\nB,000E0B000002\nA,000E0B000001\n"), "",
-         {Refusal::SameIdentity, 4, 0, Field::DeviceAddress, "000E0B000001", "2", ""}},
+         {Refusal::SameIdentity, 4, 0, Field::DeviceAddress, "000E0B000001", "2", "", ""}},
     };
     for (const Case& c : cases) {
         const auto planned = PlanBatch(*FindPage(c.page), c.values, c.source, c.record);
@@ -119,6 +122,7 @@ TEST(BatchPlan, RefusesBeforeAnyPortOpensNamingWhatIsAtFault)
         EXPECT_EQ(refusal.value, e.value) << c.name;
         EXPECT_EQ(refusal.other, e.other) << c.name;
         EXPECT_EQ(refusal.message, e.message) << c.name;
+        EXPECT_EQ(refusal.mend, e.mend) << c.name;
     }
 }
 
@@ -180,7 +184,9 @@ TEST(BatchPlan, ARecordShowsWhichIdentitiesAreSetUpOrCarried)
     const auto resumed = PlanBatch(*FindPage("ibeacon"), {{Field::BeaconMajor, "0001"}, {Field::BeaconMinor, "00FE"}},
                                    counted(Field::BeaconMinor, 6), onPorts);
     ASSERT_TRUE(std::holds_alternative<Plan>(resumed));
-    EXPECT_EQ(std::get<Plan>(resumed).portsHoldingAModule, (std::vector<std::string>{"A", "C"}));
+    using State = KnownModules::State;
+    EXPECT_EQ(std::get<Plan>(resumed).portsHoldingAModule,
+              (std::vector<HeldPort>{{"A", State::SetUp}, {"C", State::Carrying}}));
 }
 
 // A record is read line by line, every line: what cannot be read stops the batch, since
@@ -310,6 +316,12 @@ TEST(BatchPlan, AValuesFileGivesEachModuleItsRowOverThePagesValues)
     EXPECT_EQ(plan.varying, (std::vector<Field>{Field::DeviceAddress, Field::DeviceName}));
     EXPECT_EQ(rows(plan.units), (std::vector<Values>{{"Lamp, 1", "000E0B000001", "020106", "", "yes"},
                                                {"Lamp-2", "000E0B000002", "020106", "", "yes"}}));
+    // A spreadsheet's semicolons, and its header in capitals, read the same.
+    const auto semicolons =
+        PlanBatch(*FindPage("broadcast"), {{Field::AdvertPackage, "020106"}, {Field::SameAsAdvert, "yes"}},
+                  fromFile("Address;Name\r\n000E0B000001;\"Lamp, 1\"\n\n000E0B000002;Lamp-2\n"), "");
+    ASSERT_TRUE(std::holds_alternative<Plan>(semicolons));
+    EXPECT_EQ(rows(std::get<Plan>(semicolons).units), rows(plan.units));
 }
 
 TEST(BatchPlan, ALineTypedNamesTheOnePortWhoseModuleWasSwapped)

@@ -567,12 +567,15 @@ private slots:
             {"ibeacon", {}, -1, 1, "minor\n0001\n123456\n", "",
              "Line 3 of the values file: Minor is 6 bytes long; the field holds at most 5."},
             {"ibeacon", {}, -1, 1, "minor\n00000\n", "",
-             "Line 2 of the values file: Minor: Please input correct iBeacon Minor value!"},
+             "Line 2 of the values file: Minor: Please input correct iBeacon Minor value! (00000 is 0, and the value "
+             "must be from 1 to 65535)"},
             {"ibeacon", {{qz::Field::BeaconMajor, "123"}}, 0, 2, "", "",
              "Major cannot count up from 123: only four hex digits (04D2) or five decimal digits (01234) can count up."},
             {"ibeacon", {{qz::Field::BeaconMinor, "00000"}}, 1, 2, "", "",
-             "Module 1 would get 00000 as Minor: Please input correct iBeacon Minor value!"},
-            {"ibeacon", {{qz::Field::BeaconMajor, "0000"}}, 1, 2, "", "", "Major: Please input correct iBeacon Major value!"},
+             "Module 1 would get 00000 as Minor: Please input correct iBeacon Minor value! (00000 is 0, and the value "
+             "must be from 1 to 65535)"},
+            {"ibeacon", {{qz::Field::BeaconMajor, "0000"}}, 1, 2, "", "",
+             "Major: Please input correct iBeacon Major value! (0000 is 0, and the value must be from 1 to 65535)"},
             {"ibeacon", {}, 1, 2, "", "time,port,minor,taken,total,result,message\n",
              "The record file records another batch: its columns are time,port,minor,taken,total,result,message, and "
              "this batch's are time,port,module,uuid,major,minor,sent,taken,total,result,message. Choose another record "
