@@ -105,14 +105,22 @@ bool ReplyMeansYes(std::string_view command, std::string_view reply)
 
 namespace {
 
-// The module's own address in its answer to AddressQuestion, or nothing.
+// The module's own address in its answer to AddressQuestion, or nothing: "OK+ADDR:" (or, in
+// some firmware, "OK+Get:") and 12 hex digits, which some write in pairs with colons.
 std::optional<std::string> toldAddress(std::string_view reply)
 {
     while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
         reply.remove_suffix(1);
-    if (reply.substr(0, AddressAnswer.size()) != AddressAnswer)
-        return std::nullopt;
-    std::string address(reply.substr(AddressAnswer.size()));
+    std::string_view told;
+    for (std::string_view answer : {AddressAnswer, std::string_view("OK+Get:")}) {
+        if (reply.substr(0, answer.size()) == answer)
+            told = reply.substr(answer.size());
+    }
+    std::string address;
+    for (std::size_t at = 0; at < told.size(); ++at) {
+        if (told[at] != ':' || at % 3 != 2 || told.size() != 17)
+            address += told[at];
+    }
     if (address.size() != 12 || !std::all_of(address.begin(), address.end(), isHexDigit))
         return std::nullopt;
     std::transform(address.begin(), address.end(), address.begin(),

@@ -463,6 +463,9 @@ TEST(SendSession, AModuleIsAskedItsAddressBeforeItsList)
     };
     const Case cases[] = {
         {"OK+ADDR:00170a09e4ae", "00170A09E4AE", ""},
+        {"OK+ADDR:00:17:EA:09:43:AE\r\n", "0017EA0943AE", ""},
+        {"OK+Get:0017EA0943AE", "0017EA0943AE", ""},
+        {"OK+ADDR:0017EA0943:AE", "", "it answered AT+ADDR? with \"OK+ADDR:0017EA0943:AE\", not OK+ADDR: and 12 hex digits"},
         {"OK", "", "it answered AT+ADDR? with \"OK\", not OK+ADDR: and 12 hex digits"},
         {"OK+ADDR:0017", "", "it answered AT+ADDR? with \"OK+ADDR:0017\", not OK+ADDR: and 12 hex digits"},
     };
