@@ -170,9 +170,14 @@ int RunConsole(int argc, char** argv, const ConsoleRequest& request)
         &driver,
         [&](const std::string& bytes) {
             partLine += bytes;
-            for (std::size_t end = partLine.find('\n'); end != std::string::npos; end = partLine.find('\n')) {
+            // A line is one command, however it ends: LF, CR LF or a lone CR, so that
+            // "AT\rAT+RENEW" is two commands, each sent after the reply before it. (A CR
+            // LF split between two reads leaves an empty line, which sends nothing.)
+            for (std::size_t end = partLine.find_first_of("\r\n"); end != std::string::npos;
+                 end = partLine.find_first_of("\r\n")) {
                 takeLine(partLine.substr(0, end));
-                partLine.erase(0, end + 1);
+                const bool crLf = partLine[end] == '\r' && end + 1 < partLine.size() && partLine[end + 1] == '\n';
+                partLine.erase(0, end + (crLf ? 2 : 1));
             }
             next();
         },

@@ -376,31 +376,42 @@ void ConsoleSession::replyTimeout(TalkActions& actions)
 }
 
 // The module answers AT+CO with OK+CONNA (accepted, connecting), then OK+CONN once
-// connected, or OK+CONNF (failed) or OK+CONNE (an error).
+// connected, or OK+CONNF (failed) or OK+CONNE (an error). What follows OK+CONN is the far
+// device's: passed on, never read as the module's ("OK+CONNFan=3" is a connection, and
+// "Fan=3" the device's first words). F or E alone after it is the module's refusal.
 void ConsoleSession::judgeConnection(TalkActions& actions, Micros now)
 {
-    const std::size_t word = reply_.rfind(connectionWord);
-    const char state = word == std::string::npos || word + connectionWord.size() >= reply_.size()
-        ? '\0'
-        : reply_[word + connectionWord.size()];
-    if (word != std::string::npos && state == 'A' && now < firstByteAt_ + ConnectLimit) {
+    std::string_view rest = reply_;
+    bool accepted = false;
+    while (startsWith(rest, std::string(connectionWord) + "A")) {
+        rest.remove_prefix(connectionWord.size() + 1);
+        accepted = true;
+    }
+    if (accepted && rest.empty() && now < firstByteAt_ + ConnectLimit) {
         deadline_ = firstByteAt_ + ConnectLimit;
         actions.wakeAt = nextWake();
         return;
     }
-    actions.transcript.push_back({Exchange::Replied, reply_, word != std::string::npos});
+    const bool answered = startsWith(rest, connectionWord);
+    std::string_view after = answered ? rest.substr(connectionWord.size()) : std::string_view();
+    std::string_view state = after.substr(0, after.find_last_not_of("\r\n") + 1);
+    const bool refused = answered && (state == "F" || state == "E");
+    const std::string_view answer = std::string_view(reply_).substr(0, reply_.size() - (refused ? 0 : after.size()));
+    actions.transcript.push_back({Exchange::Replied, std::string(answer), answered || accepted});
     const std::string quoted = QuotedReply(reply_, replyLength_);
-    if (word == std::string::npos)
+    if (!answered && !accepted)
         finish(actions, TalkEnd::NotConnected, "The module answered " + shownCommand() + " with " + quoted);
-    else if (state == 'A')
+    else if (!answered)
         finish(actions, TalkEnd::NotConnected,
                "The module took " + shownCommand() + " but did not connect within " + seconds(ConnectLimit));
-    else if (state == 'F' || state == 'E')
+    else if (refused)
         finish(actions, TalkEnd::NotConnected, "The module could not connect: it answered " + shownCommand() + " with " + quoted);
-    else
+    else {
+        actions.relayed = std::string(after);
         finish(actions, TalkEnd::Connected,
                "Connected to " + ColonAddress(command_.substr(ConnectCommandWord.size() + 1))
                    + "; the module now passes on what is sent", Phase::Connected);
+    }
 }
 
 TalkActions ConsoleSession::Stop()

@@ -136,7 +136,14 @@ bool TConsolePart::portReady()
 void TConsolePart::sendLine()
 {
     const QString line = edtConsole->text();
-    if (line.isEmpty() || driver_.busy() || !portReady())
+    if (line.isEmpty() || driver_.busy())
+        return;
+    // One line is one command: a pasted line break would send two as one write.
+    if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
+        emit status(QStringLiteral("The line holds a line break: send one command at a time."));
+        return;
+    }
+    if (!portReady())
         return;
     if (history_.isEmpty() || history_.last() != line)
         history_ << line;
@@ -204,7 +211,8 @@ void TConsolePart::enableControls()
 {
     const bool busy = driver_.busy();
     const bool connected = driver_.connected();
-    edtConsole->setEnabled(!busy);
+    // The line stays open while a reply is awaited, so that the typing and the focus stay
+    // in it; Enter sends nothing until the reply is in.
     btnConsoleSend->setEnabled(!busy);
     btnDiscover->setEnabled(!busy && !connected);
     btnConnect->setEnabled(!busy && !connected && tvDevices->currentItem() != nullptr);

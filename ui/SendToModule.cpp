@@ -203,10 +203,11 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     const QRect screen = this->screen()->availableGeometry();
     resize(std::max(580, sizeHint().width()), std::min(760, screen.height() - 40));
 
-    btnSend->setDefault(true);
     btnStop->setEnabled(false);
     btnNextModule->setEnabled(false);
-    for (QPushButton* button : {btnCopy, btnSave, btnStop, btnClose, btnNextModule, btnVerify})
+    // No button is the dialog's default: Enter typed in the console, or anywhere else,
+    // never sends the list again (it may begin with AT+RENEW).
+    for (QPushButton* button : {btnSend, btnCopy, btnSave, btnStop, btnClose, btnNextModule, btnVerify})
         button->setAutoDefault(false);
     // Its caption whole in a full row: the text, the style's margins and some air.
     btnVerify->setMinimumWidth(btnVerify->fontMetrics().horizontalAdvance(btnVerify->text())

@@ -47,6 +47,8 @@ TEST(QzconfigTalk, ConsoleSendsEachLineAfterTheReplyBeforeIt)
     const std::vector<Case> cases = {
         {"AT\nAT+ROLE?", "> AT\n< OK\n> AT+ROLE?\n< OK+Get:1\n", 0, {"AT", "AT+ROLE?"}},
         {"AT+SILENT\r\n\nAT\n", "> AT+SILENT\n< (no reply)\n> AT\n< OK\n", 4, {"AT+SILENT", "AT"}},
+        // A CR inside a line ends a command: two commands, never one write.
+        {"AT\rAT+ROLE?\r\n", "> AT\n< OK\n> AT+ROLE?\n< OK+Get:1\n", 0, {"AT", "AT+ROLE?"}},
     };
     for (const Case& row : cases) {
         FakeModule module(central);

@@ -253,6 +253,7 @@ struct ConnectCase {
     TalkEnd end;
     milliseconds endsAt;
     std::string message;
+    std::string relayed = {}; // the far device's first bytes
 };
 
 TEST(ConsoleSessionTest, ConnectingTellsWhatTheModuleDid)
@@ -266,6 +267,10 @@ TEST(ConsoleSessionTest, ConnectingTellsWhatTheModuleDid)
          "The module took AT+CO00017EA0943AE but did not connect within 10 s"},
         {"failed", {{ms * 5, "OK+CONNA"}, {ms * 900, "OK+CONNF"}}, TalkEnd::NotConnected, ms * 950,
          "The module could not connect: it answered AT+CO00017EA0943AE with \"OK+CONNAOK+CONNF\""},
+        {"the device's bytes at once", {{ms * 5, "OK+CONNHELLO\r\n"}}, TalkEnd::Connected, ms * 55, "", "HELLO\r\n"},
+        {"the device's bytes that begin like a refusal", {{ms * 5, "OK+CONNAOK+CONNFan=3\r\n"}}, TalkEnd::Connected,
+         ms * 55, "", "Fan=3\r\n"},
+        {"failed at once", {{ms * 5, "OK+CONNE\r\n"}}, TalkEnd::NotConnected, ms * 55, ""},
         {"refused", {{ms * 5, "ERROR"}}, TalkEnd::NotConnected, ms * 55,
          "The module answered AT+CO00017EA0943AE with \"ERROR\""},
         {"silent", {}, TalkEnd::NotConnected, ms * 1000, ""},
@@ -284,6 +289,7 @@ TEST(ConsoleSessionTest, ConnectingTellsWhatTheModuleDid)
             EXPECT_EQ(run.outcome->message, row.message);
         }
         EXPECT_EQ(session.connected(), row.end == TalkEnd::Connected);
+        EXPECT_EQ(run.relayed, row.relayed);
     }
 }
 

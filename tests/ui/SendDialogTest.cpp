@@ -306,6 +306,30 @@ private slots:
 
     // The console: a typed command and its reply, then a discovery, a connection, and
     // bytes both ways; the port is given back for the next send.
+    // Typed as a person types, each line then Enter, with the focus wherever it is: the
+    // module gets the console's lines and nothing of the list, whose first command would
+    // reset it.
+    void typingInTheConsoleSendsOnlyItsLines()
+    {
+        FakeModule module(central);
+        TfrmSend dialog(beaconCommands, nullptr, {qz::FindPage("ibeacon"), {}, {}});
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        dialog.gbConsole->edtConsole->setFocus();
+        for (const QString& line : {QStringLiteral("AT"), QStringLiteral("AT+ROLE?")}) {
+            QTRY_VERIFY(QApplication::focusWidget() == dialog.gbConsole->edtConsole);
+            QTest::keyClicks(QApplication::focusWidget(), line);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTRY_VERIFY(!dialog.gbConsole->btnConsoleSend->isEnabled());
+            QTRY_VERIFY(dialog.gbConsole->btnConsoleSend->isEnabled()); // its reply is in
+        }
+        QTest::keyClick(&dialog, Qt::Key_Return); // no button is the dialog's default
+        QTest::qWait(300);
+        QCOMPARE(module.commands(), (std::vector<std::string>{"AT", "AT+ROLE?"}));
+    }
+
     void theConsoleDiscoversAndConnects()
     {
         FakeModule module(central);
