@@ -91,6 +91,8 @@ struct ConnectRequest {
     std::size_t number = 0;   // the device's number in the discovery, from 1
     std::optional<char> type; // known: no discovery is needed
     serial::Micros timeLimit = serial::DefaultDiscoveryLimit;
+    // After the end of input, the device's answer is awaited this long before the link ends.
+    serial::Micros linger = std::chrono::seconds(1);
 };
 
 // What a run of the command line is: words to print, or something still to run, whose

@@ -13,6 +13,7 @@ struct ConnectOptions {
     std::optional<std::string> lineEnding;
     std::optional<std::string> to;
     std::optional<std::string> type;
+    std::optional<std::string> linger;
 };
 
 const std::vector<OptionSpec>& connectOptions()
@@ -23,6 +24,8 @@ const std::vector<OptionSpec>& connectOptions()
                                        "the device: its address, or its number in the discovery"});
         made.push_back({"type", OptionKind::DeviceType, 0, "",
                         "the device's type as discover shows it; with an address, no discovery"});
+        made.push_back({"linger", OptionKind::Seconds, 0, "",
+                        "seconds to wait for the device's answer after the end of input, 0 to 600; default: 1"});
         return made;
     }();
     return options;
@@ -32,7 +35,8 @@ const std::vector<Member<ConnectOptions>>& connectMembers()
 {
     using O = ConnectOptions;
     static const std::vector<Member<O>> members = {
-        {"port", &O::port}, {"baud", &O::baud}, {"line-ending", &O::lineEnding}, {"to", &O::to}, {"type", &O::type}};
+        {"port", &O::port}, {"baud", &O::baud},      {"line-ending", &O::lineEnding},
+        {"to", &O::to},     {"type", &O::type},      {"linger", &O::linger}};
     return members;
 }
 
@@ -60,8 +64,11 @@ Outcome RunConnectCommand(const std::vector<std::string_view>& args)
                   "in a discovery, which runs first unless --type is given with an address. Once\n"
                   "connected, the module passes bytes through: standard input goes to the device\n"
                   "as it is, and the device's bytes come out on standard output, until the end\n"
-                  "of input (exit status 0) or Ctrl-C (130). Exit status 4 when the device was\n"
-                  "not found or the module did not connect, 3 when the port failed.\n"));
+                  "of input (exit status 0), and --linger seconds after it for the device's\n"
+                  "answer, or Ctrl-C (130); then the link is ended (a lone AT, which the module\n"
+                  "answers OK+LOST), and qzconfig says whether the module confirmed it. Exit\n"
+                  "status 4 when the device was not found or the module did not connect, 3 when\n"
+                  "the port failed.\n"));
     if (auto* words = std::get_if<Printed>(&parsed))
         return std::move(*words);
     const ConnectOptions options = Filled(std::get<ParsedOptions>(parsed).values, connectMembers());
@@ -71,8 +78,14 @@ Outcome RunConnectCommand(const std::vector<std::string_view>& args)
     const std::string see = seeHelpOf("connect");
     if (!options.to)
         return usageError("connect needs --to=ADDRESS or --to=NUMBER, the device to connect to" + see);
+    const bool lingerGiven = options.linger.has_value();
+    if (lingerGiven && *options.linger != "0" && !isListeningSeconds(*options.linger))
+        return usageError("--linger must be a number of seconds from 0 to 600, not '" + printable(*options.linger) + "'"
+                          + see);
     ConnectRequest request;
     request.port = *options.port;
+    if (lingerGiven)
+        request.linger = std::chrono::seconds(DecimalValue(*options.linger));
     request.settings = portSettings(settings);
     if (const std::optional<std::string> address = serial::AddressDigitsOf(*options.to))
         request.address = *address;

@@ -6,6 +6,7 @@
 #include "StandardStreams.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <nlohmann/json.hpp>
 
@@ -236,7 +237,21 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
     int status = Listed;
     int interruptedStatus = 0;
     bool relaying = false;
-    stopOnInterruption(driver, interruptedStatus);
+    // Ctrl-C or the end of input (after the device had its time to answer) ends the link
+    // the module holds: it must not stay connected once qzconfig is gone.
+    const auto endLink = [&driver] {
+        if (driver.connected())
+            driver.disconnectLink();
+        else
+            leave(0);
+    };
+    WatchInterruptions([&](int exitStatus) {
+        interruptedStatus = exitStatus;
+        if (driver.busy())
+            driver.stop();
+        else
+            endLink();
+    });
     const auto connectTo = [&](const serial::FoundDevice& device) {
         WriteErr("qzconfig: connecting to " + serial::ColonAddress(device.address) + " (type "
                  + serial::EscapedBytes(std::string(1, device.type)) + ")\n");
@@ -267,6 +282,10 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
             leave(0);
     });
     QObject::connect(&driver, &ConsoleDriver::ended, [&](const serial::TalkOutcome& outcome) {
+        if (outcome.end == TalkEnd::Disconnected || outcome.end == TalkEnd::StillConnected) {
+            WriteErr("qzconfig: " + outcome.message + "\n");
+            return leave(0);
+        }
         if (relaying || outcome.end == TalkEnd::Stopped) { // the port failed while relaying, or Ctrl-C
             status = failureStatus(request.port, outcome);
             return leave(0);
@@ -287,7 +306,11 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
         WriteErr("qzconfig: " + outcome.message + "\n");
         relaying = true;
         readInput(
-            &driver, [&](const std::string& bytes) { driver.relay(bytes); }, [] { leave(0); });
+            &driver, [&](const std::string& bytes) { driver.relay(bytes); },
+            [&] {
+                const auto lingerMs = std::chrono::duration_cast<std::chrono::milliseconds>(request.linger).count();
+                QTimer::singleShot(static_cast<int>(lingerMs), &driver, endLink);
+            });
     });
     if (!opened(driver, request.port, request.settings))
         return SendFailed;

@@ -66,6 +66,12 @@ void ConsoleDriver::relay(const std::string& bytes)
         apply(session_->Relay(bytes));
 }
 
+void ConsoleDriver::disconnectLink()
+{
+    if (connected())
+        apply(session_->Disconnect(now()));
+}
+
 void ConsoleDriver::stop()
 {
     if (busy())

@@ -40,6 +40,8 @@ public:
     void connectTo(const serial::FoundDevice& device);
     // Once connected: bytes for the far device, as they are.
     void relay(const std::string& bytes);
+    // Ends the link the module holds, as it allows; ended() says whether it confirmed it.
+    void disconnectLink();
     // Ends the operation in flight at once.
     void stop();
 

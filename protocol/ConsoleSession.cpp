@@ -15,6 +15,9 @@ constexpr std::string_view entryWord = "OK+DIS";
 // "OK+DIS", the type, the address: where the name begins.
 constexpr std::size_t nameStart = entryWord.size() + 1 + AddressDigits;
 constexpr std::string_view connectionWord = "OK+CONN";
+// A lone AT ends a link; the module says so.
+constexpr std::string_view probe = "AT";
+constexpr std::string_view linkLost = "OK+LOST";
 
 bool startsWith(std::string_view text, std::string_view prefix)
 {
@@ -193,6 +196,11 @@ TalkActions ConsoleSession::BytesArrived(Micros now, std::string_view bytes)
         phase_ = operation_ == Operation::Connection ? Phase::Connecting : Phase::Collecting;
         if (replyLength_ > LongestReply) {
             actions.transcript.push_back({Exchange::Replied, reply_, false});
+            if (operation_ == Operation::Disconnection) {
+                // A device that keeps sending holds the link: the module never got to answer.
+                judgeDisconnection(actions);
+                break;
+            }
             finish(actions, operation_ == Operation::Connection ? TalkEnd::NotConnected : TalkEnd::Replied,
                    "The module kept sending in reply to " + shownCommand() + ": " + std::to_string(replyLength_)
                        + " bytes, beginning " + QuotedReply(reply_, replyLength_));
@@ -364,13 +372,53 @@ TalkActions ConsoleSession::TimePassed(Micros now)
             actions.wakeAt = nextWake();
         break;
     case Operation::Connection: judgeConnection(actions, now); break;
+    case Operation::Disconnection: judgeDisconnection(actions); break;
     }
     return actions;
+}
+
+TalkActions ConsoleSession::Disconnect(Micros now)
+{
+    TalkActions actions;
+    if (phase_ != Phase::Connected)
+        return actions;
+    operation_ = Operation::Disconnection;
+    send(actions, now, std::string(probe));
+    return actions;
+}
+
+// What came after the lone AT: the device's last bytes, passed on, then the module's
+// OK+LOST; OK alone says the link had ended already.
+void ConsoleSession::judgeDisconnection(TalkActions& actions)
+{
+    const std::size_t lost = reply_.find(linkLost);
+    const std::string_view reply(reply_);
+    if (lost != std::string::npos) {
+        actions.relayed = std::string(reply.substr(0, lost));
+        actions.transcript.push_back({Exchange::Replied, std::string(reply.substr(lost)), true});
+        finish(actions, TalkEnd::Disconnected, "Disconnected: the module ended the link (" + std::string(linkLost) + ")");
+    } else if (reply == "OK") {
+        actions.transcript.push_back({Exchange::Replied, reply_, true});
+        finish(actions, TalkEnd::Disconnected, "The link had ended already: the module answered AT with OK");
+    } else {
+        actions.relayed = reply_;
+        finish(actions, TalkEnd::StillConnected,
+               "The module did not confirm the end of the link (no " + std::string(linkLost)
+                   + " came); it may still be connected",
+               Phase::Connected);
+    }
 }
 
 void ConsoleSession::replyTimeout(TalkActions& actions)
 {
     actions.transcript.push_back({Exchange::NoReply, {}});
+    if (operation_ == Operation::Disconnection) {
+        finish(actions, TalkEnd::StillConnected,
+               "The module did not confirm the end of the link: AT got no reply within "
+                   + milliseconds(settings_.replyTimeout) + "; it may still be connected",
+               Phase::Connected);
+        return;
+    }
     const TalkEnd end = operation_ == Operation::Connection ? TalkEnd::NotConnected : TalkEnd::NoReply;
     finish(actions, end, shownCommand() + " got no reply within " + milliseconds(settings_.replyTimeout));
 }

@@ -58,6 +58,8 @@ enum class TalkEnd {
     DiscoveryRefused,    // the module did not start scanning
     Connected,
     NotConnected,
+    Disconnected,   // the module said the link is over (OK+LOST), or was not connected
+    StillConnected, // the module did not confirm the end of the link
     Stopped,
     PortFailed
 };
@@ -89,6 +91,9 @@ public:
     TalkActions Connect(Micros now, const FoundDevice& device);
     // Once connected: bytes for the far device, written as they are.
     TalkActions Relay(std::string_view bytes);
+    // Once connected: ends the link as these modules allow, with a lone AT, which the
+    // module answers OK+LOST. One that does not confirm it is left as it is, connected.
+    TalkActions Disconnect(Micros now);
 
     TalkActions BytesArrived(Micros now, std::string_view bytes);
     TalkActions TimePassed(Micros now);
@@ -104,7 +109,7 @@ public:
 
 private:
     enum class Phase { Idle, AwaitingReply, Collecting, Discovering, Connecting, Connected, Dead };
-    enum class Operation { Command, Discovery, Connection };
+    enum class Operation { Command, Discovery, Connection, Disconnection };
     enum class Parsing { AsItComes, Quiet, Final };
 
     void send(TalkActions& actions, Micros now, std::string command);
@@ -115,6 +120,7 @@ private:
     void takeEntry(TalkActions& actions, std::string_view entry);
     void unparsed(TalkActions& actions, std::string_view bytes);
     void judgeConnection(TalkActions& actions, Micros now);
+    void judgeDisconnection(TalkActions& actions);
     void replyTimeout(TalkActions& actions);
     Micros nextWake() const;
     std::string shownCommand() const { return EscapedBytes(command_); }

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -34,6 +35,26 @@ Reply central(const std::string& command)
     if (command == "AT+FLOOD")
         return FakeModule::endless("~", milliseconds(1));
     return FakeModule::ok(command == "AT+ROLE?" ? "OK+Get:1" : "OK");
+}
+
+// A central that holds a link once connected: a lone AT ends it, and it says so. first:
+// what it sends as it connects, the device's first bytes after OK+CONN included.
+FakeModule::Script linking(std::string first = "OK+CONN")
+{
+    auto linked = std::make_shared<bool>(false);
+    return [linked, first](const std::string& command) -> Reply {
+        if (command.rfind("AT+CO", 0) == 0) {
+            *linked = true;
+            return {{{milliseconds(5), "OK+CONNA"}, {milliseconds(400), first}}};
+        }
+        if (*linked && command == "AT") {
+            *linked = false;
+            return FakeModule::ok("OK+LOST");
+        }
+        if (*linked && command == "slow")
+            return {{{milliseconds(300), "late"}}};
+        return central(command);
+    };
 }
 
 TEST(QzconfigTalk, ConsoleSendsEachLineAfterTheReplyBeforeIt)
@@ -129,7 +150,7 @@ TEST(QzconfigTalk, ConnectRelaysBothWaysUntilTheEndOfInput)
         {"0017EA0943AE --type=0", {"AT+CO00017EA0943AE", "hello"}},
     };
     for (const auto& [target, sent] : targets) {
-        FakeModule module(central);
+        FakeModule module(linking());
         std::vector<std::string> args = {"connect", "--port=" + module.path()};
         std::istringstream words(target);
         std::string word;
@@ -143,13 +164,32 @@ TEST(QzconfigTalk, ConnectRelaysBothWaysUntilTheEndOfInput)
         qzconfig.closeInput();
         EXPECT_EQ(qzconfig.wait(), 0) << target;
         EXPECT_EQ(qzconfig.output(), "world\x01");
-        EXPECT_EQ(module.commands(), sent);
+        // At the end of input the link ends, and the module confirmed it.
+        std::vector<std::string> ended = sent;
+        ended.push_back("AT");
+        EXPECT_EQ(module.commands(), ended);
+        EXPECT_NE(qzconfig.errors().find("qzconfig: Disconnected: the module ended the link (OK+LOST)\n"),
+                  std::string::npos)
+            << qzconfig.errors();
     }
+}
+
+// What the device sends is never lost: its first bytes after OK+CONN, and its answer to
+// the last input, which comes after the input ended but within --linger.
+TEST(QzconfigTalk, ConnectPassesOnTheDevicesFirstAndLastBytes)
+{
+    FakeModule module(linking("OK+CONNHELLO\r\n"));
+    QzconfigProcess piped({"connect", "--port=" + module.path(), "--to=0017EA0943AE", "--type=0"}, true);
+    piped.type("slow");
+    piped.closeInput();
+    EXPECT_EQ(piped.wait(), 0) << piped.errors();
+    EXPECT_EQ(piped.output(), "HELLO\r\nlate");
+    EXPECT_EQ(module.commands(), (std::vector<std::string>{"AT+CO00017EA0943AE", "slow", "AT"}));
 }
 
 TEST(QzconfigTalk, ConnectEndsOnCtrlCAndTellsAMissingDevice)
 {
-    FakeModule module(central);
+    FakeModule module(linking());
     QzconfigProcess relaying({"connect", "--port=" + module.path(), "--to=1"}, true);
     for (int tick = 0; tick < 500 && relaying.errors().find("Connected to") == std::string::npos; ++tick)
         std::this_thread::sleep_for(milliseconds(10));
@@ -157,6 +197,8 @@ TEST(QzconfigTalk, ConnectEndsOnCtrlCAndTellsAMissingDevice)
     relaying.signal(SIGINT);
     EXPECT_EQ(relaying.wait(), 130);
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(3));
+    EXPECT_EQ(module.commands().back(), "AT"); // the link ended with it
+    EXPECT_NE(relaying.errors().find("Disconnected"), std::string::npos) << relaying.errors();
 
     QzconfigProcess missing({"connect", "--port=" + module.path(), "--to=3"}, true);
     EXPECT_EQ(missing.wait(), 4);

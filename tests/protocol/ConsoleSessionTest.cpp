@@ -293,6 +293,40 @@ TEST(ConsoleSessionTest, ConnectingTellsWhatTheModuleDid)
     }
 }
 
+// A lone AT ends a link; only OK+LOST (or OK, the link gone already) says it ended, and
+// the device's last bytes before it are passed on.
+TEST(ConsoleSessionTest, DisconnectingSaysWhetherTheModuleConfirmedIt)
+{
+    const milliseconds ms(1);
+    struct Case {
+        const char* name;
+        std::vector<Piece> pieces;
+        TalkEnd end;
+        std::string relayed;
+    };
+    const std::vector<Case> cases = {
+        {"confirmed", {{ms * 5, "OK+LOST"}}, TalkEnd::Disconnected, ""},
+        {"the device's bytes first", {{ms * 5, "bye\r\nOK+LOST"}}, TalkEnd::Disconnected, "bye\r\n"},
+        {"gone already", {{ms * 5, "OK"}}, TalkEnd::Disconnected, ""},
+        {"the device answers instead", {{ms * 5, "AT?"}}, TalkEnd::StillConnected, "AT?"},
+        {"silent", {}, TalkEnd::StillConnected, ""},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        ConsoleSession session({});
+        play(session, [](ConsoleSession& s, Micros now) { return s.Connect(now, {'0', "001122334455", {}}); },
+             answering({{ms * 5, "OK+CONN"}}));
+        ASSERT_TRUE(session.connected());
+        const Timeline run =
+            play(session, [](ConsoleSession& s, Micros now) { return s.Disconnect(now); }, answering(row.pieces));
+        ASSERT_TRUE(run.outcome);
+        EXPECT_EQ(run.writes, std::vector<std::string>{"AT"});
+        EXPECT_EQ(run.outcome->end, row.end);
+        EXPECT_EQ(run.relayed, row.relayed);
+        EXPECT_EQ(session.connected(), row.end == TalkEnd::StillConnected);
+    }
+}
+
 TEST(ConsoleSessionTest, ConnectedModulePassesBytesBothWays)
 {
     ConsoleSession session({});
