@@ -42,7 +42,7 @@ const std::vector<Member<ConnectOptions>>& connectMembers()
 
 bool isDeviceNumber(const std::string& text)
 {
-    return !text.empty() && text.size() <= 2 && AllDecimalDigits(text) && DecimalValue(text) >= 1
+    return !text.empty() && text.size() <= 3 && AllDecimalDigits(text) && DecimalValue(text) >= 1
         && DecimalValue(text) <= serial::MostDevices;
 }
 

@@ -49,9 +49,11 @@ Outcome RunDiscoverCommand(const std::vector<std::string_view>& args)
                   "the order heard: its number, its address and its name in quotes, where the\n"
                   "module tells it (after AT+SHOW1):\n"
                   "  1  00:17:EA:09:43:AE  \"Lamp-01\"\n"
-                  "With --json, an array of objects with type, address and name (null when\n"
-                  "unknown). Exit status 0 with a device heard; 4 with none, or when the module\n"
-                  "did not end its scan (OK+DISCE) in time; 3 when the port failed.\n"));
+                  "With --json, {\"devices\": [...], \"cut\": false}, each device an object with\n"
+                  "type, address and name (null when unknown). At most 200 devices are listed;\n"
+                  "past them standard error says \"200 devices listed; more were heard\" and\n"
+                  "\"cut\" is true. Exit status 0 with a device heard; 4 with none, or when the\n"
+                  "module did not end its scan (OK+DISCE) in time; 3 when the port failed.\n"));
     if (auto* words = std::get_if<Printed>(&parsed))
         return std::move(*words);
     const DiscoverOptions options = Filled(std::get<ParsedOptions>(parsed).values, discoverMembers());

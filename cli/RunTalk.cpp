@@ -105,14 +105,16 @@ std::string deviceLine(std::size_t number, const serial::FoundDevice& device)
     return line + "\n";
 }
 
-std::string devicesJson(const std::vector<serial::FoundDevice>& devices)
+// The devices heard, and whether the list was cut at its bound.
+std::string devicesJson(const std::vector<serial::FoundDevice>& devices, bool cut)
 {
     nlohmann::json list = nlohmann::json::array();
     for (const serial::FoundDevice& device : devices)
         list.push_back({{"type", std::string(1, device.type)},
                         {"address", serial::ColonAddress(device.address)},
                         {"name", device.name ? nlohmann::json(*device.name) : nlohmann::json(nullptr)}});
-    return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const nlohmann::json answer = {{"devices", list}, {"cut", cut}};
+    return answer.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 // Bytes of a scan that fit no answer are told, never dropped.
@@ -216,7 +218,10 @@ int RunDiscover(int argc, char** argv, const DiscoverRequest& request)
         over = true;
         status = failureStatus(request.port, outcome);
         if (request.json && outcome.end != TalkEnd::PortFailed)
-            WriteOut(devicesJson(devices));
+            WriteOut(devicesJson(devices, outcome.notListed > 0));
+        if (outcome.notListed > 0)
+            WriteErr("qzconfig: --port " + serial::EscapedBytes(request.port) + ": " + std::to_string(devices.size())
+                     + " devices listed; more were heard\n");
         if (status == Listed && devices.empty()) {
             WriteErr("qzconfig: --port " + serial::EscapedBytes(request.port) + ": " + outcome.message + "\n");
             status = NotHeardAsSet;

@@ -493,7 +493,7 @@ void ConsoleSession::finish(TalkActions& actions, TalkEnd end, std::string messa
 {
     phase_ = next;
     actions.wakeAt.reset();
-    actions.outcome = TalkOutcome{end, std::move(message)};
+    actions.outcome = TalkOutcome{end, std::move(message), operation_ == Operation::Discovery ? devicesNotKept_ : 0};
 }
 
 } // namespace qz::serial

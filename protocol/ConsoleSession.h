@@ -18,8 +18,9 @@ namespace qz::serial {
 inline constexpr Micros DefaultDiscoveryLimit = std::chrono::seconds(15);
 // A module that has accepted AT+CO ("OK+CONNA") is given this long to connect.
 inline constexpr Micros ConnectLimit = std::chrono::seconds(10);
-// A discovery keeps this many devices; more are counted, not kept.
-inline constexpr std::size_t MostDevices = 64;
+// A discovery keeps this many devices, room for a bench's beacons and its neighbours';
+// more are counted, not kept.
+inline constexpr std::size_t MostDevices = 200;
 // Bytes that fit no answer of a discovery are shown; an entry still waiting for its end
 // is cut once it runs this long, so that a stream without form cannot fill the memory.
 inline constexpr std::size_t LongestDiscoveryEntry = 256;
@@ -66,7 +67,8 @@ enum class TalkEnd {
 
 struct TalkOutcome {
     TalkEnd end;
-    std::string message; // in words, for the user
+    std::string message;        // in words, for the user
+    std::size_t notListed = 0;  // of a discovery: devices heard past MostDevices
 };
 
 struct TalkActions {

@@ -107,8 +107,25 @@ TEST(QzconfigTalk, DiscoverListsEachDeviceOnce)
     QzconfigProcess json({"discover", "--port=" + module.path(), "--json"}, true);
     EXPECT_EQ(json.wait(), 0);
     EXPECT_EQ(nlohmann::json::parse(json.output()),
-              nlohmann::json::parse(R"([{"type": "0", "address": "00:17:EA:09:43:AE", "name": "Lamp-01"},
-                                        {"type": "1", "address": "00:11:22:33:44:55", "name": null}])"));
+              nlohmann::json::parse(R"({"devices": [{"type": "0", "address": "00:17:EA:09:43:AE", "name": "Lamp-01"},
+                                                    {"type": "1", "address": "00:11:22:33:44:55", "name": null}],
+                                        "cut": false})"));
+
+    // A bench full of beacons: the list is cut at its bound, and says so.
+    FakeModule crowded([](const std::string& command) -> Reply {
+        if (command != "AT+DISC?")
+            return FakeModule::ok();
+        std::string heard = "OK+DISCS";
+        for (int device = 0; device < 205; ++device)
+            heard += "OK+DIS0" + std::string(9, '0') + std::to_string(100 + device) + "\r\n";
+        return {{{milliseconds(5), heard + "OK+DISCE"}}};
+    });
+    QzconfigProcess cut({"discover", "--port=" + crowded.path(), "--json"}, true);
+    EXPECT_EQ(cut.wait(), 0);
+    const nlohmann::json answer = nlohmann::json::parse(cut.output());
+    EXPECT_EQ(answer["devices"].size(), 200u);
+    EXPECT_TRUE(answer["cut"]);
+    EXPECT_EQ(cut.errors(), "qzconfig: --port " + crowded.path() + ": 200 devices listed; more were heard\n");
 }
 
 TEST(QzconfigTalk, DiscoverWithoutADeviceOrAnEndExitsWithFour)
@@ -223,9 +240,9 @@ TEST(QzconfigTalk, UsageErrorsNameTheOption)
          "qzconfig: --timeout must be a number of seconds from 1 to 600, not '0' (see qzconfig discover --help)\n"},
         {{"connect", "--port=x"},
          "qzconfig: connect needs --to=ADDRESS or --to=NUMBER, the device to connect to (see qzconfig connect --help)\n"},
-        {{"connect", "--port=x", "--to=65"},
+        {{"connect", "--port=x", "--to=201"},
          "qzconfig: --to must be a device's address (12 hex digits, like 00:17:EA:09:43:AE) or its number in the "
-         "discovery, 1 to 64, not '65' (see qzconfig connect --help)\n"},
+         "discovery, 1 to 200, not '201' (see qzconfig connect --help)\n"},
         {{"connect", "--port=x", "--to=2", "--type=0"},
          "qzconfig: --type goes with an address in --to; a number takes its type from the discovery (see qzconfig "
          "connect --help)\n"},

@@ -118,9 +118,9 @@ TEST(ConsoleSessionTest, DiscoveryListsWhatTheModuleHeard)
 {
     const milliseconds ms(1);
     std::vector<Piece> many{{ms * 5, "OK+DISCS"}};
-    for (int i = 0; i < 70; ++i)
-        many.push_back({ms * (10 + i), "OK+DIS0" + std::string(10, '0') + std::to_string(10 + i) + "\r\n"});
-    many.push_back({ms * 100, "OK+DISCE"});
+    for (int i = 0; i < 206; ++i)
+        many.push_back({ms * (10 + i), "OK+DIS0" + std::string(9, '0') + std::to_string(100 + i) + "\r\n"});
+    many.push_back({ms * 300, "OK+DISCE"});
     const std::vector<DiscoveryCase> cases = {
         {"two devices in one read",
          {{ms * 5, "OK+DISCSOK+DIS000112233445aLamp-01\r\nOK+DIS1AABBCCDDEEFFOK+DISCE"}},
@@ -169,7 +169,8 @@ TEST(ConsoleSessionTest, DiscoveryListsWhatTheModuleHeard)
     ConsoleSession session({});
     const Timeline run = play(session, discover(), answering(many));
     EXPECT_EQ(run.devices.size(), MostDevices);
-    EXPECT_EQ(run.outcome->message, "The module finished its scan: 70 devices were heard (the first 64 are listed)");
+    EXPECT_EQ(run.outcome->message, "The module finished its scan: 206 devices were heard (the first 200 are listed)");
+    EXPECT_EQ(run.outcome->notListed, 6u);
 }
 
 TEST(ConsoleSessionTest, DiscoveryWordsAndBounds)
