@@ -76,9 +76,10 @@ struct Exchange {
     bool taken = false; // a reply that says yes to its command
 };
 
-// "> COMMAND", "< REPLY" or "< (no reply)", with every byte below 32, 127 and above
-// written as \xNN.
+// "> COMMAND", "< REPLY" or "< (no reply)", escaped as EscapedBytes does.
 std::string TranscriptLine(const Exchange& exchange);
+// Bytes as text a user can read: valid UTF-8 as it is, every control byte, invalid byte
+// and character nobody can see (a byte-order mark, a zero-width space) written as \xNN.
 std::string EscapedBytes(std::string_view bytes);
 // A reply as a message quotes it: escaped, in double quotes, cut after QuotedReplyBytes
 // bytes with its whole length said.

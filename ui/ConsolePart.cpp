@@ -9,8 +9,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <optional>
 
 namespace {
 
@@ -22,6 +25,19 @@ constexpr int historyLength = 100;
 QString hexBytes(const std::string& bytes)
 {
     return QString::fromLatin1(QByteArray(bytes.data(), static_cast<int>(bytes.size())).toHex(' ').toUpper());
+}
+
+// A line typed as hex: digit pairs, spaces between them allowed ("48 65 6C 0D 0A"), as the
+// bytes they write; nothing when it is not one.
+std::optional<std::string> hexLine(const QString& line)
+{
+    QString digits = line;
+    digits.remove(QLatin1Char(' '));
+    static const QRegularExpression pairs(QStringLiteral("^([0-9A-Fa-f]{2})+$"));
+    if (!pairs.match(digits).hasMatch())
+        return std::nullopt;
+    const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 bool sameLink(const TConsolePart::Link& a, const TConsolePart::Link& b)
@@ -48,8 +64,9 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
                              "ones. Once connected, the line goes to the device."));
     edtConsole->setPlaceholderText(QStringLiteral("AT command; Enter sends it"));
     described(btnConsoleSend, QStringLiteral("Send line"), QStringLiteral("Send the line to the module"));
-    described(cbHex, QStringLiteral("Show bytes as hex"),
-              QStringLiteral("Show what a connected device sends as hex bytes instead of text"));
+    described(cbHex, QStringLiteral("Bytes as hex"),
+              QStringLiteral("Show what a connected device sends as hex bytes instead of text, and send the line "
+                             "typed as the bytes its hex digit pairs write"));
     described(btnDiscover, QStringLiteral("Discover devices"),
               QStringLiteral("The module scans for devices (AT+DISC?) and lists each one it hears"));
     described(btnConnect, QStringLiteral("Connect"),
@@ -138,8 +155,15 @@ void TConsolePart::sendLine()
     const QString line = edtConsole->text();
     if (line.isEmpty() || driver_.busy())
         return;
-    // One line is one command: a pasted line break would send two as one write.
-    if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
+    // With Hex the line is the bytes it writes; it stays in the field when it is none.
+    const std::optional<std::string> typed = cbHex->isChecked() ? hexLine(line) : std::optional(qz::toBytes(line));
+    if (!typed) {
+        emit status(QStringLiteral("With Hex, type the bytes as hex digit pairs, like 48 65 6C 6C 6F 0D 0A."));
+        return;
+    }
+    const bool connected = driver_.connected();
+    // One line is one command: a line break inside would send two as one write.
+    if (!connected && typed->find_first_of("\r\n") != std::string::npos) {
         emit status(QStringLiteral("The line holds a line break: send one command at a time."));
         return;
     }
@@ -151,11 +175,13 @@ void TConsolePart::sendLine()
         history_.removeFirst();
     recalled_ = static_cast<int>(history_.size());
     edtConsole->clear();
-    const std::string bytes = qz::toBytes(line);
-    if (driver_.connected())
-        driver_.relay(bytes + std::string(qz::serial::LineEndingBytes(open_.settings.lineEnding)));
+    // Hex bytes go as they are; a line of text gets the chosen line ending.
+    const std::string ending =
+        cbHex->isChecked() ? std::string() : std::string(qz::serial::LineEndingBytes(open_.settings.lineEnding));
+    if (connected)
+        driver_.relay(*typed + ending);
     else
-        driver_.command(bytes);
+        driver_.command(*typed);
     enableControls();
 }
 

@@ -392,6 +392,23 @@ TEST(SendSession, TranscriptEscapesControlAndHighBytes)
 namespace qz::serial {
 namespace {
 
+// Text as text: valid UTF-8 shows as it is; control bytes, invalid bytes and what nobody
+// can see are escaped, so that two names differing only there differ as shown.
+TEST(SendSession, BytesAreShownAsTextWhereTheyAreText)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"Caf\xC3\xA9", "Caf\xC3\xA9"},
+        {"K\xC3\xBC" "che", "K\xC3\xBC" "che"},
+        {"K\xFC" "che", "K\\xFC" "che"},               // Latin-1, no UTF-8
+        {"Caf\xC3", "Caf\\xC3"},                        // a sequence cut short
+        {"\xEF\xBB\xBFLamp", "\\xEF\\xBB\\xBFLamp"},      // a byte-order mark
+        {"Lamp\xE2\x80\x8B", "Lamp\\xE2\\x80\\x8B"},      // a zero-width space
+        {"a\x7F\x1B", "a\\x7F\\x1B"},
+    };
+    for (const auto& [bytes, shown] : cases)
+        EXPECT_EQ(EscapedBytes(bytes), shown) << shown;
+}
+
 // A reply is taken only when it says yes: OK, or OK+ with the value sent echoed.
 TEST(SendSession, AReplyIsTakenOnlyWhenItMeansYes)
 {

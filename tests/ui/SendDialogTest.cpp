@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QGroupBox>
@@ -360,7 +361,19 @@ private slots:
         QTest::keyClicks(console->edtConsole, QStringLiteral("hello"));
         QTest::keyClick(console->edtConsole, Qt::Key_Return);
         QTRY_VERIFY2(dialog.transcriptText().endsWith(QStringLiteral("< world\\x01\n")), qPrintable(dialog.transcriptText()));
-        QCOMPARE(module.commands(), (std::vector<std::string>{"AT+ROLE?", "AT+DISC?", "AT+CO00017EA0943AE", "hello"}));
+        // With Hex the line is the bytes its digit pairs write; text is refused and kept.
+        console->cbHex->setChecked(true);
+        QTest::keyClicks(console->edtConsole, QStringLiteral("hello"));
+        QTest::keyClick(console->edtConsole, Qt::Key_Return);
+        QVERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("With Hex, type the bytes as hex digit pairs")));
+        QCOMPARE(console->edtConsole->text(), QStringLiteral("hello"));
+        console->edtConsole->clear();
+        QTest::keyClicks(console->edtConsole, QStringLiteral("68 65 6C 6C 6F"));
+        QTest::keyClick(console->edtConsole, Qt::Key_Return);
+        QTRY_COMPARE(module.commands().size(), std::size_t(5));
+        QCOMPARE(module.commands(),
+                 (std::vector<std::string>{"AT+ROLE?", "AT+DISC?", "AT+CO00017EA0943AE", "hello", "hello"}));
+        console->cbHex->setChecked(false);
         QVERIFY(!column(dialog.tvTranscript, 1).contains(QStringLiteral("waiting...")));
 
         QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
