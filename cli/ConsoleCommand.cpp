@@ -55,7 +55,7 @@ std::string TalkHelp()
            "             given), or Ctrl-C; then ends the link with a lone AT\n"
            "They take --baud and --line-ending as a send does. Exit status 4: a command\n"
            "got no reply, no device was heard or the scan did not finish, or the module\n"
-           "did not connect; 3: the port failed.\n";
+           "did not connect; 3: the port failed, or the module refused to scan.\n";
 }
 
 Outcome RunConsoleCommand(const std::vector<std::string_view>& args)

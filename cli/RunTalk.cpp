@@ -87,9 +87,10 @@ int failureStatus(const std::string& port, const serial::TalkOutcome& outcome)
 {
     const std::string prefix = "qzconfig: --port " + serial::EscapedBytes(port) + ": ";
     switch (outcome.end) {
+    // 3: the port or the module failed; 4: no reply, or nothing heard.
     case TalkEnd::PortFailed:
-    case TalkEnd::NoReply:
     case TalkEnd::DiscoveryRefused: WriteErr(prefix + outcome.message + "\n"); return SendFailed;
+    case TalkEnd::NoReply:
     case TalkEnd::DiscoveryUnfinished:
     case TalkEnd::NotConnected: WriteErr(prefix + outcome.message + "\n"); return NotHeardAsSet;
     default: break;
@@ -158,7 +159,8 @@ int RunConsole(int argc, char** argv, const ConsoleRequest& request)
             status = NotHeardAsSet;
         if (outcome.end == TalkEnd::PortFailed)
             status = SendFailed;
-        if (!outcome.message.empty() && outcome.end != TalkEnd::NoReply && outcome.end != TalkEnd::Stopped)
+        // No exit other than 0 without a line that says why: a command without a reply too.
+        if (!outcome.message.empty() && outcome.end != TalkEnd::Stopped)
             WriteErr("qzconfig: --port " + serial::EscapedBytes(request.port) + ": " + outcome.message + "\n");
         QMetaObject::invokeMethod(&driver, next, Qt::QueuedConnection);
     });
@@ -259,7 +261,8 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
     });
     const auto connectTo = [&](const serial::FoundDevice& device) {
         WriteErr("qzconfig: connecting to " + serial::ColonAddress(device.address) + " (type "
-                 + serial::EscapedBytes(std::string(1, device.type)) + ")\n");
+                 + serial::EscapedBytes(std::string(1, device.type))
+                 + (device.name ? ", \"" + serial::EscapedBytes(*device.name) + "\"" : std::string()) + ")\n");
         driver.connectTo(device);
     };
     // Which device of the discovery the user meant, or why none.
@@ -278,8 +281,10 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
         WriteErr(prefix + serial::ColonAddress(request.address) + " was not heard: the scan heard " + count + "\n");
         return std::nullopt;
     };
+    // Bytes that fit no answer are the scan's to tell; the connection's own words follow.
+    bool scanning = false;
     QObject::connect(&driver, &ConsoleDriver::exchanged, [&](const serial::Exchange& exchange) {
-        if (!relaying)
+        if (scanning)
             tellUnparsed(request.port, exchange);
     });
     QObject::connect(&driver, &ConsoleDriver::relayed, [&](const std::string& bytes) {
@@ -291,7 +296,10 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
             WriteErr("qzconfig: " + outcome.message + "\n");
             return leave(0);
         }
+        scanning = false;
         if (relaying || outcome.end == TalkEnd::Stopped) { // the port failed while relaying, or Ctrl-C
+            if (outcome.end == TalkEnd::Stopped && !relaying)
+                WriteErr(prefix + outcome.message + "\n"); // "Stopped while connecting to ..."
             status = failureStatus(request.port, outcome);
             return leave(0);
         }
@@ -319,10 +327,12 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
     });
     if (!opened(driver, request.port, request.settings))
         return SendFailed;
-    if (request.type)
+    if (request.type) {
         connectTo({*request.type, request.address, std::nullopt});
-    else
+    } else {
+        scanning = true;
         driver.discover(request.timeLimit);
+    }
     return runUntilLeft(driver, interruptedStatus, status);
 }
 

@@ -472,6 +472,9 @@ TalkActions ConsoleSession::Stop()
     if (operation_ == Operation::Discovery) {
         parseDiscovery(actions, Parsing::Final);
         finish(actions, TalkEnd::Stopped, "Stopped; " + deviceCount());
+    } else if (operation_ == Operation::Connection) {
+        finish(actions, TalkEnd::Stopped,
+               "Stopped while connecting to " + ColonAddress(command_.substr(ConnectCommandWord.size() + 1)));
     } else {
         finish(actions, TalkEnd::Stopped, "Stopped while waiting for the reply to " + shownCommand());
     }

@@ -232,6 +232,38 @@ TEST(QzconfigTalk, ConnectEndsOnCtrlCAndTellsAMissingDevice)
         << failed.errors();
 }
 
+// One meaning per exit status over console, discover and connect: a silent module is 4,
+// "no reply", and never without a line that says why.
+TEST(QzconfigTalk, ASilentModuleIsNoReplyEverywhere)
+{
+    FakeModule silent([](const std::string&) { return Reply{}; });
+    const std::vector<std::vector<std::string>> runs = {
+        {"discover", "--port=" + silent.path()},
+        {"connect", "--port=" + silent.path(), "--to=1"},
+        {"connect", "--port=" + silent.path(), "--to=0017EA0943AE", "--type=0"},
+        {"console", "--port=" + silent.path(), "--timeout=200"},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        QzconfigProcess run(args, true);
+        run.type("AT\n");
+        run.closeInput();
+        EXPECT_EQ(run.wait(), 4) << args[0];
+        EXPECT_NE(run.errors().find("got no reply within"), std::string::npos) << args[0] << ": " << run.errors();
+    }
+
+    // Ctrl-C while connecting says so; the module's half answer is no scan's.
+    FakeModule slow([](const std::string& command) -> Reply {
+        return command.rfind("AT+CO", 0) == 0 ? Reply{{{milliseconds(5), "OK+CONNA"}}} : central(command);
+    });
+    QzconfigProcess stopped({"connect", "--port=" + slow.path(), "--to=0017EA0943AE", "--type=0"}, true);
+    std::this_thread::sleep_for(milliseconds(500));
+    stopped.signal(SIGINT);
+    EXPECT_EQ(stopped.wait(), 130);
+    EXPECT_NE(stopped.errors().find("Stopped while connecting to 00:17:EA:09:43:AE"), std::string::npos)
+        << stopped.errors();
+    EXPECT_EQ(stopped.errors().find("not understood"), std::string::npos) << stopped.errors();
+}
+
 TEST(QzconfigTalk, UsageErrorsNameTheOption)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
