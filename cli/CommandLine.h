@@ -87,8 +87,9 @@ struct DiscoverRequest {
 struct ConnectRequest {
     std::string port;
     serial::SessionSettings settings;
-    std::string address;      // 12 hex digits; empty when a number names the device
-    std::size_t number = 0;   // the device's number in the discovery, from 1
+    std::string address;      // 12 hex digits; empty when a number or a name names the device
+    std::size_t number = 0;   // the device's number in the last discover on the port, from 1
+    std::string name;         // the one device of this name
     std::optional<char> type; // known: no discovery is needed
     serial::Micros timeLimit = serial::DefaultDiscoveryLimit;
     // After the end of input, the device's answer is awaited this long before the link ends.

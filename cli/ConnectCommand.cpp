@@ -21,7 +21,7 @@ const std::vector<OptionSpec>& connectOptions()
     static const std::vector<OptionSpec> options = [] {
         std::vector<OptionSpec> made = talkPortOptions();
         made.insert(made.begin() + 1, {"to", OptionKind::Device, 0, "",
-                                       "the device: its address, or its number in the discovery"});
+                                       "the device: its address, its number in the last discover, or its name"});
         made.push_back({"type", OptionKind::DeviceType, 0, "",
                         "the device's type as discover shows it; with an address, no discovery"});
         made.push_back({"linger", OptionKind::Seconds, 0, "",
@@ -60,15 +60,18 @@ Outcome RunConnectCommand(const std::vector<std::string_view>& args)
         args, 1, {}, [](std::string_view name) { return FindIn(connectOptions(), name); }, "connect",
         talkUsage("connect", connectOptions(),
                   "Connects the module on the port, a central once it took the study page's list,\n"
-                  "to a device with AT+CO. --to names the device by its address or by its number\n"
-                  "in a discovery, which runs first unless --type is given with an address. Once\n"
-                  "connected, the module passes bytes through: standard input goes to the device\n"
-                  "as it is, and the device's bytes come out on standard output, until the end\n"
-                  "of input (exit status 0), and --linger seconds after it for the device's\n"
-                  "answer, or Ctrl-C (130); then the link is ended (a lone AT, which the module\n"
-                  "answers OK+LOST), and qzconfig says whether the module confirmed it. Exit\n"
-                  "status 4 when the device was not found or the module did not connect, 3 when\n"
-                  "the port failed.\n"));
+                  "to a device with AT+CO. --to names the device by its number in the last\n"
+                  "discover on the port (kept 10 minutes; run discover first), by its address or\n"
+                  "by its name; an address or a name not in the last discovery is looked for by\n"
+                  "a new one, unless --type is given with an address. Connecting names the\n"
+                  "device: address, type and name. Once connected, the module passes bytes\n"
+                  "through: standard input goes to the device as it is, and the device's bytes\n"
+                  "come out on standard output, until the end of input (exit status 0), and\n"
+                  "--linger seconds after it for the device's answer, or Ctrl-C (130); then the\n"
+                  "link is ended (a lone AT, which the module answers OK+LOST), and qzconfig says\n"
+                  "whether the module confirmed it. Exit status 4 when the device was not found,\n"
+                  "the module was silent or did not connect, 3 when the port failed, 2 for a\n"
+                  "number without a discover.\n"));
     if (auto* words = std::get_if<Printed>(&parsed))
         return std::move(*words);
     const ConnectOptions options = Filled(std::get<ParsedOptions>(parsed).values, connectMembers());
@@ -77,7 +80,7 @@ Outcome RunConnectCommand(const std::vector<std::string_view>& args)
         return *problem;
     const std::string see = seeHelpOf("connect");
     if (!options.to)
-        return usageError("connect needs --to=ADDRESS or --to=NUMBER, the device to connect to" + see);
+        return usageError("connect needs --to=ADDRESS, --to=NUMBER or --to=NAME, the device to connect to" + see);
     const bool lingerGiven = options.linger.has_value();
     if (lingerGiven && *options.linger != "0" && !isListeningSeconds(*options.linger))
         return usageError("--linger must be a number of seconds from 0 to 600, not '" + printable(*options.linger) + "'"
@@ -91,16 +94,19 @@ Outcome RunConnectCommand(const std::vector<std::string_view>& args)
         request.address = *address;
     else if (isDeviceNumber(*options.to))
         request.number = DecimalValue(*options.to);
+    else if (!options.to->empty() && !AllDecimalDigits(*options.to))
+        request.name = *options.to;
     else
-        return usageError("--to must be a device's address (12 hex digits, like 00:17:EA:09:43:AE) or its number in "
-                          "the discovery, 1 to " + std::to_string(serial::MostDevices) + ", not '"
+        return usageError("--to must be a device's address (12 hex digits, like 00:17:EA:09:43:AE), its number in "
+                          "the last discovery, 1 to " + std::to_string(serial::MostDevices) + ", or its name, not '"
                           + printable(*options.to) + "'" + see);
     if (options.type) {
         if (!isDeviceType(*options.type))
             return usageError("--type must be one character, the device's type as discover shows it, not '"
                               + printable(*options.type) + "'" + see);
         if (request.address.empty())
-            return usageError("--type goes with an address in --to; a number takes its type from the discovery" + see);
+            return usageError("--type goes with an address in --to; a number or a name takes its type from the discovery"
+                              + see);
         request.type = (*options.type)[0];
     }
     return request;

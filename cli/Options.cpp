@@ -109,7 +109,7 @@ std::string optionUsage(const OptionSpec& option)
     case OptionKind::File: return dashed + "=FILE";
     case OptionKind::Seconds: return dashed + "=SECONDS";
     case OptionKind::Adapter: return dashed + "=NAME";
-    case OptionKind::Device: return dashed + "=ADDRESS|NUMBER";
+    case OptionKind::Device: return dashed + "=ADDRESS|NUMBER|NAME";
     case OptionKind::DeviceType: return dashed + "=CHAR";
     case OptionKind::Text: break;
     }

@@ -6,10 +6,15 @@
 #include "StandardStreams.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QTimer>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <deque>
 #include <thread>
 
@@ -118,6 +123,57 @@ std::string devicesJson(const std::vector<serial::FoundDevice>& devices, bool cu
     return answer.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
+// The last discovery on a port is kept a while, so that connect --to=NUMBER means the
+// device discover showed under that number, not whatever a new scan hears first.
+constexpr qint64 keptDiscoverySeconds = 600;
+
+QString keptDiscoveryPath(const std::string& port)
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QString folder = runtime.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(runtime);
+    const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(port), QCryptographicHash::Sha1).toHex();
+    return folder + QStringLiteral("/qzconfig-discovery-") + QString::fromLatin1(key.left(16)) + QStringLiteral(".json");
+}
+
+void keepDiscovery(const std::string& port, const std::vector<serial::FoundDevice>& devices)
+{
+    nlohmann::json kept = {{"port", port}, {"time", QDateTime::currentSecsSinceEpoch()}, {"devices", nlohmann::json::array()}};
+    for (const serial::FoundDevice& device : devices)
+        kept["devices"].push_back({{"type", std::string(1, device.type)},
+                                   {"address", device.address},
+                                   {"name", device.name ? nlohmann::json(*device.name) : nlohmann::json(nullptr)}});
+    QFile file(keptDiscoveryPath(port));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const std::string text = kept.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        file.write(text.data(), static_cast<qint64>(text.size()));
+    }
+}
+
+// The devices of the last discovery on port, when it is recent; nothing otherwise.
+std::optional<std::vector<serial::FoundDevice>> lastDiscovery(const std::string& port)
+{
+    QFile file(keptDiscoveryPath(port));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 1 << 20)
+        return std::nullopt;
+    const QByteArray text = file.readAll();
+    const nlohmann::json kept = nlohmann::json::parse(text.constData(), text.constData() + text.size(), nullptr, false);
+    if (!kept.is_object() || kept.value("port", "") != port || !kept["time"].is_number_integer()
+        || QDateTime::currentSecsSinceEpoch() - kept["time"].get<qint64>() > keptDiscoverySeconds
+        || !kept["devices"].is_array())
+        return std::nullopt;
+    std::vector<serial::FoundDevice> devices;
+    for (const nlohmann::json& device : kept["devices"]) {
+        if (!device.is_object() || !device["type"].is_string() || device["type"].get<std::string>().size() != 1
+            || !device["address"].is_string())
+            return std::nullopt;
+        serial::FoundDevice found{device["type"].get<std::string>()[0], device["address"].get<std::string>(), {}};
+        if (device["name"].is_string())
+            found.name = device["name"].get<std::string>();
+        devices.push_back(std::move(found));
+    }
+    return devices;
+}
+
 // Bytes of a scan that fit no answer are told, never dropped.
 void tellUnparsed(const std::string& port, const serial::Exchange& exchange)
 {
@@ -219,6 +275,9 @@ int RunDiscover(int argc, char** argv, const DiscoverRequest& request)
     QObject::connect(&driver, &ConsoleDriver::ended, [&](const serial::TalkOutcome& outcome) {
         over = true;
         status = failureStatus(request.port, outcome);
+        // Only a scan that ran numbers devices; one the module refused or never answered does not.
+        if (outcome.end == TalkEnd::Discovered || outcome.end == TalkEnd::DiscoveryUnfinished)
+            keepDiscovery(request.port, devices);
         if (request.json && outcome.end != TalkEnd::PortFailed)
             WriteOut(devicesJson(devices, outcome.notListed > 0));
         if (outcome.notListed > 0)
@@ -271,14 +330,24 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
         if (request.number != 0) {
             if (request.number <= heard.size())
                 return heard[request.number - 1];
-            WriteErr(prefix + "there is no device " + std::to_string(request.number) + ": the scan heard " + count + "\n");
+            WriteErr(prefix + "there is no device " + std::to_string(request.number) + ": the last discovery heard "
+                     + count + "\n");
             return std::nullopt;
         }
+        std::vector<serial::FoundDevice> named;
         for (const serial::FoundDevice& device : heard) {
-            if (device.address == request.address)
-                return device;
+            if (request.name.empty() ? device.address == request.address : device.name == request.name)
+                named.push_back(device);
         }
-        WriteErr(prefix + serial::ColonAddress(request.address) + " was not heard: the scan heard " + count + "\n");
+        if (named.size() == 1)
+            return named.front();
+        const std::string wanted = request.name.empty() ? serial::ColonAddress(request.address)
+                                                        : "\"" + serial::EscapedBytes(request.name) + "\"";
+        if (named.empty())
+            WriteErr(prefix + wanted + " was not heard: the scan heard " + count + "\n");
+        else
+            WriteErr(prefix + std::to_string(named.size()) + " devices are called " + wanted
+                     + ": give the address of the one meant\n");
         return std::nullopt;
     };
     // Bytes that fit no answer are the scan's to tell; the connection's own words follow.
@@ -327,8 +396,35 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
     });
     if (!opened(driver, request.port, request.settings))
         return SendFailed;
+    // A number means the device the last discover showed under it: no new scan, whose
+    // order may differ. A name or an address is looked up there first too.
+    const std::optional<std::vector<serial::FoundDevice>> kept = lastDiscovery(request.port);
+    if (request.number != 0 && !kept) {
+        WriteErr(prefix + "--to=" + std::to_string(request.number) + " numbers a device of the last discovery, and "
+                 "there is none from the last 10 minutes: run qzconfig discover --port="
+                 + serial::EscapedBytes(request.port) + " first, or give the device's address\n");
+        return UsageError;
+    }
+    std::optional<serial::FoundDevice> known;
     if (request.type) {
-        connectTo({*request.type, request.address, std::nullopt});
+        known = serial::FoundDevice{*request.type, request.address, std::nullopt};
+    } else if (kept && request.number != 0) {
+        known = chosen(*kept);
+        if (!known)
+            return NotHeardAsSet;
+    } else if (kept) {
+        for (const serial::FoundDevice& device : *kept) {
+            const bool meant = request.name.empty() ? device.address == request.address : device.name == request.name;
+            const bool alone = request.name.empty()
+                || std::count_if(kept->begin(), kept->end(), [&](const serial::FoundDevice& other) {
+                       return other.name == request.name;
+                   }) == 1;
+            if (meant && alone)
+                known = device;
+        }
+    }
+    if (known) {
+        connectTo(*known);
     } else {
         scanning = true;
         driver.discover(request.timeLimit);

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -56,6 +57,27 @@ FakeModule::Script linking(std::string first = "OK+CONN")
         return central(command);
     };
 }
+
+// A runtime folder of the test's own, where qzconfig keeps its last discovery per port:
+// a port path an earlier test used must not bring its devices along.
+class FreshRuntime {
+public:
+    FreshRuntime()
+    {
+        static int made = 0;
+        folder_ = testing::TempDir() + "qz-runtime-" + std::to_string(getpid()) + "-" + std::to_string(++made);
+        std::filesystem::create_directories(folder_);
+        setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+    }
+    ~FreshRuntime()
+    {
+        unsetenv("XDG_RUNTIME_DIR");
+        std::filesystem::remove_all(folder_);
+    }
+
+private:
+    std::string folder_;
+};
 
 TEST(QzconfigTalk, ConsoleSendsEachLineAfterTheReplyBeforeIt)
 {
@@ -161,13 +183,19 @@ TEST(QzconfigTalk, DiscoverWithoutADeviceOrAnEndExitsWithFour)
 
 TEST(QzconfigTalk, ConnectRelaysBothWaysUntilTheEndOfInput)
 {
+    // A number names a device of the last discover; an address or a name are looked for.
     const std::map<std::string, std::vector<std::string>> targets = {
         {"1", {"AT+DISC?", "AT+CO00017EA0943AE", "hello"}},
         {"00:17:ea:09:43:ae", {"AT+DISC?", "AT+CO00017EA0943AE", "hello"}},
+        {"Lamp-01", {"AT+DISC?", "AT+CO00017EA0943AE", "hello"}},
         {"0017EA0943AE --type=0", {"AT+CO00017EA0943AE", "hello"}},
     };
     for (const auto& [target, sent] : targets) {
+        FreshRuntime runtime;
         FakeModule module(linking());
+        if (target == "1") {
+            EXPECT_EQ(QzconfigProcess({"discover", "--port=" + module.path()}, true).wait(), 0);
+        }
         std::vector<std::string> args = {"connect", "--port=" + module.path()};
         std::istringstream words(target);
         std::string word;
@@ -191,6 +219,34 @@ TEST(QzconfigTalk, ConnectRelaysBothWaysUntilTheEndOfInput)
     }
 }
 
+// --to=NUMBER connects to the device discover listed under that number, though a new scan
+// would hear them in another order; without a discover it says what to do.
+TEST(QzconfigTalk, ANumberNamesTheDeviceTheLastDiscoverShowed)
+{
+    FreshRuntime runtime;
+    auto scans = std::make_shared<int>(0);
+    FakeModule module([scans](const std::string& command) -> Reply {
+        if (command != "AT+DISC?")
+            return command.rfind("AT+CO", 0) == 0 ? Reply{{{milliseconds(5), "OK+CONN"}}} : FakeModule::ok("OK+LOST");
+        const std::string lamp = "OK+DIS00017EA0943AELamp-01\r\n";
+        const std::string other = "OK+DIS1001122334455Kitchen light 2\r\n";
+        return {{{milliseconds(5), "OK+DISCS" + (++*scans == 1 ? lamp + other : other + lamp) + "OK+DISCE"}}};
+    });
+    QzconfigProcess none({"connect", "--port=" + module.path(), "--to=2"}, true);
+    EXPECT_EQ(none.wait(), 2);
+    EXPECT_NE(none.errors().find("run qzconfig discover --port=" + module.path() + " first"), std::string::npos)
+        << none.errors();
+    QzconfigProcess discover({"discover", "--port=" + module.path()}, true);
+    EXPECT_EQ(discover.wait(), 0);
+    EXPECT_EQ(discover.output(), "1  00:17:EA:09:43:AE  \"Lamp-01\"\n2  00:11:22:33:44:55  \"Kitchen light 2\"\n");
+    QzconfigProcess connect({"connect", "--port=" + module.path(), "--to=2", "--linger=0"}, true);
+    connect.closeInput();
+    EXPECT_EQ(connect.wait(), 0) << connect.errors();
+    EXPECT_NE(connect.errors().find("connecting to 00:11:22:33:44:55 (type 1, \"Kitchen light 2\")"), std::string::npos)
+        << connect.errors();
+    EXPECT_EQ(module.commands(), (std::vector<std::string>{"AT+DISC?", "AT+CO1001122334455", "AT"}));
+}
+
 // What the device sends is never lost: its first bytes after OK+CONN, and its answer to
 // the last input, which comes after the input ended but within --linger.
 TEST(QzconfigTalk, ConnectPassesOnTheDevicesFirstAndLastBytes)
@@ -206,7 +262,9 @@ TEST(QzconfigTalk, ConnectPassesOnTheDevicesFirstAndLastBytes)
 
 TEST(QzconfigTalk, ConnectEndsOnCtrlCAndTellsAMissingDevice)
 {
+    FreshRuntime runtime;
     FakeModule module(linking());
+    EXPECT_EQ(QzconfigProcess({"discover", "--port=" + module.path()}, true).wait(), 0);
     QzconfigProcess relaying({"connect", "--port=" + module.path(), "--to=1"}, true);
     for (int tick = 0; tick < 500 && relaying.errors().find("Connected to") == std::string::npos; ++tick)
         std::this_thread::sleep_for(milliseconds(10));
@@ -219,7 +277,7 @@ TEST(QzconfigTalk, ConnectEndsOnCtrlCAndTellsAMissingDevice)
 
     QzconfigProcess missing({"connect", "--port=" + module.path(), "--to=3"}, true);
     EXPECT_EQ(missing.wait(), 4);
-    EXPECT_NE(missing.errors().find("there is no device 3: the scan heard 2 devices"), std::string::npos)
+    EXPECT_NE(missing.errors().find("there is no device 3: the last discovery heard 2 devices"), std::string::npos)
         << missing.errors();
 
     FakeModule refusing([](const std::string& command) {
@@ -236,10 +294,11 @@ TEST(QzconfigTalk, ConnectEndsOnCtrlCAndTellsAMissingDevice)
 // "no reply", and never without a line that says why.
 TEST(QzconfigTalk, ASilentModuleIsNoReplyEverywhere)
 {
+    FreshRuntime runtime;
     FakeModule silent([](const std::string&) { return Reply{}; });
     const std::vector<std::vector<std::string>> runs = {
         {"discover", "--port=" + silent.path()},
-        {"connect", "--port=" + silent.path(), "--to=1"},
+        {"connect", "--port=" + silent.path(), "--to=Lamp-01"},
         {"connect", "--port=" + silent.path(), "--to=0017EA0943AE", "--type=0"},
         {"console", "--port=" + silent.path(), "--timeout=200"},
     };
@@ -271,13 +330,14 @@ TEST(QzconfigTalk, UsageErrorsNameTheOption)
         {{"discover", "--port=x", "--timeout=0"},
          "qzconfig: --timeout must be a number of seconds from 1 to 600, not '0' (see qzconfig discover --help)\n"},
         {{"connect", "--port=x"},
-         "qzconfig: connect needs --to=ADDRESS or --to=NUMBER, the device to connect to (see qzconfig connect --help)\n"},
-        {{"connect", "--port=x", "--to=201"},
-         "qzconfig: --to must be a device's address (12 hex digits, like 00:17:EA:09:43:AE) or its number in the "
-         "discovery, 1 to 200, not '201' (see qzconfig connect --help)\n"},
-        {{"connect", "--port=x", "--to=2", "--type=0"},
-         "qzconfig: --type goes with an address in --to; a number takes its type from the discovery (see qzconfig "
+         "qzconfig: connect needs --to=ADDRESS, --to=NUMBER or --to=NAME, the device to connect to (see qzconfig "
          "connect --help)\n"},
+        {{"connect", "--port=x", "--to=201"},
+         "qzconfig: --to must be a device's address (12 hex digits, like 00:17:EA:09:43:AE), its number in the last "
+         "discovery, 1 to 200, or its name, not '201' (see qzconfig connect --help)\n"},
+        {{"connect", "--port=x", "--to=2", "--type=0"},
+         "qzconfig: --type goes with an address in --to; a number or a name takes its type from the discovery (see "
+         "qzconfig connect --help)\n"},
         {{"connect", "--port=x", "--to=001122334455", "--type=00"},
          "qzconfig: --type must be one character, the device's type as discover shows it, not '00' (see qzconfig "
          "connect --help)\n"},
