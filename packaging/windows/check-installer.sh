@@ -25,7 +25,9 @@ wine reg query "$key" /v DisplayName 2>/dev/null | grep -q "Kavrel Config Assist
 wine "$dir/QZConfigAssistant.exe" &
 shown=
 for _ in $(seq 1 60); do
-    if xwininfo -root -tree 2>/dev/null | grep -q '"Kavrel Config Assistant V1.03"'; then shown=1; break; fi
+    # Read whole first: with pipefail, grep -q leaving early would fail xwininfo's write.
+    tree=$(xwininfo -root -tree 2>/dev/null || true)
+    if grep -q '"Kavrel Config Assistant V1.03"' <<<"$tree"; then shown=1; break; fi
     sleep 0.5
 done
 wineserver -k || true
