@@ -55,6 +55,7 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
     , cbHex(named(new QCheckBox(QStringLiteral("Hex"), this), "cbHex"))
     , btnDiscover(named(new QPushButton(QStringLiteral("Discover devices"), this), "btnDiscover"))
     , btnConnect(named(new QPushButton(QStringLiteral("Connect"), this), "btnConnect"))
+    , btnDisconnect(named(new QPushButton(QStringLiteral("Disconnect"), this), "btnDisconnect"))
     , tvDevices(named(new QTreeWidget(this), "tvDevices"))
     , link_(std::move(link))
 {
@@ -71,9 +72,11 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
               QStringLiteral("The module scans for devices (AT+DISC?) and lists each one it hears"));
     described(btnConnect, QStringLiteral("Connect"),
               QStringLiteral("Connect the module to the chosen device (AT+CO with its type and address)"));
+    described(btnDisconnect, QStringLiteral("Disconnect"),
+              QStringLiteral("End the link to the device: the module takes a lone AT as that, and says OK+LOST"));
     described(tvDevices, QStringLiteral("Devices heard"),
               QStringLiteral("The devices the module heard, in the order heard; double-click one to connect"));
-    for (QPushButton* button : {btnConsoleSend, btnDiscover, btnConnect})
+    for (QPushButton* button : {btnConsoleSend, btnDiscover, btnConnect, btnDisconnect})
         button->setAutoDefault(false);
     tvDevices->setColumnCount(3);
     tvDevices->setHeaderLabels({QStringLiteral("Type"), QStringLiteral("Address"), QStringLiteral("Name")});
@@ -94,19 +97,21 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
         auto* deviceButtons = new QVBoxLayout;
         deviceButtons->addWidget(btnDiscover);
         deviceButtons->addWidget(btnConnect);
+        deviceButtons->addWidget(btnDisconnect);
         deviceButtons->addStretch(1);
         auto* deviceRow = new QHBoxLayout;
         deviceRow->addLayout(deviceButtons);
         deviceRow->addWidget(tvDevices, 1);
         column->addLayout(deviceRow);
     } else {
-        for (QWidget* control : std::initializer_list<QWidget*>{btnDiscover, btnConnect, tvDevices})
+        for (QWidget* control : std::initializer_list<QWidget*>{btnDiscover, btnConnect, btnDisconnect, tvDevices})
             control->hide();
     }
 
     connect(btnConsoleSend, &QPushButton::clicked, this, &TConsolePart::sendLine);
     connect(btnDiscover, &QPushButton::clicked, this, &TConsolePart::discover);
     connect(btnConnect, &QPushButton::clicked, this, &TConsolePart::connectChosen);
+    connect(btnDisconnect, &QPushButton::clicked, this, &TConsolePart::disconnectLink);
     connect(tvDevices, &QTreeWidget::itemDoubleClicked, this, &TConsolePart::connectChosen);
     connect(tvDevices, &QTreeWidget::itemSelectionChanged, this, &TConsolePart::enableControls);
     connect(&driver_, &qz::ConsoleDriver::exchanged, this, [this](const qz::serial::Exchange& exchange) {
@@ -233,6 +238,15 @@ void TConsolePart::showEnded(const qz::serial::TalkOutcome& outcome)
     enableControls();
 }
 
+void TConsolePart::disconnectLink()
+{
+    if (!driver_.connected())
+        return;
+    emit status(QStringLiteral("Ending the link..."));
+    driver_.disconnectLink();
+    enableControls();
+}
+
 void TConsolePart::enableControls()
 {
     const bool busy = driver_.busy();
@@ -242,6 +256,7 @@ void TConsolePart::enableControls()
     btnConsoleSend->setEnabled(!busy);
     btnDiscover->setEnabled(!busy && !connected);
     btnConnect->setEnabled(!busy && !connected && tvDevices->currentItem() != nullptr);
+    btnDisconnect->setEnabled(!busy && connected);
     edtConsole->setPlaceholderText(connected ? QStringLiteral("Text for the connected device; Enter sends it")
                                              : QStringLiteral("AT command; Enter sends it"));
     emit busyChanged(busy);

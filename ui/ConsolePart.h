@@ -31,7 +31,10 @@ public:
     TConsolePart(std::function<Link()> link, bool central, QWidget* parent);
 
     bool busy() const { return driver_.busy(); }
+    bool connected() const { return driver_.connected(); }
     void stop() { driver_.stop(); }
+    // Ends the link the module holds (a lone AT); busyChanged(false) follows once it is over.
+    void disconnectLink();
     // Gives the port back, for a send session or as the dialog closes.
     void closePort();
 
@@ -40,6 +43,7 @@ public:
     QCheckBox* cbHex;
     QPushButton* btnDiscover;
     QPushButton* btnConnect;
+    QPushButton* btnDisconnect;
     QTreeWidget* tvDevices;
 
 signals:

@@ -265,7 +265,10 @@ TfrmSend::TfrmSend(const std::vector<std::string>& commands, QWidget* owner, Pag
     connect(gbConsole, &TConsolePart::status, lbVerdict, &QLabel::setText);
     connect(gbConsole, &TConsolePart::busyChanged, this, [this](bool busy) {
         btnStop->setEnabled(busy || running() || air_.running());
-        btnSend->setEnabled(!busy && !running());
+        // While the module holds a link, what Send wrote would go to the far device.
+        btnSend->setEnabled(!busy && !running() && !gbConsole->connected());
+        if (leavingLink_ && !busy)
+            QMetaObject::invokeMethod(this, &TfrmSend::reject, Qt::QueuedConnection);
     });
 
     btnRefreshClick();
@@ -683,6 +686,20 @@ bool TfrmSend::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmSend::reject()
 {
+    // A link the module holds is ended first, as the user agrees; one the module does not
+    // confirm ending is left as it is.
+    if (gbConsole->connected() && !leavingLink_) {
+        const auto answer = QMessageBox::question(
+            this, windowTitle(), QStringLiteral("The module is connected to a device. End the link, and close?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return;
+        leavingLink_ = true;
+        gbConsole->disconnectLink();
+        return;
+    }
+    if (leavingLink_ && gbConsole->busy())
+        return; // it closes once the link is over
     air_.stop(); // listening harms nothing: it simply ends
     gbConsole->stop();
     gbConsole->closePort();

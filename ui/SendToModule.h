@@ -103,6 +103,7 @@ private:
     QStringList transcript_;
     QString verdictLine_;
     bool closeWhenFinished_ = false;
+    bool leavingLink_ = false; // closing: the link the module holds ends first
     bool batch_ = false; // the session in progress, or the last, set up several modules
     qz::air::Expectation expectation_; // what the module must then be heard advertising
     QString cannotListen_;             // why it cannot be heard here, or empty

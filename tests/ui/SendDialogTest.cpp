@@ -331,6 +331,25 @@ private slots:
         QCOMPARE(module.commands(), (std::vector<std::string>{"AT", "AT+ROLE?"}));
     }
 
+    // Closing the dialog while the module holds a link asks, then ends the link first.
+    void closingWhileConnectedEndsTheLinkFirst()
+    {
+        FakeModule module(central);
+        TfrmSend dialog({"AT+IMME1", "AT+ROLE1"}, nullptr, {qz::FindPage("study"), {}, {}});
+        dialog.show();
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        TConsolePart* console = dialog.gbConsole;
+        QTest::mouseClick(console->btnDiscover, Qt::LeftButton);
+        QTRY_VERIFY(console->tvDevices->topLevelItemCount() == 2 && console->btnDiscover->isEnabled());
+        console->tvDevices->setCurrentItem(console->tvDevices->topLevelItem(0));
+        QTest::mouseClick(console->btnConnect, Qt::LeftButton);
+        QTRY_VERIFY(console->connected());
+        answerNextQuestion(QMessageBox::Yes);
+        dialog.close();
+        QTRY_VERIFY(!dialog.isVisible());
+        QCOMPARE(module.commands().back(), std::string("AT"));
+    }
+
     void theConsoleDiscoversAndConnects()
     {
         FakeModule module(central);
@@ -376,6 +395,12 @@ private slots:
         console->cbHex->setChecked(false);
         QVERIFY(!column(dialog.tvTranscript, 1).contains(QStringLiteral("waiting...")));
 
+        // While the module holds the link, Send would write to the far device: it waits.
+        QVERIFY(!dialog.btnSend->isEnabled());
+        QTest::mouseClick(console->btnDisconnect, Qt::LeftButton);
+        QTRY_VERIFY(dialog.btnSend->isEnabled());
+        QCOMPARE(module.commands().back(), std::string("AT")); // the lone AT that ends a link
+        QVERIFY2(dialog.lbVerdict->text().contains(QStringLiteral("ended")), qPrintable(dialog.lbVerdict->text()));
         QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
 
