@@ -132,8 +132,8 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                  + " modules set up already\n");
     if (batch.Carried() > 0)
         WriteOut("The record shows " + std::to_string(batch.Carried())
-                 + " more taken by modules that failed: they are left out, as those modules may carry them; once "
-                   "they are back on the bench, --retry-failed sets them up again\n");
+                 + " more taken by modules that failed or were cut short: they are left out, as those modules may "
+                   "carry them; once they are back on the bench, --retry-failed sets them up again\n");
     if (batch.Finished())
         return WriteOut(summary(batch)) ? Listed : CannotWriteOutput();
 

@@ -16,9 +16,10 @@ class BatchRecord {
 public:
     virtual ~BatchRecord() = default;
 
-    enum class Taken { Yes, Held, Broken };
+    enum class Taken { Yes, Held, Broken, Unwritten };
     // Takes the record for this batch: Held when another batch holds it, Broken when it
-    // cannot be taken at all; words says why, or, once taken, what the user should know
+    // cannot be taken at all, Unwritten when what marks it taken cannot be written (a full
+    // disk); words says why, or, once taken, what the user should know
     // ("its lock file was left by process 4242, which no longer runs: taken over").
     virtual Taken take(std::string& words) = 0;
     // What the record shows, as its text; why not, in the system's words.

@@ -59,6 +59,7 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
         case BatchRecord::Taken::Yes: recordNote_ = words; break;
         case BatchRecord::Taken::Held: return BatchProblem{BatchProblem::RecordHeld, words};
         case BatchRecord::Taken::Broken: return BatchProblem{BatchProblem::RecordBroken, words};
+        case BatchRecord::Taken::Unwritten: return BatchProblem{BatchProblem::RecordUnwritten, words};
         }
     }
     // Each read only as long as it is planned from: a values file may be large.

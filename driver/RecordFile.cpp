@@ -88,7 +88,7 @@ BatchRecord::Taken RecordFile::take(std::string& words)
         !why.empty()) {
         impl_->file.close();
         words = "cannot make its lock file " + lockPath_ + " beside it: " + why;
-        return Taken::Broken;
+        return Taken::Unwritten;
     }
     impl_->lockWritten = true;
     return Taken::Yes;
