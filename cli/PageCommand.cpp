@@ -234,16 +234,16 @@ std::optional<std::string> given(const Values& values, std::string_view option)
 bool isBatch(const Values& values, const PageOptions& options)
 {
     return options.ports.size() > 1
-        || std::any_of(BatchOptions().begin(), BatchOptions().end(), [&values](const BatchOptionSpec& spec) {
-               return spec.makesABatch && given(values, spec.option);
+        || std::any_of(BatchOptions().begin(), BatchOptions().end(), [&values](const BatchOptionSpec& batchOption) {
+               return batchOption.makesABatch && given(values, batchOption.option);
            });
 }
 
 // "--modules must be a number of modules from 1 to 99999, not '0'"
-std::string numberProblem(const BatchOptionSpec& spec, const std::string& text)
+std::string numberProblem(const BatchOptionSpec& batchOption, const std::string& text)
 {
-    return "--" + std::string(spec.option) + " must be a number of modules from " + std::to_string(spec.least) + " to "
-        + std::to_string(spec.most) + ", not '" + printable(text) + "'";
+    return "--" + std::string(batchOption.option) + " must be a number of modules from " + std::to_string(batchOption.least) + " to "
+        + std::to_string(batchOption.most) + ", not '" + printable(text) + "'";
 }
 
 // The batch options against one another and against the page.
@@ -382,9 +382,9 @@ BatchRequest batchRequest(const SubcommandSpec& subcommand, const Values& values
     BatchOrder& order = request.order;
     order.page = subcommand.page;
     order.values = fieldValues(*subcommand.page, values);
-    for (const BatchOptionSpec& spec : BatchOptions()) {
-        if (const std::optional<std::string> text = given(values, spec.option))
-            FillBatchOption(spec, *text, order); // checked by optionsProblem
+    for (const BatchOptionSpec& batchOption : BatchOptions()) {
+        if (const std::optional<std::string> text = given(values, batchOption.option))
+            FillBatchOption(batchOption, *text, order); // checked by optionsProblem
     }
     const SendRequest send = sendRequest(options, CommandList());
     order.verify = send.air.has_value();

@@ -38,7 +38,7 @@ const BatchOptionSpec& BatchOption(std::string_view option)
 {
     const auto& options = BatchOptions();
     return *std::find_if(options.begin(), options.end(),
-                         [option](const BatchOptionSpec& spec) { return spec.option == option; });
+                         [option](const BatchOptionSpec& batchOption) { return batchOption.option == option; });
 }
 
 std::vector<std::string> CountedNames(const std::string& list)
@@ -53,15 +53,15 @@ std::vector<std::string> CountedNames(const std::string& list)
     }
 }
 
-bool FillBatchOption(const BatchOptionSpec& spec, const std::string& text, BatchOrder& order)
+bool FillBatchOption(const BatchOptionSpec& batchOption, const std::string& text, BatchOrder& order)
 {
-    switch (spec.kind) {
+    switch (batchOption.kind) {
     case BatchOptionKind::Number: {
         if (text.empty() || text.size() > 5 || !AllDecimalDigits(text))
             return false;
         const std::size_t number = DecimalValue(text);
-        order.*spec.number = number;
-        return number >= spec.least && number <= spec.most;
+        order.*batchOption.number = number;
+        return number >= batchOption.least && number <= batchOption.most;
     }
     case BatchOptionKind::Counted:
         order.counted.clear();
@@ -72,8 +72,8 @@ bool FillBatchOption(const BatchOptionSpec& spec, const std::string& text, Batch
             order.counted.push_back(field->field);
         }
         return true;
-    case BatchOptionKind::File: order.*spec.text = text; return !text.empty();
-    case BatchOptionKind::Flag: order.*spec.flag = true; return true;
+    case BatchOptionKind::File: order.*batchOption.text = text; return !text.empty();
+    case BatchOptionKind::Flag: order.*batchOption.flag = true; return true;
     }
     return false;
 }

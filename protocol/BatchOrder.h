@@ -59,7 +59,7 @@ const BatchOptionSpec& BatchOption(std::string_view option);
 
 // The option's value given as text into order, as the table says; false when text is no
 // such value (a number out of its bounds, an option that does not count up on the page).
-bool FillBatchOption(const BatchOptionSpec& spec, const std::string& text, BatchOrder& order);
+bool FillBatchOption(const BatchOptionSpec& batchOption, const std::string& text, BatchOrder& order);
 // "name,address" as the options it names, in order.
 std::vector<std::string> CountedNames(const std::string& list);
 

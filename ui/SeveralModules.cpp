@@ -105,8 +105,8 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     using qz::described;
     // Each batch option's control is named and explained as the batch's table says.
     const auto describedAs = [](QWidget* control, std::string_view option) {
-        const qz::BatchOptionSpec& spec = qz::BatchOption(option);
-        described(control, text(spec.caption), text(spec.description));
+        const qz::BatchOptionSpec& batchOption = qz::BatchOption(option);
+        described(control, text(batchOption.caption), text(batchOption.description));
     };
     describedAs(cbEachGets, "count");
     describedAs(spnModules, "modules");

@@ -3,6 +3,7 @@
 // compared with the values of its row in the record.
 
 #include "FakeModule.h"
+#include "FileText.h"
 #include "QzconfigProcess.h"
 
 #include <gtest/gtest.h>
@@ -28,13 +29,7 @@ using qz::test::FakeModule;
 using std::chrono::milliseconds;
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using qz::test::readFile;
 
 using Batch = qz::test::QzconfigProcess;
 

@@ -4,6 +4,7 @@
 #include "BeaconList.h"
 #include "BroadcastList.h"
 #include "FakeModule.h"
+#include "FileText.h"
 #include "PageModel.h"
 #include "StudyList.h"
 
@@ -32,13 +33,7 @@ struct ProcessResult {
     std::string err;
 };
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using qz::test::readFile;
 
 ProcessResult runQzconfig(const std::vector<std::string>& args)
 {

@@ -4,6 +4,7 @@
 // AT+ADDR?, and the value they set echoed.
 
 #include "FakeModule.h"
+#include "FileText.h"
 #include "QzconfigProcess.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -29,13 +31,7 @@ using Batch = qz::test::QzconfigProcess;
 using std::chrono::milliseconds;
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using qz::test::readFile;
 
 std::string freshPath(const std::string& name)
 {
@@ -222,37 +218,38 @@ TEST(RecordSafety, ARecordThatCannotBeWrittenStopsTheBatchBeforeTheModuleIsTouch
     };
     const Case cases[] = {{"no room for the started row", started - 10, false},
                           {"room for the started row only", started + 10, true}};
-    std::size_t pluggedModules = 1;
     std::vector<std::unique_ptr<FakeModule>> modules;
-    for (const Case& c : cases) {
-        modules.push_back(std::make_unique<FakeModule>(lamp(factoryAddress(++pluggedModules))));
+    // The batch run again with the next lamp put on, as it asks, then Enter.
+    const auto resumed = [&](std::optional<std::size_t> room) {
+        modules.push_back(std::make_unique<FakeModule>(lamp(factoryAddress(modules.size() + 2))));
         plug(link, *modules.back());
-        const std::string text = readFile(record);
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
         const rlimit original = limit;
-        limit.rlim_cur = text.size() + c.room;
-        setrlimit(RLIMIT_FSIZE, &limit);
-        Batch batch(lampBatch(link, record, 4));
+        if (room)
+            limit.rlim_cur = readFile(record).size() + *room;
+        setrlimit(RLIMIT_FSIZE, &limit); // the batch inherits it
+        auto batch = std::make_unique<Batch>(lampBatch(link, record, 4));
         setrlimit(RLIMIT_FSIZE, &original);
-        ASSERT_TRUE(batch.waitFor("put the next one on, then press Enter")) << batch.output();
-        batch.pressEnter();
-        EXPECT_EQ(batch.wait(), 3) << c.name << batch.output();
-        EXPECT_NE(batch.output().find("cannot write it: File too large"), std::string::npos) << c.name << batch.output();
+        EXPECT_TRUE(batch->waitFor("put the next one on, then press Enter")) << batch->output();
+        batch->pressEnter();
+        return batch;
+    };
+    for (const Case& c : cases) {
+        const std::string text = readFile(record);
+        const std::unique_ptr<Batch> batch = resumed(c.room);
+        EXPECT_EQ(batch->wait(), 3) << c.name << batch->output();
+        EXPECT_NE(batch->output().find("cannot write it: File too large"), std::string::npos) << c.name << batch->output();
         EXPECT_EQ(sentAnyOfTheList(*modules.back()), c.listSent) << c.name;
         const std::string after = readFile(record);
         EXPECT_EQ(after.back(), '\n') << c.name << ": a row was cut";
         EXPECT_EQ(after.size(), text.size() + (c.listSent ? started : 0)) << c.name;
     }
     // The module that was sent its list carries its address: the next gets the next one.
-    modules.push_back(std::make_unique<FakeModule>(lamp(factoryAddress(++pluggedModules))));
-    plug(link, *modules.back());
-    Batch resumed(lampBatch(link, record, 4));
-    ASSERT_TRUE(resumed.waitFor("put the next one on, then press Enter")) << resumed.output();
-    resumed.pressEnter();
-    ASSERT_TRUE(resumed.waitFor("Waiting for the next module", 2)) << resumed.output();
-    resumed.signal(SIGINT);
-    resumed.wait();
+    const std::unique_ptr<Batch> next = resumed(std::nullopt);
+    ASSERT_TRUE(next->waitFor("Waiting for the next module", 2)) << next->output();
+    next->signal(SIGINT);
+    next->wait();
     EXPECT_EQ(addressesSet(*modules[1]), std::vector<std::string>{"000E0B000002"});
     EXPECT_EQ(addressesSet(*modules.back()), std::vector<std::string>{"000E0B000003"});
 }

@@ -501,10 +501,6 @@ TEST(SendSession, AModuleIsAskedItsAddressBeforeItsList)
         EXPECT_EQ(session.TimePassed(Micros(900000)).write, ""); // it waits for its owner
         EXPECT_EQ(session.Proceed(Micros(900000)).write, "AT+IBEA1");
     }
-    SendSession withdrawn({"AT+IBEA1"}, asking);
-    withdrawn.Start(Micros(0));
-    withdrawn.TimePassed(Micros(2000000)); // no answer to AT: the probe fails as ever
-    EXPECT_TRUE(withdrawn.finished());
     SendSession known({"AT+IBEA1"}, asking);
     known.Start(Micros(0));
     known.BytesArrived(Micros(5000), "OK");
