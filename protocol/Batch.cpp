@@ -1,5 +1,6 @@
 #include "Batch.h"
 
+#include "FieldRules.h"
 #include "SendSession.h"
 
 #include <algorithm>
@@ -219,23 +220,11 @@ Values Units::operator[](std::size_t unit) const
     return values;
 }
 
-namespace {
-
-std::string upperCase(std::string_view text)
-{
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
-    return upper;
-}
-
-} // namespace
-
 void KnownModules::Add(std::string_view address, Module module)
 {
     if (address.empty())
         return;
-    const std::string key = upperCase(address);
+    const std::string key = UpperCase(std::string(address));
     const auto found = modules_.find(key);
     // A module set up stays set up; a later row of it is a retry or a claim.
     if (found == modules_.end())
@@ -246,14 +235,14 @@ void KnownModules::Add(std::string_view address, Module module)
 
 void KnownModules::Forget(std::string_view address)
 {
-    const auto found = modules_.find(upperCase(address));
+    const auto found = modules_.find(UpperCase(std::string(address)));
     if (found != modules_.end() && found->second.state != State::SetUp)
         modules_.erase(found);
 }
 
 const KnownModules::Module* KnownModules::Find(std::string_view address) const
 {
-    const auto found = modules_.find(upperCase(address));
+    const auto found = modules_.find(UpperCase(std::string(address)));
     return found == modules_.end() ? nullptr : &found->second;
 }
 
@@ -267,7 +256,7 @@ std::string KnownModules::Words(std::string_view address, const Module& module)
     case State::Carrying: state = "failed at " + at + " carrying its values"; break;
     case State::Started: state = "being set up at " + at + " when the batch stopped, carrying its values"; break;
     }
-    return "this is module " + std::to_string(module.unit + 1) + " of the record (" + upperCase(address) + "), "
+    return "this is module " + std::to_string(module.unit + 1) + " of the record (" + UpperCase(std::string(address)) + "), "
         + state + ": put the next one on";
 }
 

@@ -83,13 +83,6 @@ std::optional<Refusal> countedModules(const PageSpec& page, const FieldValues& v
     return std::nullopt;
 }
 
-std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    return text;
-}
-
 // A spreadsheet writes its CSV with semicolons where a comma is the decimal mark: a header
 // with semicolons and no comma says so.
 char separatorOf(std::string_view text)
@@ -110,7 +103,7 @@ std::optional<Refusal> listedModules(const PageSpec& page, const FieldValues& va
         return refusal(Refusal::ValuesFileEmpty);
     // A header is matched without regard to case: "Name,Address" names name and address.
     std::vector<std::string> names;
-    std::transform(columns.begin(), columns.end(), std::back_inserter(names), lowerCase);
+    std::transform(columns.begin(), columns.end(), std::back_inserter(names), LowerCase);
     for (std::size_t at = 0; at < columns.size(); ++at) {
         const FieldSpec* field = FindField(page, names[at]);
         Refusal refused = refusal(Refusal::UnknownColumn);

@@ -1,15 +1,12 @@
 #include "SendSession.h"
 
+#include "FieldRules.h"
+
 #include <algorithm>
 
 namespace qz::serial {
 
 namespace {
-
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
 
 bool isLetter(char c)
 {
@@ -26,12 +23,11 @@ std::string_view withoutPrefix(std::string_view text, std::string_view prefix)
 std::optional<std::string> hexNumber(std::string_view text)
 {
     text = withoutPrefix(withoutPrefix(text, "0x"), "0X");
-    if (text.empty() || !std::all_of(text.begin(), text.end(), isHexDigit))
+    // The field rules know capitals only: a module may echo either case.
+    const std::string digits = UpperCase(std::string(text));
+    if (digits.empty() || !AllHexDigits(digits))
         return std::nullopt;
-    std::string digits(text.substr(std::min(text.find_first_not_of('0'), text.size() - 1)));
-    std::transform(digits.begin(), digits.end(), digits.begin(),
-                   [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
-    return digits;
+    return digits.substr(std::min(digits.find_first_not_of('0'), digits.size() - 1));
 }
 
 // What a command sets: the text after its word ("AT+ADDR", "AT+IBE0", "AT+Z4"). A word
@@ -121,10 +117,9 @@ std::optional<std::string> toldAddress(std::string_view reply)
         if (told[at] != ':' || at % 3 != 2 || told.size() != 17)
             address += told[at];
     }
-    if (address.size() != 12 || !std::all_of(address.begin(), address.end(), isHexDigit))
+    address = UpperCase(address);
+    if (address.size() != 12 || !AllHexDigits(address))
         return std::nullopt;
-    std::transform(address.begin(), address.end(), address.begin(),
-                   [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
     return address;
 }
 
