@@ -1,12 +1,13 @@
 #include "ConsolePart.h"
 
+#include "Transcript.h"
 #include "WindowStyle.h"
 
 #include <QCheckBox>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -40,7 +41,11 @@ std::optional<std::string> hexLine(const QString& line)
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-bool sameLink(const TConsolePart::Link& a, const TConsolePart::Link& b)
+// Each row of the discovery keeps its device's address: the one connected to is the one
+// the user saw in that row.
+constexpr int addressRole = Qt::UserRole;
+
+bool sameLink(const SerialLink& a, const SerialLink& b)
 {
     return a.port == b.port && a.settings.baudRate == b.settings.baudRate
         && a.settings.lineEnding == b.settings.lineEnding && a.settings.replyTimeout == b.settings.replyTimeout;
@@ -48,8 +53,8 @@ bool sameLink(const TConsolePart::Link& a, const TConsolePart::Link& b)
 
 } // namespace
 
-TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* parent)
-    : QGroupBox(QStringLiteral("Console"), parent)
+TConsolePart::TConsolePart(TakeLink link, bool central, QWidget* parent)
+    : QWidget(parent)
     , edtConsole(named(new QLineEdit(this), "edtConsole"))
     , btnConsoleSend(named(new QPushButton(QStringLiteral("Send line"), this), "btnConsoleSend"))
     , cbHex(named(new QCheckBox(QStringLiteral("Hex"), this), "cbHex"))
@@ -57,9 +62,12 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
     , btnConnect(named(new QPushButton(QStringLiteral("Connect"), this), "btnConnect"))
     , btnDisconnect(named(new QPushButton(QStringLiteral("Disconnect"), this), "btnDisconnect"))
     , tvDevices(named(new QTreeWidget(this), "tvDevices"))
+    , btnConsoleStop(named(new QPushButton(QStringLiteral("Stop"), this), "btnConsoleStop"))
+    , tvTranscript(new TTranscript(this, QStringLiteral("Console")))
+    , lbStatus(named(new QLabel(this), "lbConsoleStatus"))
     , link_(std::move(link))
 {
-    setObjectName(QStringLiteral("gbConsole"));
+    setObjectName(QStringLiteral("tabConsole"));
     described(edtConsole, QStringLiteral("Command for the module"),
               QStringLiteral("A command for the module, such as AT+ROLE?; Enter sends it, Up and Down recall earlier "
                              "ones. Once connected, the line goes to the device."));
@@ -76,8 +84,14 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
               QStringLiteral("End the link to the device: the module takes a lone AT as that, and says OK+LOST"));
     described(tvDevices, QStringLiteral("Devices heard"),
               QStringLiteral("The devices the module heard, in the order heard; double-click one to connect"));
-    for (QPushButton* button : {btnConsoleSend, btnDiscover, btnConnect, btnDisconnect})
+    described(btnConsoleStop, QStringLiteral("Stop"),
+              QStringLiteral("Stop waiting for the module: its reply, its scan or its link"));
+    described(lbStatus, QStringLiteral("Status"), QStringLiteral("What the module did, in words"));
+    for (QPushButton* button : {btnConsoleSend, btnDiscover, btnConnect, btnDisconnect, btnConsoleStop})
         button->setAutoDefault(false);
+    qz::showsWords(lbStatus, 2);
+    lbStatus->setText(central ? QStringLiteral("Type a command for the module, or discover the devices around it.")
+                              : QStringLiteral("Type a command for the module; Enter sends it."));
     tvDevices->setColumnCount(3);
     tvDevices->setHeaderLabels({QStringLiteral("Type"), QStringLiteral("Address"), QStringLiteral("Name")});
     tvDevices->setRootIsDecorated(false);
@@ -93,6 +107,7 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
     lineRow->addWidget(cbHex);
     auto* column = new QVBoxLayout(this);
     column->addLayout(lineRow);
+    column->addWidget(tvTranscript, 1);
     if (central) {
         auto* deviceButtons = new QVBoxLayout;
         deviceButtons->addWidget(btnDiscover);
@@ -107,39 +122,55 @@ TConsolePart::TConsolePart(std::function<Link()> link, bool central, QWidget* pa
         for (QWidget* control : std::initializer_list<QWidget*>{btnDiscover, btnConnect, btnDisconnect, tvDevices})
             control->hide();
     }
+    column->addWidget(lbStatus);
+    column->addLayout(tvTranscript->buttonRow({btnConsoleStop}));
 
     connect(btnConsoleSend, &QPushButton::clicked, this, &TConsolePart::sendLine);
     connect(btnDiscover, &QPushButton::clicked, this, &TConsolePart::discover);
     connect(btnConnect, &QPushButton::clicked, this, &TConsolePart::connectChosen);
     connect(btnDisconnect, &QPushButton::clicked, this, &TConsolePart::disconnectLink);
     connect(tvDevices, &QTreeWidget::itemDoubleClicked, this, &TConsolePart::connectChosen);
-    connect(tvDevices, &QTreeWidget::itemSelectionChanged, this, &TConsolePart::enableControls);
+    connect(btnConsoleStop, &QPushButton::clicked, this, &TConsolePart::stop);
+    connect(tvDevices, &QTreeWidget::itemSelectionChanged, this, &TConsolePart::changed);
     connect(&driver_, &qz::ConsoleDriver::exchanged, this, [this](const qz::serial::Exchange& exchange) {
         // Once connected what is sent awaits no reply: it goes in as a line of its own, as
         // what the device sends does.
         if (driver_.connected() && exchange.kind == qz::serial::Exchange::Sent)
-            emit lines({qz::fromBytes(qz::serial::TranscriptLine(exchange))});
+            tvTranscript->showLines({qz::fromBytes(qz::serial::TranscriptLine(exchange))});
         else
-            emit exchanged(exchange);
+            tvTranscript->showExchange(exchange, {});
     });
     connect(&driver_, &qz::ConsoleDriver::found, this, &TConsolePart::showFound);
     connect(&driver_, &qz::ConsoleDriver::relayed, this, &TConsolePart::showRelayed);
     connect(&driver_, &qz::ConsoleDriver::ended, this, &TConsolePart::showEnded);
-    enableControls();
+    connect(this, &TConsolePart::changed, this, [this] {
+        edtConsole->setPlaceholderText(connected() ? QStringLiteral("Text for the connected device; Enter sends it")
+                                                   : QStringLiteral("AT command; Enter sends it"));
+    });
 }
 
 void TConsolePart::closePort()
 {
     driver_.close();
-    enableControls();
+    emit changed();
+}
+
+bool TConsolePart::deviceChosen() const
+{
+    return tvDevices->currentItem() != nullptr;
+}
+
+void TConsolePart::showStatus(const QString& words)
+{
+    lbStatus->setText(words);
 }
 
 // The port open with the dialog's choices as they stand now; reopened when they changed.
 bool TConsolePart::portReady()
 {
-    const Link wanted = link_();
+    const SerialLink wanted = link_();
     if (wanted.port.empty()) {
-        emit status(QStringLiteral("Choose or type the serial port the module is on."));
+        showStatus(QStringLiteral("Choose or type the serial port the module is on."));
         return false;
     }
     if (driver_.isOpen() && sameLink(wanted, open_))
@@ -147,7 +178,7 @@ bool TConsolePart::portReady()
     driver_.close();
     const std::string problem = driver_.open(wanted.port, wanted.settings);
     if (!problem.empty()) {
-        emit status(QStringLiteral("Cannot open %1: %2.")
+        showStatus(QStringLiteral("Cannot open %1: %2.")
                         .arg(qz::fromBytes(qz::serial::EscapedBytes(wanted.port)), qz::fromBytes(problem)));
         return false;
     }
@@ -163,13 +194,13 @@ void TConsolePart::sendLine()
     // With Hex the line is the bytes it writes; it stays in the field when it is none.
     const std::optional<std::string> typed = cbHex->isChecked() ? hexLine(line) : std::optional(qz::toBytes(line));
     if (!typed) {
-        emit status(QStringLiteral("With Hex, type the bytes as hex digit pairs, like 48 65 6C 6C 6F 0D 0A."));
+        showStatus(QStringLiteral("With Hex, type the bytes as hex digit pairs, like 48 65 6C 6C 6F 0D 0A."));
         return;
     }
     const bool connected = driver_.connected();
     // One line is one command: a line break inside would send two as one write.
     if (!connected && typed->find_first_of("\r\n") != std::string::npos) {
-        emit status(QStringLiteral("The line holds a line break: send one command at a time."));
+        showStatus(QStringLiteral("The line holds a line break: send one command at a time."));
         return;
     }
     if (!portReady())
@@ -187,7 +218,7 @@ void TConsolePart::sendLine()
         driver_.relay(*typed + ending);
     else
         driver_.command(*typed);
-    enableControls();
+    emit changed();
 }
 
 void TConsolePart::discover()
@@ -195,22 +226,25 @@ void TConsolePart::discover()
     if (driver_.busy() || driver_.connected() || !portReady())
         return;
     tvDevices->clear();
-    emit status(QStringLiteral("The module is scanning for devices..."));
+    showStatus(QStringLiteral("The module is scanning for devices..."));
     driver_.discover();
-    enableControls();
+    emit changed();
 }
 
 void TConsolePart::connectChosen()
 {
     const QTreeWidgetItem* chosen = tvDevices->currentItem();
-    const std::vector<qz::serial::FoundDevice> devices = driver_.devices();
-    const int row = chosen == nullptr ? -1 : tvDevices->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(chosen));
-    if (row < 0 || row >= static_cast<int>(devices.size()) || driver_.busy() || driver_.connected() || !portReady())
+    if (chosen == nullptr || driver_.busy() || driver_.connected() || !portReady())
         return;
-    const qz::serial::FoundDevice device = devices[static_cast<std::size_t>(row)];
-    emit status(QStringLiteral("Connecting to %1...").arg(qz::fromBytes(qz::serial::ColonAddress(device.address))));
-    driver_.connectTo(device);
-    enableControls();
+    const std::string address = qz::toBytes(chosen->data(1, addressRole).toString());
+    for (const qz::serial::FoundDevice& device : driver_.devices()) {
+        if (device.address != address)
+            continue;
+        showStatus(QStringLiteral("Connecting to %1...").arg(qz::fromBytes(qz::serial::ColonAddress(device.address))));
+        driver_.connectTo(device);
+        emit changed();
+        return;
+    }
 }
 
 void TConsolePart::showFound(const qz::serial::FoundDevice& device)
@@ -219,47 +253,33 @@ void TConsolePart::showFound(const qz::serial::FoundDevice& device)
                                                  qz::fromBytes(qz::serial::ColonAddress(device.address)),
                                                  device.name ? qz::fromBytes(qz::serial::EscapedBytes(*device.name))
                                                              : QStringLiteral("(no name)")});
+    item->setData(1, addressRole, qz::fromBytes(device.address));
     if (tvDevices->topLevelItemCount() == 1)
         tvDevices->setCurrentItem(item);
 }
 
 void TConsolePart::showRelayed(const std::string& bytes)
 {
-    emit lines({QStringLiteral("< ") + (cbHex->isChecked() ? hexBytes(bytes) : qz::fromBytes(qz::serial::EscapedBytes(bytes)))});
+    tvTranscript->showLines({QStringLiteral("< ") + (cbHex->isChecked() ? hexBytes(bytes) : qz::fromBytes(qz::serial::EscapedBytes(bytes)))});
 }
 
 void TConsolePart::showEnded(const qz::serial::TalkOutcome& outcome)
 {
     using qz::serial::TalkEnd;
     if (!outcome.message.empty())
-        emit status(qz::fromBytes(outcome.message) + QLatin1Char('.'));
+        showStatus(qz::fromBytes(outcome.message) + QLatin1Char('.'));
     else if (outcome.end == TalkEnd::Replied)
-        emit status(QStringLiteral("The module replied."));
-    enableControls();
+        showStatus(QStringLiteral("The module replied."));
+    emit changed();
 }
 
 void TConsolePart::disconnectLink()
 {
     if (!driver_.connected())
         return;
-    emit status(QStringLiteral("Ending the link..."));
+    showStatus(QStringLiteral("Ending the link..."));
     driver_.disconnectLink();
-    enableControls();
-}
-
-void TConsolePart::enableControls()
-{
-    const bool busy = driver_.busy();
-    const bool connected = driver_.connected();
-    // The line stays open while a reply is awaited, so that the typing and the focus stay
-    // in it; Enter sends nothing until the reply is in.
-    btnConsoleSend->setEnabled(!busy);
-    btnDiscover->setEnabled(!busy && !connected);
-    btnConnect->setEnabled(!busy && !connected && tvDevices->currentItem() != nullptr);
-    btnDisconnect->setEnabled(!busy && connected);
-    edtConsole->setPlaceholderText(connected ? QStringLiteral("Text for the connected device; Enter sends it")
-                                             : QStringLiteral("AT command; Enter sends it"));
-    emit busyChanged(busy);
+    emit changed();
 }
 
 // Up and Down walk through the lines sent before, as a shell's history does.
@@ -279,11 +299,12 @@ bool TConsolePart::eventFilter(QObject* watched, QEvent* event)
             recall(key == Qt::Key_Up ? -1 : 1);
             return true;
         }
-        // Enter sends the line; it must not reach the dialog, whose default button sends the list.
+        // Enter sends the line, and goes no further: the dialog has no default button, and
+        // the list must never go out for a key meant for the console.
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             sendLine();
             return true;
         }
     }
-    return QGroupBox::eventFilter(watched, event);
+    return QWidget::eventFilter(watched, event);
 }

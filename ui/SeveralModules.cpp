@@ -1,7 +1,7 @@
 #include "SeveralModules.h"
 
 #include "BatchFiles.h"
-
+#include "Transcript.h"
 #include "WindowStyle.h"
 
 #include <QCheckBox>
@@ -12,14 +12,18 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -44,8 +48,8 @@ QString shown(const std::string& bytes)
 
 } // namespace
 
-TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, QWidget* parent)
-    : QGroupBox(QStringLiteral("Several modules"), parent)
+TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, TakeLink takeLink, QWidget* parent)
+    : QWidget(parent)
     , cbEachGets(named(new QComboBox(this), "cbEachGets"))
     , spnModules(named(new QSpinBox(this), "spnModules"))
     , spnMaxFailures(named(new QSpinBox(this), "spnMaxFailures"))
@@ -55,16 +59,18 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     , cbVerifyEach(named(new QCheckBox(QStringLiteral("verify each module"), this), "cbVerifyEach"))
     , cbRetryFailed(named(new QCheckBox(QStringLiteral("retry failed"), this), "cbRetryFailed"))
     , tvModules(named(new QTreeWidget(this), "tvModules"))
+    , pbBatch(named(new QProgressBar(this), "pbBatch"))
+    , tvTranscript(new TTranscript(this, QStringLiteral("Batch")))
+    , lbVerdict(named(new QLabel(this), "lbBatchVerdict"))
+    , btnStartBatch(named(new QPushButton(QStringLiteral("Set up modules"), this), "btnStartBatch"))
+    , btnNextModule(named(new QPushButton(QStringLiteral("Next module"), this), "btnNextModule"))
+    , btnStopBatch(named(new QPushButton(QStringLiteral("Stop"), this), "btnStopBatch"))
     , page_(std::move(page))
+    , takeLink_(std::move(takeLink))
     , canListen_(cannotListen.isEmpty())
 {
-    setObjectName(QStringLiteral("gbSeveral"));
-    setCheckable(true);
-    setChecked(false);
-    setVisible(page_.page != nullptr); // a list from no page has no values to vary
-    setToolTip(QStringLiteral("Set up one module after another, each with its own values"));
-    if (page_.page != nullptr)
-        offerCounting(*page_.page);
+    setObjectName(QStringLiteral("tabSeveral"));
+    offerCounting(*page_.page);
     cbEachGets->addItem(QStringLiteral("Values from a CSV file"), QVariantList());
     const qz::BatchOptionSpec& modules = qz::BatchOption("modules");
     const qz::BatchOptionSpec& maxFailures = qz::BatchOption("max-failures");
@@ -82,10 +88,7 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     edtRecordFile->setToolTip(text(qz::BatchOption("record").description));
     edtMorePorts->setPlaceholderText(QStringLiteral("More ports at once, like /dev/ttyUSB1, /dev/ttyUSB2"));
     setCannotListen(cannotListen);
-    connect(cbVerifyEach, &QCheckBox::toggled, this, [this](bool on) {
-        if (cbVerifyEach->isEnabled())
-            verifyWanted_ = on;
-    });
+    connect(cbVerifyEach, &QCheckBox::toggled, this, [this](bool on) { verifyWanted_ = on; });
     auto* chooseValues = named(new QPushButton(QStringLiteral("Choose..."), this), "btnValuesFile");
     auto* chooseRecord = named(new QPushButton(QStringLiteral("Choose..."), this), "btnRecordFile");
     connect(chooseValues, &QPushButton::clicked, this, [this] {
@@ -119,6 +122,22 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     described(chooseValues, QStringLiteral("Choose the values file"), QStringLiteral("Choose the CSV file of each module's values"));
     described(chooseRecord, QStringLiteral("Choose the record file"), QStringLiteral("Choose the CSV file the results go to"));
     describedAs(cbRetryFailed, "retry-failed");
+    described(pbBatch, QStringLiteral("Progress"), QStringLiteral("How many modules of the batch are set up"));
+    described(lbVerdict, QStringLiteral("Verdict"), QStringLiteral("What the batch is doing, or did, in words"));
+    described(btnStartBatch, QStringLiteral("Set up modules"),
+              QStringLiteral("Set up one module after another on the port, each with its own values, and record each"));
+    described(btnNextModule, QStringLiteral("Next module"),
+              QStringLiteral("The module on the waiting port was swapped: set it up"));
+    described(btnStopBatch, QStringLiteral("Stop"),
+              QStringLiteral("Stop after the reply to the current command; the same batch with the same record "
+                             "finishes it later"));
+    for (QPushButton* button : {btnStartBatch, btnNextModule, btnStopBatch, chooseValues, chooseRecord})
+        button->setAutoDefault(false);
+    qz::showsWords(lbVerdict, 3);
+    lbVerdict->setText(QStringLiteral("Each module on the port gets the list with its own values; plug in the next "
+                                      "one when a module is done."));
+    pbBatch->setFormat(QStringLiteral("no module set up yet"));
+    pbBatch->setValue(0);
     described(tvModules, QStringLiteral("Modules"), QStringLiteral("Each port's latest module: its values, progress and result"));
     tvModules->setColumnCount(5);
     tvModules->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Values"), QStringLiteral("Progress"),
@@ -136,8 +155,27 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     tvModules->header()->setSectionResizeMode(ValuesColumn, QHeaderView::Stretch);
     tvModules->setTextElideMode(Qt::ElideLeft);
 
-    // The controls take no room while the box is off.
-    auto* controls = new QWidget(this);
+    choices_ = {cbEachGets, spnModules, spnMaxFailures, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues,
+                chooseRecord, cbVerifyEach, cbRetryFailed};
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(layOutChoices(chooseValues, chooseRecord));
+    column->addWidget(tvModules);
+    column->addWidget(pbBatch);
+    column->addWidget(tvTranscript, 1);
+    column->addWidget(lbVerdict);
+    column->addLayout(tvTranscript->buttonRow({btnNextModule, btnStartBatch, btnStopBatch}));
+
+    connect(cbEachGets, qOverload<int>(&QComboBox::currentIndexChanged), this, &TSeveralModules::changed);
+    connect(btnStartBatch, &QPushButton::clicked, this, &TSeveralModules::start);
+    connect(btnStopBatch, &QPushButton::clicked, this, &TSeveralModules::stop);
+    connect(btnNextModule, &QPushButton::clicked, this, [this] {
+        if (const std::optional<std::string> port = onlyWaitingPort())
+            nextModule(*port);
+    });
+}
+
+QLayout* TSeveralModules::layOutChoices(QPushButton* chooseValues, QPushButton* chooseRecord)
+{
     auto* valuesRow = new QHBoxLayout;
     valuesRow->addWidget(edtValuesFile, 1);
     valuesRow->addWidget(chooseValues);
@@ -145,40 +183,21 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, Q
     recordRow->addWidget(edtRecordFile, 1);
     recordRow->addWidget(chooseRecord);
     recordRow->addWidget(cbRetryFailed);
-    auto* form = new QFormLayout(controls);
-    form->setContentsMargins(0, 0, 0, 0);
-    const auto label = [](std::string_view option) { return text(qz::BatchOption(option).caption) + QLatin1Char(':'); };
-    form->addRow(label("count"), cbEachGets);
     auto* modulesRow = new QHBoxLayout;
     modulesRow->addWidget(spnModules);
     modulesRow->addWidget(spnMaxFailures);
     modulesRow->addStretch(1);
+    auto* portsRow = new QHBoxLayout;
+    portsRow->addWidget(edtMorePorts, 1);
+    portsRow->addWidget(cbVerifyEach);
+    auto* form = new QFormLayout;
+    const auto label = [](std::string_view option) { return text(qz::BatchOption(option).caption) + QLatin1Char(':'); };
+    form->addRow(label("count"), cbEachGets);
     form->addRow(label("modules"), modulesRow);
     form->addRow(label("values"), valuesRow);
     form->addRow(label("record"), recordRow);
-    form->addRow(QStringLiteral("More ports:"), edtMorePorts);
-    form->addRow(QStringLiteral("Over the air:"), cbVerifyEach);
-    form->addRow(tvModules);
-    auto* column = new QVBoxLayout(this);
-    column->addWidget(controls);
-    controls->setVisible(false);
-
-    choices_ = {cbEachGets, spnModules, spnMaxFailures, edtValuesFile, edtRecordFile, edtMorePorts, chooseValues,
-                chooseRecord, cbVerifyEach, cbRetryFailed};
-
-    const auto showChoice = [this] {
-        const bool fromFile = countedFields().empty();
-        spnModules->setEnabled(!fromFile);
-        edtValuesFile->setEnabled(fromFile);
-    };
-    connect(cbEachGets, qOverload<int>(&QComboBox::currentIndexChanged), this, showChoice);
-    connect(this, &QGroupBox::toggled, controls, [this, controls](bool several) {
-        // What goes away makes room first, so the dialog never outgrows the screen meanwhile.
-        for (QWidget* single : singleOnly_)
-            single->setVisible(!several);
-        controls->setVisible(several);
-    });
-    showChoice();
+    form->addRow(QStringLiteral("More ports:"), portsRow);
+    return form;
 }
 
 TSeveralModules::~TSeveralModules() = default;
@@ -186,40 +205,14 @@ TSeveralModules::~TSeveralModules() = default;
 void TSeveralModules::setCannotListen(const QString& cannotListen)
 {
     canListen_ = cannotListen.isEmpty();
-    cbVerifyEach->setEnabled(canListen_ && (!session_ || !running()));
     cbVerifyEach->setToolTip(canListen_ ? QStringLiteral("Once a module took its list, listen for it over the air; one "
                                                          "not heard as set has failed, and keeps the values it was sent; "
                                                          "while nothing can listen, the batch waits")
                                         : cannotListen);
-    if (!canListen_)
-        cbVerifyEach->setChecked(false);
-    else
-        cbVerifyEach->setChecked(verifyWanted_);
-}
-
-void TSeveralModules::showOnlyForOne(QWidget* widget)
-{
-    singleOnly_.push_back(widget);
-    widget->setVisible(!isChecked());
-}
-
-void TSeveralModules::lockChoices(bool locked)
-{
-    if (isCheckable() && !isChecked()) { // a single module: nothing here is in use
-        setEnabled(!locked);
-        return;
-    }
-    // A batch: unticking the box would disable the table and its buttons with the rest.
-    setCheckable(!locked);
-    setChecked(true);
-    for (QWidget* choice : choices_)
-        choice->setEnabled(!locked);
-    if (!locked) {
-        cbVerifyEach->setEnabled(canListen_);
-        const bool fromFile = countedFields().empty();
-        spnModules->setEnabled(!fromFile);
-        edtValuesFile->setEnabled(fromFile);
-    }
+    // Not the user's choice: what the user wanted stays for when listening is possible again.
+    const QSignalBlocker keepWanted(cbVerifyEach);
+    cbVerifyEach->setChecked(canListen_ && verifyWanted_);
+    emit changed();
 }
 
 void TSeveralModules::keepChoices(QSettings& saved) const
@@ -238,6 +231,7 @@ void TSeveralModules::restoreChoices(const QSettings& saved)
     spnModules->setValue(saved.value(QStringLiteral("modules"), spnModules->value()).toInt());
     edtRecordFile->setText(saved.value(QStringLiteral("record"), edtRecordFile->text()).toString());
     verifyWanted_ = saved.value(QStringLiteral("verifyEach"), false).toBool();
+    const QSignalBlocker keepWanted(cbVerifyEach);
     cbVerifyEach->setChecked(canListen_ && verifyWanted_);
 }
 
@@ -373,16 +367,27 @@ QString TSeveralModules::unitWords(std::size_t unit) const
     return values.join(QStringLiteral(", "));
 }
 
-QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial::SessionSettings& settings)
+void TSeveralModules::start()
 {
+    if (running())
+        return;
     const std::vector<qz::Field> counted = countedFields();
     const QString valuesPath = edtValuesFile->text().trimmed();
     const QString recordPath = edtRecordFile->text().trimmed();
-    if (counted.empty() && valuesPath.isEmpty())
-        return QStringLiteral("Choose the CSV file that holds each module's values.");
-    if (recordPath.isEmpty())
-        return QStringLiteral("Choose the record file, where each module's result is written.");
-    const bool verifying = canListen_ && cbVerifyEach->isChecked();
+    if (counted.empty() && valuesPath.isEmpty()) {
+        lbVerdict->setText(QStringLiteral("Choose the CSV file that holds each module's values."));
+        return;
+    }
+    if (recordPath.isEmpty()) {
+        lbVerdict->setText(QStringLiteral("Choose the record file, where each module's result is written."));
+        return;
+    }
+    const SerialLink link = takeLink_();
+    if (link.port.empty()) {
+        lbVerdict->setText(QStringLiteral("Choose or type the serial port the module is on."));
+        return;
+    }
+    std::vector<std::string> ports{link.port};
     for (const QString& port : edtMorePorts->text().split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts))
         ports.push_back(qz::toBytes(port));
     if (recordPath == defaultRecord())
@@ -397,34 +402,61 @@ QString TSeveralModules::start(std::vector<std::string> ports, const qz::serial:
     order.recordFile = qz::toBytes(recordPath);
     order.retryFailed = cbRetryFailed->isChecked();
     order.maxFailuresInARow = static_cast<std::size_t>(spnMaxFailures->value());
-    order.verify = verifying;
+    order.verify = canListen_ && cbVerifyEach->isChecked();
     order.onRadioLoss = qz::RadioLoss::Pause;
     auto session = std::make_unique<qz::BatchSession>(std::move(order));
     std::optional<qz::BatchProblem> problem = session->plan();
     if (!problem)
-        problem = session->open(std::move(ports), settings);
-    if (problem)
-        return problemWords(*problem, valuesPath, recordPath) + QStringLiteral(" No port was opened.");
+        problem = session->open(std::move(ports), link.settings);
+    if (problem) {
+        lbVerdict->setText(problemWords(*problem, valuesPath, recordPath) + QStringLiteral(" No port was opened."));
+        return;
+    }
     session_ = std::move(session);
-    if (!session_->recordNote().empty())
-        emit note({}, QStringLiteral("The record %1: %2.").arg(recordPath, shown(session_->recordNote())));
-
+    tvTranscript->restart();
     tvModules->clear();
     rows_.clear();
     waiting_.clear();
     heldFromRecord_.clear();
     paused_.clear();
     recordPath_ = recordPath;
-    connect(session_.get(), &qz::BatchSession::event, this, &TSeveralModules::showEvent);
-    emit progressed(static_cast<int>(session_->batch().SetUpCount()), static_cast<int>(session_->batch().Total()));
-    const std::size_t toSetUp = session_->batch().Total() - session_->batch().SetUpCount() - session_->batch().Carried();
-    emit status(session_->batch().Carried() == 0
-                    ? QStringLiteral("Setting up %1 modules...").arg(toSetUp)
-                    : QStringLiteral("Setting up %1 modules... %2 more are left out: the record shows them taken by "
-                                     "modules that failed, which may carry them. Tick \"retry failed\" once those "
-                                     "modules are back on the bench.").arg(toSetUp).arg(session_->batch().Carried()));
+    if (!session_->recordNote().empty())
+        showLines({}, {QStringLiteral("The record %1: %2.").arg(recordPath, shown(session_->recordNote()))});
+    connect(session_.get(), &qz::BatchSession::event, this, &TSeveralModules::follow);
+    showProgress();
+    const qz::batch::Batch& batch = session_->batch();
+    const std::size_t toSetUp = batch.Total() - batch.SetUpCount() - batch.Carried();
+    lbVerdict->setText(batch.Carried() == 0
+                           ? QStringLiteral("Setting up %1 modules...").arg(toSetUp)
+                           : QStringLiteral("Setting up %1 modules... %2 more are left out: the record shows them taken "
+                                            "by modules that failed, which may carry them. Tick \"retry failed\" once "
+                                            "those modules are back on the bench.").arg(toSetUp).arg(batch.Carried()));
     session_->runner().start();
-    return {};
+    emit changed();
+}
+
+void TSeveralModules::showProgress()
+{
+    const int setUp = static_cast<int>(session_->batch().SetUpCount());
+    const int total = static_cast<int>(session_->batch().Total());
+    pbBatch->setRange(0, total);
+    pbBatch->setValue(setUp);
+    pbBatch->setFormat(QStringLiteral("%1 of %2 modules set up").arg(setUp).arg(total));
+}
+
+QString TSeveralModules::portPrefix(const std::string& port) const
+{
+    const bool several = session_ && session_->runner().ports().size() > 1;
+    return several && !port.empty() ? QStringLiteral("[%1] ").arg(shown(port)) : QString();
+}
+
+// Lines of the transcript about the module on port (none: about the batch).
+void TSeveralModules::showLines(const std::string& port, const QStringList& lines)
+{
+    QStringList onPort;
+    for (const QString& line : lines)
+        onPort << portPrefix(port) + line;
+    tvTranscript->showLines(onPort);
 }
 
 void TSeveralModules::stop()
@@ -454,7 +486,7 @@ void TSeveralModules::nextModule(const std::string& port)
         session_->runner().nextModule(port);
 }
 
-void TSeveralModules::showEvent(const qz::BatchEvent& happened)
+void TSeveralModules::follow(const qz::BatchEvent& happened)
 {
     namespace e = qz::batchevent;
     std::visit(qz::Overloaded{
@@ -464,17 +496,17 @@ void TSeveralModules::showEvent(const qz::BatchEvent& happened)
                    },
                    [this](const e::Exchanged& exchanged) { showExchange(exchanged.port, exchanged.exchange); },
                    [this](const e::ModuleUntold& untold) {
-                       emit note(untold.port, QStringLiteral("The module did not tell its own address (%1): the "
-                                                             "record cannot tell it from another.")
-                                                  .arg(shown(untold.why)));
+                       showLines(untold.port, {QStringLiteral("The module did not tell its own address (%1): the "
+                                                              "record cannot tell it from another.")
+                                                   .arg(shown(untold.why))});
                    },
                    [this](const e::ModuleKnown& known) {
-                       emit note(known.port, QStringLiteral("Sent nothing: %1.").arg(shown(known.words)));
+                       showLines(known.port, {QStringLiteral("Sent nothing: %1.").arg(shown(known.words))});
                    },
                    [this](const e::ModuleEnded& ended) { showModuleEnded(ended.port, ended.unit, ended.verdict); },
                    [this](const e::RecordNotWritten& failed) {
-                       emit status(QStringLiteral("Cannot write the record %1: %2. Stopping.")
-                                       .arg(recordPath_, qz::fromBytes(failed.why)));
+                       lbVerdict->setText(QStringLiteral("Cannot write the record %1: %2. Stopping.")
+                                              .arg(recordPath_, qz::fromBytes(failed.why)));
                    },
                    [this](const e::HeldFromRecord& held) { heldFromRecord_[held.port] = held.state; },
                    [this](const e::WaitingForModule& waiting) { showWaiting(waiting.port, waiting.present); },
@@ -486,11 +518,11 @@ void TSeveralModules::showEvent(const qz::BatchEvent& happened)
                        paused_ = QStringLiteral("Paused: nothing can listen over the air (%1). No module is sent its "
                                                 "list until it can again; the batch goes on by itself then.")
                                      .arg(shown(paused.why));
-                       emit status(paused_);
+                       lbVerdict->setText(paused_);
                    },
                    [this](const e::RadioBack&) {
                        paused_.clear();
-                       emit status(QStringLiteral("The radio is back: the batch goes on."));
+                       lbVerdict->setText(QStringLiteral("The radio is back: the batch goes on."));
                    },
                    [this](const e::Finished&) { showFinished(); },
                },
@@ -499,7 +531,7 @@ void TSeveralModules::showEvent(const qz::BatchEvent& happened)
 
 void TSeveralModules::showExchange(const std::string& port, const qz::serial::Exchange& exchange)
 {
-    emit exchanged(port, exchange);
+    tvTranscript->showExchange(exchange, port, portPrefix(port));
     const auto row = rows_.find(port);
     if (row == rows_.end())
         return;
@@ -531,12 +563,16 @@ void TSeveralModules::showModuleStarted(const std::string& port, std::size_t uni
     QStringList values;
     for (std::size_t at = 0; at < varying.size(); ++at)
         values << label(fields[at]) + QLatin1Char(' ') + shown(varying[at]);
-    emit moduleStarted(port, QStringLiteral("Module on %1: %2").arg(shown(port), values.join(QStringLiteral(", "))));
+    tvTranscript->showLines({QStringLiteral("Module on %1: %2").arg(shown(port), values.join(QStringLiteral(", ")))});
+    emit changed(); // the port waits no more
 }
 
 void TSeveralModules::showModuleEnded(const std::string& port, std::size_t, const qz::serial::Verdict& verdict)
 {
-    emit moduleEnded(port, verdict);
+    // Each module ends with its result, as qzconfig prints it.
+    tvTranscript->markUnanswered(port, verdict.ending);
+    const QString words = qz::fromBytes(verdict.message);
+    showLines(port, {verdict.succeeded() ? words : QStringLiteral("failed: ") + words});
     const auto found = rows_.find(port);
     if (found != rows_.end()) {
         QTreeWidgetItem* item = found->second;
@@ -546,7 +582,7 @@ void TSeveralModules::showModuleEnded(const std::string& port, std::size_t, cons
         item->setIcon(ResultColumn, style()->standardIcon(verdict.succeeded() ? QStyle::SP_DialogApplyButton
                                                                               : QStyle::SP_MessageBoxCritical));
     }
-    emit progressed(static_cast<int>(session_->batch().SetUpCount()), static_cast<int>(session_->batch().Total()));
+    showProgress();
 }
 
 // Each waiting port's own row says when its module was swapped; the status names them all.
@@ -585,7 +621,8 @@ void TSeveralModules::showWaiting(const std::string& port, bool present)
                                 "in place.").arg(swapped.join(QStringLiteral(", ")));
     if (!awaited.isEmpty())
         words += QStringLiteral(" Waiting for %1 to appear.").arg(awaited.join(QStringLiteral(", ")));
-    emit status(words);
+    lbVerdict->setText(words);
+    emit changed();
 }
 
 void TSeveralModules::showListening(const std::string& port, const std::string& advice, int seconds)
@@ -593,7 +630,7 @@ void TSeveralModules::showListening(const std::string& port, const std::string& 
     if (const auto row = rows_.find(port); row != rows_.end())
         row->second->setText(ProgressColumn, QStringLiteral("listening"));
     const QString words = advice.empty() ? QStringLiteral("listening for %1 s").arg(seconds) : qz::fromBytes(advice);
-    emit status(QStringLiteral("The module on %1 took its list: %2.").arg(shown(port), words));
+    lbVerdict->setText(QStringLiteral("The module on %1 took its list: %2.").arg(shown(port), words));
 }
 
 void TSeveralModules::showHeard(const std::string& port, const qz::air::Verdict& verdict)
@@ -601,7 +638,7 @@ void TSeveralModules::showHeard(const std::string& port, const qz::air::Verdict&
     QStringList lines;
     for (const std::string& line : qz::air::DescribeVerdict(verdict))
         lines << qz::fromBytes(line);
-    emit heard(port, lines);
+    showLines(port, lines);
 }
 
 void TSeveralModules::showFinished()
@@ -614,5 +651,11 @@ void TSeveralModules::showFinished()
         why = QStringLiteral(": stopped after %1 failed in a row").arg(spnMaxFailures->value());
     else if (session_->runner().radioLost())
         why = QStringLiteral(": stopped, since nothing can listen over the air any more");
-    emit finished(QStringLiteral("%1 of %2 modules were set up").arg(session_->batch().SetUpCount()).arg(session_->batch().Total()) + why);
+    const QString verdictLine = QStringLiteral("%1 of %2 modules were set up")
+                                    .arg(session_->batch().SetUpCount())
+                                    .arg(session_->batch().Total())
+        + why;
+    tvTranscript->setVerdictLine(verdictLine);
+    lbVerdict->setText(verdictLine + QStringLiteral(". The record is in %1.").arg(recordPath_));
+    emit changed();
 }

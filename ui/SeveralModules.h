@@ -2,8 +2,9 @@
 
 #include "BatchSession.h"
 #include "PageValues.h"
+#include "SerialLink.h"
 
-#include <QGroupBox>
+#include <QWidget>
 
 #include <map>
 #include <set>
@@ -13,40 +14,40 @@
 
 class QCheckBox;
 class QComboBox;
+class QLayout;
+class QLabel;
 class QLineEdit;
+class QProgressBar;
+class QPushButton;
 class QSettings;
 class QSpinBox;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TTranscript;
 
 // The send dialog's "Several modules": one module after another, on one or more ports,
 // each with its own values (a counted field, or the rows of a CSV file), and a record of
-// each. It plans and runs the batch; the dialog shows its transcript.
-class TSeveralModules : public QGroupBox {
+// each. It plans and runs the batch, and shows what the batch's events tell.
+class TSeveralModules : public QWidget {
     Q_OBJECT
 public:
     // cannotListen: why nothing can be heard over the air here, or empty.
-    TSeveralModules(PageValues page, const QString& cannotListen, QWidget* parent);
+    TSeveralModules(PageValues page, const QString& cannotListen, TakeLink takeLink, QWidget* parent);
     // The answer came: why nothing can be heard, or empty.
     void setCannotListen(const QString& cannotListen);
+    bool canListen() const { return canListen_; }
     ~TSeveralModules() override;
 
-    // Plans the batch over these ports and starts it; the refusal in words when it cannot,
-    // with nothing opened.
-    QString start(std::vector<std::string> ports, const qz::serial::SessionSettings& settings);
     void stop();
     bool running() const;
-    // The batch runs on more than one port: each line of its transcript names its port.
-    bool severalPorts() const { return session_ && session_->runner().ports().size() > 1; }
     // The one port waiting for a swapped module, if exactly one is.
     std::optional<std::string> onlyWaitingPort() const;
-    void nextModule(const std::string& port);
-    // While a session runs its choices stand; its table, and the rows' buttons, work on.
-    void lockChoices(bool locked);
+    // Each module's values come from the values file, not from counting.
+    bool valuesFromFile() const { return countedFields().empty(); }
     void keepChoices(QSettings& saved) const;
-    // A part of the dialog that serves one module only: hidden while several are set up.
-    void showOnlyForOne(QWidget* widget);
     void restoreChoices(const QSettings& saved);
+    // The controls that say how the batch goes, all of them: none may change while it runs.
+    const std::vector<QWidget*>& choices() const { return choices_; }
 
     QComboBox* cbEachGets;
     QSpinBox* spnModules;
@@ -57,21 +58,26 @@ public:
     QCheckBox* cbVerifyEach;
     QCheckBox* cbRetryFailed;
     QTreeWidget* tvModules;
+    QProgressBar* pbBatch;
+    TTranscript* tvTranscript;
+    QLabel* lbVerdict;
+    QPushButton* btnStartBatch;
+    QPushButton* btnNextModule;
+    QPushButton* btnStopBatch;
 
 signals:
-    void exchanged(const std::string& port, const qz::serial::Exchange& exchange);
-    // heading: the module's port and values, a line of the transcript before its own.
-    void moduleStarted(const std::string& port, const QString& heading);
-    void moduleEnded(const std::string& port, const qz::serial::Verdict& verdict);
-    void progressed(int setUp, int total);
-    void status(const QString& words);
-    // A line for the transcript about the module on port (empty: about the batch).
-    void note(const std::string& port, const QString& words);
-    // The module on port was listened for: the verdict, a line each.
-    void heard(const std::string& port, const QStringList& lines);
-    void finished(const QString& verdictLine);
+    // The batch began or ended, or a port began or ended waiting: what the dialog lets be
+    // used has changed.
+    void changed();
 
 private:
+    void start();
+    void nextModule(const std::string& port);
+    QLayout* layOutChoices(QPushButton* chooseValues, QPushButton* chooseRecord);
+    void showProgress();
+    // With several ports at once each line says its port, as qzconfig prints it.
+    QString portPrefix(const std::string& port) const;
+    void showLines(const std::string& port, const QStringList& lines);
     QString refusalWords(const qz::batch::Refusal& refusal) const;
     QString problemWords(const qz::BatchProblem& problem, const QString& valuesPath, const QString& recordPath) const;
     QString unitWords(std::size_t unit) const;
@@ -80,7 +86,7 @@ private:
     std::vector<qz::Field> countedFields() const;
     QString label(qz::Field field) const;
     QString identityLabels() const;
-    void showEvent(const qz::BatchEvent& happened);
+    void follow(const qz::BatchEvent& happened);
     void showExchange(const std::string& port, const qz::serial::Exchange& exchange);
     void showModuleStarted(const std::string& port, std::size_t unit);
     void showModuleEnded(const std::string& port, std::size_t unit, const qz::serial::Verdict& verdict);
@@ -90,8 +96,8 @@ private:
     void showFinished();
 
     PageValues page_;
+    TakeLink takeLink_;
     std::vector<QWidget*> choices_; // what says how the batch goes
-    std::vector<QWidget*> singleOnly_;
     bool canListen_ = false;
     bool verifyWanted_ = false; // "verify each module", as the user left it
     std::unique_ptr<qz::BatchSession> session_;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -153,6 +154,15 @@ void widenToFitCaption(QPushButton* button)
     const QRect place = button->geometry();
     while (!captionFits(button) && button->width() < place.width() * 2)
         button->setGeometry(place.right() - button->width(), place.top(), button->width() + 1, place.height());
+}
+
+void showsWords(QLabel* label, int lines)
+{
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setMinimumHeight(lines * label->fontMetrics().lineSpacing());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
 } // namespace qz

@@ -7,6 +7,7 @@
 #include <string>
 
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QWidget;
 
@@ -28,6 +29,10 @@ Widget* described(Widget* widget, const QString& accessibleName, const QString& 
     widget->setToolTip(toolTip);
     return widget;
 }
+
+// A label that tells what a tool did, in words: wrapped, never read as markup (a module's
+// reply may hold anything), selectable for copying, and lines tall at least.
+void showsWords(QLabel* label, int lines);
 
 // The windows' font: a sans-serif face with a 12-pixel character height.
 QFont windowFont();

@@ -4,7 +4,12 @@
 #include "ATCommandList.h"
 #include "BeaconList.h"
 #include "FakeModule.h"
+#include "ConsolePart.h"
+#include "SendList.h"
 #include "SendToModule.h"
+#include "SeveralModules.h"
+#include "Pictures.h"
+#include "Transcript.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -19,6 +24,8 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QStandardPaths>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -31,6 +38,7 @@
 #include <QtTest>
 
 #include <chrono>
+#include <functional>
 #include <map>
 
 namespace {
@@ -78,12 +86,11 @@ void startSending(TfrmSend& dialog, const FakeModule& module)
 {
     dialog.show();
     dialog.cbPort->setEditText(QString::fromStdString(module.path()));
-    QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-    QVERIFY(dialog.btnStop->isEnabled());
-    QVERIFY(!dialog.btnSend->isEnabled());
+    QTest::mouseClick(dialog.sendList->btnSend, Qt::LeftButton);
+    QVERIFY(dialog.sendList->btnStop->isEnabled());
+    QVERIFY(!dialog.sendList->btnSend->isEnabled());
     QVERIFY(!dialog.cbPort->isEnabled());
-    QVERIFY(!dialog.gbSeveral->isEnabled() && !dialog.gbSeveral->isChecked());
-    QVERIFY(!dialog.btnNextModule->isEnabled()); // one module: nothing to swap
+    QVERIFY(!dialog.console->isEnabled()); // one tool at a time
 }
 
 // A central module, as the study page's list leaves it: it scans, connects, then passes
@@ -128,12 +135,11 @@ private slots:
     {
         FakeModule module(slowOK(20));
         TfrmSend dialog(beaconCommands, nullptr);
-        QCOMPARE(dialog.memCommands->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 8);
+        QCOMPARE(dialog.sendList->memCommands->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 8);
         QCOMPARE(dialog.objectName(), QStringLiteral("frmSend"));
-        for (const char* name : {"cbPort", "btnRefresh", "cbBaud", "cbLineEnding", "spnTimeout", "memCommands",
-                                 "pbProgress", "tvTranscript", "lbVerdict", "btnCopy", "btnSave", "btnSend", "btnStop",
-                                 "btnClose", "gbSeveral", "cbEachGets", "spnModules", "edtValuesFile", "edtRecordFile",
-                                 "edtMorePorts", "tvModules", "btnNextModule", "btnValuesFile", "btnRecordFile"})
+        for (const char* name : {"cbPort", "btnRefresh", "cbBaud", "cbLineEnding", "spnTimeout", "tabTools",
+                                 "tabSendList", "memCommands", "pbProgress", "tvTranscript", "lbVerdict", "btnCopy",
+                                 "btnSave", "btnSend", "btnStop", "btnClose", "tabConsole"})
             QVERIFY2(dialog.findChild<QWidget*>(QLatin1String(name)) != nullptr, name);
         // Nothing chosen before: the module's factory settings.
         QCOMPARE(dialog.spnTimeout->value(), 1000);
@@ -151,21 +157,23 @@ private slots:
         clock.start();
         ticker.start(10);
         startSending(dialog, module);
-        PaintCounter progressPaints(dialog.pbProgress);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 20000);
-        QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("Done: 8 of 8 commands were taken. The module is set up."));
+        PaintCounter progressPaints(dialog.sendList->pbProgress);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->lbVerdict->text().startsWith(QStringLiteral("Done")), 20000);
+        QCOMPARE(dialog.sendList->lbVerdict->text(), QStringLiteral("Done: 8 of 8 commands were taken. The module is set up."));
         // A wait that blocked the thread would stall it for the restart pause at least.
         QVERIFY2(longestGap < 450, qPrintable(QString::number(longestGap)));
-        QCOMPARE(dialog.pbProgress->value(), 8);
+        QCOMPARE(dialog.sendList->pbProgress->value(), 8);
         QVERIFY2(progressPaints.count >= 4, qPrintable(QString::number(progressPaints.count))); // drawn as it moved
         QStringList sent{QStringLiteral("AT")};
         for (const std::string& command : beaconCommands)
             sent << QString::fromStdString(command);
-        QCOMPARE(column(dialog.tvTranscript, 0), sent);
-        QCOMPARE(column(dialog.tvTranscript, 1).join(QLatin1Char(' ')), QStringLiteral("OK OK OK OK OK OK OK OK OK"));
-        QVERIFY(dialog.btnSend->isEnabled());
-        QVERIFY(!dialog.btnStop->isEnabled());
+        QCOMPARE(column(dialog.sendList->tvTranscript, 0), sent);
+        QCOMPARE(column(dialog.sendList->tvTranscript, 1).join(QLatin1Char(' ')), QStringLiteral("OK OK OK OK OK OK OK OK OK"));
+        QVERIFY(dialog.sendList->btnSend->isEnabled());
+        QCOMPARE(dialog.sendList->btnSend->text(), QStringLiteral("Send again"));
+        QVERIFY(!dialog.sendList->btnStop->isEnabled());
         QVERIFY(dialog.cbPort->isEnabled());
+        picture(dialog, QStringLiteral("send-after"));
     }
 
     void aRefusedCommandIsMarkedAndEndsTheSession()
@@ -173,18 +181,18 @@ private slots:
         FakeModule module(slowOK(1, "AT+IBE100001000"));
         TfrmSend dialog(beaconCommands, nullptr);
         startSending(dialog, module);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Failed")), 20000);
-        QCOMPARE(dialog.lbVerdict->text(),
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->lbVerdict->text().startsWith(QStringLiteral("Failed")), 20000);
+        QCOMPARE(dialog.sendList->lbVerdict->text(),
                  QStringLiteral("Failed: The module answered AT+IBE100001000 with \"ERROR\"; 3 of 8 commands were "
                                 "taken; the module is partly set up."));
         // The whole verdict is there to read, broken into lines within the dialog.
-        QVERIFY(dialog.lbVerdict->minimumSizeHint().width() <= dialog.lbVerdict->width());
-        QVERIFY(dialog.lbVerdict->heightForWidth(dialog.lbVerdict->width()) <= dialog.lbVerdict->height());
-        const QTreeWidgetItem* last = dialog.tvTranscript->topLevelItem(dialog.tvTranscript->topLevelItemCount() - 1);
+        QVERIFY(dialog.sendList->lbVerdict->minimumSizeHint().width() <= dialog.sendList->lbVerdict->width());
+        QVERIFY(dialog.sendList->lbVerdict->heightForWidth(dialog.sendList->lbVerdict->width()) <= dialog.sendList->lbVerdict->height());
+        const QTreeWidgetItem* last = dialog.sendList->tvTranscript->topLevelItem(dialog.sendList->tvTranscript->topLevelItemCount() - 1);
         QCOMPARE(last->text(0), QStringLiteral("AT+IBE100001000"));
         QCOMPARE(last->data(1, Qt::UserRole).toBool(), false);
-        QCOMPARE(dialog.tvTranscript->topLevelItem(1)->data(1, Qt::UserRole).toBool(), true);
-        QCOMPARE(dialog.pbProgress->value(), 3);
+        QCOMPARE(dialog.sendList->tvTranscript->topLevelItem(1)->data(1, Qt::UserRole).toBool(), true);
+        QCOMPARE(dialog.sendList->pbProgress->value(), 3);
         QCOMPARE(module.commands().size(), std::size_t(5));
     }
 
@@ -195,32 +203,32 @@ private slots:
         FakeModule module(slowOK(300));
         TfrmSend dialog(beaconCommands, nullptr);
         startSending(dialog, module);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.tvTranscript->topLevelItemCount() >= 3, 10000);
-        const int sentAtStop = dialog.tvTranscript->topLevelItemCount();
-        QTest::mouseDClick(dialog.btnSend, Qt::LeftButton); // disabled: starts nothing anew
-        QTest::mouseClick(dialog.btnStop, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Stopped")), 10000);
-        QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("Stopped; %1 of 8 commands were taken; the module is partly "
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->tvTranscript->topLevelItemCount() >= 3, 10000);
+        const int sentAtStop = dialog.sendList->tvTranscript->topLevelItemCount();
+        QTest::mouseDClick(dialog.sendList->btnSend, Qt::LeftButton); // disabled: starts nothing anew
+        QTest::mouseClick(dialog.sendList->btnStop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->lbVerdict->text().startsWith(QStringLiteral("Stopped")), 10000);
+        QCOMPARE(dialog.sendList->lbVerdict->text(), QStringLiteral("Stopped; %1 of 8 commands were taken; the module is partly "
                                                           "set up.")
                                                .arg(sentAtStop - 1));
-        QCOMPARE(dialog.tvTranscript->topLevelItemCount(), sentAtStop);
+        QCOMPARE(dialog.sendList->tvTranscript->topLevelItemCount(), sentAtStop);
         QCOMPARE(module.commands().size(), std::size_t(sentAtStop));
-        QVERIFY(dialog.btnSend->isEnabled());
+        QVERIFY(dialog.sendList->btnSend->isEnabled());
 
         startSending(dialog, module);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.tvTranscript->topLevelItemCount() >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->tvTranscript->topLevelItemCount() >= 2, 10000);
         answerNextQuestion(QMessageBox::No);
-        const int sentAtNo = dialog.tvTranscript->topLevelItemCount();
+        const int sentAtNo = dialog.sendList->tvTranscript->topLevelItemCount();
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(dialog.isVisible());
-        QVERIFY(dialog.btnStop->isEnabled());
+        QVERIFY(dialog.sendList->btnStop->isEnabled());
         // Answered no: the session goes on.
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.tvTranscript->topLevelItemCount() > sentAtNo + 1, 10000);
-        const int sentAtClose = dialog.tvTranscript->topLevelItemCount();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->tvTranscript->topLevelItemCount() > sentAtNo + 1, 10000);
+        const int sentAtClose = dialog.sendList->tvTranscript->topLevelItemCount();
         answerNextQuestion(QMessageBox::Yes);
         dialog.close();
         QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), 10000);
-        QVERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("Stopped; %1 of 8").arg(sentAtClose - 1)));
+        QVERIFY(dialog.sendList->lbVerdict->text().startsWith(QStringLiteral("Stopped; %1 of 8").arg(sentAtClose - 1)));
         QCOMPARE(module.commands().size(), std::size_t(sentAtStop + sentAtClose));
     }
 
@@ -231,9 +239,9 @@ private slots:
         });
         TfrmSend dialog(beaconCommands, nullptr);
         startSending(dialog, module);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Failed")), 10000);
-        QCOMPARE(column(dialog.tvTranscript, 1).last(), QStringLiteral("(port failed)"));
-        QCOMPARE(column(dialog.tvTranscript, 0).last(), QStringLiteral("AT+IBEA1"));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->lbVerdict->text().startsWith(QStringLiteral("Failed")), 10000);
+        QCOMPARE(column(dialog.sendList->tvTranscript, 1).last(), QStringLiteral("(port failed)"));
+        QCOMPARE(column(dialog.sendList->tvTranscript, 0).last(), QStringLiteral("AT+IBEA1"));
     }
 
     void aPortThatCannotBeOpenedSendsNothing()
@@ -241,10 +249,10 @@ private slots:
         TfrmSend dialog(beaconCommands, nullptr);
         dialog.show();
         dialog.cbPort->setEditText(QStringLiteral("/dev/qz-missing"));
-        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-        QCOMPARE(dialog.lbVerdict->text(), QStringLiteral("Cannot open /dev/qz-missing: no such device. Nothing was sent."));
-        QVERIFY(dialog.btnSend->isEnabled());
-        QCOMPARE(dialog.tvTranscript->topLevelItemCount(), 0);
+        QTest::mouseClick(dialog.sendList->btnSend, Qt::LeftButton);
+        QCOMPARE(dialog.sendList->lbVerdict->text(), QStringLiteral("Cannot open /dev/qz-missing: no such device. Nothing was sent."));
+        QVERIFY(dialog.sendList->btnSend->isEnabled());
+        QCOMPARE(dialog.sendList->tvTranscript->topLevelItemCount(), 0);
     }
 
     void theNextDialogOffersTheLastChoices()
@@ -253,14 +261,15 @@ private slots:
         const QString record = QDir::temp().filePath(QStringLiteral("qz-kept-record.csv"));
         {
             TfrmSend first(beaconCommands, nullptr, page);
+            first.show();
             first.cbPort->setEditText(QStringLiteral("/dev/qz-missing"));
             first.cbBaud->setCurrentText(QStringLiteral("115200"));
             first.cbLineEnding->setCurrentText(QStringLiteral("CR LF"));
             first.spnTimeout->setValue(2500);
-            first.gbSeveral->cbEachGets->setCurrentIndex(1);
-            first.gbSeveral->spnModules->setValue(7);
-            first.gbSeveral->edtRecordFile->setText(record);
-            QTest::mouseClick(first.btnSend, Qt::LeftButton);
+            first.several->cbEachGets->setCurrentIndex(1);
+            first.several->spnModules->setValue(7);
+            first.several->edtRecordFile->setText(record);
+            QTest::mouseClick(first.sendList->btnSend, Qt::LeftButton);
         }
         TfrmSend second(beaconCommands, nullptr, page);
         QCOMPARE(second.cbPort->currentText(), QStringLiteral("/dev/qz-missing"));
@@ -268,41 +277,108 @@ private slots:
         QCOMPARE(second.cbLineEnding->currentText(), QStringLiteral("CR LF"));
         QCOMPARE(second.spnTimeout->value(), 2500);
         // What counts, how many modules and the record come back with the port.
-        QCOMPARE(second.gbSeveral->cbEachGets->currentText(), QStringLiteral("Counting up the minor value"));
-        QCOMPARE(second.gbSeveral->spnModules->value(), 7);
-        QCOMPARE(second.gbSeveral->edtRecordFile->text(), record);
+        QCOMPARE(second.several->cbEachGets->currentText(), QStringLiteral("Counting up the minor value"));
+        QCOMPARE(second.several->spnModules->value(), 7);
+        QCOMPARE(second.several->edtRecordFile->text(), record);
     }
 
     // The dialog fits a 1366x768 screen with a 40-pixel panel, and 1280x720, with room for
-    // a title bar: it opens within its screen, it can be made smaller, and its batch
-    // controls take no room while "Several modules" is off.
+    // a title bar, whichever tool was shown before: it opens within its screen, it can be
+    // made smaller, and a taller dialog gives its room to the transcript.
     void theDialogFitsSmallScreens()
     {
         TfrmSend dialog(beaconCommands, nullptr, {qz::FindPage("ibeacon"), {}, {}});
         dialog.show();
         QVERIFY(dialog.minimumSize() != dialog.maximumSize());
-        QVERIFY(dialog.height() <= dialog.screen()->availableGeometry().height() - 40);
-        const int collapsed = dialog.minimumSizeHint().height();
-        dialog.gbSeveral->setChecked(true);
-        const int expanded = dialog.minimumSizeHint().height();
-        QVERIFY2(expanded > collapsed + 100, qPrintable(QStringLiteral("%1 %2").arg(collapsed).arg(expanded)));
-        QVERIFY2(expanded <= 720 - 40, qPrintable(QString::number(expanded)));
-        // Made as small as it goes, the transcript still shows some lines; made taller, the
-        // transcript takes the room the commands and the module table leave.
+        const QRect screen = dialog.screen()->availableGeometry();
+        for (QWidget* tool : {static_cast<QWidget*>(dialog.several), static_cast<QWidget*>(dialog.console),
+                              static_cast<QWidget*>(dialog.sendList)}) {
+            dialog.tabTools->setCurrentWidget(tool);
+            QVERIFY2(dialog.minimumSizeHint().height() <= 720 - 40, qPrintable(tool->objectName()));
+            QVERIFY(dialog.frameGeometry().bottom() <= screen.bottom() && dialog.height() <= screen.height() - 40);
+        }
         dialog.resize(dialog.minimumSizeHint());
         QTRY_COMPARE(dialog.height(), dialog.minimumSizeHint().height());
-        const int smallest = dialog.tvTranscript->height();
-        QVERIFY(smallest >= 3 * dialog.tvTranscript->fontMetrics().height());
+        const int smallest = dialog.sendList->tvTranscript->height();
+        QVERIFY(smallest >= 3 * dialog.sendList->tvTranscript->fontMetrics().height());
         dialog.resize(dialog.width(), dialog.height() + 200);
-        QTRY_VERIFY(dialog.tvTranscript->height() > smallest + 100);
+        QTRY_VERIFY(dialog.sendList->tvTranscript->height() > smallest + 100);
         // A broadcast batch counts the name and the address together unless told otherwise:
         // the name alone would give every module one address.
         TfrmSend broadcast({"AT+RENEW"}, nullptr, {qz::FindPage("broadcast"), {}, {}});
-        QCOMPARE(broadcast.gbSeveral->cbEachGets->currentData().toList(),
+        QCOMPARE(broadcast.several->cbEachGets->currentData().toList(),
                  (QVariantList{static_cast<int>(qz::Field::DeviceName), static_cast<int>(qz::Field::DeviceAddress)}));
         // The study page's list brings the console's device table.
         TfrmSend study({"AT+IMME1", "AT+ROLE1"}, nullptr, {qz::FindPage("study"), {}, {}});
         QVERIFY2(study.minimumSizeHint().height() <= 720 - 40, qPrintable(QString::number(study.minimumSizeHint().height())));
+        for (QWidget* tool : {static_cast<QWidget*>(dialog.several), static_cast<QWidget*>(dialog.console),
+                              static_cast<QWidget*>(dialog.sendList)}) {
+            dialog.tabTools->setCurrentWidget(tool);
+            picture(dialog, QStringLiteral("send-") + tool->objectName());
+        }
+    }
+
+    // One tool works at a time: what each state leaves usable, all else waits.
+    void eachStateLeavesItsOwnControlsUsable()
+    {
+        const QStringList checked = {"cbPort", "btnSend", "btnStop", "btnVerify", "btnStartBatch", "btnStopBatch",
+                                     "btnNextModule", "spnModules", "edtValuesFile", "edtConsole", "btnConsoleSend",
+                                     "btnConsoleStop", "btnDiscover", "btnConnect", "btnDisconnect"};
+        const QString record = QDir::temp().filePath(QStringLiteral("qz-dialog-states.csv"));
+        struct Case {
+            const char* state;
+            const char* page;
+            std::vector<std::string> commands;
+            std::function<void(TfrmSend&)> reach; // brings the dialog, on its fake module, there
+            QStringList usable;
+        };
+        const std::vector<std::string> study = {"AT+IMME1", "AT+ROLE1"};
+        const Case cases[] = {
+            {"idle", "ibeacon", beaconCommands, [](TfrmSend&) {},
+             {"cbPort", "btnSend", "btnStartBatch", "spnModules", "edtConsole", "btnConsoleSend", "btnDiscover"}},
+            {"sending", "ibeacon", beaconCommands,
+             [](TfrmSend& dialog) { QTest::mouseClick(dialog.sendList->btnSend, Qt::LeftButton); }, {"btnStop"}},
+            {"a batch waiting for the next module", "ibeacon", beaconCommands,
+             [&](TfrmSend& dialog) {
+                 dialog.tabTools->setCurrentWidget(dialog.several);
+                 dialog.several->spnModules->setValue(2);
+                 dialog.several->edtRecordFile->setText(record);
+                 QTest::mouseClick(dialog.several->btnStartBatch, Qt::LeftButton);
+                 QTRY_VERIFY_WITH_TIMEOUT(dialog.several->lbVerdict->text().contains(QStringLiteral("Waiting for the next")),
+                                          10000);
+             },
+             {"btnStopBatch", "btnNextModule"}},
+            {"discovering", "study", study,
+             [](TfrmSend& dialog) { QTest::mouseClick(dialog.console->btnDiscover, Qt::LeftButton); },
+             {"edtConsole", "btnConsoleStop"}},
+            {"connected", "study", study,
+             [](TfrmSend& dialog) {
+                 QTest::mouseClick(dialog.console->btnDiscover, Qt::LeftButton);
+                 QTRY_VERIFY(dialog.console->btnConnect->isEnabled());
+                 QTest::mouseClick(dialog.console->btnConnect, Qt::LeftButton);
+                 QTRY_VERIFY(dialog.console->connected());
+             },
+             {"edtConsole", "btnConsoleSend", "btnDisconnect"}},
+        };
+        for (const Case& c : cases) {
+            QFile::remove(record);
+            FakeModule module(central);
+            TfrmSend dialog(c.commands, nullptr, {qz::FindPage(c.page), {}, {}});
+            dialog.show();
+            dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+            c.reach(dialog);
+            QStringList usable;
+            for (const QString& name : checked) {
+                const auto* control = dialog.findChild<QWidget*>(name);
+                if (control != nullptr && control->isEnabled())
+                    usable << name;
+            }
+            QVERIFY2(usable == c.usable, qPrintable(QStringLiteral("%1: %2").arg(c.state, usable.join(' '))));
+            dialog.sendList->btnStop->click();
+            if (dialog.several != nullptr)
+                dialog.several->btnStopBatch->click();
+            dialog.console->btnConsoleStop->click();
+        }
     }
 
     // The console: a typed command and its reply, then a discovery, a connection, and
@@ -318,13 +394,13 @@ private slots:
         dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         dialog.cbPort->setEditText(QString::fromStdString(module.path()));
-        dialog.gbConsole->edtConsole->setFocus();
+        dialog.console->edtConsole->setFocus();
         for (const QString& line : {QStringLiteral("AT"), QStringLiteral("AT+ROLE?")}) {
-            QTRY_VERIFY(QApplication::focusWidget() == dialog.gbConsole->edtConsole);
+            QTRY_VERIFY(QApplication::focusWidget() == dialog.console->edtConsole);
             QTest::keyClicks(QApplication::focusWidget(), line);
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-            QTRY_VERIFY(!dialog.gbConsole->btnConsoleSend->isEnabled());
-            QTRY_VERIFY(dialog.gbConsole->btnConsoleSend->isEnabled()); // its reply is in
+            QTRY_VERIFY(!dialog.console->btnConsoleSend->isEnabled());
+            QTRY_VERIFY(dialog.console->btnConsoleSend->isEnabled()); // its reply is in
         }
         QTest::keyClick(&dialog, Qt::Key_Return); // no button is the dialog's default
         QTest::qWait(300);
@@ -338,7 +414,7 @@ private slots:
         TfrmSend dialog({"AT+IMME1", "AT+ROLE1"}, nullptr, {qz::FindPage("study"), {}, {}});
         dialog.show();
         dialog.cbPort->setEditText(QString::fromStdString(module.path()));
-        TConsolePart* console = dialog.gbConsole;
+        TConsolePart* console = dialog.console;
         QTest::mouseClick(console->btnDiscover, Qt::LeftButton);
         QTRY_VERIFY(console->tvDevices->topLevelItemCount() == 2 && console->btnDiscover->isEnabled());
         console->tvDevices->setCurrentItem(console->tvDevices->topLevelItem(0));
@@ -357,34 +433,33 @@ private slots:
         dialog.resize(1280, 680);
         dialog.show();
         dialog.cbPort->setEditText(QString::fromStdString(module.path()));
-        TConsolePart* console = dialog.gbConsole;
+        TConsolePart* console = dialog.console;
         QTest::keyClicks(console->edtConsole, QStringLiteral("AT+ROLE?"));
         QTest::keyClick(console->edtConsole, Qt::Key_Return);
-        QTRY_COMPARE(column(dialog.tvTranscript, 1).value(0), QStringLiteral("OK+Get:1"));
+        QTRY_COMPARE(column(dialog.console->tvTranscript, 1).value(0), QStringLiteral("OK+Get:1"));
         QTest::keyClick(console->edtConsole, Qt::Key_Up);
         QCOMPARE(console->edtConsole->text(), QStringLiteral("AT+ROLE?"));
         console->edtConsole->clear();
 
         QTest::mouseClick(console->btnDiscover, Qt::LeftButton);
-        QVERIFY(dialog.btnStop->isEnabled() && !console->btnDiscover->isEnabled());
+        QVERIFY(console->btnConsoleStop->isEnabled() && !console->btnDiscover->isEnabled());
         QTRY_COMPARE(console->tvDevices->topLevelItemCount(), 2);
         QCOMPARE(column(console->tvDevices, 1), (QStringList{"00:17:EA:09:43:AE", "00:11:22:33:44:55"}));
         QCOMPARE(column(console->tvDevices, 2), (QStringList{"Lamp-01", "(no name)"}));
-        QTRY_VERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("The module finished its scan: 2 devices")));
-        if (const QByteArray folder = qgetenv("QZ_PICTURES"); !folder.isEmpty())
-            dialog.grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/console.png"));
+        QTRY_VERIFY(dialog.console->lbStatus->text().startsWith(QStringLiteral("The module finished its scan: 2 devices")));
+        picture(dialog, QStringLiteral("console"));
 
         console->tvDevices->setCurrentItem(console->tvDevices->topLevelItem(0));
         QTest::mouseClick(console->btnConnect, Qt::LeftButton);
-        QTRY_VERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("Connected to 00:17:EA:09:43:AE")));
+        QTRY_VERIFY(dialog.console->lbStatus->text().startsWith(QStringLiteral("Connected to 00:17:EA:09:43:AE")));
         QTest::keyClicks(console->edtConsole, QStringLiteral("hello"));
         QTest::keyClick(console->edtConsole, Qt::Key_Return);
-        QTRY_VERIFY2(dialog.transcriptText().endsWith(QStringLiteral("< world\\x01\n")), qPrintable(dialog.transcriptText()));
+        QTRY_VERIFY2(dialog.console->tvTranscript->text().endsWith(QStringLiteral("< world\\x01\n")), qPrintable(dialog.console->tvTranscript->text()));
         // With Hex the line is the bytes its digit pairs write; text is refused and kept.
         console->cbHex->setChecked(true);
         QTest::keyClicks(console->edtConsole, QStringLiteral("hello"));
         QTest::keyClick(console->edtConsole, Qt::Key_Return);
-        QVERIFY(dialog.lbVerdict->text().startsWith(QStringLiteral("With Hex, type the bytes as hex digit pairs")));
+        QVERIFY(dialog.console->lbStatus->text().startsWith(QStringLiteral("With Hex, type the bytes as hex digit pairs")));
         QCOMPARE(console->edtConsole->text(), QStringLiteral("hello"));
         console->edtConsole->clear();
         QTest::keyClicks(console->edtConsole, QStringLiteral("68 65 6C 6C 6F"));
@@ -393,23 +468,25 @@ private slots:
         QCOMPARE(module.commands(),
                  (std::vector<std::string>{"AT+ROLE?", "AT+DISC?", "AT+CO00017EA0943AE", "hello", "hello"}));
         console->cbHex->setChecked(false);
-        QVERIFY(!column(dialog.tvTranscript, 1).contains(QStringLiteral("waiting...")));
+        QVERIFY(!column(dialog.console->tvTranscript, 1).contains(QStringLiteral("waiting...")));
 
         // While the module holds the link, Send would write to the far device: it waits.
-        QVERIFY(!dialog.btnSend->isEnabled());
+        QVERIFY(!dialog.sendList->btnSend->isEnabled());
         QTest::mouseClick(console->btnDisconnect, Qt::LeftButton);
-        QTRY_VERIFY(dialog.btnSend->isEnabled());
+        QTRY_VERIFY(dialog.sendList->btnSend->isEnabled());
         QCOMPARE(module.commands().back(), std::string("AT")); // the lone AT that ends a link
-        QVERIFY2(dialog.lbVerdict->text().contains(QStringLiteral("ended")), qPrintable(dialog.lbVerdict->text()));
-        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
+        QVERIFY2(dialog.console->lbStatus->text().contains(QStringLiteral("ended")), qPrintable(dialog.console->lbStatus->text()));
+        dialog.tabTools->setCurrentWidget(dialog.sendList);
+        QTest::mouseClick(dialog.sendList->btnSend, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
 
         TfrmSend beacon(beaconCommands, nullptr, {qz::FindPage("ibeacon"), {}, {}});
         beacon.show();
-        QVERIFY(beacon.gbConsole->edtConsole->isVisible() && !beacon.gbConsole->btnDiscover->isVisible());
+        QVERIFY(!beacon.console->edtConsole->isHidden() && beacon.console->btnDiscover->isHidden());
         // Every control of the dialog tells a screen reader what it is, and a hover what it does.
         for (QWidget* control : dialog.findChildren<QWidget*>()) {
-            const bool ours = !control->objectName().isEmpty() && !control->objectName().startsWith(QStringLiteral("qt_"));
+            const bool ours = !control->objectName().isEmpty() && !control->objectName().startsWith(QStringLiteral("qt_"))
+                && qobject_cast<QTabBar*>(control->parentWidget()) == nullptr; // the tab bar's own arrows
             const bool input = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control)
                 || qobject_cast<QLineEdit*>(control) || qobject_cast<QAbstractSpinBox*>(control)
                 || qobject_cast<QPlainTextEdit*>(control) || qobject_cast<QTreeWidget*>(control);
@@ -470,8 +547,8 @@ private slots:
         QTest::keyClicks(dialog.cbPort, QString::fromStdString(module.path()));
         QTest::keyClick(dialog.cbPort, Qt::Key_Return);
         QCOMPARE(dialog.cbPort->currentText(), QString::fromStdString(module.path()));
-        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
+        QTest::mouseClick(dialog.sendList->btnSend, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
         QCOMPARE(module.commands(), (std::vector<std::string>{"AT", "AT+IBEA1"}));
     }
 
@@ -487,30 +564,30 @@ private slots:
         TfrmSend dialog({"AT+RENEW", "AT+IBEA1"}, nullptr);
         dialog.cbBaud->setCurrentText(QStringLiteral("115200"));
         startSending(dialog, module);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.sendList->lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
         QCOMPARE(dialog.cbBaud->currentText(), QStringLiteral("9600"));
-        QVERIFY2(dialog.lbVerdict->text().contains(QStringLiteral("now 9600 baud")), qPrintable(dialog.lbVerdict->text()));
+        QVERIFY2(dialog.sendList->lbVerdict->text().contains(QStringLiteral("now 9600 baud")), qPrintable(dialog.sendList->lbVerdict->text()));
         const QString escaped = QStringLiteral("OK+") + QString(60, QLatin1Char('x')) + QStringLiteral("\\x01");
-        const QTreeWidgetItem* last = dialog.tvTranscript->topLevelItem(2);
+        const QTreeWidgetItem* last = dialog.sendList->tvTranscript->topLevelItem(2);
         QCOMPARE(last->text(1), escaped.left(40) + QStringLiteral("..."));
         QCOMPARE(last->toolTip(1).remove(QLatin1Char('\n')), QStringLiteral("Taken: 64 bytes") + escaped);
         const QString printed = QStringLiteral("> AT\n< OK\n> AT+RENEW\n< OK\n> AT+IBEA1\n< ") + escaped
             + QStringLiteral("\n2 of 2 commands were taken\n");
-        QCOMPARE(dialog.transcriptText(), printed);
-        dialog.tvTranscript->setFocus();
-        dialog.tvTranscript->selectAll();
-        QTest::keySequence(dialog.tvTranscript, QKeySequence::Copy);
+        QCOMPARE(dialog.sendList->tvTranscript->text(), printed);
+        dialog.sendList->tvTranscript->setFocus();
+        dialog.sendList->tvTranscript->selectAll();
+        QTest::keySequence(dialog.sendList->tvTranscript, QKeySequence::Copy);
         QCOMPARE(QApplication::clipboard()->text(), printed);
-        dialog.tvTranscript->clearSelection();
+        dialog.sendList->tvTranscript->clearSelection();
         // The keyboard moves through the transcript as through any list.
-        dialog.tvTranscript->setCurrentItem(dialog.tvTranscript->topLevelItem(0));
-        QTest::keyClick(dialog.tvTranscript, Qt::Key_Down);
-        QCOMPARE(dialog.tvTranscript->currentItem(), dialog.tvTranscript->topLevelItem(1));
-        dialog.tvTranscript->clearSelection();
-        dialog.tvTranscript->topLevelItem(1)->setSelected(true);
-        QTest::keySequence(dialog.tvTranscript, QKeySequence::Copy);
+        dialog.sendList->tvTranscript->setCurrentItem(dialog.sendList->tvTranscript->topLevelItem(0));
+        QTest::keyClick(dialog.sendList->tvTranscript, Qt::Key_Down);
+        QCOMPARE(dialog.sendList->tvTranscript->currentItem(), dialog.sendList->tvTranscript->topLevelItem(1));
+        dialog.sendList->tvTranscript->clearSelection();
+        dialog.sendList->tvTranscript->topLevelItem(1)->setSelected(true);
+        QTest::keySequence(dialog.sendList->tvTranscript, QKeySequence::Copy);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("> AT+RENEW\n< OK\n"));
-        QTest::mouseClick(dialog.btnCopy, Qt::LeftButton);
+        QTest::mouseClick(dialog.sendList->tvTranscript->btnCopy, Qt::LeftButton);
         QCOMPARE(QApplication::clipboard()->text(), printed);
     }
 
@@ -532,38 +609,38 @@ private slots:
         const qz::GeneratorResult list = qz::BuildBeaconList(uuid, "0001", "FFFE");
         TfrmSend dialog(std::get<qz::CommandList>(list).commands, nullptr, page);
         dialog.show();
-        dialog.gbSeveral->setChecked(true);
-        QCOMPARE(dialog.gbSeveral->cbEachGets->count(), 3);
-        dialog.gbSeveral->cbEachGets->setCurrentIndex(1);
-        QCOMPARE(dialog.gbSeveral->cbEachGets->currentText(), QStringLiteral("Counting up the minor value"));
-        dialog.gbSeveral->spnModules->setValue(3);
-        dialog.gbSeveral->edtRecordFile->setText(record);
+        dialog.tabTools->setCurrentWidget(dialog.several);
+        QCOMPARE(dialog.several->cbEachGets->count(), 3);
+        dialog.several->cbEachGets->setCurrentIndex(1);
+        QCOMPARE(dialog.several->cbEachGets->currentText(), QStringLiteral("Counting up the minor value"));
+        dialog.several->spnModules->setValue(3);
+        dialog.several->edtRecordFile->setText(record);
         dialog.cbPort->setEditText(link);
-        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-        QCOMPARE(dialog.lbVerdict->text(),
+        QTest::mouseClick(dialog.several->btnStartBatch, Qt::LeftButton);
+        QCOMPARE(dialog.several->lbVerdict->text(),
                  QStringLiteral("iBeacon Minor: counting 3 modules from FFFE passes FFFF. No port was opened."));
         QVERIFY(first.commands().empty());
 
-        dialog.gbSeveral->spnModules->setValue(2);
-        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().contains(QStringLiteral("Waiting for the next module")), 10000);
-        QVERIFY(dialog.btnNextModule->isEnabled());
-        QVERIFY(!dialog.gbSeveral->spnModules->isEnabled());
-        QVERIFY(dialog.gbSeveral->tvModules->isEnabled());
+        dialog.several->spnModules->setValue(2);
+        QTest::mouseClick(dialog.several->btnStartBatch, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.several->lbVerdict->text().contains(QStringLiteral("Waiting for the next module")), 10000);
+        QVERIFY(dialog.several->btnNextModule->isEnabled());
+        QVERIFY(!dialog.several->spnModules->isEnabled());
+        QVERIFY(dialog.several->tvModules->isEnabled());
         QFile::remove(link);
         QVERIFY(QFile::link(QString::fromStdString(second.path()), link));
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.lbVerdict->text().left(32), QStringLiteral("2 of 2 modules were set up. The "), 10000);
-        QCOMPARE(column(dialog.gbSeveral->tvModules, 1), (QStringList{QStringLiteral("FFFE"), QStringLiteral("FFFF")}));
-        QCOMPARE(column(dialog.gbSeveral->tvModules, 3), (QStringList{QStringLiteral("set up"), QStringLiteral("set up")}));
-        QCOMPARE(column(dialog.gbSeveral->tvModules, 2).first(), QStringLiteral("8 of 8 commands taken"));
-        QCOMPARE(dialog.pbProgress->value(), 2);
-        QCOMPARE(dialog.pbProgress->maximum(), 2);
-        QCOMPARE(dialog.pbProgress->minimum(), 0);
-        QCOMPARE(dialog.pbProgress->text(), QStringLiteral("2 of 2 modules set up"));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.several->lbVerdict->text().left(32), QStringLiteral("2 of 2 modules were set up. The "), 10000);
+        QCOMPARE(column(dialog.several->tvModules, 1), (QStringList{QStringLiteral("FFFE"), QStringLiteral("FFFF")}));
+        QCOMPARE(column(dialog.several->tvModules, 3), (QStringList{QStringLiteral("set up"), QStringLiteral("set up")}));
+        QCOMPARE(column(dialog.several->tvModules, 2).first(), QStringLiteral("8 of 8 commands taken"));
+        QCOMPARE(dialog.several->pbBatch->value(), 2);
+        QCOMPARE(dialog.several->pbBatch->maximum(), 2);
+        QCOMPARE(dialog.several->pbBatch->minimum(), 0);
+        QCOMPARE(dialog.several->pbBatch->text(), QStringLiteral("2 of 2 modules set up"));
         // One port: the transcript's lines need not say which; each module begins with a line
         // that names its port and values, and the transcript keeps them all.
-        QVERIFY(!column(dialog.tvTranscript, 0).join(QString()).contains(QLatin1Char('[')));
-        const QString transcript = dialog.transcriptText();
+        QVERIFY(!column(dialog.several->tvTranscript, 0).join(QString()).contains(QLatin1Char('[')));
+        const QString transcript = dialog.several->tvTranscript->text();
         QVERIFY2(transcript.startsWith(QStringLiteral("Module on %1: iBeacon Minor FFFE\n> AT\n").arg(link)), qPrintable(transcript));
         QVERIFY2(transcript.contains(QStringLiteral("Module on %1: iBeacon Minor FFFF\n> AT\n").arg(link)), qPrintable(transcript));
         QVERIFY(transcript.endsWith(QStringLiteral("2 of 2 modules were set up\n")));
@@ -571,7 +648,7 @@ private slots:
         QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("btnRecordFile"))->text(), QStringLiteral("Choose..."));
         // Room for "8 of 8 commands taken" and a row's Next module within the dialog; the
         // values take what is left, and stretch with it.
-        QHeaderView* columns = dialog.gbSeveral->tvModules->header();
+        QHeaderView* columns = dialog.several->tvModules->header();
         QCOMPARE((QList<int>{columns->sectionSize(0), columns->sectionSize(2), columns->sectionSize(3),
                              columns->sectionSize(4)}),
                  (QList<int>{110, 140, 70, 100}));
@@ -579,14 +656,10 @@ private slots:
         QVERIFY(values >= 80);
         dialog.resize(dialog.width() + 200, dialog.height());
         QTRY_COMPARE(columns->sectionSize(1), values + 200);
-        if (const QByteArray folder = qgetenv("QZ_PICTURES"); !folder.isEmpty()) {
-            dialog.resize(1280, 680); // a 1280x720 screen, less the title bar
-            QTest::qWait(100);
-            dialog.grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/batch-1280x720.png"));
-        }
+        picture(dialog, QStringLiteral("batch-1280x720"));
         // Each module ends with its result line.
         QVERIFY2(transcript.contains(QStringLiteral("< OK\n8 of 8 commands were taken\nModule on")), qPrintable(transcript));
-        QCOMPARE(dialog.tvTranscript->header()->sectionSize(0), 260);
+        QCOMPARE(dialog.several->tvTranscript->header()->sectionSize(0), 260);
         QFile file(record);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -595,12 +668,11 @@ private slots:
         QVERIFY2(rows[3].endsWith(QStringLiteral(",FFFF,0,0,8,started,")), qPrintable(rows[3]));
         QVERIFY2(rows[4].endsWith(QStringLiteral(",FFFF,8,8,8,set up,8 of 8 commands were taken")), qPrintable(rows[4]));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0xFFFF"));
-        QVERIFY(dialog.btnSend->isEnabled());
+        QVERIFY(dialog.several->btnStartBatch->isEnabled());
         // Its choices can be changed again, as the choice of what counts allows.
-        QVERIFY(dialog.gbSeveral->isCheckable() && dialog.gbSeveral->isChecked());
-        QVERIFY(dialog.gbSeveral->spnModules->isEnabled());
-        QVERIFY(!dialog.gbSeveral->edtValuesFile->isEnabled());
-        QVERIFY(dialog.gbSeveral->edtRecordFile->isEnabled());
+        QVERIFY(dialog.several->spnModules->isEnabled());
+        QVERIFY(!dialog.several->edtValuesFile->isEnabled());
+        QVERIFY(dialog.several->edtRecordFile->isEnabled());
     }
 
     // A batch the page or the record refuses opens no port, and says why in the window's
@@ -666,16 +738,17 @@ private slots:
             recordFile.write(c.recordText.data(), static_cast<qint64>(c.recordText.size()));
             recordFile.close();
             TfrmSend dialog({"AT+IBEA1"}, nullptr, {qz::FindPage(c.page), c.values, labels});
-            dialog.gbSeveral->setChecked(true);
-            TSeveralModules* several = dialog.gbSeveral;
+            dialog.show();
+            dialog.tabTools->setCurrentWidget(dialog.several);
+            TSeveralModules* several = dialog.several;
             several->cbEachGets->setCurrentIndex(c.eachGets < 0 ? several->cbEachGets->count() - 1 : c.eachGets);
             several->spnModules->setValue(c.modules);
             several->edtValuesFile->setText(values);
             several->edtRecordFile->setText(record);
             dialog.cbPort->setEditText(QString::fromStdString(module.path()));
-            QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
-            QCOMPARE(dialog.lbVerdict->text(), c.said + QStringLiteral(" No port was opened."));
-            QVERIFY(dialog.btnSend->isEnabled());
+            QTest::mouseClick(dialog.several->btnStartBatch, Qt::LeftButton);
+            QCOMPARE(dialog.several->lbVerdict->text(), c.said + QStringLiteral(" No port was opened."));
+            QVERIFY(dialog.several->btnStartBatch->isEnabled());
         }
         QTest::qWait(50);
         QVERIFY(module.commands().empty());
@@ -697,29 +770,29 @@ private slots:
         const PageValues page{qz::FindPage("ibeacon"), {{qz::Field::BeaconMinor, "0001"}}, {}};
         TfrmSend dialog(beaconCommands, nullptr, page);
         dialog.show();
-        dialog.gbSeveral->setChecked(true);
-        dialog.gbSeveral->cbEachGets->setCurrentIndex(1);
-        dialog.gbSeveral->spnModules->setValue(3);
-        dialog.gbSeveral->edtRecordFile->setText(record);
+        dialog.tabTools->setCurrentWidget(dialog.several);
+        dialog.several->cbEachGets->setCurrentIndex(1);
+        dialog.several->spnModules->setValue(3);
+        dialog.several->edtRecordFile->setText(record);
         const QString absent = QDir::temp().filePath(QStringLiteral("qz-dialog-absent"));
         QFile::remove(absent);
-        dialog.gbSeveral->edtMorePorts->setText(links[1] + QStringLiteral(", ") + absent);
+        dialog.several->edtMorePorts->setText(links[1] + QStringLiteral(", ") + absent);
         dialog.cbPort->setEditText(links[0]);
-        QTest::mouseClick(dialog.btnSend, Qt::LeftButton);
+        QTest::mouseClick(dialog.several->btnStartBatch, Qt::LeftButton);
         const QString bothWait = QStringLiteral("Waiting for the next module on %1, %2").arg(links[0], links[1]);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().contains(bothWait), 10000);
-        QVERIFY2(dialog.lbVerdict->text().endsWith(QStringLiteral(" Waiting for %1 to appear.").arg(absent)),
-                 qPrintable(dialog.lbVerdict->text()));
-        QVERIFY(!dialog.btnNextModule->isEnabled()); // it could not tell which
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.several->lbVerdict->text().contains(bothWait), 10000);
+        QVERIFY2(dialog.several->lbVerdict->text().endsWith(QStringLiteral(" Waiting for %1 to appear.").arg(absent)),
+                 qPrintable(dialog.several->lbVerdict->text()));
+        QVERIFY(!dialog.several->btnNextModule->isEnabled()); // it could not tell which
         auto* next = dialog.findChild<QPushButton*>(QStringLiteral("btnNextModuleOn") + links[1]);
         QVERIFY(next != nullptr);
         QTRY_VERIFY(next->isVisible());
         QTest::mouseClick(next, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.lbVerdict->text().startsWith(QStringLiteral("3 of 3 modules were set up")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.several->lbVerdict->text().startsWith(QStringLiteral("3 of 3 modules were set up")), 10000);
         QCOMPARE(first.commands().size(), std::size_t(10)); // AT, AT+ADDR? and 8 commands
         QCOMPARE(second.commands().size(), std::size_t(20));
         QCOMPARE(second.commands().back(), std::string("AT+MINO0x0003"));
-        const QString transcript = dialog.transcriptText();
+        const QString transcript = dialog.several->tvTranscript->text();
         // Every line says its port, from the first module's first line on.
         QVERIFY2(transcript.contains(QStringLiteral("\n[%1] > AT\n").arg(links[0])), qPrintable(transcript));
         QVERIFY2(transcript.contains(QStringLiteral("[%1] > AT+MINO0x0003").arg(links[1])), qPrintable(transcript));
@@ -735,8 +808,8 @@ private slots:
             result.SetCommands({command}, {qz::FindPage("ibeacon"), {}, {}});
             QTimer::singleShot(0, [&] {
                 auto* dialog = result.findChild<TfrmSend*>();
-                shown = dialog->memCommands->toPlainText();
-                several = !dialog->gbSeveral->isHidden(); // the page's values came along
+                shown = dialog->sendList->memCommands->toPlainText();
+                several = dialog->several != nullptr; // the page's values came along
                 dialog->close();
             });
             QTest::mouseClick(result.btnSend, Qt::LeftButton);
@@ -756,10 +829,10 @@ private slots:
                 auto* dialog = result.findChild<TfrmSend*>();
                 if (opening == 0) {
                     dialog->cbPort->setEditText(QString::fromStdString(module.path()));
-                    QTest::mouseClick(dialog->btnSend, Qt::LeftButton);
-                    QTRY_VERIFY_WITH_TIMEOUT(dialog->lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
+                    QTest::mouseClick(dialog->sendList->btnSend, Qt::LeftButton);
+                    QTRY_VERIFY_WITH_TIMEOUT(dialog->sendList->lbVerdict->text().startsWith(QStringLiteral("Done")), 10000);
                 }
-                verdictSeen = dialog->lbVerdict->text() + QString::number(dialog->tvTranscript->topLevelItemCount());
+                verdictSeen = dialog->sendList->lbVerdict->text() + QString::number(dialog->sendList->tvTranscript->topLevelItemCount());
                 dialog->close();
             });
             QTest::mouseClick(result.btnSend, Qt::LeftButton);
