@@ -52,7 +52,7 @@ std::string HelpText()
         + "\nExamples:\n";
     for (const SubcommandSpec& subcommand : pageSubcommands())
         text += ExampleLine(subcommand);
-    return text + SendExample("ibeacon") + "  qzconfig decode 0x0201060302F0FF\n"
+    return text + SendExample(BeaconPage) + "  qzconfig decode 0x0201060302F0FF\n"
         + "  printf 'AT+ROLE?\\n' | qzconfig console --port=/dev/ttyUSB0\n";
 }
 

@@ -90,7 +90,7 @@ Outcome RunConnectCommand(const std::vector<std::string_view>& args)
     if (lingerGiven)
         request.linger = std::chrono::seconds(DecimalValue(*options.linger));
     request.settings = portSettings(settings);
-    if (const std::optional<std::string> address = serial::AddressDigitsOf(*options.to))
+    if (const std::optional<std::string> address = AddressDigitsOf(*options.to))
         request.address = *address;
     else if (isDeviceNumber(*options.to))
         request.number = DecimalValue(*options.to);

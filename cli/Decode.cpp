@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "PackageDecoder.h"
+#include "PageModel.h"
 
 #include <nlohmann/json.hpp>
 
@@ -23,7 +24,11 @@ std::string DecodeHelp()
 
 namespace {
 
-constexpr std::size_t longestPackageText = 64;
+// As long as the broadcast page's package fields allow.
+std::size_t longestPackageText()
+{
+    return FindField(*FindPage(BroadcastPage), Field::AdvertPackage)->maxBytes;
+}
 
 nlohmann::json fieldJson(const DecodedField& field)
 {
@@ -81,9 +86,10 @@ Outcome RunDecode(const std::vector<std::string_view>& args)
     }
     if (!text)
         return usageError("decode needs the package text" + seeDecodeHelp);
-    if (text->size() > longestPackageText)
+    if (text->size() > longestPackageText())
         return usageError("decode: the package is " + std::to_string(text->size())
-                          + " bytes long; its field holds at most 64" + seeDecodeHelp);
+                          + " bytes long; its field holds at most " + std::to_string(longestPackageText())
+                          + seeDecodeHelp);
     const DecodedPackage package = DecodePackage(*text);
     std::string out = json ? packageJson(package) : joinedLines(DescribePackage(package));
     if (package.accepted)

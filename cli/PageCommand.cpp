@@ -1,5 +1,8 @@
 #include "PageCommand.h"
 
+#include "BeaconList.h"
+#include "StudyList.h"
+
 #include "Output.h"
 
 #include "Batch.h"
@@ -77,8 +80,7 @@ const std::vector<OptionSpec>& sessionOptions()
     return options;
 }
 
-// The options of qzconfig verify and scan, beside a page's own.
-
+// --explain, which every page subcommand takes beside its fields' options.
 const OptionSpec& explainOption()
 {
     static const OptionSpec option{"explain", OptionKind::Flag, 0, "", "say how each value is read, one per line"};
@@ -190,8 +192,8 @@ std::string shortening(const OptionSpec& option, const std::string& value)
     const bool beaconNumber = option.name == "major" || option.name == "minor";
     const std::string digits = value.size() > 2 ? UpperCase(value.substr(2)) : std::string();
     if (beaconNumber && (value.rfind("0x", 0) == 0 || value.rfind("0X", 0) == 0) && !digits.empty()
-        && digits.size() <= 4 && AllHexDigits(digits))
-        return "write " + std::string(4 - digits.size(), '0') + digits + ", four hex digits without the 0x";
+        && digits.size() <= BeaconHexDigits && AllHexDigits(digits))
+        return "write " + std::string(BeaconHexDigits - digits.size(), '0') + digits + ", four hex digits without the 0x";
     return "shorten it";
 }
 
@@ -480,7 +482,7 @@ FieldValues fieldValues(const PageSpec& page, const Values& values)
 
 std::optional<std::string> valueProblem(const OptionSpec& option, const std::string& value)
 {
-    if (option.kind == OptionKind::UUIDType && value != "16" && value != "128")
+    if (option.kind == OptionKind::UUIDType && !IsUUIDTypeText(value))
         return "--" + std::string(option.name) + " must be 16 or 128, not '" + printable(value) + "'";
     if (option.kind == OptionKind::Text && value.size() > option.maxLength)
         return "--" + std::string(option.name) + " is " + std::to_string(value.size()) + " bytes long; its field holds "

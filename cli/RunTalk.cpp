@@ -105,7 +105,7 @@ int failureStatus(const std::string& port, const serial::TalkOutcome& outcome)
 
 std::string deviceLine(std::size_t number, const serial::FoundDevice& device)
 {
-    std::string line = std::to_string(number) + "  " + serial::ColonAddress(device.address);
+    std::string line = std::to_string(number) + "  " + ColonAddress(device.address);
     if (device.name)
         line += "  \"" + serial::EscapedBytes(*device.name) + "\"";
     return line + "\n";
@@ -117,7 +117,7 @@ std::string devicesJson(const std::vector<serial::FoundDevice>& devices, bool cu
     nlohmann::json list = nlohmann::json::array();
     for (const serial::FoundDevice& device : devices)
         list.push_back({{"type", std::string(1, device.type)},
-                        {"address", serial::ColonAddress(device.address)},
+                        {"address", ColonAddress(device.address)},
                         {"name", device.name ? nlohmann::json(*device.name) : nlohmann::json(nullptr)}});
     const nlohmann::json answer = {{"devices", list}, {"cut", cut}};
     return answer.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -319,7 +319,7 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
             endLink();
     });
     const auto connectTo = [&](const serial::FoundDevice& device) {
-        WriteErr("qzconfig: connecting to " + serial::ColonAddress(device.address) + " (type "
+        WriteErr("qzconfig: connecting to " + ColonAddress(device.address) + " (type "
                  + serial::EscapedBytes(std::string(1, device.type))
                  + (device.name ? ", \"" + serial::EscapedBytes(*device.name) + "\"" : std::string()) + ")\n");
         driver.connectTo(device);
@@ -341,7 +341,7 @@ int RunConnect(int argc, char** argv, const ConnectRequest& request)
         }
         if (named.size() == 1)
             return named.front();
-        const std::string wanted = request.name.empty() ? serial::ColonAddress(request.address)
+        const std::string wanted = request.name.empty() ? ColonAddress(request.address)
                                                         : "\"" + serial::EscapedBytes(request.name) + "\"";
         if (named.empty())
             WriteErr(prefix + wanted + " was not heard: the scan heard " + count + "\n");

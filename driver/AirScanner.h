@@ -39,10 +39,11 @@ public:
     // Starts listening on the named adapter ("hci0"; empty for the first that is on). A
     // device at forget is first dropped from what the stack remembers, so that only a fresh
     // advertisement brings it back. readKnownDevices: a device the stack held from before
-    // is read whole when it is first heard, as a scan lists it. Nothing waits on the bus:
-    // started or failed follows.
+    // is read whole when it is first heard, as a scan lists it (that one read waits for
+    // BlueZ's answer). Starting waits for nothing: started or failed follows.
     void start(const std::string& adapter, const std::optional<std::string>& forget, bool readKnownDevices = false);
-    // Stops listening; done at once, whatever was heard.
+    // Stops listening, whatever was heard: BlueZ is told to stop discovering, and its
+    // answer awaited (a few seconds at most), so that the adapter is idle for whoever is next.
     void stop();
     bool listening() const;
 

@@ -11,8 +11,8 @@ constexpr std::string_view uuidLengthMessage = "Please input correct iBeacon UUI
 constexpr std::string_view majorMessage = BeaconMajorMessage;
 constexpr std::string_view minorMessage = BeaconMinorMessage;
 
-constexpr std::size_t hexModeLength = 4;
-constexpr std::size_t decimalModeLength = 5;
+constexpr std::size_t hexModeLength = BeaconHexDigits;
+constexpr std::size_t decimalModeLength = BeaconDecimalDigits;
 
 // A major or minor text after trimming and upper-casing. Its length alone picks the mode:
 // four characters are hexadecimal, any other length decimal.

@@ -8,6 +8,9 @@
 namespace qz {
 
 inline constexpr std::size_t BeaconUUIDDigits = 32;
+// A major or minor is written in one of two forms, told apart by its length alone.
+inline constexpr std::size_t BeaconHexDigits = 4;
+inline constexpr std::size_t BeaconDecimalDigits = 5;
 inline constexpr std::string_view BeaconMajorMessage = "Please input correct iBeacon Major value!";
 inline constexpr std::string_view BeaconMinorMessage = "Please input correct iBeacon Minor value!";
 

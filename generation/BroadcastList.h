@@ -6,7 +6,6 @@
 
 namespace qz {
 
-inline constexpr std::size_t DeviceAddressDigits = 12;
 inline constexpr std::string_view DeviceAddressMessage = "Please input correct MAC value!";
 
 // The device name as the broadcast button reads it, trimmed: Empty, or Characters when it

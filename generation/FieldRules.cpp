@@ -109,6 +109,38 @@ bool AllDecimalDigits(std::string_view text)
     return true;
 }
 
+bool IsDeviceAddress(std::string_view digits)
+{
+    return digits.size() == DeviceAddressDigits && AllHexDigits(digits);
+}
+
+std::optional<std::string> AddressDigitsOf(std::string_view text)
+{
+    // With colons, one between each pair: 00:17:EA:09:43:AE.
+    constexpr std::size_t colonWidth = DeviceAddressDigits / 2 * 3 - 1;
+    std::string digits;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text.size() == colonWidth && at % 3 == 2) {
+            if (text[at] != ':')
+                return std::nullopt;
+            continue;
+        }
+        digits += text[at];
+    }
+    digits = UpperCase(std::move(digits));
+    if (!IsDeviceAddress(digits))
+        return std::nullopt;
+    return digits;
+}
+
+std::string ColonAddress(std::string_view digits)
+{
+    std::string shown;
+    for (std::size_t at = 0; at < digits.size(); at += 2)
+        shown.append(at == 0 ? "" : ":").append(UpperCase(std::string(digits.substr(at, 2))));
+    return shown;
+}
+
 std::uint32_t HexValue(std::string_view digits)
 {
     if (digits.empty() || digits.size() > 8 || !AllHexDigits(digits))

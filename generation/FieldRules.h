@@ -6,6 +6,7 @@
 // 0xA0 is never white space and a byte 0xE9 is never a letter.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -13,12 +14,6 @@
 
 namespace qz {
 
-// The lines a generator produces, first line first. An empty line is an empty entry;
-// no entry holds a line break. Beside the lines it keeps, in order, the commands that go
-// to the module: each command line's command without its note, and nothing of the
-// comments, separators or guides. The generator that writes a line knows whether it is a
-// command, so nothing has to be guessed from the text later. Comparing two lists
-// compares their lines.
 // What a module that took a list advertises, as the generator that wrote the list knows
 // it: what to listen for, kept beside the list rather than read back out of its commands.
 struct Advertised {
@@ -38,6 +33,12 @@ struct Advertised {
     bool restartNeeded = false;
 };
 
+// The lines a generator produces, first line first. An empty line is an empty entry;
+// no entry holds a line break. Beside the lines it keeps, in order, the commands that go
+// to the module: each command line's command without its note, and nothing of the
+// comments, separators or guides. The generator that writes a line knows whether it is a
+// command, so nothing has to be guessed from the text later. Comparing two lists
+// compares their lines.
 struct CommandList : std::vector<std::string> {
     using std::vector<std::string>::vector;
 
@@ -110,6 +111,15 @@ bool IsDecimalDigit(char c);
 
 bool AllHexDigits(std::string_view text);
 bool AllDecimalDigits(std::string_view text);
+
+// A Bluetooth device address as the modules write it: twelve hex digits in capitals.
+inline constexpr std::size_t DeviceAddressDigits = 12;
+bool IsDeviceAddress(std::string_view digits);
+// An address as a person or a module may write it (12 hex digits, in pairs with colons or
+// without, in any case): its 12 digits in capitals, or nothing.
+std::optional<std::string> AddressDigitsOf(std::string_view text);
+// "00:17:EA:09:43:AE", the way BlueZ and most tools show an address.
+std::string ColonAddress(std::string_view digits);
 
 // Base-16 value of one to eight hex digits. Callers test the text first; anything else
 // is their fault and throws std::invalid_argument.

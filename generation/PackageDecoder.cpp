@@ -14,7 +14,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t eddystoneService = 0xFEAA;
-constexpr std::uint32_t appleCompany = 0x004C;
 
 std::string hexByte(std::uint32_t value)
 {
@@ -210,13 +209,13 @@ void decodeManufacturerData(const Bytes& data, FieldList& out)
     const std::string_view name = CompanyName(company);
     out.labelled("company", "0x" + HexText(company, 4) + (name.empty() ? "" : " (" + std::string(name) + ")"),
                  company);
-    // Apple's beacon frame: 02 15, then UUID, major, minor and the power at 1 m.
-    if (company == appleCompany && data.size() == 25 && data[2] == 0x02 && data[3] == 0x15) {
+    const Bytes frame(data.begin() + 2, data.end());
+    if (ibeacon::IsFrame(company, frame)) {
         out.plain("frame", "iBeacon");
-        out.labelled("uuid", uuidText(data, 4, 16, false));
-        out.number("major", bigEndian(data, 20, 2));
-        out.number("minor", bigEndian(data, 22, 2));
-        out.number("measured power", signedByte(data[24]), " dBm");
+        out.labelled("uuid", uuidText(frame, ibeacon::UUIDAt, ibeacon::UUIDBytes, false));
+        out.number("major", bigEndian(frame, ibeacon::MajorAt, 2));
+        out.number("minor", bigEndian(frame, ibeacon::MinorAt, 2));
+        out.number("measured power", signedByte(frame[ibeacon::PowerAt]), " dBm");
         return;
     }
     out.rest(data, 2);

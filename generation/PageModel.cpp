@@ -17,7 +17,7 @@ const std::string& valueOf(const FieldValues& values, Field field)
 
 int uuidTypeIndex(const FieldValues& values)
 {
-    return valueOf(values, Field::StudyUUIDType) == "128" ? UUIDType128Bit : UUIDType16Bit;
+    return UUIDTypeIndexOf(valueOf(values, Field::StudyUUIDType));
 }
 
 FieldExplanation explainUUIDType(const FieldValues& values)
@@ -61,10 +61,10 @@ std::vector<PageSpec> makePages()
     using K = FieldKind;
     using C = Counting;
     return {
-        {"study",
+        {StudyPage,
          "master-role self-learning of two characteristics of a slave",
          {
-             {F::StudyUUIDType, K::UUIDType, "uuid-type", "16", 0, "UUID form of the slave device: 16 or 128", C::None,
+             {F::StudyUUIDType, K::UUIDType, "uuid-type", UUIDType16Text, 0, "UUID form of the slave device: 16 or 128", C::None,
               {}, explainUUIDType},
              {F::StudyNotify, K::Text, "notify", "FFE1", 36, "UUID of the notify characteristic", C::None, {},
               characteristic<F::StudyNotify>},
@@ -78,7 +78,7 @@ std::vector<PageSpec> makePages()
          "      --notify 0000FFE1-0000-1000-8000-00805F9B34FB \\\n"
          "      --write 0000FFE2-0000-1000-8000-00805F9B34FB",
          false},
-        {"ibeacon",
+        {BeaconPage,
          "advertising as an iBeacon in slave role",
          {
              {F::BeaconUUID, K::Text, "uuid", "0000FFF0-0000-1000-8000-00805F9B34FB", 36, "beacon UUID, 32 hex digits",
@@ -95,7 +95,7 @@ std::vector<PageSpec> makePages()
          true,
          {{F::BeaconUUID, F::BeaconMajor, F::BeaconMinor},
           {"AT+IBE0", "AT+IBE1", "AT+IBE2", "AT+IBE3", "AT+MARJ", "AT+MINO"}}},
-        {"broadcast",
+        {BroadcastPage,
          "device name and address, advertising and scan-response packages",
          {
              {F::DeviceName, K::Text, "name", "QZSoft", 15, "device name", C::NameDigits, "the device name's digits",

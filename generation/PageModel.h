@@ -70,6 +70,11 @@ struct PageSpec {
     Identity identity = {};
 };
 
+// The pages' names: qzconfig's subcommands, and what the window's buttons look up.
+inline constexpr std::string_view StudyPage = "study";
+inline constexpr std::string_view BeaconPage = "ibeacon";
+inline constexpr std::string_view BroadcastPage = "broadcast";
+
 // The three pages, in qzconfig's order: study, ibeacon, broadcast.
 const std::vector<PageSpec>& Pages();
 const PageSpec* FindPage(std::string_view name);
@@ -77,7 +82,7 @@ const FieldSpec* FindField(const PageSpec& page, std::string_view option);
 const FieldSpec* FindField(const PageSpec& page, Field field);
 // Every field at its initial text or state.
 FieldValues InitialValues(const PageSpec& page);
-// A value as a record writes it: a check box as yes or no, a text as it stands.
+// Whether a check box's value is on ("yes"); a missing value is off.
 bool IsFlagOn(const FieldValues& values, Field field);
 
 } // namespace qz

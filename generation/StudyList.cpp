@@ -163,4 +163,19 @@ GeneratorResult BuildStudyList(int uuidTypeIndex, std::string_view notifyText, s
     return longFormList(notify, write, *byteIndex);
 }
 
+bool IsUUIDTypeText(std::string_view value)
+{
+    return value == UUIDType16Text || value == UUIDType128Text;
+}
+
+int UUIDTypeIndexOf(std::string_view value)
+{
+    return value == UUIDType128Text ? UUIDType128Bit : UUIDType16Bit;
+}
+
+std::string_view UUIDTypeTextOf(int index)
+{
+    return index == UUIDType16Bit ? UUIDType16Text : UUIDType128Text;
+}
+
 } // namespace qz

@@ -10,6 +10,13 @@ namespace qz {
 // Index 0 of the UUID type list is the 16-bit form; every other index is the 128-bit form.
 inline constexpr int UUIDType16Bit = 0;
 inline constexpr int UUIDType128Bit = 1;
+// The type as a field's value, qzconfig's --uuid-type and a record's column: "16" or "128".
+inline constexpr std::string_view UUIDType16Text = "16";
+inline constexpr std::string_view UUIDType128Text = "128";
+bool IsUUIDTypeText(std::string_view value);
+// The list index a value names (anything but "128" is the 16-bit form), and back.
+int UUIDTypeIndexOf(std::string_view value);
+std::string_view UUIDTypeTextOf(int index);
 
 inline constexpr std::size_t ShortUUIDDigits = 4;
 inline constexpr std::size_t LongUUIDDigits = 32;

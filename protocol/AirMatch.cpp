@@ -11,14 +11,6 @@ namespace qz::air {
 
 namespace {
 
-constexpr std::uint16_t appleCompany = 0x004C;
-// An iBeacon in Apple's manufacturer data: 02 15, then its UUID, major, minor and power.
-constexpr std::string_view beaconPrefix = "\x02\x15";
-constexpr std::size_t beaconUUIDAt = 2;
-constexpr std::size_t beaconMajorAt = 18;
-constexpr std::size_t beaconMinorAt = 20;
-constexpr std::size_t beaconPowerAt = 22;
-constexpr std::size_t beaconBytes = 23;
 constexpr std::string_view baseUUIDTail = "-0000-1000-8000-00805f9b34fb";
 constexpr int shortListeningSeconds = 10;
 constexpr int restartListeningSeconds = 30;
@@ -142,14 +134,13 @@ std::string beaconNumberWords(std::string_view name, std::string_view bytes)
     return std::string(name) + " " + std::to_string(value) + " (0x" + HexText(value, 4) + ")";
 }
 
-// The iBeacon a device carries: the 23 bytes after Apple's company identifier.
+// The iBeacon frame a device carries, after Apple's company identifier.
 std::optional<Bytes> beaconOf(const HeardDevice& device)
 {
     if (!device.manufacturerData)
         return std::nullopt;
-    const auto apple = device.manufacturerData->find(appleCompany);
-    if (apple == device.manufacturerData->end() || apple->second.size() < beaconBytes
-        || apple->second.compare(0, beaconPrefix.size(), beaconPrefix) != 0)
+    const auto apple = device.manufacturerData->find(ibeacon::Company);
+    if (apple == device.manufacturerData->end() || !ibeacon::IsFrame(apple->first, apple->second))
         return std::nullopt;
     return apple->second;
 }
@@ -170,14 +161,14 @@ Check beaconCheck(const Expected& item, const std::optional<Bytes>& beacon)
     switch (item.kind) {
     case Expected::Kind::BeaconUUID:
         return compared("iBeacon UUID", beaconUUIDWords(item.data),
-                        beacon ? std::optional(beaconUUIDWords(beacon->substr(beaconUUIDAt, 16))) : std::nullopt);
+                        beacon ? std::optional(beaconUUIDWords(beacon->substr(ibeacon::UUIDAt, ibeacon::UUIDBytes))) : std::nullopt);
     case Expected::Kind::BeaconMajor:
         return compared("major", beaconNumberWords("major", item.data),
-                        beacon ? std::optional(beaconNumberWords("major", beacon->substr(beaconMajorAt, 2))) : std::nullopt);
+                        beacon ? std::optional(beaconNumberWords("major", beacon->substr(ibeacon::MajorAt, 2))) : std::nullopt);
     default: break;
     }
     return compared("minor", beaconNumberWords("minor", item.data),
-                    beacon ? std::optional(beaconNumberWords("minor", beacon->substr(beaconMinorAt, 2))) : std::nullopt);
+                    beacon ? std::optional(beaconNumberWords("minor", beacon->substr(ibeacon::MinorAt, 2))) : std::nullopt);
 }
 
 // A keyed value heard (service data by UUID, manufacturer data by company) in words.
@@ -432,14 +423,6 @@ ShownAs WhereBlueZShows(std::uint8_t type)
     return ShownAs::AdvertisingData;
 }
 
-std::string AddressOfDigits(std::string_view digits)
-{
-    std::string address;
-    for (std::size_t i = 0; i < digits.size(); i += 2)
-        address += (address.empty() ? "" : ":") + UpperCase(std::string(digits.substr(i, 2)));
-    return address;
-}
-
 Expectation ExpectedOnAir(const Advertised& advertised)
 {
     Expectation expectation;
@@ -456,10 +439,10 @@ Expectation ExpectedOnAir(const Advertised& advertised)
         return expectation;
     }
     const std::string& address = advertised.address;
-    if (advertised.kind != Advertised::Kind::Broadcast || address.size() != 12 || !AllHexDigits(address))
+    if (advertised.kind != Advertised::Kind::Broadcast || !IsDeviceAddress(address))
         return expectation;
     expectation.kind = Expectation::Kind::Broadcast;
-    expectation.address = AddressOfDigits(address);
+    expectation.address = ColonAddress(address);
     expectation.pageName = advertised.name;
     expectation.items.push_back({Expected::Kind::Address, 0, *expectation.address});
     // BlueZ shows the advertising package and the scan response as one device: a structure
@@ -511,7 +494,7 @@ Verdict Compare(const Expectation& expectation, const HeardDevice& device)
             verdict.checks.push_back(std::move(found));
     }
     if (beacon && expectation.kind == Expectation::Kind::Beacon)
-        verdict.shown.push_back("measured power " + std::to_string(static_cast<signed char>((*beacon)[beaconPowerAt])) + " dBm");
+        verdict.shown.push_back("measured power " + std::to_string(static_cast<signed char>((*beacon)[ibeacon::PowerAt])) + " dBm");
     const bool differs = std::any_of(verdict.checks.begin(), verdict.checks.end(), isDifference);
     verdict.outcome = differs ? Outcome::HeardOtherwise : Outcome::HeardAsSet;
     return verdict;
@@ -536,7 +519,7 @@ std::optional<Verdict> Listening::heard(const HeardDevice& device)
     if (verdict.outcome == Outcome::HeardAsSet)
         return verdict;
     if (expectation_.kind == Expectation::Kind::Beacon && onlyMinorDiffers(verdict)) {
-        const Bytes minor = beaconOf(device)->substr(beaconMinorAt, 2);
+        const Bytes minor = beaconOf(device)->substr(ibeacon::MinorAt, 2);
         neighbours_[device.address] = std::to_string(static_cast<unsigned char>(minor[0]) * 256
                                                      + static_cast<unsigned char>(minor[1]));
         if (closest_ && closest_->address == device.address)

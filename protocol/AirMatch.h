@@ -145,7 +145,4 @@ std::vector<std::string> DescribeDevice(const HeardDevice& device);
 // Two upper-case hex digits per byte: "0AFF".
 std::string HexOfBytes(std::string_view bytes);
 
-// "00:0E:0B:12:34:56" for the twelve digits AT+ADDR takes.
-std::string AddressOfDigits(std::string_view digits);
-
 } // namespace qz::air

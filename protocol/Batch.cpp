@@ -1,5 +1,6 @@
 #include "Batch.h"
 
+#include "BeaconList.h"
 #include "FieldRules.h"
 #include "SendSession.h"
 
@@ -9,21 +10,10 @@ namespace qz::batch {
 
 namespace {
 
-bool isHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-bool isDecimal(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
+// One digit of a counted value, upper case.
 int digitValue(char c)
 {
-    if (isDecimal(c))
-        return c - '0';
-    return (c >= 'a' ? c - 'a' : c - 'A') + 10;
+    return IsDecimalDigit(c) ? c - '0' : c - 'A' + 10;
 }
 
 // Adds one to digits in the given base, upper case, width kept; false when it overflows.
@@ -39,17 +29,10 @@ bool increment(std::string& digits, int base)
     return false;
 }
 
-bool all(std::string_view text, bool (*test)(char))
-{
-    return !text.empty() && std::all_of(text.begin(), text.end(), test);
-}
-
 // Counts digits (the counted part) up, modules - 1 times.
 CountedValues countDigits(std::string digits, int base, std::size_t modules)
 {
     CountedValues counting;
-    std::transform(digits.begin(), digits.end(), digits.begin(),
-                   [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
     for (std::size_t module = 0; module < modules; ++module) {
         if (module > 0 && !increment(digits, base)) {
             counting.values.clear();
@@ -67,22 +50,24 @@ CountedValues countDigits(std::string digits, int base, std::size_t modules)
 CountedValues CountValues(qz::Counting form, std::string_view first, std::size_t modules)
 {
     const std::string text(first);
+    // Hex digits count in capitals, as the page writes them; a name keeps its case.
+    const std::string capitals = UpperCase(text);
     switch (form) {
     case qz::Counting::BeaconNumber:
-        if (text.size() == 4 && all(text, isHex))
-            return countDigits(text, 16, modules);
-        if (text.size() == 5 && all(text, isDecimal))
-            return countDigits(text, 10, modules);
+        if (capitals.size() == BeaconHexDigits && AllHexDigits(capitals))
+            return countDigits(capitals, 16, modules);
+        if (capitals.size() == BeaconDecimalDigits && AllDecimalDigits(capitals))
+            return countDigits(capitals, 10, modules);
         return {{}, "only four hex digits (04D2) or five decimal digits (01234) can count up", {}};
     case qz::Counting::Address:
-        if (text.size() == 12 && all(text, isHex))
-            return countDigits(text, 16, modules);
+        if (IsDeviceAddress(capitals))
+            return countDigits(capitals, 16, modules);
         return {{}, "only twelve hex digits (000E0B123456) can count up", {}};
     case qz::Counting::NameDigits: break;
     case qz::Counting::None: return {{}, "it does not count up", {}};
     }
     std::size_t digitsFrom = text.size();
-    while (digitsFrom > 0 && isDecimal(text[digitsFrom - 1]))
+    while (digitsFrom > 0 && IsDecimalDigit(text[digitsFrom - 1]))
         --digitsFrom;
     if (digitsFrom == text.size())
         return {{}, "a name counts up by the digits at its end (Lamp-01), and this one has none", {}};

@@ -1,5 +1,7 @@
 #include "BatchPlan.h"
 
+#include "StudyList.h"
+
 #include <algorithm>
 #include <functional>
 #include <iterator>
@@ -159,7 +161,7 @@ std::optional<Refusal> pageRefusal(const PageSpec& page, const Module& module, G
             refused.other = std::to_string(field.maxBytes);
             return refused;
         }
-        if (field.kind == FieldKind::UUIDType && value != "16" && value != "128") {
+        if (field.kind == FieldKind::UUIDType && !IsUUIDTypeText(value)) {
             refused.reason = Refusal::PageRefused;
             refused.message = "the UUID type is 16 or 128";
             return refused;

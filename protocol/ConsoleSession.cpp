@@ -13,7 +13,7 @@ constexpr std::string_view scanStarted = "OK+DISCS";
 constexpr std::string_view scanFinished = "OK+DISCE";
 constexpr std::string_view entryWord = "OK+DIS";
 // "OK+DIS", the type, the address: where the name begins.
-constexpr std::size_t nameStart = entryWord.size() + 1 + AddressDigits;
+constexpr std::size_t nameStart = entryWord.size() + 1 + DeviceAddressDigits;
 constexpr std::string_view connectionWord = "OK+CONN";
 // A lone AT ends a link; the module says so.
 constexpr std::string_view probe = "AT";
@@ -44,7 +44,7 @@ bool couldBecomeAnswer(std::string_view text)
 bool isEntry(std::string_view text)
 {
     return text.size() >= nameStart && startsWith(text, entryWord)
-        && AllHexDigits(UpperCase(std::string(text.substr(entryWord.size() + 1, AddressDigits))));
+        && AllHexDigits(UpperCase(std::string(text.substr(entryWord.size() + 1, DeviceAddressDigits))));
 }
 
 std::string milliseconds(Micros time)
@@ -58,33 +58,6 @@ std::string seconds(Micros time)
 }
 
 } // namespace
-
-std::string ColonAddress(std::string_view digits)
-{
-    std::string shown;
-    for (std::size_t at = 0; at < digits.size(); at += 2)
-        shown.append(at == 0 ? "" : ":").append(digits.substr(at, 2));
-    return shown;
-}
-
-std::optional<std::string> AddressDigitsOf(std::string_view text)
-{
-    // With colons, one between each pair: 00:17:EA:09:43:AE.
-    constexpr std::size_t colonWidth = AddressDigits / 2 * 3 - 1;
-    std::string digits;
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        if (text.size() == colonWidth && at % 3 == 2) {
-            if (text[at] != ':')
-                return std::nullopt;
-            continue;
-        }
-        digits += text[at];
-    }
-    digits = UpperCase(digits);
-    if (digits.size() != AddressDigits || !AllHexDigits(digits))
-        return std::nullopt;
-    return digits;
-}
 
 std::string ConnectCommand(const FoundDevice& device)
 {
@@ -284,7 +257,7 @@ void ConsoleSession::takeEntry(TalkActions& actions, std::string_view entry)
     actions.transcript.push_back({Exchange::Replied, std::string(entry), true});
     FoundDevice device;
     device.type = entry[entryWord.size()];
-    device.address = UpperCase(std::string(entry.substr(entryWord.size() + 1, AddressDigits)));
+    device.address = UpperCase(std::string(entry.substr(entryWord.size() + 1, DeviceAddressDigits)));
     if (entry.size() > nameStart)
         device.name = std::string(entry.substr(nameStart));
     // A scan may report a device more than once.

@@ -29,7 +29,6 @@ inline constexpr std::size_t KeptUnparsedBytes = 4096;
 
 inline constexpr std::string_view DiscoverCommand = "AT+DISC?";
 inline constexpr std::string_view ConnectCommandWord = "AT+CO";
-inline constexpr std::size_t AddressDigits = 12;
 
 // A device that a discovery heard: "OK+DIS" + type + address + name.
 struct FoundDevice {
@@ -43,11 +42,6 @@ struct FoundDevice {
     }
 };
 
-// "00:17:EA:09:43:AE"
-std::string ColonAddress(std::string_view digits);
-// The address of a device as a user may write it (12 hex digits, with or without colons,
-// in any case): its 12 digits in capitals, or nothing.
-std::optional<std::string> AddressDigitsOf(std::string_view text);
 // "AT+CO" + type + address
 std::string ConnectCommand(const FoundDevice& device);
 

@@ -102,7 +102,7 @@ bool ReplyMeansYes(std::string_view command, std::string_view reply)
 namespace {
 
 // The module's own address in its answer to AddressQuestion, or nothing: "OK+ADDR:" (or, in
-// some firmware, "OK+Get:") and 12 hex digits, which some write in pairs with colons.
+// some firmware, "OK+Get:") and the address, which some write in pairs with colons.
 std::optional<std::string> toldAddress(std::string_view reply)
 {
     while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
@@ -112,15 +112,7 @@ std::optional<std::string> toldAddress(std::string_view reply)
         if (reply.substr(0, answer.size()) == answer)
             told = reply.substr(answer.size());
     }
-    std::string address;
-    for (std::size_t at = 0; at < told.size(); ++at) {
-        if (told[at] != ':' || at % 3 != 2 || told.size() != 17)
-            address += told[at];
-    }
-    address = UpperCase(address);
-    if (address.size() != 12 || !AllHexDigits(address))
-        return std::nullopt;
-    return address;
+    return AddressDigitsOf(told);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "ConsolePart.h"
 
+#include "FieldRules.h"
 #include "Transcript.h"
 #include "WindowStyle.h"
 
@@ -240,7 +241,7 @@ void TConsolePart::connectChosen()
     for (const qz::serial::FoundDevice& device : driver_.devices()) {
         if (device.address != address)
             continue;
-        showStatus(QStringLiteral("Connecting to %1...").arg(qz::fromBytes(qz::serial::ColonAddress(device.address))));
+        showStatus(QStringLiteral("Connecting to %1...").arg(qz::fromBytes(qz::ColonAddress(device.address))));
         driver_.connectTo(device);
         emit changed();
         return;
@@ -250,7 +251,7 @@ void TConsolePart::connectChosen()
 void TConsolePart::showFound(const qz::serial::FoundDevice& device)
 {
     auto* item = new QTreeWidgetItem(tvDevices, {qz::fromBytes(qz::serial::EscapedBytes(std::string(1, device.type))),
-                                                 qz::fromBytes(qz::serial::ColonAddress(device.address)),
+                                                 qz::fromBytes(qz::ColonAddress(device.address)),
                                                  device.name ? qz::fromBytes(qz::serial::EscapedBytes(*device.name))
                                                              : QStringLiteral("(no name)")});
     item->setData(1, addressRole, qz::fromBytes(device.address));

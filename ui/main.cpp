@@ -12,8 +12,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -179,7 +179,7 @@ qz::FieldValues TfrmMain::valuesOf(const qz::PageSpec& page) const
         if (auto* edit = qobject_cast<QLineEdit*>(control))
             values[field.field] = qz::toBytes(edit->text());
         else if (auto* list = qobject_cast<QComboBox*>(control))
-            values[field.field] = list->currentIndex() == qz::UUIDType128Bit ? "128" : "16";
+            values[field.field] = std::string(qz::UUIDTypeTextOf(list->currentIndex()));
         else if (auto* box = qobject_cast<QCheckBox*>(control))
             values[field.field] = std::string(box->isChecked() ? qz::FlagOn : qz::FlagOff);
     }
@@ -200,8 +200,7 @@ void TfrmMain::createStudyPage()
     typeLabel->setBuddy(cbUUIDType);
     cbUUIDType->setAccessibleName(type->title());
 
-    cbUUIDType->setCurrentIndex(fieldSpec(qz::Field::StudyUUIDType).initial == "128" ? qz::UUIDType128Bit
-                                                                                     : qz::UUIDType16Bit);
+    cbUUIDType->setCurrentIndex(qz::UUIDTypeIndexOf(fieldSpec(qz::Field::StudyUUIDType).initial));
     addControl(qz::Field::StudyUUIDType, cbUUIDType, type->title());
 
     edtCharNotify = addFieldBox(tbStudy, {qz::Field::StudyNotify, "GBUUIDNotify",
@@ -227,8 +226,6 @@ void TfrmMain::createStudyPage()
     new RightEdgePlacer(btnShow, 11, buttonBox);
     connect(btnShow, &QPushButton::clicked, this, &TfrmMain::btnShowClick);
 
-    for (QLineEdit* edit : {edtCharNotify, edtCharWrite})
-        edit->installEventFilter(this);
     chainTabOrder({cbUUIDType, edtCharWrite, edtCharNotify, btnShow});
 }
 
@@ -386,33 +383,19 @@ void TfrmMain::createStatusBar()
     sbTitle->addWidget(contactLine, 1);
 }
 
-bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
-{
-    // The handler passes every key on unchanged, so which keys reach it cannot show.
-    if (event->type() == QEvent::KeyPress && (watched == edtCharNotify || watched == edtCharWrite))
-        edtCharNotifyKeyPress(static_cast<QKeyEvent*>(event));
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void TfrmMain::edtCharNotifyKeyPress(QKeyEvent* /*key*/)
-{
-    // Every key reaches the characteristic edits unchanged: lower case, "-" and spaces are
-    // all cleaned up by the generator, so nothing is filtered while typing.
-}
-
 void TfrmMain::btnShowClick()
 {
-    answerFor("study");
+    answerFor(qz::StudyPage);
 }
 
 void TfrmMain::btniBeaconClick()
 {
-    answerFor("ibeacon");
+    answerFor(qz::BeaconPage);
 }
 
 void TfrmMain::btBroadcastClick()
 {
-    answerFor("broadcast");
+    answerFor(qz::BroadcastPage);
 }
 
 void TfrmMain::answerFor(std::string_view pageName)

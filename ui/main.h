@@ -12,7 +12,6 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
-class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -53,9 +52,6 @@ public:
     QCheckBox* cbSame;
     QPushButton* btBroadcast;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private slots:
     void btnShowClick();
     void btniBeaconClick();
@@ -63,7 +59,6 @@ private slots:
 
 private:
     void FormCreate();
-    void edtCharNotifyKeyPress(QKeyEvent* key);
 
     void createStudyPage();
     void createBeaconPage();

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace qz {
 namespace {
@@ -133,6 +136,22 @@ TEST(FieldRules, SubTextClipsToTheText)
     };
     for (const auto& c : cases)
         EXPECT_EQ(SubText(c.text, c.start, c.count), c.expected) << c.text << " " << c.start << " " << c.count;
+}
+
+TEST(FieldRules, AddressesAsPeopleAndModulesWriteThem)
+{
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+        {"0017ea0943ae", "0017EA0943AE"},
+        {"00:17:EA:09:43:AE", "0017EA0943AE"},
+        {"00:17:EA:09:43:A", std::nullopt},
+        {"0017EA0943AE0", std::nullopt},
+        {"0017:EA0943AE", std::nullopt},
+        {"0017EA0943AG", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, digits] : cases)
+        EXPECT_EQ(AddressDigitsOf(text), digits) << text;
+    EXPECT_EQ(ColonAddress("0017ea0943ae"), "00:17:EA:09:43:AE");
 }
 
 } // namespace

@@ -167,6 +167,9 @@ TEST(AirMatch, ListeningEndsAtTheBeaconWithEveryValueAndOtherwiseTellsTheClosest
     HeardDevice notABeacon = beacon("AA:00:00:00:00:01", 0x0A);
     (*notABeacon.manufacturerData)[0x004C][1] = 0x16; // Apple's, but not an iBeacon
     EXPECT_FALSE(listening.heard(notABeacon));
+    HeardDevice longer = beacon("AA:00:00:00:00:02", 0x0A);
+    (*longer.manufacturerData)[0x004C].push_back('\0'); // a byte past what its length says
+    EXPECT_FALSE(listening.heard(longer));
     EXPECT_EQ(listening.timedOut().outcome, Outcome::NotHeard);
     EXPECT_EQ(VerdictSummary(listening.timedOut()),
               "not heard: no iBeacon was heard; the module may need a restart: power it off and on, then check again");

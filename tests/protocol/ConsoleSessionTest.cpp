@@ -355,20 +355,5 @@ TEST(ConsoleSessionTest, ConnectedModulePassesBytesBothWays)
     EXPECT_EQ(cut.transcript[0].bytes, "OK+R");
 }
 
-TEST(ConsoleSessionTest, AddressesAsUsersWriteThem)
-{
-    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
-        {"0017ea0943ae", "0017EA0943AE"},
-        {"00:17:EA:09:43:AE", "0017EA0943AE"},
-        {"00:17:EA:09:43:A", std::nullopt},
-        {"0017EA0943AE0", std::nullopt},
-        {"0017:EA0943AE", std::nullopt},
-        {"0017EA0943AG", std::nullopt},
-    };
-    for (const auto& [text, digits] : cases)
-        EXPECT_EQ(AddressDigitsOf(text), digits) << text;
-    EXPECT_EQ(ColonAddress("0017EA0943AE"), "00:17:EA:09:43:AE");
-}
-
 } // namespace
 } // namespace qz::serial
