@@ -15,7 +15,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 base_packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev qtbase5-dev libgl-dev
                qt6-serialport-dev libqt5serialport5-dev nlohmann-json3-dev
-               fonts-dejavu-core fonts-liberation2 xvfb xauth dbus-daemon python3-dbusmock)
+               fonts-dejavu-core fonts-liberation2 xvfb xauth dbus-daemon python3-dbusmock
+               libqt6sql6-psql libqt5sql5-psql postgresql)
 
 # The real bluetoothd in a qemu guest, for the air check's test (./build.sh test, Qt 6).
 guest_packages=(qemu-system-x86 linux-image-amd64 bluez bluez-test-tools busybox-static cpio kmod)

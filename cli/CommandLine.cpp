@@ -17,7 +17,7 @@ const std::vector<std::pair<std::string_view, Subcommand>>& otherSubcommands()
     static const std::vector<std::pair<std::string_view, Subcommand>> table = {
         {"decode", RunDecode},         {"ports", RunPortsCommand},       {"verify", RunVerifyCommand},
         {"scan", RunScanCommand},      {"console", RunConsoleCommand},   {"discover", RunDiscoverCommand},
-        {"connect", RunConnectCommand},
+        {"connect", RunConnectCommand}, {"line", RunLineCommand},
     };
     return table;
 }
@@ -48,7 +48,7 @@ std::string HelpText()
         "Subcommands:\n";
     for (const SubcommandSpec& subcommand : pageSubcommands())
         text += PageHelp(subcommand);
-    text += ExplainHelp() + SessionHelp() + PortsHelp() + TalkHelp() + AirHelp() + DecodeHelp() + HelpClosing()
+    text += ExplainHelp() + SessionHelp() + PortsHelp() + TalkHelp() + LineHelp() + AirHelp() + DecodeHelp() + HelpClosing()
         + "\nExamples:\n";
     for (const SubcommandSpec& subcommand : pageSubcommands())
         text += ExampleLine(subcommand);

@@ -98,8 +98,14 @@ struct ConnectRequest {
 
 // What a run of the command line is: words to print, or something still to run, whose
 // own output and outcome decide the rest.
+// qzconfig line: the state of a batch that benches share.
+struct LineRequest {
+    std::string record; // its database address
+    bool json = false;
+};
+
 using Outcome = std::variant<Printed, SendRequest, BatchRequest, ListPorts, VerifyRequest, ScanRequest, ConsoleRequest,
-                             DiscoverRequest, ConnectRequest>;
+                             DiscoverRequest, ConnectRequest, LineRequest>;
 
 // A batch refused before any port opened, in qzconfig's words: a refusal or a usage error.
 Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& refusal);

@@ -3,6 +3,7 @@
 #include "BatchSession.h"
 #include "Output.h"
 #include "PageCommand.h"
+#include "RecordAddress.h"
 #include "Process.h"
 #include "StandardStreams.h"
 
@@ -99,6 +100,7 @@ int problemStatus(const BatchRequest& request, const BatchProblem& problem)
     case BatchProblem::RecordUnwritten: return said(record + "cannot write it: " + detail, SendFailed);
     case BatchProblem::RecordHeld: return said(record + detail + "; one batch per record", UsageError);
     case BatchProblem::RecordBroken: return said(record + detail, UsageError);
+    case BatchProblem::RecordUnreachable: return said(detail, SendFailed);
     case BatchProblem::CannotListen: return said("cannot listen over the air: " + problem.detail, SendFailed);
     case BatchProblem::Refused: break;
     }
@@ -171,7 +173,11 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                     said(ended.port, serial::EscapedBytes(ended.verdict.succeeded() ? words : "failed: " + words));
                 },
                 [&](const e::RecordNotWritten& failed) {
-                    WriteErr("qzconfig: --record " + serial::EscapedBytes(request.order.recordFile) + ": cannot write it: "
+                    // A database names its server itself; a file is named here.
+                    WriteErr("qzconfig: "
+                             + (IsDatabaseAddress(request.order.recordFile)
+                                    ? std::string()
+                                    : "--record " + serial::EscapedBytes(request.order.recordFile) + ": cannot write it: ")
                              + serial::EscapedBytes(failed.why) + "\n");
                 },
                 [&](const e::HeldFromRecord& held) {
@@ -218,13 +224,23 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                  + " modules in a row failed (--max-failures); look at the lot, the fixture and the settings\n");
     if (runner.radioLost())
         WriteOut("Stopped: nothing can listen over the air any more, so no further module was sent its list\n");
-    WriteOut(summary(batch));
+    // A bench of a line ends when the line's batch has no unit left: its own modules
+    // are a part of the whole.
+    const std::string sharedCounts = batch.Exhausted() ? session.sharedCounts() : std::string();
+    if (!sharedCounts.empty())
+        WriteOut(std::to_string(batch.SetUpCount()) + " modules were set up on this bench; no module of batch "
+                 + std::get<DatabaseAddress>(ReadDatabaseAddress(request.order.recordFile)).batch + " is left: "
+                 + sharedCounts + "\n");
+    else
+        WriteOut(summary(batch));
     if (OutputFailed())
         return CannotWriteOutput();
     if (!session.recordFailure().empty())
         return SendFailed;
     if (interruptedStatus != 0)
         return interruptedStatus;
+    if (batch.Exhausted())
+        return batch.FailedCount() == 0 ? Listed : SendFailed;
     return batch.SetUpCount() == batch.Total() ? Listed : SendFailed;
 }
 

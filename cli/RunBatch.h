@@ -9,4 +9,7 @@ namespace qz::cli {
 // exit status.
 int RunBatch(int argc, char** argv, const BatchRequest& request);
 
+// qzconfig line: the shared batch's state, as text or JSON.
+int RunLine(int argc, char** argv, const LineRequest& request);
+
 } // namespace qz::cli

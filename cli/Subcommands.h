@@ -17,10 +17,12 @@ Outcome RunPortsCommand(const std::vector<std::string_view>& args);
 Outcome RunConsoleCommand(const std::vector<std::string_view>& args);
 Outcome RunDiscoverCommand(const std::vector<std::string_view>& args);
 Outcome RunConnectCommand(const std::vector<std::string_view>& args);
+Outcome RunLineCommand(const std::vector<std::string_view>& args);
 
 std::string AirHelp();
 std::string PortsHelp();
 // console, discover and connect
 std::string TalkHelp();
+std::string LineHelp();
 
 } // namespace qz::cli

@@ -130,6 +130,7 @@ struct Run {
         IgnoreBrokenPipes();
         return RunConnect(argc, argv, request);
     }
+    int operator()(const LineRequest& request) const { return RunLine(argc, argv, request); }
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "BatchPlan.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace qz {
@@ -16,10 +17,11 @@ class BatchRecord {
 public:
     virtual ~BatchRecord() = default;
 
-    enum class Taken { Yes, Held, Broken, Unwritten };
+    enum class Taken { Yes, Held, Broken, Unwritten, Unreachable };
     // Takes the record for this batch: Held when another batch holds it, Broken when it
     // cannot be taken at all, Unwritten when what marks it taken cannot be written (a full
-    // disk); words says why, or, once taken, what the user should know
+    // disk), Unreachable when the server that keeps it cannot be had; words says why, or,
+    // once taken, what the user should know
     // ("its lock file was left by process 4242, which no longer runs: taken over").
     virtual Taken take(std::string& words) = 0;
     // What the record shows, as its text; why not, in the system's words.
@@ -33,6 +35,19 @@ public:
     // Ends a claimed unit as its module ended (set up or failed), or why it could not.
     virtual std::string end(const batch::RecordRow& row) = 0;
     virtual void release() = 0;
+
+    // A record several benches share decides which unit a module gets. Once planned, the
+    // batch is defined there (or checked against the one defined); why not, in words.
+    virtual std::string define(const PageSpec&, const batch::Plan&, const std::string& /*definition*/) { return {}; }
+    // The unit a module ready on port gets, offered the batch's own choice: it, another,
+    // or none (no unit left, when why stays empty; else why the record cannot tell).
+    virtual std::optional<std::size_t> reserve(const std::string& /*port*/, std::size_t offered, std::string& /*why*/)
+    {
+        return offered;
+    }
+    // The module reserved for on port was sent nothing (it is one set up before): the
+    // unit is free for the next.
+    virtual std::string withdraw(const std::string& /*port*/) { return {}; }
 };
 
 // The record as a CSV file, one row a line, each flushed to the disk as it is added. It is

@@ -74,9 +74,17 @@ void BatchRunner::take(Fixture& fixture)
         return;
     }
     fixture.ready = false;
-    const std::optional<std::size_t> unit = batch_.ModuleReady(fixture.port);
+    std::optional<std::size_t> unit = batch_.ModuleReady(fixture.port);
     if (!unit)
         return;
+    if (reserve_) {
+        unit = reserve_(fixture.port, *unit);
+        if (!unit) {
+            finishIfDone();
+            return;
+        }
+        batch_.Reassign(fixture.port, *unit);
+    }
     fixture.waiting = false;
     fixture.unit = unit;
     emit event(batchevent::ModuleStarted{fixture.port, *unit});

@@ -46,6 +46,12 @@ public:
                 serial::SessionSettings settings, QObject* parent = nullptr);
     ~BatchRunner() override;
 
+    // A record that benches share picks each module's unit: offered the batch's choice, it
+    // answers the unit the module gets, or nothing (none is left, or it cannot tell; it
+    // has then told the batch what that means).
+    using ReserveUnit = std::function<std::optional<std::size_t>(const std::string& port, std::size_t offered)>;
+    void reserveWith(ReserveUnit reserve) { reserve_ = std::move(reserve); }
+
     // Ports whose last module in the record took its values, and may be there still: they
     // wait for a swap (or Enter) before their first module.
     void holdingAModule(std::vector<batch::HeldPort> ports) { holding_ = std::move(ports); }
@@ -109,6 +115,7 @@ private:
     batch::Batch& batch_;
     UnitCommands commandsOf_;
     ClaimUnit claim_;
+    ReserveUnit reserve_;
     serial::SessionSettings settings_;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
     std::vector<std::string> ports_;

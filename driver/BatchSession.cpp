@@ -2,6 +2,8 @@
 
 #include "AirScanner.h"
 #include "BatchFiles.h"
+#include "RecordDatabase.h"
+#include "RecordAddress.h"
 
 #include <QFile>
 
@@ -30,6 +32,32 @@ std::optional<std::string> readWhole(const std::string& path, std::string& text)
     return std::nullopt;
 }
 
+// What makes a batch the same on every bench: its page, the values that do not vary,
+// what counts or which rows, and how many modules. A line each, so that the first that
+// differs can be named.
+std::string definitionOf(const BatchOrder& order, const batch::Plan& plan)
+{
+    std::string definition = "page " + std::string(order.page->name) + "\n";
+    for (const FieldSpec& field : order.page->fields) {
+        if (!batch::Counts(plan.varying, field.field))
+            definition += std::string(field.option) + " " + batch::ValueOf(*order.page, plan.units[0], field.field) + "\n";
+    }
+    if (!order.counted.empty()) {
+        for (Field field : order.counted)
+            definition += "counting " + std::string(FindField(*order.page, field)->option) + " from "
+                + batch::ValueOf(*order.page, plan.units[0], field) + "\n";
+        return definition + "modules " + std::to_string(plan.units.size()) + "\n";
+    }
+    // A values file's rows, by a digest of them all (FNV-1a).
+    std::uint64_t digest = 14695981039346656037ull;
+    for (std::size_t unit = 0; unit < plan.units.size(); ++unit) {
+        for (const char c : batch::CsvLine(plan.units[unit]) + "\n")
+            digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return definition + "values file of " + std::to_string(plan.units.size()) + " rows, digest "
+        + std::to_string(digest) + "\n";
+}
+
 } // namespace
 
 BatchSession::BatchSession(BatchOrder order, QObject* parent)
@@ -48,18 +76,29 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
             return BatchProblem{BatchProblem::ValuesFile, problem};
     }
     const bool withRecord = !order_.recordFile.empty();
-    if (withRecord) {
+    const bool shared = IsDatabaseAddress(order_.recordFile);
+    if (shared) {
+        auto address = ReadDatabaseAddress(order_.recordFile);
+        if (const auto* why = std::get_if<std::string>(&address))
+            return BatchProblem{BatchProblem::RecordFile, *why};
+        if (!dryRun) {
+            database_ = new RecordDatabase(std::get<DatabaseAddress>(std::move(address)), BenchName(), order_.retryFailed);
+            record_.reset(database_);
+        }
+    } else if (withRecord) {
         if (const std::string problem = BatchFileProblem(order_.recordFile, BatchFile::Record); !problem.empty())
             return BatchProblem{BatchProblem::RecordFile, problem};
     }
-    if (withRecord && !dryRun) {
+    if (withRecord && !dryRun && !shared)
         record_ = std::make_unique<RecordFile>(order_.recordFile);
+    if (record_) {
         std::string words;
         switch (record_->take(words)) {
         case BatchRecord::Taken::Yes: recordNote_ = words; break;
         case BatchRecord::Taken::Held: return BatchProblem{BatchProblem::RecordHeld, words};
         case BatchRecord::Taken::Broken: return BatchProblem{BatchProblem::RecordBroken, words};
         case BatchRecord::Taken::Unwritten: return BatchProblem{BatchProblem::RecordUnwritten, words};
+        case BatchRecord::Taken::Unreachable: return BatchProblem{BatchProblem::RecordUnreachable, words};
         }
     }
     // Each read only as long as it is planned from: a values file may be large.
@@ -79,7 +118,7 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
         if (record_) {
             if (const std::string why = record_->read(recorded); !why.empty())
                 return BatchProblem{BatchProblem::RecordFile, "cannot read it: " + why};
-        } else if (withRecord && QFile::exists(pathOf(order_.recordFile))) {
+        } else if (withRecord && !shared && QFile::exists(pathOf(order_.recordFile))) {
             readWhole(order_.recordFile, recorded); // readable, as checked above
         }
         const batch::Source source{order_.counted, order_.modules, fromFile, values};
@@ -92,6 +131,13 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
         planned = std::get<batch::Plan>(std::move(result));
     }
     plan_ = std::move(*planned);
+    if (database_ != nullptr) {
+        if (const std::string why = record_->define(*order_.page, plan_, definitionOf(order_, plan_)); !why.empty()) {
+            record_->release();
+            return BatchProblem{BatchProblem::RecordBroken, why};
+        }
+        plan_.portsHoldingAModule = database_->heldPorts();
+    }
     batch_ = std::make_unique<batch::Batch>(plan_.units.size(), plan_.recorded,
                                             batch::Carrying{plan_.takenToCarry, order_.retryFailed});
     batch_->StopAfterFailuresInARow(order_.maxFailuresInARow);
@@ -116,6 +162,8 @@ std::optional<BatchProblem> BatchSession::open(std::vector<std::string> ports, c
         },
         std::move(ports), asking);
     connect(runner_.get(), &BatchRunner::event, this, &BatchSession::runnerEvent);
+    if (database_ != nullptr)
+        runner_->reserveWith([this](const std::string& port, std::size_t offered) { return reserve(port, offered); });
     runner_->holdingAModule(plan_.portsHoldingAModule);
     if (order_.verify)
         runner_->verifyOverTheAir(order_.listenSeconds, order_.adapter, order_.onRadioLoss);
@@ -147,8 +195,12 @@ void BatchSession::runnerEvent(const BatchEvent& happened)
     // The record's row is written before anybody hears of the module's end.
     const auto* ended = std::get_if<batchevent::ModuleEnded>(&happened);
     const bool recorded = ended == nullptr || moduleEnded(ended->port, ended->unit, ended->verdict);
-    if (std::holds_alternative<batchevent::Finished>(happened) && record_)
+    if (std::holds_alternative<batchevent::Finished>(happened) && record_) {
+        // What the line's batch stands at, read while the record is still held.
+        if (database_ != nullptr)
+            sharedCounts_ = database_->counts();
         record_->release();
+    }
     emit event(happened);
     // Its started row carries the values already: a final row that cannot be written
     // loses nothing, but the batch stops, since the next claim could not be written either.
@@ -163,8 +215,11 @@ BatchRunner::Claim BatchSession::claim(const std::string& port, std::size_t unit
 {
     using State = batch::KnownModules::State;
     const batch::KnownModules::Module* known = plan_.known.Find(module);
-    if (known != nullptr && (known->state == State::SetUp || !order_.retryFailed))
+    if (known != nullptr && (known->state == State::SetUp || !order_.retryFailed)) {
+        if (record_)
+            recorded(record_->withdraw(port));
         return {BatchRunner::Claim::KnownModule, batch::KnownModules::Words(module, *known)};
+    }
     batch::RecordRow row{UtcTimestamp(), port, module, plan_.units[unit], 0, 0, total, batch::StartedResult, {}};
     if (record_ && !recorded(record_->claim(row))) {
         runner_->stop();
@@ -174,15 +229,34 @@ BatchRunner::Claim BatchSession::claim(const std::string& port, std::size_t unit
     return {BatchRunner::Claim::Go, {}};
 }
 
+// The unit the shared record gives a module ready on port; none when no unit is left, or
+// when the record cannot be reached: then the batch stops, as for a row not written.
+std::optional<std::size_t> BatchSession::reserve(const std::string& port, std::size_t offered)
+{
+    std::string why;
+    const std::optional<std::size_t> unit = record_->reserve(port, offered, why);
+    if (unit)
+        return unit;
+    if (why.empty()) {
+        batch_->Exhausted(port);
+        return std::nullopt;
+    }
+    batch_->Withdrawn(port);
+    recorded(why);
+    runner_->stop();
+    return std::nullopt;
+}
+
 bool BatchSession::moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict)
 {
     using State = batch::KnownModules::State;
     const std::string module = moduleOn_[port];
     moduleOn_.erase(port);
     const batch::Values values = plan_.units[unit];
-    const batch::RecordRow row{UtcTimestamp(), port, module, values, verdict.sent, verdict.taken, verdict.total,
+    batch::RecordRow row{UtcTimestamp(), port, module, values, verdict.sent, verdict.taken, verdict.total,
                                verdict.succeeded() ? batch::SetUpResult : batch::FailedResult, verdict.message};
     const bool carries = unit < plan_.takenToCarry.size() && verdict.sent >= plan_.takenToCarry[unit];
+    row.carries = carries;
     if (verdict.succeeded() || carries) {
         const batch::KnownModules::Module known{unit, row.time, verdict.succeeded() ? State::SetUp : State::Carrying};
         plan_.known.Add(module, known);

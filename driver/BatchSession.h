@@ -29,6 +29,7 @@ struct BatchProblem {
         RecordUnwritten,  // detail: why it could not be opened to add to it, in the system's words
         RecordHeld,       // detail: who holds it ("another batch is using it (process 4242, qzconfig)")
         RecordBroken,     // detail: why it cannot be taken ("its lock file r.csv.lock is a folder, ...")
+        RecordUnreachable, // detail: "cannot reach the record's database at db.line1:5432: ..."
         CannotListen,     // detail: why nothing can listen over the air
         Refused,          // refusal: what in the values, the values file or the record is at fault
     };
@@ -36,6 +37,8 @@ struct BatchProblem {
     std::string detail;
     batch::Refusal refusal{};
 };
+
+class RecordDatabase;
 
 class BatchSession : public QObject {
     Q_OBJECT
@@ -59,6 +62,9 @@ public:
     std::vector<std::string> varyingValues(std::size_t unit) const;
     // The record could not be written, and the batch was stopped: why, in the system's words.
     const std::string& recordFailure() const { return recordFailure_; }
+    // A record benches share, once the batch finished: "40 of 40 claimed, 38 set up, 2
+    // failed"; empty for a file.
+    const std::string& sharedCounts() const { return sharedCounts_; }
     // What the user should know of the record once it is taken (a lock file left over), or empty.
     const std::string& recordNote() const { return recordNote_; }
 
@@ -70,6 +76,7 @@ signals:
 
 private:
     BatchRunner::Claim claim(const std::string& port, std::size_t unit, const std::string& module, int total);
+    std::optional<std::size_t> reserve(const std::string& port, std::size_t offered);
     void runnerEvent(const BatchEvent& event);
     // Adds the module's final row; false when it could not be written.
     bool moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict);
@@ -78,12 +85,14 @@ private:
 
     BatchOrder order_;
     std::unique_ptr<BatchRecord> record_;
+    RecordDatabase* database_ = nullptr; // record_, when benches share it
     batch::Plan plan_;
     std::unique_ptr<batch::Batch> batch_;
     std::unique_ptr<BatchRunner> runner_;
     std::map<std::string, std::string> moduleOn_; // by port: the address its module told
     std::string recordFailure_;
     std::string recordNote_;
+    std::string sharedCounts_;
 };
 
 } // namespace qz

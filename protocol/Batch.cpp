@@ -276,6 +276,25 @@ std::optional<std::size_t> Batch::ModuleReady(const std::string& port)
     return unit;
 }
 
+void Batch::Reassign(const std::string& port, std::size_t unit)
+{
+    const auto found = inFlight_.find(port);
+    if (found == inFlight_.end() || found->second == unit)
+        return;
+    const auto given = std::find(waiting_.begin(), waiting_.end(), unit);
+    if (given != waiting_.end())
+        waiting_.erase(given);
+    waiting_.push_front(found->second);
+    found->second = unit;
+}
+
+void Batch::Exhausted(const std::string& port)
+{
+    Withdrawn(port);
+    exhausted_ = true;
+    stopped_ = true;
+}
+
 void Batch::Withdrawn(const std::string& port)
 {
     const auto found = inFlight_.find(port);
@@ -292,6 +311,7 @@ void Batch::SessionEnded(const std::string& port, bool setUp, int sent)
         return;
     const std::size_t unit = found->second;
     const bool carried = unit < takenToCarry_.size() && sent >= takenToCarry_[unit];
+    failedCount_ += setUp ? 0 : 1;
     if (setUp)
         ++setUpCount_;
     else if (carried)

@@ -136,6 +136,13 @@ public:
     // The module on port was sent none of its list (it is one set up before): its unit
     // goes to the next module, and nothing failed.
     void Withdrawn(const std::string& port);
+    // A record that benches share gave the module on port another unit than the one
+    // offered: the offered one waits for the next module.
+    void Reassign(const std::string& port, std::size_t unit);
+    // A record that benches share has no unit left for the module on port: nothing more
+    // is handed out here.
+    void Exhausted(const std::string& port);
+    bool Exhausted() const { return exhausted_; }
     // The user stops the batch: nothing more is handed out.
     void Stop() { stopped_ = true; }
     // A bad lot: after this many modules in a row failed, the batch stops (0: never).
@@ -150,6 +157,8 @@ public:
     std::size_t Resumed() const { return resumed_; }
     // Units left out since a module that failed carries them: from the record, and this run.
     std::size_t Carried() const { return carried_; }
+    // Modules of this run that failed.
+    std::size_t FailedCount() const { return failedCount_; }
 
 private:
     std::size_t total_;
@@ -158,11 +167,13 @@ private:
     std::size_t setUpCount_ = 0;
     std::size_t resumed_ = 0;
     std::size_t carried_ = 0;
+    std::size_t failedCount_ = 0;
     std::vector<int> takenToCarry_;
     std::size_t failuresInARow_ = 0;
     std::size_t maxFailuresInARow_ = 0;
     bool stoppedForFailures_ = false;
     bool stopped_ = false;
+    bool exhausted_ = false;
 };
 
 } // namespace qz::batch

@@ -112,6 +112,7 @@ struct RecordRow {
     int total = 0;
     std::string_view result = StartedResult;
     std::string message;
+    bool carries = false; // failed, its module was sent its identity and keeps it
 };
 
 // The record's bytes: its header line, and one module's line. A row is one physical line:

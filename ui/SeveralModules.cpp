@@ -353,6 +353,7 @@ QString TSeveralModules::problemWords(const qz::BatchProblem& problem, const QSt
     case qz::BatchProblem::RecordUnwritten: return QStringLiteral("Cannot write the record %1: %2.").arg(recordPath, detail);
     case qz::BatchProblem::RecordHeld: return QStringLiteral("The record %1: %2; one batch per record.").arg(recordPath, detail);
     case qz::BatchProblem::RecordBroken: return QStringLiteral("The record %1: %2.").arg(recordPath, detail);
+    case qz::BatchProblem::RecordUnreachable: return QStringLiteral("The record: %1.").arg(detail);
     case qz::BatchProblem::CannotListen: return QStringLiteral("Cannot listen over the air: %1.").arg(detail);
     case qz::BatchProblem::Refused: break;
     }

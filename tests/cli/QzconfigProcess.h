@@ -53,7 +53,7 @@ public:
     }
     ~QzconfigProcess()
     {
-        if (pid_ > 0 && !ended_)
+        if (pid_ > 0 && !ended_ && !exited())
             kill(pid_, SIGKILL), wait();
         join();
     }
@@ -78,14 +78,23 @@ public:
         input_ = -1;
     }
     void signal(int number) { kill(pid_, number); }
+    // Whether it has ended; wait() still gives its status.
+    bool exited()
+    {
+        if (!reaped_ && pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_)
+            reaped_ = true;
+        return reaped_;
+    }
     // The exit status; a batch still running after 20 s is killed and counts as a failure,
     // so that a batch that never ends fails the test instead of hanging it.
     int wait()
     {
         int status = 0;
-        for (int tick = 0; tick < 2000 && waitpid(pid_, &status, WNOHANG) == 0; ++tick)
+        for (int tick = 0; tick < 2000 && !exited(); ++tick)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (exited()) {
+            status = status_;
+        } else {
             kill(pid_, SIGKILL);
             waitpid(pid_, &status, 0);
             status = -1;
@@ -139,6 +148,8 @@ private:
     }
 
     pid_t pid_ = -1;
+    int status_ = 0;
+    bool reaped_ = false;
     int input_ = -1;
     bool ended_ = false;
     std::thread reader_;

@@ -1,0 +1,448 @@
+#include "RecordDatabase.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSysInfo>
+#include <QVariant>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace qz {
+
+namespace {
+
+constexpr int schemaVersion = 1;
+// Held while tables are made or a batch defined, so that benches starting together agree.
+constexpr qint64 definingLock = 0x4B41565245; // "KAVRE"
+constexpr int unitsPerInsert = 500;
+
+const char* const schema[] = {
+    "CREATE TABLE IF NOT EXISTS qz_schema (version integer NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS qz_batch (name text PRIMARY KEY, page text NOT NULL, definition text NOT NULL, "
+    "total integer NOT NULL, created timestamptz NOT NULL DEFAULT now())",
+    // identity: what tells the module from every other, by meaning; unique over every
+    // batch of the database, so that no two modules ever get one.
+    "CREATE TABLE IF NOT EXISTS qz_unit (batch text NOT NULL REFERENCES qz_batch(name), unit integer NOT NULL, "
+    "vals text NOT NULL, identity text UNIQUE, state text NOT NULL DEFAULT 'free' "
+    "CHECK (state IN ('free', 'started', 'set up', 'failed')), carries boolean NOT NULL DEFAULT false, "
+    "bench text, port text, module text, claimed timestamptz, ended timestamptz, sent integer, taken integer, "
+    "total integer, message text, PRIMARY KEY (batch, unit))",
+};
+
+QString text(const std::string& bytes)
+{
+    return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+std::string bytes(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+// The server's words, first line only: libpq adds hints on lines of their own.
+std::string serverWords(const QSqlError& error)
+{
+    QString words = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    words = words.section(QLatin1Char('\n'), 0, 0).trimmed();
+    return bytes(words);
+}
+
+std::string connectionName()
+{
+    static std::atomic<int> made{0};
+    return "qz-record-" + std::to_string(++made);
+}
+
+} // namespace
+
+struct RecordDatabase::Impl {
+    DatabaseAddress address;
+    std::string bench;
+    bool retryFailed = false;
+    QString name = text(connectionName());
+    std::map<std::string, std::size_t> reserved; // by port: the unit its module has
+    bool taken = false;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+
+    std::string unreachable(const QSqlError& error) const
+    {
+        return "cannot reach the record's database at " + server() + ": " + serverWords(error);
+    }
+
+    // The server as messages name it; what the address leaves out comes from the
+    // environment, as libpq takes it (PGHOST, PGPORT).
+    std::string server() const
+    {
+        DatabaseAddress named = address;
+        const char* host = std::getenv("PGHOST");
+        const char* port = std::getenv("PGPORT");
+        if (named.host.empty() && host != nullptr)
+            named.host = host;
+        if (named.port.empty() && port != nullptr)
+            named.port = port;
+        return ServerName(named);
+    }
+
+    // Opens the connection, again if it was lost while idle; why not, in words.
+    std::string connect()
+    {
+        QSqlDatabase database = db();
+        if (database.isOpen()) {
+            QSqlQuery ping(database);
+            if (ping.exec(QStringLiteral("SELECT 1")))
+                return {};
+            database.close();
+        }
+        if (!database.open())
+            return unreachable(database.lastError());
+        // The server's notices ("relation already exists, skipping") are no news to the user.
+        QSqlQuery quiet(database);
+        quiet.exec(QStringLiteral("SET client_min_messages = warning"));
+        return {};
+    }
+
+    // Runs a statement with its values bound in order; why not, in words.
+    std::string run(QSqlQuery& query, const QString& statement, const QVariantList& values = {})
+    {
+        // A statement without values is not prepared: the server prepares no CREATE.
+        bool done = values.isEmpty() ? query.exec(statement) : query.prepare(statement);
+        if (done && !values.isEmpty()) {
+            for (const QVariant& value : values)
+                query.addBindValue(value);
+            done = query.exec();
+        }
+        return done ? std::string() : failure(query.lastError());
+    }
+
+    // A lost connection names the server; anything else is the server's refusal.
+    std::string failure(const QSqlError& error)
+    {
+        if (error.type() == QSqlError::ConnectionError || !stillThere())
+            return unreachable(error);
+        return "the record's database refused it: " + serverWords(error);
+    }
+
+    bool stillThere()
+    {
+        QSqlDatabase database = db();
+        QSqlQuery ping(database);
+        return database.isOpen() && ping.exec(QStringLiteral("SELECT 1"));
+    }
+
+    std::string makeTables()
+    {
+        QSqlDatabase database = db();
+        database.transaction();
+        QSqlQuery query(database);
+        if (std::string why = run(query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {definingLock}); !why.empty())
+            return database.rollback(), why;
+        for (const char* statement : schema) {
+            if (std::string why = run(query, QLatin1String(statement)); !why.empty())
+                return database.rollback(), why;
+        }
+        if (std::string why = run(query, QStringLiteral("SELECT max(version) FROM qz_schema")); !why.empty())
+            return database.rollback(), why;
+        const QVariant version = query.next() ? query.value(0) : QVariant();
+        if (version.isNull()) {
+            if (std::string why = run(query, QStringLiteral("INSERT INTO qz_schema VALUES (?)"), {schemaVersion});
+                !why.empty())
+                return database.rollback(), why;
+        } else if (version.toInt() > schemaVersion) {
+            database.rollback();
+            return "the record's database at " + server() + " was made by a newer version (its tables are "
+                "version " + std::to_string(version.toInt()) + ", this one knows " + std::to_string(schemaVersion)
+                + "): update this bench";
+        }
+        return database.commit() ? std::string() : unreachable(database.lastError());
+    }
+};
+
+RecordDatabase::RecordDatabase(DatabaseAddress address, std::string bench, bool retryFailed)
+    : impl_(std::make_unique<Impl>())
+{
+    impl_->address = std::move(address);
+    impl_->bench = std::move(bench);
+    impl_->retryFailed = retryFailed;
+}
+
+RecordDatabase::~RecordDatabase()
+{
+    release();
+}
+
+BatchRecord::Taken RecordDatabase::take(std::string& words)
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
+        words = "this computer has no PostgreSQL driver for Qt (Debian: libqt6sql6-psql)";
+        return Taken::Broken;
+    }
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), impl_->name);
+    const DatabaseAddress& address = impl_->address;
+    database.setHostName(text(address.host));
+    if (!address.port.empty())
+        database.setPort(std::stoi(address.port));
+    database.setDatabaseName(text(address.database));
+    database.setUserName(text(address.user));
+    QStringList options;
+    for (const auto& [key, value] : address.options)
+        options << text(key + "=" + value);
+    database.setConnectOptions(options.join(QLatin1Char(';')));
+    impl_->taken = true;
+    if (std::string why = impl_->connect(); !why.empty()) {
+        words = why;
+        return Taken::Unreachable;
+    }
+    if (std::string why = impl_->makeTables(); !why.empty()) {
+        words = why;
+        return impl_->db().isOpen() ? Taken::Broken : Taken::Unreachable;
+    }
+    return Taken::Yes;
+}
+
+// The database keeps each unit's state itself: the plan starts from nothing, and claims
+// skip what other benches hold.
+std::string RecordDatabase::read(std::string& recorded)
+{
+    recorded.clear();
+    return {};
+}
+
+std::string RecordDatabase::open(const std::string&)
+{
+    return {};
+}
+
+std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan, const std::string& definition)
+{
+    QSqlDatabase database = impl_->db();
+    const DatabaseAddress& address = impl_->address;
+    database.transaction();
+    QSqlQuery query(database);
+    const auto failed = [&](std::string why) {
+        database.rollback();
+        return why;
+    };
+    if (std::string why = impl_->run(query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {definingLock}); !why.empty())
+        return failed(why);
+    if (std::string why = impl_->run(query, QStringLiteral("SELECT definition FROM qz_batch WHERE name = ?"),
+                                     {text(address.batch)});
+        !why.empty())
+        return failed(why);
+    if (query.next()) {
+        const std::string defined = bytes(query.value(0).toString());
+        database.rollback();
+        if (defined == definition)
+            return {};
+        // The first line that differs: "major=0001" against "major=0002".
+        std::size_t at = 0;
+        while (at < defined.size() && at < definition.size() && defined[at] == definition[at])
+            ++at;
+        const std::size_t from = definition.rfind('\n', at == 0 ? 0 : at - 1);
+        const std::size_t start = from == std::string::npos ? 0 : from + 1;
+        const auto lineAt = [start](const std::string& whole) {
+            return whole.substr(start, whole.find('\n', start) - start);
+        };
+        return "batch " + address.batch + " was begun with other options: it has " + lineAt(defined)
+            + ", and this bench gives " + lineAt(definition) + " (the same name, the same options on every bench)";
+    }
+    if (std::string why = impl_->run(query, QStringLiteral("INSERT INTO qz_batch (name, page, definition, total) "
+                                                           "VALUES (?, ?, ?, ?)"),
+                                     {text(address.batch), text(std::string(page.name)), text(definition),
+                                      static_cast<int>(plan.units.size())});
+        !why.empty())
+        return failed(why);
+    for (std::size_t first = 0; first < plan.units.size(); first += unitsPerInsert) {
+        const std::size_t last = std::min(plan.units.size(), first + unitsPerInsert);
+        QString statement = QStringLiteral("INSERT INTO qz_unit (batch, unit, vals, identity) VALUES ");
+        QVariantList values;
+        for (std::size_t unit = first; unit < last; ++unit) {
+            statement += QStringLiteral("%1(?, ?, ?, ?)").arg(unit == first ? QString() : QStringLiteral(", "));
+            const batch::Values unitValues = plan.units[unit];
+            const std::string identity = batch::IdentityOf(page, batch::CommandsOf(page, unitValues));
+            values << text(address.batch) << static_cast<int>(unit) << text(batch::CsvLine(unitValues))
+                   << (identity.empty() ? QVariant(QString()) : QVariant(text(identity)));
+        }
+        if (!query.prepare(statement))
+            return failed(impl_->failure(query.lastError()));
+        for (const QVariant& value : values)
+            query.addBindValue(value.toString().isNull() ? QVariant() : value);
+        if (!query.exec()) {
+            const std::string words = serverWords(query.lastError());
+            database.rollback();
+            if (words.find("qz_unit_identity_key") == std::string::npos)
+                return impl_->failure(query.lastError());
+            // Which batch carries one of these identities already.
+            QSqlQuery other(database);
+            impl_->run(other, QStringLiteral("SELECT batch, vals FROM qz_unit WHERE identity = ANY(string_to_array(?, "
+                                             "chr(30))) ORDER BY unit LIMIT 1"),
+                       {[&] {
+                           QStringList identities;
+                           for (std::size_t unit = 0; unit < plan.units.size(); ++unit)
+                               identities << text(batch::IdentityOf(page, batch::CommandsOf(page, plan.units[unit])));
+                           return identities.join(QChar(30));
+                       }()});
+            const std::string carrier = other.next() ? bytes(other.value(0).toString()) : std::string("another batch");
+            const std::string values = other.isValid() ? bytes(other.value(1).toString()) : std::string();
+            return "batch " + carrier + " in the same database carries an identity this batch would give ("
+                + values + "): no two modules may carry one; count from another value";
+        }
+    }
+    return database.commit() ? std::string() : impl_->unreachable(database.lastError());
+}
+
+std::optional<std::size_t> RecordDatabase::reserve(const std::string& port, std::size_t, std::string& why)
+{
+    why = impl_->connect();
+    if (!why.empty())
+        return std::nullopt;
+    QSqlQuery query(impl_->db());
+    // One unit a claim, never one twice: rows another bench has locked are passed over.
+    why = impl_->run(query,
+                     QStringLiteral("UPDATE qz_unit SET state = 'started', bench = ?, port = ?, module = NULL, "
+                                    "claimed = now(), ended = NULL, sent = 0, taken = 0, message = NULL "
+                                    "WHERE batch = ? AND unit = (SELECT unit FROM qz_unit WHERE batch = ? AND "
+                                    "(state = 'free' OR (? AND state = 'failed' AND carries)) "
+                                    "ORDER BY state = 'free', unit LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING unit"),
+                     {text(impl_->bench), text(port), text(impl_->address.batch), text(impl_->address.batch),
+                      impl_->retryFailed});
+    if (!why.empty() || !query.next())
+        return std::nullopt;
+    const auto unit = static_cast<std::size_t>(query.value(0).toLongLong());
+    impl_->reserved[port] = unit;
+    return unit;
+}
+
+std::string RecordDatabase::claim(const batch::RecordRow& row)
+{
+    const auto reserved = impl_->reserved.find(row.port);
+    if (reserved == impl_->reserved.end())
+        return "no unit was claimed for " + row.port;
+    if (std::string why = impl_->connect(); !why.empty())
+        return why;
+    QSqlQuery query(impl_->db());
+    return impl_->run(query, QStringLiteral("UPDATE qz_unit SET module = ?, total = ? WHERE batch = ? AND unit = ?"),
+                      {row.module.empty() ? QVariant() : QVariant(text(row.module)), row.total,
+                       text(impl_->address.batch), static_cast<qlonglong>(reserved->second)});
+}
+
+std::string RecordDatabase::end(const batch::RecordRow& row)
+{
+    const auto reserved = impl_->reserved.find(row.port);
+    if (reserved == impl_->reserved.end())
+        return "no unit was claimed for " + row.port;
+    if (std::string why = impl_->connect(); !why.empty())
+        return why;
+    const bool setUp = row.result == batch::SetUpResult;
+    // A failed module that was sent its identity keeps it; one that was not frees its unit.
+    const bool carries = !setUp && row.carries;
+    const QString state = setUp ? QStringLiteral("set up") : carries ? QStringLiteral("failed") : QStringLiteral("free");
+    QSqlQuery query(impl_->db());
+    std::string why = impl_->run(
+        query,
+        QStringLiteral("UPDATE qz_unit SET state = ?, carries = ?, module = ?, sent = ?, taken = ?, total = ?, "
+                       "message = ?, ended = now() WHERE batch = ? AND unit = ?"),
+        {state, carries, row.module.empty() ? QVariant() : QVariant(text(row.module)), row.sent, row.taken, row.total,
+         text(row.message), text(impl_->address.batch), static_cast<qlonglong>(reserved->second)});
+    if (why.empty())
+        impl_->reserved.erase(reserved);
+    return why;
+}
+
+std::string RecordDatabase::withdraw(const std::string& port)
+{
+    const auto reserved = impl_->reserved.find(port);
+    if (reserved == impl_->reserved.end())
+        return {};
+    QSqlQuery query(impl_->db());
+    std::string why = impl_->run(query, QStringLiteral("UPDATE qz_unit SET state = 'free', bench = NULL, port = NULL, "
+                                                       "module = NULL, claimed = NULL WHERE batch = ? AND unit = ?"),
+                                 {text(impl_->address.batch), static_cast<qlonglong>(reserved->second)});
+    impl_->reserved.erase(reserved);
+    return why;
+}
+
+std::vector<batch::HeldPort> RecordDatabase::heldPorts()
+{
+    std::vector<batch::HeldPort> held;
+    QSqlQuery query(impl_->db());
+    if (!impl_->run(query, QStringLiteral("SELECT DISTINCT ON (port) port, state FROM qz_unit WHERE batch = ? AND "
+                                          "bench = ? AND state <> 'free' ORDER BY port, claimed DESC"),
+                    {text(impl_->address.batch), text(impl_->bench)})
+             .empty())
+        return held;
+    using State = batch::KnownModules::State;
+    while (query.next()) {
+        const QString state = query.value(1).toString();
+        held.push_back({bytes(query.value(0).toString()), state == QLatin1String("set up") ? State::SetUp
+                                                              : state == QLatin1String("failed") ? State::Carrying
+                                                                                                 : State::Started});
+    }
+    return held;
+}
+
+std::string RecordDatabase::line(Line& state)
+{
+    if (std::string why = impl_->connect(); !why.empty())
+        return why;
+    QSqlQuery query(impl_->db());
+    if (std::string why = impl_->run(query, QStringLiteral("SELECT count(*), count(*) FILTER (WHERE state <> 'free'), "
+                                                           "count(*) FILTER (WHERE state = 'set up'), count(*) FILTER "
+                                                           "(WHERE state = 'failed') FROM qz_unit WHERE batch = ?"),
+                                     {text(impl_->address.batch)});
+        !why.empty())
+        return why;
+    if (!query.next() || query.value(0).toInt() == 0)
+        return "the database at " + impl_->server() + " holds no batch " + impl_->address.batch;
+    state.total = query.value(0).toInt();
+    state.claimed = query.value(1).toInt();
+    state.setUp = query.value(2).toInt();
+    state.failed = query.value(3).toInt();
+    state.left = state.total - state.claimed;
+    if (std::string why = impl_->run(query, QStringLiteral(
+                                                "SELECT bench, port, count(*), count(*) FILTER (WHERE state = 'set up'), "
+                                                "count(*) FILTER (WHERE state = 'failed'), (array_agg(vals ORDER BY "
+                                                "claimed DESC))[1], (array_agg(state ORDER BY claimed DESC))[1], "
+                                                "to_char(max(claimed) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"') "
+                                                "FROM qz_unit WHERE batch = ? AND state <> 'free' GROUP BY bench, port "
+                                                "ORDER BY bench, port"),
+                                     {text(impl_->address.batch)});
+        !why.empty())
+        return why;
+    while (query.next()) {
+        state.ports.push_back({bytes(query.value(0).toString()), bytes(query.value(1).toString()), query.value(2).toInt(),
+                               query.value(3).toInt(), query.value(4).toInt(), bytes(query.value(5).toString()),
+                               bytes(query.value(6).toString()), bytes(query.value(7).toString())});
+    }
+    return {};
+}
+
+std::string RecordDatabase::counts()
+{
+    Line state;
+    if (!line(state).empty())
+        return {};
+    return std::to_string(state.claimed) + " of " + std::to_string(state.total) + " claimed, "
+        + std::to_string(state.setUp) + " set up, " + std::to_string(state.failed) + " failed";
+}
+
+void RecordDatabase::release()
+{
+    if (!impl_ || !impl_->taken)
+        return;
+    impl_->taken = false;
+    {
+        QSqlDatabase database = impl_->db();
+        database.close();
+    }
+    QSqlDatabase::removeDatabase(impl_->name);
+}
+
+std::string BenchName()
+{
+    return bytes(QSysInfo::machineHostName());
+}
+
+} // namespace qz

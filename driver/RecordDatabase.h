@@ -1,0 +1,60 @@
+#pragma once
+
+#include "BatchRecord.h"
+#include "RecordAddress.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+// The record as a batch in a PostgreSQL database that several benches share: each unit a
+// row, claimed by one bench in a committed transaction before its module is sent
+// anything, then ended. The database is the one judge of which unit goes where, and a
+// constraint it enforces keeps every identity to one unit of one batch. One connection,
+// owned by the thread that made the record.
+class RecordDatabase : public BatchRecord {
+public:
+    // bench: this computer's name, as claims record it.
+    RecordDatabase(DatabaseAddress address, std::string bench, bool retryFailed);
+    ~RecordDatabase() override;
+
+    Taken take(std::string& words) override;
+    std::string read(std::string& text) override;
+    std::string open(const std::string& opening) override;
+    std::string claim(const batch::RecordRow& row) override;
+    std::string end(const batch::RecordRow& row) override;
+    void release() override;
+    std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition) override;
+    std::optional<std::size_t> reserve(const std::string& port, std::size_t offered, std::string& why) override;
+    std::string withdraw(const std::string& port) override;
+
+    // The ports of this bench whose last claimed module may still be on them.
+    std::vector<batch::HeldPort> heldPorts();
+    // "40 of 40 claimed, 38 set up, 2 failed"
+    std::string counts();
+
+    // The batch's state for qzconfig line: per bench and port, and the last module of each.
+    struct PortLine {
+        std::string bench, port;
+        int claimed = 0, setUp = 0, failed = 0;
+        std::string lastUnitValues, lastState, lastTime;
+    };
+    struct Line {
+        int total = 0, claimed = 0, setUp = 0, failed = 0, left = 0;
+        std::vector<PortLine> ports;
+    };
+    // The line's state, or why it cannot be read.
+    std::string line(Line& state);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// This computer's name, as a bench of the line.
+std::string BenchName();
+
+} // namespace qz

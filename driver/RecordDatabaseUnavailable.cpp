@@ -1,0 +1,38 @@
+#include "RecordDatabase.h"
+
+#include <QSysInfo>
+
+namespace qz {
+
+// This build carries no PostgreSQL driver: a database record is refused before anything
+// is opened, saying what the bench needs.
+struct RecordDatabase::Impl {};
+
+RecordDatabase::RecordDatabase(DatabaseAddress, std::string, bool) {}
+RecordDatabase::~RecordDatabase() = default;
+
+BatchRecord::Taken RecordDatabase::take(std::string& words)
+{
+    words = "this build keeps its record in a file only: a record in PostgreSQL needs Qt's QPSQL driver and "
+            "libpq.dll beside qzconfig.exe (see README, \"A line of benches\")";
+    return Taken::Broken;
+}
+
+std::string RecordDatabase::read(std::string&) { return {}; }
+std::string RecordDatabase::open(const std::string&) { return {}; }
+std::string RecordDatabase::claim(const batch::RecordRow&) { return {}; }
+std::string RecordDatabase::end(const batch::RecordRow&) { return {}; }
+void RecordDatabase::release() {}
+std::string RecordDatabase::define(const PageSpec&, const batch::Plan&, const std::string&) { return {}; }
+std::optional<std::size_t> RecordDatabase::reserve(const std::string&, std::size_t, std::string&) { return std::nullopt; }
+std::string RecordDatabase::withdraw(const std::string&) { return {}; }
+std::vector<batch::HeldPort> RecordDatabase::heldPorts() { return {}; }
+std::string RecordDatabase::counts() { return {}; }
+std::string RecordDatabase::line(Line&) { return "no PostgreSQL driver in this build"; }
+
+std::string BenchName()
+{
+    return QSysInfo::machineHostName().toStdString();
+}
+
+} // namespace qz

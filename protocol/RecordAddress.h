@@ -1,0 +1,34 @@
+#pragma once
+
+// A batch record kept in a PostgreSQL database, named where a record file's path would go:
+// libpq's URI form with the batch's name as a parameter of its own,
+// postgresql://[USER@]HOST[:PORT]/DBNAME?batch=NAME. The password never travels in it.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace qz {
+
+struct DatabaseAddress {
+    std::string user;     // empty: the user's own name, as for every libpq program
+    std::string host;     // empty: the local socket (or a host= parameter names its folder)
+    std::string port;     // empty: 5432
+    std::string database;
+    std::string batch;
+    // The other parameters (sslmode, connect_timeout, host=/socket/dir), passed on as given.
+    std::vector<std::pair<std::string, std::string>> options;
+};
+
+inline constexpr std::size_t LongestBatchName = 63;
+
+// Whether a record names a database rather than a file.
+bool IsDatabaseAddress(std::string_view record);
+// The address read, or why it cannot be one, in words.
+std::variant<DatabaseAddress, std::string> ReadDatabaseAddress(std::string_view text);
+// "db.line1:5432", or the socket folder: the server as messages name it.
+std::string ServerName(const DatabaseAddress& address);
+
+} // namespace qz
