@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -175,6 +177,37 @@ TEST(LineOfBenches, AStoppedServerStopsTheBenchAndTheBatchGoesOnOnceItIsBack)
     Bench again(beaconBatch(module, "stopped", 6, "0020"));
     EXPECT_EQ(runToTheEnd(again, std::chrono::seconds(60)), 0) << again.output();
     EXPECT_EQ(psql("SELECT count(*) FROM qz_unit WHERE batch = 'stopped' AND state = 'set up'"), "6");
+}
+
+// A bench killed mid-module leaves its claim carrying the values, as a started row in a
+// file does; run again on the same port, it waits for the module to be swapped first.
+TEST(LineOfBenches, AKilledBenchsClaimIsCarriedAndItsPortWaitsForASwap)
+{
+    auto slow = std::make_shared<bool>(true);
+    FakeModule::Script script = beacons(11);
+    FakeModule module([script, slow](const std::string& command) {
+        FakeModule::Reply reply = script(command);
+        if (*slow && command.rfind("AT+IBE1", 0) == 0)
+            reply.pieces.front().after = milliseconds(3000);
+        return reply;
+    });
+    Bench killed(beaconBatch(module, "killed", 4, "0040"));
+    ASSERT_TRUE(killed.waitFor("> AT+IBE1")) << killed.output();
+    killed.signal(SIGKILL);
+    killed.wait();
+    *slow = false;
+    std::this_thread::sleep_for(milliseconds(3500)); // the reply it was waiting for has gone out
+    EXPECT_EQ(psql("SELECT state FROM qz_unit WHERE batch = 'killed' AND unit = 0"), "started");
+    const std::size_t sentBefore = module.commands().size();
+    Bench again(beaconBatch(module, "killed", 4, "0040"));
+    ASSERT_TRUE(again.waitFor("being set up when the batch stopped")) << again.output();
+    EXPECT_EQ(module.commands().size(), sentBefore); // the module on the port is left alone
+    EXPECT_EQ(runToTheEnd(again, std::chrono::seconds(60)), 0) << again.output();
+    EXPECT_NE(again.output().find("no module of batch killed is left: 4 of 4 claimed, 3 set up, 0 failed"),
+              std::string::npos)
+        << again.output();
+    std::vector<std::string> minors = minorsSent(module);
+    EXPECT_EQ(minors, (std::vector<std::string>{"0x0002", "0x0003", "0x0004"}));
 }
 
 TEST(LineOfBenches, LineShowsTheBatchPerBenchAndPort)
