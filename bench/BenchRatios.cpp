@@ -8,6 +8,7 @@
 #include "BroadcastList.h"
 #include "FakeModule.h"
 #include "SendSession.h"
+#include "BenchLine.h"
 #include "StudyList.h"
 
 #include <benchmark/benchmark.h>
@@ -357,5 +358,7 @@ int main(int argc, char** argv)
     allMet = reportWriteAhead(collector.nanoseconds) && allMet;
     allMet = ReportListening() && allMet;
     allMet = ReportValuesFile() && allMet;
+    const auto session = collector.nanoseconds.find("ibeacon session at 9600 baud");
+    allMet = ReportLine(session != collector.nanoseconds.end() ? session->second : 0) && allMet;
     return allMet ? 0 : 1;
 }

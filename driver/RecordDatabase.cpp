@@ -262,7 +262,9 @@ std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan
             statement += QStringLiteral("%1(?, ?, ?, ?)").arg(unit == first ? QString() : QStringLiteral(", "));
             const batch::Values unitValues = plan.units[unit];
             const std::string identity = batch::IdentityOf(page, batch::CommandsOf(page, unitValues));
-            values << text(address.batch) << static_cast<int>(unit) << text(batch::CsvLine(unitValues))
+            std::string line = batch::CsvLine(unitValues);
+            line.pop_back(); // its line break: a row holds one line
+            values << text(address.batch) << static_cast<int>(unit) << text(line)
                    << (identity.empty() ? QVariant(QString()) : QVariant(text(identity)));
         }
         if (!query.prepare(statement))
