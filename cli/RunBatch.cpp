@@ -203,6 +203,8 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                 // qzconfig stops when the radio goes; it never pauses.
                 [](const e::RadioPaused&) {},
                 [](const e::RadioBack&) {},
+                [](const e::RecordPaused&) {},
+                [](const e::RecordBack&) {},
                 [](const e::Finished&) { QCoreApplication::exit(0); },
             },
             happened);

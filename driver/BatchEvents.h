@@ -71,6 +71,12 @@ struct RadioBack {};
 struct RecordNotWritten {
     std::string why;
 };
+// The server that keeps a shared record cannot be reached (why): no module takes a unit
+// until it answers again.
+struct RecordPaused {
+    std::string why;
+};
+struct RecordBack {};
 struct Finished {};
 
 } // namespace qz::batchevent
@@ -81,7 +87,7 @@ using BatchEvent = std::variant<batchevent::ModuleStarted, batchevent::Exchanged
                                 batchevent::ModuleKnown, batchevent::ModuleEnded, batchevent::WaitingForModule,
                                 batchevent::HeldFromRecord, batchevent::Listening, batchevent::Heard,
                                 batchevent::RadioPaused, batchevent::RadioBack, batchevent::RecordNotWritten,
-                                batchevent::Finished>;
+                                batchevent::RecordPaused, batchevent::RecordBack, batchevent::Finished>;
 
 // One handler per event kind, for std::visit.
 template <class... Handlers>

@@ -68,8 +68,9 @@ void BatchRunner::start()
 
 void BatchRunner::take(Fixture& fixture)
 {
-    // While nothing can listen, no module is sent a list it could not be heard with.
-    if (paused_) {
+    // While nothing can listen, no module is sent a list it could not be heard with; while
+    // the shared record cannot be reached, none takes a unit.
+    if (paused_ || recordPaused_) {
         fixture.ready = true;
         return;
     }
@@ -80,6 +81,7 @@ void BatchRunner::take(Fixture& fixture)
     if (reserve_) {
         unit = reserve_(fixture.port, *unit);
         if (!unit) {
+            fixture.ready = recordPaused_; // it takes its module once the record is back
             finishIfDone();
             return;
         }
@@ -276,6 +278,16 @@ void BatchRunner::radioGone(const std::string& why)
     }
     moduleDone(fixture, failed);
     listenForNext();
+}
+
+void BatchRunner::resumeTaking()
+{
+    recordPaused_ = false;
+    for (const auto& fixture : fixtures_) {
+        if (fixture->ready && !fixture->unit)
+            take(*fixture);
+    }
+    finishIfDone();
 }
 
 void BatchRunner::resume()

@@ -51,6 +51,10 @@ public:
     // has then told the batch what that means).
     using ReserveUnit = std::function<std::optional<std::size_t>(const std::string& port, std::size_t offered)>;
     void reserveWith(ReserveUnit reserve) { reserve_ = std::move(reserve); }
+    // The shared record cannot be reached: ports that are ready wait, taking no unit, until
+    // resumeTaking().
+    void holdTaking() { recordPaused_ = true; }
+    void resumeTaking();
 
     // Ports whose last module in the record took its values, and may be there still: they
     // wait for a swap (or Enter) before their first module.
@@ -116,6 +120,7 @@ private:
     UnitCommands commandsOf_;
     ClaimUnit claim_;
     ReserveUnit reserve_;
+    bool recordPaused_ = false;
     serial::SessionSettings settings_;
     std::vector<std::unique_ptr<Fixture>> fixtures_;
     std::vector<std::string> ports_;

@@ -6,10 +6,16 @@
 #include "RecordAddress.h"
 
 #include <QFile>
+#include <QPointer>
+#include <QTimer>
+
+#include <thread>
 
 namespace qz {
 
 namespace {
+
+constexpr int recordPollMs = 2000;
 
 QString pathOf(const std::string& path)
 {
@@ -242,9 +248,50 @@ std::optional<std::size_t> BatchSession::reserve(const std::string& port, std::s
         return std::nullopt;
     }
     batch_->Withdrawn(port);
+    if (order_.onRecordLoss == RadioLoss::Pause) {
+        waitForRecord(why);
+        return std::nullopt;
+    }
     recorded(why);
     runner_->stop();
     return std::nullopt;
+}
+
+std::string BatchSession::lineCounts()
+{
+    return database_ != nullptr && !recordPaused_ ? database_->counts() : std::string();
+}
+
+// The window's batch waits for the record's server: asked every few seconds, on a thread
+// of its own since a connection may take its time to fail, and the batch goes on by itself
+// once it answers.
+void BatchSession::waitForRecord(const std::string& why)
+{
+    runner_->holdTaking();
+    if (recordPaused_)
+        return;
+    recordPaused_ = true;
+    emit event(batchevent::RecordPaused{why});
+    askRecord();
+}
+
+void BatchSession::askRecord()
+{
+    const DatabaseAddress address = std::get<DatabaseAddress>(ReadDatabaseAddress(order_.recordFile));
+    std::thread([this, address, self = QPointer<BatchSession>(this)] {
+        const std::string why = DatabaseUnreachable(address);
+        QMetaObject::invokeMethod(self, [this, why] {
+            if (batch_->Finished())
+                return; // stopped meanwhile
+            if (!why.empty()) {
+                QTimer::singleShot(recordPollMs, this, &BatchSession::askRecord);
+                return;
+            }
+            recordPaused_ = false;
+            emit event(batchevent::RecordBack{});
+            runner_->resumeTaking();
+        }, Qt::QueuedConnection);
+    }).detach();
 }
 
 bool BatchSession::moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict)

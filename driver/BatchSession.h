@@ -65,6 +65,9 @@ public:
     // A record benches share, once the batch finished: "40 of 40 claimed, 38 set up, 2
     // failed"; empty for a file.
     const std::string& sharedCounts() const { return sharedCounts_; }
+    // While it runs: the shared record's counts as they stand now ("12 of 60 claimed, ..."),
+    // or empty for a file, or while its server cannot be reached.
+    std::string lineCounts();
     // What the user should know of the record once it is taken (a lock file left over), or empty.
     const std::string& recordNote() const { return recordNote_; }
 
@@ -77,6 +80,8 @@ signals:
 private:
     BatchRunner::Claim claim(const std::string& port, std::size_t unit, const std::string& module, int total);
     std::optional<std::size_t> reserve(const std::string& port, std::size_t offered);
+    void waitForRecord(const std::string& why);
+    void askRecord();
     void runnerEvent(const BatchEvent& event);
     // Adds the module's final row; false when it could not be written.
     bool moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict);
@@ -93,6 +98,7 @@ private:
     std::string recordFailure_;
     std::string recordNote_;
     std::string sharedCounts_;
+    bool recordPaused_ = false;
 };
 
 } // namespace qz

@@ -442,6 +442,14 @@ void RecordDatabase::release()
     QSqlDatabase::removeDatabase(impl_->name);
 }
 
+std::string DatabaseUnreachable(const DatabaseAddress& address)
+{
+    RecordDatabase probe(address, BenchName(), false);
+    std::string why;
+    const BatchRecord::Taken taken = probe.take(why);
+    return taken == BatchRecord::Taken::Unreachable ? why : std::string();
+}
+
 std::string BenchName()
 {
     return bytes(QSysInfo::machineHostName());

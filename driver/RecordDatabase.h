@@ -54,6 +54,10 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Whether the server answers, asked on a connection of its own (so that any thread may
+// ask): why not, in words, or empty.
+std::string DatabaseUnreachable(const DatabaseAddress& address);
+
 // This computer's name, as a bench of the line.
 std::string BenchName();
 

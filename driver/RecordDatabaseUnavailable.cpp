@@ -30,6 +30,11 @@ std::vector<batch::HeldPort> RecordDatabase::heldPorts() { return {}; }
 std::string RecordDatabase::counts() { return {}; }
 std::string RecordDatabase::line(Line&) { return "no PostgreSQL driver in this build"; }
 
+std::string DatabaseUnreachable(const DatabaseAddress&)
+{
+    return {};
+}
+
 std::string BenchName()
 {
     return QSysInfo::machineHostName().toStdString();

@@ -29,6 +29,8 @@ struct BatchOrder {
     int listenSeconds = 0;             // 0: the matcher's default
     std::string adapter;               // empty: the first that is on
     RadioLoss onRadioLoss = RadioLoss::Stop;
+    // A shared record's server gone: stop, or wait for it (the window does).
+    RadioLoss onRecordLoss = RadioLoss::Stop;
 };
 
 enum class BatchOptionKind {

@@ -59,6 +59,7 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, T
     , cbVerifyEach(named(new QCheckBox(QStringLiteral("verify each module"), this), "cbVerifyEach"))
     , cbRetryFailed(named(new QCheckBox(QStringLiteral("retry failed"), this), "cbRetryFailed"))
     , tvModules(named(new QTreeWidget(this), "tvModules"))
+    , lbLine(named(new QLabel(this), "lbLine"))
     , pbBatch(named(new QProgressBar(this), "pbBatch"))
     , tvTranscript(new TTranscript(this, QStringLiteral("Batch")))
     , lbVerdict(named(new QLabel(this), "lbBatchVerdict"))
@@ -134,6 +135,11 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, T
     for (QPushButton* button : {btnStartBatch, btnNextModule, btnStopBatch, chooseValues, chooseRecord})
         button->setAutoDefault(false);
     qz::showsWords(lbVerdict, 3);
+    described(lbLine, QStringLiteral("The line"), QStringLiteral("The shared batch over every bench of the line"));
+    lbLine->setWordWrap(true);
+    lbLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lbLine->setMaximumWidth(180);
+    lbLine->hide();
     lbVerdict->setText(QStringLiteral("Each module on the port gets the list with its own values; plug in the next "
                                       "one when a module is done."));
     pbBatch->setFormat(QStringLiteral("no module set up yet"));
@@ -159,7 +165,10 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, T
                 chooseRecord, cbVerifyEach, cbRetryFailed};
     auto* column = new QVBoxLayout(this);
     column->addLayout(layOutChoices(chooseValues, chooseRecord));
-    column->addWidget(tvModules);
+    auto* tableRow = new QHBoxLayout;
+    tableRow->addWidget(tvModules, 1);
+    tableRow->addWidget(lbLine);
+    column->addLayout(tableRow);
     column->addWidget(pbBatch);
     column->addWidget(tvTranscript, 1);
     column->addWidget(lbVerdict);
@@ -405,6 +414,7 @@ void TSeveralModules::start()
     order.maxFailuresInARow = static_cast<std::size_t>(spnMaxFailures->value());
     order.verify = canListen_ && cbVerifyEach->isChecked();
     order.onRadioLoss = qz::RadioLoss::Pause;
+    order.onRecordLoss = qz::RadioLoss::Pause;
     auto session = std::make_unique<qz::BatchSession>(std::move(order));
     std::optional<qz::BatchProblem> problem = session->plan();
     if (!problem)
@@ -416,6 +426,7 @@ void TSeveralModules::start()
     session_ = std::move(session);
     tvTranscript->restart();
     tvModules->clear();
+    lbLine->hide();
     rows_.clear();
     waiting_.clear();
     heldFromRecord_.clear();
@@ -443,6 +454,12 @@ void TSeveralModules::showProgress()
     pbBatch->setRange(0, total);
     pbBatch->setValue(setUp);
     pbBatch->setFormat(QStringLiteral("%1 of %2 modules set up").arg(setUp).arg(total));
+    // A batch benches share: what the whole line has done, as qzconfig line tells it.
+    // (While its server cannot be reached, the last counts stand.)
+    if (const std::string counts = session_->lineCounts(); !counts.empty()) {
+        lbLine->setText(QStringLiteral("The line: %1").arg(shown(counts)));
+        lbLine->show();
+    }
 }
 
 QString TSeveralModules::portPrefix(const std::string& port) const
@@ -524,6 +541,16 @@ void TSeveralModules::follow(const qz::BatchEvent& happened)
                    [this](const e::RadioBack&) {
                        paused_.clear();
                        lbVerdict->setText(QStringLiteral("The radio is back: the batch goes on."));
+                   },
+                   [this](const e::RecordPaused& paused) {
+                       paused_ = QStringLiteral("Paused: %1. No module is sent its list until the record's server "
+                                                "answers again; the batch goes on by itself then.")
+                                     .arg(shown(paused.why));
+                       lbVerdict->setText(paused_);
+                   },
+                   [this](const e::RecordBack&) {
+                       paused_.clear();
+                       lbVerdict->setText(QStringLiteral("The record's server answers again: the batch goes on."));
                    },
                    [this](const e::Finished&) { showFinished(); },
                },

@@ -58,6 +58,7 @@ public:
     QCheckBox* cbVerifyEach;
     QCheckBox* cbRetryFailed;
     QTreeWidget* tvModules;
+    QLabel* lbLine; // the counts of a batch that benches share, beside the table
     QProgressBar* pbBatch;
     TTranscript* tvTranscript;
     QLabel* lbVerdict;
