@@ -48,6 +48,9 @@ public:
     // The module reserved for on port was sent nothing (it is one set up before): the
     // unit is free for the next.
     virtual std::string withdraw(const std::string& /*port*/) { return {}; }
+    // What a shared record shows of a module (its own address), set up or carrying values
+    // on any bench; a file's rows are read before the batch begins instead.
+    virtual std::optional<batch::KnownModules::Module> known(const std::string& /*module*/) { return std::nullopt; }
 };
 
 // The record as a CSV file, one row a line, each flushed to the disk as it is added. It is

@@ -221,6 +221,11 @@ BatchRunner::Claim BatchSession::claim(const std::string& port, std::size_t unit
 {
     using State = batch::KnownModules::State;
     const batch::KnownModules::Module* known = plan_.known.Find(module);
+    // Another bench of the line may have set it up.
+    const std::optional<batch::KnownModules::Module> shared = known == nullptr && record_ ? record_->known(module)
+                                                                                          : std::nullopt;
+    if (shared)
+        known = &*shared;
     if (known != nullptr && (known->state == State::SetUp || !order_.retryFailed)) {
         if (record_)
             recorded(record_->withdraw(port));

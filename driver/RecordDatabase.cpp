@@ -366,6 +366,28 @@ std::string RecordDatabase::withdraw(const std::string& port)
     return why;
 }
 
+std::optional<batch::KnownModules::Module> RecordDatabase::known(const std::string& module)
+{
+    if (module.empty())
+        return std::nullopt;
+    QSqlQuery query(impl_->db());
+    // Its latest unit, set up, or one it may carry.
+    if (!impl_->run(query, QStringLiteral("SELECT unit, state, to_char(coalesce(ended, claimed) AT TIME ZONE 'UTC', "
+                                          "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"') FROM qz_unit WHERE batch = ? AND module = ? "
+                                          "AND state <> 'free' ORDER BY claimed DESC LIMIT 1"),
+                    {text(impl_->address.batch), text(module)})
+             .empty()
+        || !query.next())
+        return std::nullopt;
+    using State = batch::KnownModules::State;
+    const QString state = query.value(1).toString();
+    return batch::KnownModules::Module{static_cast<std::size_t>(query.value(0).toLongLong()),
+                                       bytes(query.value(2).toString()),
+                                       state == QLatin1String("set up") ? State::SetUp
+                                       : state == QLatin1String("failed") ? State::Carrying
+                                                                          : State::Started};
+}
+
 std::vector<batch::HeldPort> RecordDatabase::heldPorts()
 {
     std::vector<batch::HeldPort> held;

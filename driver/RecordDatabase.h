@@ -30,6 +30,7 @@ public:
     std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition) override;
     std::optional<std::size_t> reserve(const std::string& port, std::size_t offered, std::string& why) override;
     std::string withdraw(const std::string& port) override;
+    std::optional<batch::KnownModules::Module> known(const std::string& module) override;
 
     // The ports of this bench whose last claimed module may still be on them.
     std::vector<batch::HeldPort> heldPorts();

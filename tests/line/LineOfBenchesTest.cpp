@@ -210,6 +210,27 @@ TEST(LineOfBenches, AKilledBenchsClaimIsCarriedAndItsPortWaitsForASwap)
     EXPECT_EQ(minors, (std::vector<std::string>{"0x0002", "0x0003", "0x0004"}));
 }
 
+// A module that a bench of the line set up is sent nothing by another, Enter or not.
+TEST(LineOfBenches, AModuleSetUpOnOneBenchIsSentNothingOnAnother)
+{
+    FakeModule module([](const std::string& command) {
+        return FakeModule::ok(command == "AT+ADDR?" ? "OK+ADDR:0017EE000001" : "OK");
+    });
+    Bench first(beaconBatch(module, "known", 2, "0060"));
+    ASSERT_TRUE(first.waitFor("Waiting for the next module")) << first.output();
+    first.signal(SIGINT);
+    first.wait();
+    Bench second(beaconBatch(module, "known", 2, "0060"));
+    ASSERT_TRUE(second.waitFor("Waiting for the next module")) << second.output();
+    second.pressEnter(); // though the module was not swapped
+    ASSERT_TRUE(second.waitFor("Sent nothing: this is module 1 of the record (0017EE000001), set up at "))
+        << second.output();
+    second.signal(SIGINT);
+    second.wait();
+    EXPECT_EQ(minorsSent(module), (std::vector<std::string>{"0x0001"}));
+    EXPECT_EQ(psql("SELECT count(*) FROM qz_unit WHERE batch = 'known' AND state = 'free'"), "1");
+}
+
 TEST(LineOfBenches, LineShowsTheBatchPerBenchAndPort)
 {
     FakeModule module(beacons(10));
