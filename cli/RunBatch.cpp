@@ -82,6 +82,12 @@ std::string heldWords(const batchevent::HeldFromRecord& held)
     return "a module set up on " + port;
 }
 
+// The batch's name in a shared record's address.
+std::string sharedBatchName(const BatchRequest& request)
+{
+    return std::get<DatabaseAddress>(ReadDatabaseAddress(request.order.recordFile)).batch;
+}
+
 // Why the batch did not begin, in qzconfig's words, with its exit status.
 int problemStatus(const BatchRequest& request, const BatchProblem& problem)
 {
@@ -136,8 +142,15 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         WriteOut("The record shows " + std::to_string(batch.Carried())
                  + " more taken by modules that failed or were cut short: they are left out, as those modules may "
                    "carry them; once they are back on the bench, --retry-failed sets them up again\n");
-    if (batch.Finished())
+    if (batch.Finished()) {
+        // A bench that joins a line whose units are all taken has nothing to do.
+        const std::string lineCounts = session.lineCounts();
+        if (!lineCounts.empty())
+            return WriteOut("no module of batch " + sharedBatchName(request) + " is left: " + lineCounts + "\n")
+                ? Listed
+                : CannotWriteOutput();
         return WriteOut(summary(batch)) ? Listed : CannotWriteOutput();
+    }
 
     const bool several = request.ports.size() > 1;
     const auto prefix = [several](const std::string& port) {
@@ -226,12 +239,15 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                  + " modules in a row failed (--max-failures); look at the lot, the fixture and the settings\n");
     if (runner.radioLost())
         WriteOut("Stopped: nothing can listen over the air any more, so no further module was sent its list\n");
-    // A bench of a line ends when the line's batch has no unit left: its own modules
-    // are a part of the whole.
-    const std::string sharedCounts = batch.Exhausted() ? session.sharedCounts() : std::string();
+    // A bench of a line ends when the line's batch has no unit left for it: its own
+    // modules are a part of the whole, and it did its part when none of them failed.
+    const std::string& sharedCounts = session.sharedCounts();
+    const bool stopped = batch.StoppedForFailures() || runner.radioLost() || !session.recordFailure().empty()
+        || interruptedStatus != 0;
     if (!sharedCounts.empty())
-        WriteOut(std::to_string(batch.SetUpCount()) + " modules were set up on this bench; no module of batch "
-                 + std::get<DatabaseAddress>(ReadDatabaseAddress(request.order.recordFile)).batch + " is left: "
+        WriteOut(std::to_string(batch.SetUpCount() - batch.Resumed()) + " modules were set up on this bench; "
+                 + (stopped ? "batch " + sharedBatchName(request) + ": "
+                            : "no module of batch " + sharedBatchName(request) + " is left: ")
                  + sharedCounts + "\n");
     else
         WriteOut(summary(batch));
@@ -241,8 +257,8 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         return SendFailed;
     if (interruptedStatus != 0)
         return interruptedStatus;
-    if (batch.Exhausted())
-        return batch.FailedCount() == 0 ? Listed : SendFailed;
+    if (!sharedCounts.empty())
+        return batch.FailedCount() == 0 && !stopped ? Listed : SendFailed;
     return batch.SetUpCount() == batch.Total() ? Listed : SendFailed;
 }
 

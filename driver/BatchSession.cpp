@@ -87,10 +87,9 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
         auto address = ReadDatabaseAddress(order_.recordFile);
         if (const auto* why = std::get_if<std::string>(&address))
             return BatchProblem{BatchProblem::RecordFile, *why};
-        if (!dryRun) {
-            database_ = new RecordDatabase(std::get<DatabaseAddress>(std::move(address)), BenchName(), order_.retryFailed);
-            record_.reset(database_);
-        }
+        // A dry run reads it too, to show what it says of each module.
+        database_ = new RecordDatabase(std::get<DatabaseAddress>(std::move(address)), BenchName(), order_.retryFailed);
+        record_.reset(database_);
     } else if (withRecord) {
         if (const std::string problem = BatchFileProblem(order_.recordFile, BatchFile::Record); !problem.empty())
             return BatchProblem{BatchProblem::RecordFile, problem};
@@ -138,10 +137,14 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
     }
     plan_ = std::move(*planned);
     if (database_ != nullptr) {
-        if (const std::string why = record_->define(*order_.page, plan_, definitionOf(order_, plan_)); !why.empty()) {
-            record_->release();
-            return BatchProblem{BatchProblem::RecordBroken, why};
+        if (!dryRun) {
+            if (const std::string why = record_->define(*order_.page, plan_, definitionOf(order_, plan_)); !why.empty()) {
+                record_->release();
+                return BatchProblem{BatchProblem::RecordBroken, why};
+            }
         }
+        // Where the line stands: units set up or carried are no bench's to offer.
+        plan_.recorded = database_->recordedUnits(plan_.units.size());
         plan_.portsHoldingAModule = database_->heldPorts();
     }
     batch_ = std::make_unique<batch::Batch>(plan_.units.size(), plan_.recorded,
@@ -292,6 +295,13 @@ void BatchSession::askRecord()
                 QTimer::singleShot(recordPollMs, this, &BatchSession::askRecord);
                 return;
             }
+            while (!pendingEnds_.empty()) {
+                if (!record_->end(pendingEnds_.front()).empty()) {
+                    QTimer::singleShot(recordPollMs, this, &BatchSession::askRecord);
+                    return;
+                }
+                pendingEnds_.erase(pendingEnds_.begin());
+            }
             recordPaused_ = false;
             emit event(batchevent::RecordBack{});
             runner_->resumeTaking();
@@ -318,7 +328,17 @@ bool BatchSession::moduleEnded(const std::string& port, std::size_t unit, const 
     } else {
         plan_.known.Forget(module);
     }
-    return !record_ || recorded(record_->end(row));
+    if (!record_)
+        return true;
+    const std::string why = record_->end(row);
+    // The window's batch waits for a lost server: the claim carries the values meanwhile,
+    // and the module's end is written once the server answers.
+    if (!why.empty() && database_ != nullptr && order_.onRecordLoss == RadioLoss::Pause) {
+        pendingEnds_.push_back(row);
+        waitForRecord(why);
+        return true;
+    }
+    return recorded(why);
 }
 
 } // namespace qz

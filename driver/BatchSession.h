@@ -99,6 +99,7 @@ private:
     std::string recordNote_;
     std::string sharedCounts_;
     bool recordPaused_ = false;
+    std::vector<batch::RecordRow> pendingEnds_; // ends to write once the server is back
 };
 
 } // namespace qz

@@ -388,6 +388,23 @@ std::optional<batch::KnownModules::Module> RecordDatabase::known(const std::stri
                                                                           : State::Started};
 }
 
+std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
+{
+    std::vector<batch::Recorded> recorded(units, batch::Recorded::Nothing);
+    QSqlQuery query(impl_->db());
+    if (!impl_->run(query, QStringLiteral("SELECT unit, state FROM qz_unit WHERE batch = ? AND state <> 'free'"),
+                    {text(impl_->address.batch)})
+             .empty())
+        return recorded;
+    while (query.next()) {
+        const auto unit = static_cast<std::size_t>(query.value(0).toLongLong());
+        if (unit < units)
+            recorded[unit] = query.value(1).toString() == QLatin1String("set up") ? batch::Recorded::SetUp
+                                                                                 : batch::Recorded::Carried;
+    }
+    return recorded;
+}
+
 std::vector<batch::HeldPort> RecordDatabase::heldPorts()
 {
     std::vector<batch::HeldPort> held;

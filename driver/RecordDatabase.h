@@ -32,6 +32,8 @@ public:
     std::string withdraw(const std::string& port) override;
     std::optional<batch::KnownModules::Module> known(const std::string& module) override;
 
+    // What the batch shows of each of its units now (nothing for a batch not yet begun).
+    std::vector<batch::Recorded> recordedUnits(std::size_t units);
     // The ports of this bench whose last claimed module may still be on them.
     std::vector<batch::HeldPort> heldPorts();
     // "40 of 40 claimed, 38 set up, 2 failed"

@@ -27,6 +27,10 @@ std::string RecordDatabase::define(const PageSpec&, const batch::Plan&, const st
 std::optional<std::size_t> RecordDatabase::reserve(const std::string&, std::size_t, std::string&) { return std::nullopt; }
 std::string RecordDatabase::withdraw(const std::string&) { return {}; }
 std::vector<batch::HeldPort> RecordDatabase::heldPorts() { return {}; }
+std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
+{
+    return std::vector<batch::Recorded>(units, batch::Recorded::Nothing);
+}
 std::optional<batch::KnownModules::Module> RecordDatabase::known(const std::string&) { return std::nullopt; }
 std::string RecordDatabase::counts() { return {}; }
 std::string RecordDatabase::line(Line&) { return "no PostgreSQL driver in this build"; }

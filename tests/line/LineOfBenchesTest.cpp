@@ -240,6 +240,20 @@ TEST(LineOfBenches, LineShowsTheBatchPerBenchAndPort)
     EXPECT_EQ(line.wait(), 0) << line.output();
     EXPECT_NE(line.output().find("\"set_up\": 2"), std::string::npos) << line.output();
     EXPECT_NE(line.output().find("\"left\": 0"), std::string::npos) << line.output();
+    // --commands shows what the line's record says of each module; a bench that joins
+    // once every unit is taken has nothing to do.
+    std::vector<std::string> shown = beaconBatch(module, "shown", 2, "0030");
+    shown.pop_back(); // no port
+    shown.push_back("--commands");
+    Bench dry(shown);
+    EXPECT_EQ(dry.wait(), 0) << dry.output();
+    EXPECT_NE(dry.output().find("Module 2: --minor=0002: set up already, as the record shows"), std::string::npos)
+        << dry.output();
+    Bench late(beaconBatch(module, "shown", 2, "0030"));
+    EXPECT_EQ(late.wait(), 0) << late.output();
+    EXPECT_NE(late.output().find("no module of batch shown is left: 2 of 2 claimed, 2 set up, 0 failed"),
+              std::string::npos)
+        << late.output();
     Bench none({"line", record("never-begun")});
     EXPECT_EQ(none.wait(), 3);
     EXPECT_NE(none.output().find("holds no batch never-begun"), std::string::npos) << none.output();
