@@ -1,5 +1,6 @@
 #include "RecordDatabase.h"
 
+#include <QString>
 #include <QSysInfo>
 
 namespace qz {

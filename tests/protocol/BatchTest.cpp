@@ -158,5 +158,25 @@ TEST(Batch, ResumesFromTheRowsARecordShowsSetUp)
     EXPECT_EQ(batch.Total(), 4u);
 }
 
+// A record that benches share picks the unit: the one offered waits for the next module,
+// and once it has none left the batch hands out nothing more.
+TEST(Batch, ASharedRecordsChoiceStandsAndItsEndEndsTheBatch)
+{
+    Batch batch(4);
+    EXPECT_EQ(batch.ModuleReady("p"), 0u);
+    batch.Reassign("p", 2); // another bench took 0 and 1
+    batch.SessionEnded("p", true);
+    EXPECT_EQ(batch.ModuleReady("p"), 0u); // offered again, first
+    batch.Reassign("p", 3);
+    batch.SessionEnded("p", false);
+    EXPECT_EQ(batch.FailedCount(), 1u);
+    EXPECT_EQ(batch.ModuleReady("p"), 3u); // its failed module took nothing
+    batch.Exhausted("p");
+    EXPECT_TRUE(batch.Exhausted());
+    EXPECT_TRUE(batch.Finished());
+    EXPECT_EQ(batch.ModuleReady("q"), std::nullopt);
+    EXPECT_EQ(batch.SetUpCount(), 1u);
+}
+
 } // namespace
 } // namespace qz::batch
