@@ -130,7 +130,7 @@ bench)
     ensure_packages "${base_packages[@]}" libbenchmark-dev
     configure_and_build build/bench -DQZ_QT_MAJOR=6 -DQZ_BENCH=ON -DCMAKE_BUILD_TYPE=Release
     # The line's record is measured against a server of its own, made for the run.
-    pg_virtualenv build/bench/bench/bench_ratios 2>/dev/null || echo "build.sh: some ratios miss their targets (see above)"
+    tests/line/run.sh build/bench/bench/bench_ratios 2>/dev/null || echo "build.sh: some ratios miss their targets (see above)"
     ;;
 package)
     ensure_packages "${base_packages[@]}" dpkg-dev desktop-file-utils appstream lintian
