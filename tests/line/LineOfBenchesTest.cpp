@@ -231,6 +231,30 @@ TEST(LineOfBenches, AModuleSetUpOnOneBenchIsSentNothingOnAnother)
     EXPECT_EQ(psql("SELECT count(*) FROM qz_unit WHERE batch = 'known' AND state = 'free'"), "1");
 }
 
+// A module that failed after taking its identity keeps it on every bench; once the failed
+// modules are back, --retry-failed gives it its values again.
+TEST(LineOfBenches, AFailedModulesValuesWaitForRetryFailed)
+{
+    FakeModule::Script beacon = beacons(12);
+    auto first = std::make_shared<bool>(true);
+    FakeModule module([beacon, first](const std::string& command) {
+        if (command.rfind("AT+MINO", 0) == 0 && *first) {
+            *first = false;
+            return FakeModule::ok("ERROR");
+        }
+        return beacon(command);
+    });
+    Bench bench(beaconBatch(module, "retried", 3, "0080"));
+    EXPECT_EQ(runToTheEnd(bench, std::chrono::seconds(60)), 3) << bench.output();
+    EXPECT_NE(bench.output().find("is left: 3 of 3 claimed, 2 set up, 1 failed"), std::string::npos) << bench.output();
+    std::vector<std::string> retry = beaconBatch(module, "retried", 3, "0080");
+    retry.push_back("--retry-failed");
+    Bench again(retry);
+    EXPECT_EQ(runToTheEnd(again, std::chrono::seconds(60)), 0) << again.output();
+    EXPECT_NE(again.output().find("is left: 3 of 3 claimed, 3 set up, 0 failed"), std::string::npos) << again.output();
+    EXPECT_EQ(minorsSent(module), (std::vector<std::string>{"0x0001", "0x0002", "0x0003", "0x0001"}));
+}
+
 TEST(LineOfBenches, LineShowsTheBatchPerBenchAndPort)
 {
     FakeModule module(beacons(10));
