@@ -18,7 +18,8 @@ const std::vector<BatchOptionSpec>& BatchOptions()
         {"values", K::File, true, 0, 0, "each module's values from this CSV file", "Values file",
          "A CSV file: a header of options (name,address), then a row per module", nullptr, &O::valuesFile, nullptr},
         {"record", K::File, true, 0, 0, "append each module's result to this CSV file", "Record file",
-         "Each module's result is added to this CSV file; run the same batch again to finish it", nullptr,
+         "Each module's result is added to this CSV file; run the same batch again to finish it. A line of benches "
+         "gives all its benches one postgresql://HOST/DBNAME?batch=NAME instead", nullptr,
          &O::recordFile, nullptr},
         {"retry-failed", K::Flag, false, 0, 0, "the modules the record shows failed are back: set them up again",
          "Retry failed modules",
