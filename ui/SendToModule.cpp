@@ -1,5 +1,7 @@
 #include "SendToModule.h"
 
+#include "AirCheck.h"
+#include "AirScanner.h"
 #include "BoundedSpinBox.h"
 #include "ConsolePart.h"
 #include "PortList.h"

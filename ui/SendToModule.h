@@ -1,6 +1,5 @@
 #pragma once
 
-#include "AirCheck.h"
 #include "PageValues.h"
 #include "SerialLink.h"
 #include "ToolStates.h"
