@@ -39,7 +39,9 @@ grep -q "libqt6widgets6" <<<"$depends" || fail "Depends lacks the Qt libraries: 
 grep -q "libqt6serialport6" <<<"$depends" || fail "Depends lacks the serial port library: $depends"
 grep -q "fonts-liberation2" <<<"$depends" || fail "Depends lacks the window's font: $depends"
 grep -q "libqt6dbus6" <<<"$depends" || fail "Depends lacks the D-Bus library that listening uses: $depends"
-[ "$(dpkg-deb -f "$deb" Suggests)" = "bluez" ] || fail "Suggests lacks bluez, which listening asks"
+suggests=$(dpkg-deb -f "$deb" Suggests)
+case ", $suggests," in *", bluez,"*) ;; *) fail "Suggests lacks bluez, which listening asks" ;; esac
+case ", $suggests," in *", libqt6sql6-psql,"*) ;; *) fail "Suggests lacks libqt6sql6-psql, which a line's record asks" ;; esac
 
 [ "$("$unpacked/usr/bin/qzconfig" --version)" = "qzconfig 1.03" ] || fail "the packaged qzconfig does not run"
 "$unpacked/usr/bin/qzconfig" ibeacon | grep -qx "AT+MARJ0x278B" || fail "the packaged qzconfig gives a wrong list"
