@@ -36,6 +36,12 @@ QString text(const std::string& bytes)
     return QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+// A module that did not tell its address is NULL in the table, not an empty text.
+QVariant moduleValue(const std::string& module)
+{
+    return module.empty() ? QVariant() : QVariant(text(module));
+}
+
 std::string bytes(const QString& text)
 {
     return text.toUtf8().toStdString();
@@ -130,6 +136,19 @@ struct RecordDatabase::Impl {
         QSqlDatabase database = db();
         QSqlQuery ping(database);
         return database.isOpen() && ping.exec(QStringLiteral("SELECT 1"));
+    }
+
+    // Sets columns of the unit reserved for port; why not, in words.
+    std::string updateReserved(const std::string& port, const QString& columns, QVariantList values)
+    {
+        const auto unit = reserved.find(port);
+        if (unit == reserved.end())
+            return "no unit was claimed for " + port;
+        if (std::string why = connect(); !why.empty())
+            return why;
+        QSqlQuery query(db());
+        values << text(address.batch) << static_cast<qlonglong>(unit->second);
+        return run(query, QStringLiteral("UPDATE qz_unit SET %1 WHERE batch = ? AND unit = ?").arg(columns), values);
     }
 
     std::string makeTables()
@@ -319,37 +338,21 @@ std::optional<std::size_t> RecordDatabase::reserve(const std::string& port, std:
 
 std::string RecordDatabase::claim(const batch::RecordRow& row)
 {
-    const auto reserved = impl_->reserved.find(row.port);
-    if (reserved == impl_->reserved.end())
-        return "no unit was claimed for " + row.port;
-    if (std::string why = impl_->connect(); !why.empty())
-        return why;
-    QSqlQuery query(impl_->db());
-    return impl_->run(query, QStringLiteral("UPDATE qz_unit SET module = ?, total = ? WHERE batch = ? AND unit = ?"),
-                      {row.module.empty() ? QVariant() : QVariant(text(row.module)), row.total,
-                       text(impl_->address.batch), static_cast<qlonglong>(reserved->second)});
+    return impl_->updateReserved(row.port, QStringLiteral("module = ?, total = ?"), {moduleValue(row.module), row.total});
 }
 
 std::string RecordDatabase::end(const batch::RecordRow& row)
 {
-    const auto reserved = impl_->reserved.find(row.port);
-    if (reserved == impl_->reserved.end())
-        return "no unit was claimed for " + row.port;
-    if (std::string why = impl_->connect(); !why.empty())
-        return why;
     const bool setUp = row.result == batch::SetUpResult;
     // A failed module that was sent its identity keeps it; one that was not frees its unit.
     const bool carries = !setUp && row.carries;
     const QString state = setUp ? QStringLiteral("set up") : carries ? QStringLiteral("failed") : QStringLiteral("free");
-    QSqlQuery query(impl_->db());
-    std::string why = impl_->run(
-        query,
-        QStringLiteral("UPDATE qz_unit SET state = ?, carries = ?, module = ?, sent = ?, taken = ?, total = ?, "
-                       "message = ?, ended = now() WHERE batch = ? AND unit = ?"),
-        {state, carries, row.module.empty() ? QVariant() : QVariant(text(row.module)), row.sent, row.taken, row.total,
-         text(row.message), text(impl_->address.batch), static_cast<qlonglong>(reserved->second)});
+    std::string why = impl_->updateReserved(
+        row.port,
+        QStringLiteral("state = ?, carries = ?, module = ?, sent = ?, taken = ?, total = ?, message = ?, ended = now()"),
+        {state, carries, moduleValue(row.module), row.sent, row.taken, row.total, text(row.message)});
     if (why.empty())
-        impl_->reserved.erase(reserved);
+        impl_->reserved.erase(row.port);
     return why;
 }
 
