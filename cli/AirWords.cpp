@@ -15,7 +15,7 @@ std::string resultName(air::CheckResult result)
     switch (result) {
     case air::CheckResult::Matched: return "matched";
     case air::CheckResult::Differed: return "differs";
-    case air::CheckResult::Untold: return "not told apart";
+    case air::CheckResult::Unconfirmed: return "not confirmed";
     case air::CheckResult::Extra: return "not in the list";
     case air::CheckResult::NotShown: break;
     }
@@ -38,6 +38,7 @@ nlohmann::json deviceJson(const air::HeardDevice& device)
 {
     nlohmann::json made{{"address", device.address},
                         {"name", device.name ? nlohmann::json(jsonText(*device.name)) : nlohmann::json(nullptr)},
+                        {"name_remembered", air::NameMaybeRemembered(device)},
                         {"rssi", optionalJson(device.rssi)},
                         {"tx_power", optionalJson(device.txPower)},
                         {"flags", device.flags ? nlohmann::json(air::HexOfBytes(*device.flags)) : nlohmann::json(nullptr)},
@@ -81,7 +82,8 @@ std::string AirVerdictText(const air::Verdict& verdict, int seconds, bool json)
         checks.push_back({{"result", resultName(check.result)},
                           {"what", check.what},
                           {"expected", jsonText(check.expected)},
-                          {"heard", jsonText(check.heard)}});
+                          {"heard", jsonText(check.heard)},
+                          {"by_pattern", check.byPattern}});
     const nlohmann::json made{{"outcome", air::OutcomeName(verdict.outcome)},
                               {"summary", jsonText(air::VerdictSummary(verdict))},
                               {"address", verdict.address.empty() ? nlohmann::json(nullptr) : nlohmann::json(verdict.address)},

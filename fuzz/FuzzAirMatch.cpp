@@ -78,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!part[5].empty())
         device.advertisingData = std::map<std::uint8_t, Bytes>{{static_cast<std::uint8_t>(part[5][0]), part[5].substr(1)}};
 
+    if (part[4].size() % 2 == 1)
+        device.found = ProofPatterns(expectation);
     const Verdict verdict = Compare(expectation, device);
     const bool differs = std::any_of(verdict.checks.begin(), verdict.checks.end(), [](const Check& check) {
         return check.result == CheckResult::Differed || check.result == CheckResult::Extra;
@@ -87,6 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(std::all_of(verdict.checks.begin() + static_cast<std::ptrdiff_t>(expectation.items.size()),
                         verdict.checks.end(), [](const Check& check) { return check.result == CheckResult::Extra; }),
             "after them, only what was heard besides");
+    const Verdict proven = Compare(expectation, device, Proof::Final);
+    require(device.found.empty()
+                || std::none_of(proven.checks.begin(), proven.checks.end(),
+                                [](const Check& check) { return check.result == CheckResult::Unconfirmed; }),
+            "what the monitor found confirms all it was asked about");
     Listening listening(expectation);
     const std::optional<Verdict> ended = listening.heard(device);
     require(!ended || (IsCandidate(expectation, device) && ended->outcome == Outcome::HeardAsSet),

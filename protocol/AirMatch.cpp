@@ -14,6 +14,10 @@ namespace {
 constexpr std::string_view baseUUIDTail = "-0000-1000-8000-00805f9b34fb";
 constexpr int shortListeningSeconds = 10;
 constexpr int restartListeningSeconds = 30;
+// bluetoothd's monitor reads the advertisement and scan response as one, up to here.
+constexpr std::size_t monitorReadsBytes = 31;
+// The AD types bluetoothd takes in a pattern.
+constexpr std::uint8_t lastPatternType = 0x3D;
 
 enum AdvertisingType : std::uint8_t {
     flagsType = 0x01,
@@ -103,21 +107,43 @@ std::string structureWords(std::uint8_t type, std::string_view data)
 struct Structure {
     std::uint8_t type;
     Bytes data;
+    std::size_t at = 0; // where it begins in what bluetoothd reads
     bool operator==(const Structure& other) const { return type == other.type && data == other.data; }
 };
 
 // The structures of a package as AT+Z carries it: padded with zeros, which end the chain.
-std::vector<Structure> structuresOf(const Bytes& package)
+// The first begins at from.
+std::vector<Structure> structuresOf(const Bytes& package, std::size_t from = 0)
 {
     std::vector<Structure> structures;
     for (std::size_t at = 0; at < package.size();) {
         const auto length = static_cast<unsigned char>(package[at]);
         if (length == 0 || at + 1 + length > package.size())
             break;
-        structures.push_back({static_cast<std::uint8_t>(package[at + 1]), package.substr(at + 2, length - 1u)});
+        structures.push_back({static_cast<std::uint8_t>(package[at + 1]), package.substr(at + 2, length - 1u), from + at});
         at += 1u + length;
     }
     return structures;
+}
+
+// The length a package has on the air: the controller leaves out the zeros that pad it.
+std::size_t sentLength(const std::vector<Structure>& structures)
+{
+    return structures.empty() ? 0 : structures.back().at + 2 + structures.back().data.size();
+}
+
+// The pattern that finds this structure, where bluetoothd takes one and reads that far.
+std::optional<Pattern> patternOf(const Structure& structure)
+{
+    const bool typeTaken = (structure.type >= 0x01 && structure.type <= lastPatternType) || structure.type == 0xFF;
+    if (!typeTaken || structure.data.empty() || structure.at + 2 + structure.data.size() > monitorReadsBytes)
+        return std::nullopt;
+    return Pattern{structure.type, structure.data};
+}
+
+bool foundByMonitor(const HeardDevice& device, const Pattern& pattern)
+{
+    return std::find(device.found.begin(), device.found.end(), pattern) != device.found.end();
 }
 
 std::string beaconUUIDWords(std::string_view bytes)
@@ -149,6 +175,12 @@ bool isDifference(const Check& check)
 {
     return check.result == CheckResult::Differed || check.result == CheckResult::Extra;
 }
+
+bool isUnconfirmed(const Check& check)
+{
+    return check.result == CheckResult::Unconfirmed;
+}
+
 
 Check compared(std::string what, std::string expected, std::optional<std::string> heard)
 {
@@ -227,6 +259,57 @@ Check notShown(const Structure& structure)
     return {CheckResult::NotShown, structureName(structure.type), structureWords(structure.type, structure.data), ""};
 }
 
+// What BlueZ cannot show as heard now, and the monitor may prove: what is unproven
+// without it, and why, for the one note that names them.
+struct Proving {
+    Proof proof;
+    std::vector<std::string> withoutMonitor;
+    std::vector<std::string> outOfReach;
+    std::vector<Pattern> asked; // every pattern a check looked for
+};
+
+// A structure BlueZ cannot show as heard: what the monitor found, or its silence once it
+// listened all along, decides; without it, unproven stands.
+Check proofCheck(const HeardDevice& device, const Structure& structure, Proving& proving, Check unproven)
+{
+    const std::optional<Pattern> pattern = patternOf(structure);
+    if (pattern)
+        proving.asked.push_back(*pattern);
+    if (pattern && foundByMonitor(device, *pattern))
+        return {CheckResult::Matched, unproven.what, unproven.expected, unproven.expected, true};
+    if (!pattern || proving.proof == Proof::None) {
+        (pattern ? proving.withoutMonitor : proving.outOfReach).push_back(unproven.what);
+        return unproven;
+    }
+    if (proving.proof == Proof::Awaited)
+        return {CheckResult::Unconfirmed, unproven.what, unproven.expected, unproven.heard};
+    return {CheckResult::Differed, unproven.what, unproven.expected,
+            "no " + unproven.what + " in what it sent (bluetoothd's monitor never found it)"};
+}
+
+std::string listed(const std::vector<std::string>& whats)
+{
+    std::string words;
+    for (const std::string& what : whats)
+        words += (words.empty() ? "" : ", ") + what;
+    return words;
+}
+
+// Said once: what stays unproven, and why.
+std::vector<std::string> proofNotes(const Proving& proving, const std::string& why)
+{
+    std::vector<std::string> notes;
+    if (!proving.withoutMonitor.empty())
+        notes.push_back("not confirmed without bluetoothd's advertisement monitor: " + listed(proving.withoutMonitor) + "; "
+                        + why);
+    if (!proving.outOfReach.empty())
+        notes.push_back("not confirmed: " + listed(proving.outOfReach)
+                        + (proving.outOfReach.size() == 1 ? " lies" : " lie") + " beyond the first "
+                        + std::to_string(monitorReadsBytes)
+                        + " bytes of advertisement and scan response, all that bluetoothd's monitor reads");
+    return notes;
+}
+
 std::string withoutTrailingNuls(std::string name)
 {
     while (!name.empty() && name.back() == '\0')
@@ -236,14 +319,15 @@ std::string withoutTrailingNuls(std::string name)
 
 // BlueZ keeps one name, without trailing NULs: a complete one heard replaces any other, a
 // shortened one shows only where it knew none. A name it may have kept from before is no
-// proof, unless it differs from a complete name the module would have sent.
-Check nameCheck(const HeardDevice& device, const Structure& structure, bool completeNameToo)
+// proof, unless it differs from a complete name the module would have sent: only the
+// monitor can tell whether the module sends it.
+Check nameCheck(const HeardDevice& device, const Structure& structure, bool completeNameToo, Proving& proving)
 {
     const std::string what = structureName(structure.type);
     const std::string name = withoutTrailingNuls(structure.data);
     const std::string expected = structureWords(structure.type, name);
     if (structure.type == shortName && completeNameToo)
-        return {CheckResult::NotShown, what, expected, ""};
+        return proofCheck(device, structure, proving, {CheckResult::NotShown, what, expected, ""});
     if (!device.name)
         return {CheckResult::Differed, what, expected, ""};
     const std::string heard = structureWords(structure.type, *device.name);
@@ -251,7 +335,7 @@ Check nameCheck(const HeardDevice& device, const Structure& structure, bool comp
         return compared(what, expected, heard);
     if (structure.type == completeName && *device.name != name)
         return {CheckResult::Differed, what, expected, heard};
-    return {CheckResult::Untold, what, expected, heard};
+    return proofCheck(device, structure, proving, {CheckResult::Unconfirmed, what, expected, heard});
 }
 
 std::string appearanceWords(std::uint16_t appearance)
@@ -259,7 +343,7 @@ std::string appearanceWords(std::uint16_t appearance)
     return structureWords(appearanceType, Bytes{static_cast<char>(appearance & 0xFF), static_cast<char>(appearance >> 8)});
 }
 
-Check structureCheck(const HeardDevice& device, const Structure& structure, bool completeNameToo)
+Check structureCheck(const HeardDevice& device, const Structure& structure, bool completeNameToo, Proving& proving)
 {
     const std::string what = structureName(structure.type);
     const std::string expected = structureWords(structure.type, structure.data);
@@ -272,7 +356,7 @@ Check structureCheck(const HeardDevice& device, const Structure& structure, bool
         if (device.flags->empty() || device.flags->front() == '\0')
             return withHeard(std::nullopt);
         return withHeard(structureWords(flagsType, device.flags->substr(0, 1)));
-    case ShownAs::Name: return nameCheck(device, structure, completeNameToo);
+    case ShownAs::Name: return nameCheck(device, structure, completeNameToo, proving);
     case ShownAs::TxPower:
         return withHeard(device.txPower
                              ? std::optional(structureWords(txPowerType, Bytes(1, static_cast<char>(*device.txPower))))
@@ -280,24 +364,24 @@ Check structureCheck(const HeardDevice& device, const Structure& structure, bool
     case ShownAs::Appearance:
         // BlueZ reads two bytes, and shows none that is 0.
         if (structure.data.size() < 2)
-            return notShown(structure);
+            return proofCheck(device, structure, proving, notShown(structure));
         return withHeard(device.appearance ? std::optional(appearanceWords(*device.appearance)) : std::nullopt);
     case ShownAs::ServiceData: {
         const std::size_t uuidSize = structure.type == serviceData16 ? 2 : structure.type == serviceData32 ? 4 : 16;
         // BlueZ drops service data too short to hold its UUID.
         if (structure.data.size() < uuidSize)
-            return notShown(structure);
+            return proofCheck(device, structure, proving, notShown(structure));
         return withHeard(heardServiceData(device, structure, uuidSize));
     }
     case ShownAs::ManufacturerData:
         if (structure.data.size() < 2)
-            return notShown(structure);
+            return proofCheck(device, structure, proving, notShown(structure));
         return withHeard(heardEntry(device.manufacturerData,
                                     static_cast<std::uint16_t>(static_cast<unsigned char>(structure.data[0])
                                                                + 256 * static_cast<unsigned char>(structure.data[1])),
                                     manufacturerType, structure.data.substr(0, 2)));
     case ShownAs::UUIDs: return uuidListCheck(device, structure);
-    case ShownAs::Nowhere: return notShown(structure);
+    case ShownAs::Nowhere: return proofCheck(device, structure, proving, notShown(structure));
     case ShownAs::AdvertisingData: break;
     }
     if (!device.advertisingData)
@@ -358,7 +442,7 @@ std::vector<Check> extras(const Expectation& expectation, const std::vector<Stru
     if (device.appearance && !holds(structures, appearanceType))
         found.push_back(extra(structureName(appearanceType), appearanceWords(*device.appearance)));
     const bool nameListed = holds(structures, shortName) || holds(structures, completeName);
-    if (device.name && !device.nameMaybeCached && !nameListed && device.name != expectation.pageName)
+    if (device.name && !NameMaybeRemembered(device) && !nameListed && device.name != expectation.pageName)
         found.push_back(extra("name", "name \"" + *device.name + "\""));
     for (const auto& [type, data] : device.advertisingData.value_or(std::map<std::uint8_t, Bytes>())) {
         if (!holds(structures, type))
@@ -380,6 +464,41 @@ std::string deviceWords(const Verdict& verdict)
 std::string lookedFor(const Verdict& verdict)
 {
     return verdict.address.empty() ? "no iBeacon was heard" : "no device at " + verdict.address + " was heard";
+}
+
+// Compares, the monitor's findings and their proof as proving says; the notes are the caller's.
+Verdict compareWith(const Expectation& expectation, const HeardDevice& device, Proving& proving)
+{
+    Verdict verdict;
+    verdict.address = device.address;
+    verdict.name = device.name;
+    verdict.rssi = device.rssi;
+    verdict.restartNeeded = expectation.restartNeeded;
+    const std::optional<Bytes> beacon = beaconOf(device);
+    std::vector<Structure> structures;
+    for (const Expected& item : expectation.items) {
+        if (item.kind == Expected::Kind::Structure)
+            structures.push_back({item.type, item.data});
+    }
+    const bool completeNameToo = holds(structures, completeName);
+    for (const Expected& item : expectation.items) {
+        if (item.kind == Expected::Kind::Address)
+            verdict.checks.push_back(compared("address", "address " + item.data, "address " + UpperCase(device.address)));
+        else if (item.kind == Expected::Kind::Structure)
+            verdict.checks.push_back(structureCheck(device, {item.type, item.data, item.at}, completeNameToo, proving));
+        else
+            verdict.checks.push_back(beaconCheck(item, beacon));
+    }
+    if (expectation.kind == Expectation::Kind::Broadcast) {
+        for (Check& found : extras(expectation, structures, device))
+            verdict.checks.push_back(std::move(found));
+    }
+    if (beacon && expectation.kind == Expectation::Kind::Beacon)
+        verdict.shown.push_back("measured power " + std::to_string(static_cast<signed char>((*beacon)[ibeacon::PowerAt])) + " dBm");
+    const bool differs = std::any_of(verdict.checks.begin(), verdict.checks.end(), isDifference);
+    const bool unconfirmed = std::any_of(verdict.checks.begin(), verdict.checks.end(), isUnconfirmed);
+    verdict.outcome = differs ? Outcome::HeardOtherwise : unconfirmed ? Outcome::HeardNotConfirmed : Outcome::HeardAsSet;
+    return verdict;
 }
 
 } // namespace
@@ -412,6 +531,19 @@ void Merge(HeardDevice& device, const HeardDevice& update)
     take(device.flags, update.flags);
     take(device.appearance, update.appearance);
     take(device.advertisingData, update.advertisingData);
+    for (const Pattern& pattern : update.found) {
+        if (!foundByMonitor(device, pattern))
+            device.found.push_back(pattern);
+    }
+}
+
+bool NameMaybeRemembered(const HeardDevice& device)
+{
+    if (!device.name || !device.nameMaybeCached)
+        return false;
+    const std::vector<Pattern> patterns = NamePatterns(*device.name);
+    return std::none_of(patterns.begin(), patterns.end(),
+                        [&device](const Pattern& pattern) { return foundByMonitor(device, pattern); });
 }
 
 ShownAs WhereBlueZShows(std::uint8_t type)
@@ -446,15 +578,41 @@ Expectation ExpectedOnAir(const Advertised& advertised)
     expectation.pageName = advertised.name;
     expectation.items.push_back({Expected::Kind::Address, 0, *expectation.address});
     // BlueZ shows the advertising package and the scan response as one device: a structure
-    // that both carry is one thing to hear.
+    // that both carry is one thing to hear, where it comes first.
     std::vector<Structure> structures = structuresOf(bytesOfDigits(advertised.advertPackage));
-    for (const Structure& structure : structuresOf(bytesOfDigits(advertised.scanResponse))) {
+    for (const Structure& structure : structuresOf(bytesOfDigits(advertised.scanResponse), sentLength(structures))) {
         if (std::find(structures.begin(), structures.end(), structure) == structures.end())
             structures.push_back(structure);
     }
     for (const Structure& structure : structures)
-        expectation.items.push_back({Expected::Kind::Structure, structure.type, structure.data});
+        expectation.items.push_back({Expected::Kind::Structure, structure.type, structure.data, structure.at});
     return expectation;
+}
+
+std::vector<Pattern> ProofPatterns(const Expectation& expectation)
+{
+    // What the checks ask the monitor about when BlueZ shows the module's own name as one it
+    // may remember: every structure that only a pattern can prove.
+    HeardDevice remembering;
+    remembering.nameMaybeCached = true;
+    for (const Expected& item : expectation.items) {
+        if (item.kind == Expected::Kind::Structure && WhereBlueZShows(item.type) == ShownAs::Name
+            && (!remembering.name || item.type == completeName))
+            remembering.name = withoutTrailingNuls(item.data);
+    }
+    Proving proving{Proof::Awaited, {}, {}, {}};
+    compareWith(expectation, remembering, proving);
+    return proving.asked;
+}
+
+std::vector<Pattern> NamePatterns(const std::string& name)
+{
+    std::vector<Pattern> patterns;
+    for (const std::uint8_t type : {completeName, shortName}) {
+        if (std::optional<Pattern> pattern = patternOf({type, name, 0}))
+            patterns.push_back(*pattern);
+    }
+    return patterns;
 }
 
 bool IsCandidate(const Expectation& expectation, const HeardDevice& device)
@@ -467,36 +625,12 @@ bool IsCandidate(const Expectation& expectation, const HeardDevice& device)
     return false;
 }
 
-Verdict Compare(const Expectation& expectation, const HeardDevice& device)
+Verdict Compare(const Expectation& expectation, const HeardDevice& device, Proof proof, const std::string& why)
 {
-    Verdict verdict;
-    verdict.address = device.address;
-    verdict.name = device.name;
-    verdict.rssi = device.rssi;
-    verdict.restartNeeded = expectation.restartNeeded;
-    const std::optional<Bytes> beacon = beaconOf(device);
-    std::vector<Structure> structures;
-    for (const Expected& item : expectation.items) {
-        if (item.kind == Expected::Kind::Structure)
-            structures.push_back({item.type, item.data});
-    }
-    const bool completeNameToo = holds(structures, completeName);
-    for (const Expected& item : expectation.items) {
-        if (item.kind == Expected::Kind::Address)
-            verdict.checks.push_back(compared("address", "address " + item.data, "address " + UpperCase(device.address)));
-        else if (item.kind == Expected::Kind::Structure)
-            verdict.checks.push_back(structureCheck(device, {item.type, item.data}, completeNameToo));
-        else
-            verdict.checks.push_back(beaconCheck(item, beacon));
-    }
-    if (expectation.kind == Expectation::Kind::Broadcast) {
-        for (Check& found : extras(expectation, structures, device))
-            verdict.checks.push_back(std::move(found));
-    }
-    if (beacon && expectation.kind == Expectation::Kind::Beacon)
-        verdict.shown.push_back("measured power " + std::to_string(static_cast<signed char>((*beacon)[ibeacon::PowerAt])) + " dBm");
-    const bool differs = std::any_of(verdict.checks.begin(), verdict.checks.end(), isDifference);
-    verdict.outcome = differs ? Outcome::HeardOtherwise : Outcome::HeardAsSet;
+    Proving proving{proof, {}, {}, {}};
+    Verdict verdict = compareWith(expectation, device, proving);
+    for (std::string& note : proofNotes(proving, why))
+        verdict.notes.push_back(std::move(note));
     return verdict;
 }
 
@@ -515,9 +649,10 @@ std::optional<Verdict> Listening::heard(const HeardDevice& device)
 {
     if (!IsCandidate(expectation_, device))
         return std::nullopt;
-    Verdict verdict = Compare(expectation_, device);
-    if (verdict.outcome == Outcome::HeardAsSet)
-        return verdict;
+    const Proof proof = patterns_ == Patterns::Unavailable ? Proof::None : Proof::Awaited;
+    Verdict verdict = Compare(expectation_, device, proof, unavailableWhy_);
+    if (std::optional<Verdict> told = decide(verdict))
+        return told;
     if (expectation_.kind == Expectation::Kind::Beacon && onlyMinorDiffers(verdict)) {
         const Bytes minor = beaconOf(device)->substr(ibeacon::MinorAt, 2);
         neighbours_[device.address] = std::to_string(static_cast<unsigned char>(minor[0]) * 256
@@ -530,11 +665,35 @@ std::optional<Verdict> Listening::heard(const HeardDevice& device)
     const auto matches = static_cast<std::size_t>(std::count_if(
         verdict.checks.begin(), verdict.checks.end(), [](const Check& check) { return check.result == CheckResult::Matched; }));
     // The same device heard again replaces what it said before; another must match more.
-    if (!closest_ || closest_->address == verdict.address || matches > closestMatches_) {
-        closest_ = std::move(verdict);
+    if (!closest_ || closest_->address == device.address || matches > closestMatches_) {
+        closest_ = device;
         closestMatches_ = matches;
     }
     return std::nullopt;
+}
+
+// Heard as set ends it; so does a remembered name that nothing can prove any more.
+std::optional<Verdict> Listening::decide(const Verdict& verdict) const
+{
+    const bool unprovable = verdict.outcome == Outcome::HeardNotConfirmed && patterns_ == Patterns::Unavailable;
+    if (verdict.outcome == Outcome::HeardAsSet || unprovable)
+        return verdict;
+    return std::nullopt;
+}
+
+void Listening::patternsActive()
+{
+    if (patterns_ == Patterns::Asked)
+        patterns_ = Patterns::Active;
+}
+
+std::optional<Verdict> Listening::patternsUnavailable(std::string why)
+{
+    patterns_ = Patterns::Unavailable;
+    unavailableWhy_ = std::move(why);
+    if (!closest_)
+        return std::nullopt;
+    return decide(Compare(expectation_, *closest_, Proof::None, unavailableWhy_));
 }
 
 Verdict Listening::timedOut() const
@@ -542,7 +701,7 @@ Verdict Listening::timedOut() const
     if (expectation_.kind == Expectation::Kind::Silent)
         return {Outcome::Silent, {}, {}, {}, {}, {}, {}, false};
     if (closest_)
-        return *closest_;
+        return Compare(expectation_, *closest_, patterns_ == Patterns::Active ? Proof::Final : Proof::None, unavailableWhy_);
     Verdict verdict = stopped();
     verdict.outcome = Outcome::NotHeard;
     for (const auto& [address, minor] : neighbours_)
@@ -578,6 +737,7 @@ std::string OutcomeName(Outcome outcome)
     switch (outcome) {
     case Outcome::HeardAsSet: return "heard as set";
     case Outcome::HeardOtherwise: return "heard otherwise";
+    case Outcome::HeardNotConfirmed: return "heard, not confirmed";
     case Outcome::Silent: return "silent";
     case Outcome::Stopped: return "stopped";
     case Outcome::NotHeard: break;
@@ -594,6 +754,7 @@ std::string VerdictSummary(const Verdict& verdict)
         return "heard otherwise: " + deviceWords(verdict) + ", " + std::to_string(differences)
             + (differences == 1 ? " difference" : " differences");
     }
+    case Outcome::HeardNotConfirmed: return "heard, not confirmed: " + deviceWords(verdict);
     case Outcome::NotHeard:
         return "not heard: " + lookedFor(verdict)
             + (verdict.restartNeeded ? "; the module may need a restart: power it off and on, then check again" : "");
@@ -611,6 +772,8 @@ std::string VerdictLine(const Verdict& verdict)
             line += "; set " + check.expected + ", heard " + (check.heard.empty() ? "no " + check.what : check.heard);
         else if (check.result == CheckResult::Extra)
             line += "; heard, not in the list: " + check.heard;
+        else if (check.result == CheckResult::Unconfirmed)
+            line += "; not confirmed: " + check.expected;
     }
     for (const std::string& note : verdict.notes)
         line += "; " + note;
@@ -622,15 +785,18 @@ std::vector<std::string> DescribeVerdict(const Verdict& verdict)
     std::vector<std::string> lines{VerdictSummary(verdict)};
     for (const Check& check : verdict.checks) {
         switch (check.result) {
-        case CheckResult::Matched: lines.push_back("  matched: " + check.expected); break;
+        case CheckResult::Matched:
+            lines.push_back("  matched: " + check.expected + (check.byPattern ? " (proven by a pattern)" : ""));
+            break;
         case CheckResult::Differed:
             lines.push_back("  differs: set " + check.expected + "; heard "
                             + (check.heard.empty() ? "no " + check.what : check.heard));
             break;
         case CheckResult::NotShown: lines.push_back("  not shown by BlueZ, not checked: " + check.expected); break;
-        case CheckResult::Untold:
-            lines.push_back("  not told apart: " + check.expected + "; BlueZ shows " + check.heard
-                            + ", which it may have kept from an earlier scan");
+        case CheckResult::Unconfirmed:
+            lines.push_back("  not confirmed: " + check.expected
+                            + (check.heard.empty() ? ""
+                                                   : "; BlueZ shows " + check.heard + ", which it may have kept from an earlier scan"));
             break;
         case CheckResult::Extra: lines.push_back("  heard, not in the list: " + check.heard); break;
         }
@@ -645,7 +811,8 @@ std::vector<std::string> DescribeVerdict(const Verdict& verdict)
 std::vector<std::string> DescribeDevice(const HeardDevice& device)
 {
     // What BlueZ shows, by what it shows: it tells neither a name's nor a UUID list's type.
-    std::vector<std::string> lines{device.address + (device.name ? "  \"" + *device.name + "\"" : "")
+    std::vector<std::string> lines{device.address
+                                   + (device.name ? "  \"" + *device.name + "\"" + (NameMaybeRemembered(device) ? " (remembered)" : "") : "")
                                    + (device.rssi ? "  RSSI " + std::to_string(*device.rssi) + " dBm" : "")};
     std::vector<Structure> structures;
     if (device.flags && !device.flags->empty() && device.flags->front() != '\0')

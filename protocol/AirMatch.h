@@ -18,6 +18,15 @@ namespace qz::air {
 
 using Bytes = std::string; // raw bytes, as they travel
 
+// What bluetoothd's advertisement monitor (bluetoothd -E) looks for in the raw advertisement
+// and scan response: a structure of this AD type whose data begins with content. It reports
+// a device once what the controller received holds one, whatever BlueZ remembers.
+struct Pattern {
+    std::uint8_t type = 0;
+    Bytes content;
+    bool operator==(const Pattern& other) const { return type == other.type && content == other.content; }
+};
+
 // One device as heard since listening began. Each property is there only when an
 // advertisement received since then carried it: what BlueZ remembered from before does not
 // count. A name is the exception: BlueZ gives a device it meets anew the name it kept
@@ -26,6 +35,7 @@ struct HeardDevice {
     std::string address; // "00:0E:0B:12:34:56"
     std::optional<std::string> name;
     bool nameMaybeCached = false;
+    std::vector<Pattern> found; // what bluetoothd's monitor found in what it sent
     std::optional<int> rssi;
     std::optional<int> txPower;
     std::optional<std::map<std::uint16_t, Bytes>> manufacturerData; // by company
@@ -36,8 +46,13 @@ struct HeardDevice {
     std::optional<std::map<std::uint8_t, Bytes>> advertisingData;   // the structures BlueZ does not parse
 };
 
-// A later advertisement of the same device: what it carries replaces what was heard.
+// A later advertisement of the same device: what it carries replaces what was heard, and
+// what the monitor found adds to what it found before.
 void Merge(HeardDevice& device, const HeardDevice& update);
+
+// Whether the name shown may be one BlueZ kept from an earlier scan: neither heard changing
+// nor found in the advertisement by a pattern.
+bool NameMaybeRemembered(const HeardDevice& device);
 
 // One thing the module must be heard with.
 struct Expected {
@@ -45,6 +60,9 @@ struct Expected {
     Kind kind;
     std::uint8_t type = 0; // of a structure
     Bytes data;            // the structure's data, or the beacon value's bytes
+    // A structure's first byte in the advertisement and scan response as bluetoothd reads
+    // them, one after the other: its monitor reads only the first 31 bytes.
+    std::size_t at = 0;
 };
 
 struct Expectation {
@@ -65,18 +83,37 @@ ShownAs WhereBlueZShows(std::uint8_t type);
 // What the module that took a list must advertise, as the list's generator tells it.
 Expectation ExpectedOnAir(const Advertised& advertised);
 
-// Untold: what BlueZ shows may be what it kept from before, so it proves nothing either
-// way. Extra: heard, and in neither package: a difference too.
-enum class CheckResult { Matched, Differed, NotShown, Untold, Extra };
+// The patterns that prove what BlueZ cannot show as heard now: the module's name, which it
+// may show from memory, and the structures it keeps to itself. One per structure, in the
+// order of the expectation; none for what lies beyond what the monitor reads.
+std::vector<Pattern> ProofPatterns(const Expectation& expectation);
+// The patterns that prove a name shown was heard now, as a complete or a shortened name.
+std::vector<Pattern> NamePatterns(const std::string& name);
+
+// How far bluetoothd's advertisement monitor can prove what BlueZ cannot show.
+enum class Proof {
+    None,    // no monitor: a remembered name stays unconfirmed, the rest not checked
+    Awaited, // the monitor listens: what it has not found yet may still come
+    Final,   // it listened all along: what it never found was not sent
+};
+
+// Unconfirmed: what BlueZ shows may be what it kept from before, and nothing proved it.
+// Extra: heard, and in neither package: a difference too.
+enum class CheckResult { Matched, Differed, NotShown, Unconfirmed, Extra };
 
 struct Check {
     CheckResult result;
     std::string what;     // "major", "Complete Local Name"
     std::string expected; // in the decoder's words
     std::string heard;    // likewise; empty when nothing was heard for it
+    bool byPattern = false; // matched by what bluetoothd's monitor found
 };
 
-enum class Outcome { HeardAsSet, HeardOtherwise, NotHeard, Silent, Stopped };
+enum class Outcome { HeardAsSet, HeardOtherwise, HeardNotConfirmed, NotHeard, Silent, Stopped };
+
+// What would confirm a name BlueZ may show from memory, where bluetoothd runs without -E.
+inline constexpr std::string_view MonitorAdvice =
+    "bluetoothd -E lets qzconfig check the name in the advertisement itself: see README";
 
 struct Verdict {
     Outcome outcome = Outcome::NotHeard;
@@ -89,8 +126,12 @@ struct Verdict {
     bool restartNeeded = false;
 };
 
-// Compares one device with what must be heard. The outcome is HeardAsSet or HeardOtherwise.
-Verdict Compare(const Expectation& expectation, const HeardDevice& device);
+// Compares one device with what must be heard: HeardAsSet, HeardOtherwise, or
+// HeardNotConfirmed when nothing differs but something shown may be from memory (or, while
+// the proof is awaited, the monitor has not found it yet). why: why there is no monitor,
+// and what would give one, for the note that names what it would have proved.
+Verdict Compare(const Expectation& expectation, const HeardDevice& device, Proof proof = Proof::None,
+                const std::string& why = std::string(MonitorAdvice));
 
 // Could this device be the module? An iBeacon for a beacon list, the set address for a
 // broadcast list: the device whose differences are told when none matches.
@@ -98,21 +139,32 @@ bool IsCandidate(const Expectation& expectation, const HeardDevice& device);
 
 // The listening itself: every device heard is handed in, merged with what it carried
 // before; the first that matches in full ends it. When the time is up, the candidate that
-// matched most is told, or that nothing was heard.
+// matched most is told, or that nothing was heard. While the proof patterns are asked for,
+// what they would prove is awaited; without them, a module heard as set but for a name
+// that may be remembered ends it too, not confirmed.
 class Listening {
 public:
     explicit Listening(Expectation expectation);
 
     // A verdict when this device, as heard so far, is the module as set up.
     std::optional<Verdict> heard(const HeardDevice& device);
+    // bluetoothd's monitor looks for the proof patterns now.
+    void patternsActive();
+    // It cannot (why, in words, with what would help): the module heard may be told now.
+    std::optional<Verdict> patternsUnavailable(std::string why);
     Verdict timedOut() const;
     // Stopped by the user before the module was heard as set: no finding about it.
     Verdict stopped() const;
     const Expectation& expectation() const { return expectation_; }
 
 private:
+    std::optional<Verdict> decide(const Verdict& verdict) const;
+
+    enum class Patterns { Asked, Active, Unavailable };
     Expectation expectation_;
-    std::optional<Verdict> closest_;
+    Patterns patterns_ = Patterns::Asked;
+    std::string unavailableWhy_{MonitorAdvice};
+    std::optional<HeardDevice> closest_;
     std::size_t closestMatches_ = 0;
     std::map<std::string, std::string> neighbours_; // beacons like the module's but another's, by address
 };
@@ -127,7 +179,7 @@ std::string RestartAdvice(const Expectation& expectation, int seconds);
 
 // The verdict in words, one line per check, the summary first: "heard as set: ...".
 std::vector<std::string> DescribeVerdict(const Verdict& verdict);
-// "heard as set", "heard otherwise", "not heard", "silent" or "stopped".
+// "heard as set", "heard otherwise", "heard, not confirmed", "not heard", "silent" or "stopped".
 std::string OutcomeName(Outcome outcome);
 // The summary line alone.
 std::string VerdictSummary(const Verdict& verdict);
@@ -138,8 +190,8 @@ std::string VerdictLine(const Verdict& verdict);
 inline constexpr std::string_view SilentWords =
     "the study list makes the module a central: it listens and does not advertise, so there is nothing to hear";
 
-// A device as a scan lists it: address, name, signal, then each structure in the
-// decoder's words.
+// A device as a scan lists it: address, name ("(remembered)" when BlueZ may show it from
+// memory), signal, then each structure in the decoder's words.
 std::vector<std::string> DescribeDevice(const HeardDevice& device);
 
 // Two upper-case hex digits per byte: "0AFF".

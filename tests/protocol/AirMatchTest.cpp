@@ -200,42 +200,112 @@ TEST(AirMatch, ListeningEndsAtTheBeaconWithEveryValueAndOtherwiseTellsTheClosest
 }
 
 // BlueZ keeps one name: the complete one wins, trailing NULs go, and a device it meets
-// anew may show the name it kept from an earlier scan, which proves nothing.
-TEST(AirMatch, ANameIsTakenOnlyForWhatBlueZCanProve)
+// anew may show the name it kept from an earlier scan, which only bluetoothd's monitor can
+// prove was sent: a name heard changing is proof enough.
+TEST(AirMatch, ANameIsTakenOnlyForWhatBlueZOrTheMonitorCanProve)
 {
     struct Case {
         const char* package;
         const char* name; // BlueZ's Name; nullptr: none
         bool maybeCached;
+        Proof proof;
+        bool found; // the monitor found every pattern it was asked for
         std::vector<CheckResult> results; // of the name structures, in the package's order
     };
     const Case cases[] = {
-        {"05094C616D70", "Lamp", false, {CheckResult::Matched}},
-        {"05094C616D70", "Lamp", true, {CheckResult::Untold}},
-        {"05094C616D70", "Lamb", true, {CheckResult::Differed}}, // a complete name heard would have replaced it
-        {"05084C616D70", "Lamb", true, {CheckResult::Untold}},   // a shortened one does not replace a known name
-        {"05084C616D70", "Lamb", false, {CheckResult::Differed}},
-        {"0408566C610A094C616D702D4C6F6E67", "Lamp-Long", false, {CheckResult::NotShown, CheckResult::Matched}},
-        {"06094C616D7000", "Lamp", false, {CheckResult::Matched}},
-        {"05094C616D70", nullptr, false, {CheckResult::Differed}},
+        {"05094C616D70", "Lamp", false, Proof::None, false, {CheckResult::Matched}},
+        {"05094C616D70", "Lamp", true, Proof::None, false, {CheckResult::Unconfirmed}},
+        {"05094C616D70", "Lamp", true, Proof::Awaited, false, {CheckResult::Unconfirmed}},
+        {"05094C616D70", "Lamp", true, Proof::Final, false, {CheckResult::Differed}},
+        {"05094C616D70", "Lamp", true, Proof::Final, true, {CheckResult::Matched}},
+        {"05094C616D70", "Lamb", true, Proof::Final, true, {CheckResult::Differed}}, // a complete name sent replaces it
+        {"05094C616D70", "Lamp-2", false, Proof::Final, true, {CheckResult::Differed}}, // the pattern is but a prefix
+        {"05084C616D70", "Lamb", true, Proof::None, false, {CheckResult::Unconfirmed}}, // a shortened one does not
+        {"05084C616D70", "Lamb", false, Proof::None, false, {CheckResult::Differed}},
+        {"0408566C610A094C616D702D4C6F6E67", "Lamp-Long", false, Proof::None, false,
+         {CheckResult::NotShown, CheckResult::Matched}},
+        {"0408566C610A094C616D702D4C6F6E67", "Lamp-Long", false, Proof::Final, false,
+         {CheckResult::Differed, CheckResult::Matched}},
+        {"0408566C610A094C616D702D4C6F6E67", "Lamp-Long", true, Proof::Final, true,
+         {CheckResult::Matched, CheckResult::Matched}},
+        {"06094C616D7000", "Lamp", true, Proof::Final, true, {CheckResult::Matched}},
+        {"05094C616D70", nullptr, false, Proof::None, false, {CheckResult::Differed}},
     };
     for (const Case& c : cases) {
         HeardDevice device = atLampAddress();
         if (c.name != nullptr)
             device.name = c.name;
         device.nameMaybeCached = c.maybeCached;
-        const Verdict verdict = Compare(expectingOne(c.package), device);
+        const Expectation expectation = expectingOne(c.package);
+        if (c.found)
+            device.found = ProofPatterns(expectation);
+        const Verdict verdict = Compare(expectation, device, c.proof);
         std::vector<CheckResult> results;
         for (std::size_t at = 1; at < verdict.checks.size(); ++at)
             results.push_back(verdict.checks[at].result);
-        EXPECT_EQ(results, c.results) << c.package << " heard " << (c.name ? c.name : "none") << (c.maybeCached ? " cached" : "");
+        EXPECT_EQ(results, c.results) << c.package << " heard " << (c.name ? c.name : "none")
+                                      << (c.maybeCached ? " cached" : "") << ", proof " << static_cast<int>(c.proof);
     }
-    HeardDevice cached = atLampAddress();
-    cached.name = "Lamp";
-    cached.nameMaybeCached = true;
-    EXPECT_EQ(DescribeVerdict(Compare(expectingOne("05094C616D70"), cached))[2],
-              "  not told apart: Complete Local Name: Lamp; BlueZ shows Complete Local Name: Lamp, which it may have "
-              "kept from an earlier scan");
+}
+
+// The monitor is asked only about what BlueZ cannot show as heard, within the 31 bytes of
+// advertisement and scan response it reads; the words say what stays unproven, and why.
+TEST(AirMatch, TheMonitorIsAskedForWhatOnlyItCanProve)
+{
+    // Flags, a name, a type BlueZ keeps to itself (LE role), manufacturer data; in the
+    // scan response, past byte 31, another LE role.
+    const Expectation expectation = ExpectedOnAir(advertisedBy(qz::BuildBroadcastList(
+        "Lamp", "000E0B123456", "02010608094C616D702D3031021C0005FF59000102",
+        "0E2601020304050607080900010203021C01", false)));
+    EXPECT_EQ(ProofPatterns(expectation),
+              (std::vector<Pattern>{{0x09, "Lamp-01"}, {0x1C, bytes({0x00})}}));
+    HeardDevice device = atLampAddress();
+    device.flags = bytes({0x06});
+    device.name = "Lamp-01";
+    device.nameMaybeCached = true;
+    device.manufacturerData = {{{0x0059, bytes({0x01, 0x02})}}};
+    const std::vector<std::string> lines = DescribeVerdict(Compare(expectation, device, Proof::None, "no -E"));
+    EXPECT_EQ(lines.front(), "heard, not confirmed: 00:0e:0b:12:34:56 (Lamp-01)");
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{
+                  "  not confirmed without bluetoothd's advertisement monitor: Complete Local Name, LE Role; no -E",
+                  "  not confirmed: LE Role lies beyond the first 31 bytes of "
+                  "advertisement and scan response, all that bluetoothd's monitor reads"}));
+    EXPECT_EQ(lines[3], "  not confirmed: Complete Local Name: Lamp-01; BlueZ shows Complete Local Name: Lamp-01, "
+                        "which it may have kept from an earlier scan");
+    device.found = ProofPatterns(expectation);
+    const Verdict proven = Compare(expectation, device, Proof::Final);
+    EXPECT_EQ(proven.outcome, Outcome::HeardAsSet);
+    EXPECT_EQ(DescribeVerdict(proven)[3], "  matched: Complete Local Name: Lamp-01 (proven by a pattern)");
+}
+
+// With the monitor asked, listening waits for it; without, a remembered name ends it unconfirmed.
+TEST(AirMatch, ListeningWaitsForTheMonitorWhileItCanProve)
+{
+    const Expectation expectation = expectingOne("05094C616D70");
+    HeardDevice remembered = atLampAddress();
+    remembered.name = "Lamp";
+    remembered.nameMaybeCached = true;
+
+    Listening refused(expectation);
+    EXPECT_FALSE(refused.heard(remembered));
+    const std::optional<Verdict> told = refused.patternsUnavailable("bluetoothd refused the monitor");
+    ASSERT_TRUE(told);
+    EXPECT_EQ(OutcomeName(told->outcome), "heard, not confirmed");
+    EXPECT_EQ(VerdictLine(*told), "heard, not confirmed: 00:0e:0b:12:34:56 (Lamp); not confirmed: Complete Local Name: "
+                                  "Lamp; not confirmed without bluetoothd's advertisement monitor: Complete Local "
+                                  "Name; bluetoothd refused the monitor");
+
+    Listening watched(expectation);
+    watched.patternsActive();
+    EXPECT_FALSE(watched.heard(remembered));
+    EXPECT_EQ(DescribeVerdict(watched.timedOut())[2], "  differs: set Complete Local Name: Lamp; heard no Complete "
+                                                      "Local Name in what it sent (bluetoothd's monitor never found it)");
+    HeardDevice proven = remembered;
+    proven.found = ProofPatterns(expectation);
+    const std::optional<Verdict> heard = watched.heard(proven);
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(heard->outcome, Outcome::HeardAsSet);
 }
 
 // Whatever is heard that the package does not hold is a difference, but for the module's
