@@ -81,7 +81,7 @@ int RunScan(int argc, char** argv, const AirSettings& settings)
         QCoreApplication::exit(0);
     });
     QObject::connect(&scanner, &AirScanner::started, [&deadline, seconds] { deadline.start(seconds * 1000); });
-    scanner.start(settings.adapter, std::nullopt, true);
+    scanner.start(settings.adapter, {std::nullopt, true, {}, true});
     QCoreApplication::exec();
     scanner.stop();
     if (!lostWhy.empty()) {

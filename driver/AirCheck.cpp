@@ -11,6 +11,16 @@ AirCheck::AirCheck(QObject* parent) : QObject(parent)
             finish(listening_->timedOut());
     });
     connect(&scanner_, &AirScanner::heard, this, &AirCheck::heard);
+    connect(&scanner_, &AirScanner::patternsActive, this, [this] {
+        if (listening_)
+            listening_->patternsActive();
+    });
+    connect(&scanner_, &AirScanner::patternsUnavailable, this, [this](const std::string& why) {
+        if (!listening_)
+            return;
+        if (std::optional<air::Verdict> verdict = listening_->patternsUnavailable(why))
+            finish(*verdict);
+    });
     // Queued: the scanner's listener, which tells, goes when listening ends.
     connect(&scanner_, &AirScanner::lost, this, &AirCheck::lose, Qt::QueuedConnection);
     connect(&scanner_, &AirScanner::failed, this, &AirCheck::lose);
@@ -24,7 +34,7 @@ void AirCheck::start(const air::Expectation& expectation, int seconds, const std
 {
     listening_.emplace(expectation);
     seconds_ = seconds;
-    scanner_.start(adapter, expectation.address);
+    scanner_.start(adapter, {expectation.address, false, air::ProofPatterns(expectation), false});
 }
 
 void AirCheck::stop()

@@ -12,11 +12,25 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QDBusMessage;
 class QDBusPendingCall;
 
 namespace qz {
+
+// How to listen. A device at forget is first dropped from what the stack remembers, so that
+// only a fresh advertisement brings it back. readKnownDevices: a device the stack held from
+// before is read whole when it is first heard, as a scan lists it (that one read waits for
+// BlueZ's answer). patterns: what bluetoothd's advertisement monitor is to look for in the
+// raw advertisements (bluetoothd -E); proveNames: each name shown that BlueZ may remember is
+// looked for too, as it is heard.
+struct ListenFor {
+    std::optional<std::string> forget;
+    bool readKnownDevices = false;
+    std::vector<air::Pattern> patterns;
+    bool proveNames = false;
+};
 
 class AirScanner : public QObject {
     Q_OBJECT
@@ -36,12 +50,10 @@ public:
     static void AskUnavailable(QObject* context, std::function<void(std::string)> answer);
     static void AskCannotListen(const std::string& adapter, QObject* context, std::function<void(std::string)> answer);
 
-    // Starts listening on the named adapter ("hci0"; empty for the first that is on). A
-    // device at forget is first dropped from what the stack remembers, so that only a fresh
-    // advertisement brings it back. readKnownDevices: a device the stack held from before
-    // is read whole when it is first heard, as a scan lists it (that one read waits for
-    // BlueZ's answer). Starting waits for nothing: started or failed follows.
-    void start(const std::string& adapter, const std::optional<std::string>& forget, bool readKnownDevices = false);
+    // Starts listening on the named adapter ("hci0"; empty for the first that is on).
+    // Starting waits for nothing: started or failed follows, and where patterns were
+    // asked for, patternsActive or patternsUnavailable.
+    void start(const std::string& adapter, const ListenFor& what);
     // Stops listening, whatever was heard: BlueZ is told to stop discovering, and its
     // answer awaited (a few seconds at most), so that the adapter is idle for whoever is next.
     void stop();
@@ -51,8 +63,13 @@ signals:
     void started();
     // Listening could not start: why, in words.
     void failed(const std::string& why);
-    // A device as heard so far, each time an advertisement adds to it.
+    // A device as heard so far, each time an advertisement adds to it, or the monitor
+    // finds a pattern in what it sent.
     void heard(const qz::air::HeardDevice& device);
+    // bluetoothd's monitor looks for every pattern asked for.
+    void patternsActive();
+    // It cannot: why, in words, with what would help.
+    void patternsUnavailable(const std::string& why);
     // Nothing can be heard any more (BlueZ stopped, the adapter was switched off or
     // removed): why, in words. Listening goes on until stopped, hearing nothing.
     void lost(const std::string& why);

@@ -1,10 +1,12 @@
 #include "AirScanner.h"
 
+#include "BluezMonitor.h"
+#include "BluezTypes.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -25,8 +28,8 @@ const QString objectManagerInterface = QStringLiteral("org.freedesktop.DBus.Obje
 constexpr int callTimeoutMs = 5000;
 constexpr int blueZLeavingMs = 300;
 
-using InterfaceMap = QMap<QString, QVariantMap>;
-using ManagedObjects = QMap<QDBusObjectPath, InterfaceMap>;
+using qz::bluezbus::InterfaceMap;
+using qz::bluezbus::ManagedObjects;
 
 std::string bytesOf(const QVariant& value)
 {
@@ -121,9 +124,6 @@ QString devicePath(const QString& adapterPath, const std::string& address)
 
 } // namespace
 
-Q_DECLARE_METATYPE(InterfaceMap)
-Q_DECLARE_METATYPE(ManagedObjects)
-
 namespace qz {
 
 // Receives BlueZ's signals for one adapter while listening; only what they carry counts.
@@ -131,15 +131,33 @@ struct AirScanner::Listener : QObject {
     Q_OBJECT
 
 public:
-    Listener(AirScanner& scanner, QDBusConnection bus, QString adapterPath, bool readKnownDevices)
+    Listener(AirScanner& scanner, QDBusConnection bus, QString adapterPath, const ListenFor& what)
         : scanner_(scanner)
         , bus_(std::move(bus))
         , adapterPath_(std::move(adapterPath))
-        , readKnownDevices_(readKnownDevices)
+        , readKnownDevices_(what.readKnownDevices)
+        , proveNames_(what.proveNames)
         , bluezWatcher_(bluez, bus_, QDBusServiceWatcher::WatchForUnregistration)
     {
         connect(&bluezWatcher_, &QDBusServiceWatcher::serviceUnregistered, this,
                 [this] { lose("BlueZ left the system bus: bluetoothd stopped"); });
+    }
+
+    // Asks bluetoothd's monitor for the patterns, where the adapter offers one; says why
+    // not where it does not, unless nothing was asked.
+    void watchPatterns(const std::vector<qz::air::Pattern>& patterns, bool offered)
+    {
+        if (!offered) {
+            if (!patterns.empty())
+                emit scanner_.patternsUnavailable(std::string(qz::air::MonitorAdvice));
+            proveNames_ = false;
+            return;
+        }
+        monitor_ = std::make_unique<BluezMonitor>(bus_, adapterPath_);
+        connect(monitor_.get(), &BluezMonitor::active, &scanner_, &AirScanner::patternsActive);
+        connect(monitor_.get(), &BluezMonitor::unavailable, &scanner_, &AirScanner::patternsUnavailable);
+        connect(monitor_.get(), &BluezMonitor::found, this, &Listener::found);
+        monitor_->add(patterns);
     }
 
     bool connectSignals()
@@ -203,9 +221,13 @@ public slots:
         const InterfaceMap interfaces = qdbus_cast<InterfaceMap>(arguments.at(1));
         if (!ours(path) || !interfaces.contains(deviceInterface))
             return;
-        // A device new to BlueZ is new to us: everything it carries was just heard.
-        devices_[path] = deviceOf(path, interfaces.value(deviceInterface), true);
-        emit scanner_.heard(devices_[path]);
+        // A device new to BlueZ is new to us: everything it carries was just heard, but for
+        // a name it may remember. What the monitor found of it before stays found.
+        qz::air::HeardDevice& device = devices_[path];
+        const std::vector<qz::air::Pattern> found = device.found;
+        device = deviceOf(path, interfaces.value(deviceInterface), true);
+        device.found = found;
+        tell(device);
     }
 
     void propertiesChanged(const QDBusMessage& message)
@@ -214,17 +236,43 @@ public slots:
         if (arguments.size() < 2 || !ours(message.path()) || !hasSignature(arguments.at(1), QLatin1String("a{sv}")))
             return;
         const QVariantMap changed = qdbus_cast<QVariantMap>(arguments.at(1));
-        const bool known = devices_.count(message.path()) != 0;
-        qz::air::HeardDevice& device = devices_[message.path()];
         // A device BlueZ held from before sends only what changed: a scan reads the rest once.
-        if (!known && readKnownDevices_)
-            device = deviceOf(message.path(), knownProperties(message.path()), true);
+        qz::air::HeardDevice& device = known(message.path());
         qz::air::Merge(device, deviceOf(message.path(), changed, false));
-        emit scanner_.heard(device);
+        tell(device);
+    }
+
+    void found(const QString& path, const qz::air::Pattern& pattern)
+    {
+        if (!ours(path))
+            return;
+        qz::air::HeardDevice& device = known(path);
+        if (std::find(device.found.begin(), device.found.end(), pattern) != device.found.end())
+            return; // bluetoothd says so at every advertisement
+        device.found.push_back(pattern);
+        tell(device);
     }
 
 private:
     bool ours(const QString& path) const { return path.startsWith(adapterPath_ + QLatin1Char('/')); }
+
+    // The device as heard so far; one BlueZ held from before is read whole first, where asked.
+    qz::air::HeardDevice& known(const QString& path)
+    {
+        const bool heardBefore = devices_.count(path) != 0;
+        qz::air::HeardDevice& device = devices_[path];
+        if (!heardBefore)
+            device = deviceOf(path, readKnownDevices_ ? knownProperties(path) : QVariantMap(), true);
+        return device;
+    }
+
+    void tell(const qz::air::HeardDevice& device)
+    {
+        // A scan asks the monitor whether each name that may be remembered was sent.
+        if (proveNames_ && monitor_ && qz::air::NameMaybeRemembered(device) && namesAsked_.insert(*device.name).second)
+            monitor_->add(qz::air::NamePatterns(*device.name));
+        emit scanner_.heard(device);
+    }
     std::string adapterName() const { return adapterPath_.section(QLatin1Char('/'), -1).toStdString(); }
 
     // bluetoothd switches its adapters off as it stops: a moment tells the two apart.
@@ -254,7 +302,10 @@ private:
     QDBusConnection bus_;
     QString adapterPath_;
     bool readKnownDevices_;
+    bool proveNames_;
     QDBusServiceWatcher bluezWatcher_;
+    std::unique_ptr<BluezMonitor> monitor_; // where bluetoothd offers one
+    std::set<std::string> namesAsked_;
     bool lost_ = false;
     std::map<QString, qz::air::HeardDevice> devices_;
 };
@@ -263,23 +314,14 @@ namespace {
 
 struct Adapters {
     std::map<QString, QVariantMap> found; // by path, with their properties
+    std::set<QString> monitoring;         // those that offer bluetoothd's advertisement monitor
     std::string failure;                  // BlueZ's error, when it did not say
 };
 
-void registerTypes()
-{
-    // Asked before any scanner exists too (is there anything to listen with?).
-    static const bool registered = [] {
-        qDBusRegisterMetaType<InterfaceMap>();
-        qDBusRegisterMetaType<ManagedObjects>();
-        return true;
-    }();
-    (void)registered;
-}
-
 QDBusMessage managedObjectsCall()
 {
-    registerTypes();
+    // Asked before any scanner exists too (is there anything to listen with?).
+    bluezbus::RegisterTypes();
     return QDBusMessage::createMethodCall(bluez, QStringLiteral("/"), objectManagerInterface,
                                           QStringLiteral("GetManagedObjects"));
 }
@@ -299,6 +341,8 @@ Adapters adaptersOf(const QDBusMessage& reply)
     for (auto object = objects.begin(); object != objects.end(); ++object) {
         if (object.value().contains(adapterInterface))
             adapters.found[object.key().path()] = object.value().value(adapterInterface);
+        if (object.value().contains(BluezMonitor::ManagerInterface))
+            adapters.monitoring.insert(object.key().path());
     }
     return adapters;
 }
@@ -307,6 +351,7 @@ struct ChosenAdapter {
     QString path;
     std::string name;
     std::string problem; // why it cannot listen, or empty
+    bool monitors = false; // offers bluetoothd's advertisement monitor
 };
 
 bool powered(const QVariantMap& adapter)
@@ -339,7 +384,7 @@ ChosenAdapter chooseAdapter(const Adapters& adapters, const std::string& adapter
     const std::string name = nameOf(chosen->first);
     if (!powered(chosen->second))
         return {{}, {}, "the Bluetooth adapter " + name + " is off: bluetoothctl power on switches it on"};
-    return {chosen->first, name, {}};
+    return {chosen->first, name, {}, adapters.monitoring.count(chosen->first) != 0};
 }
 
 const std::string notRunning =
@@ -440,7 +485,7 @@ void AirScanner::whenAnswered(const QDBusPendingCall& call, std::function<void(c
     });
 }
 
-void AirScanner::start(const std::string& adapter, const std::optional<std::string>& forget, bool readKnownDevices)
+void AirScanner::start(const std::string& adapter, const ListenFor& what)
 {
     stop();
     QDBusConnection bus = QDBusConnection::systemBus();
@@ -457,15 +502,17 @@ void AirScanner::start(const std::string& adapter, const std::optional<std::stri
         const ChosenAdapter chosen = chosenFrom(objects, adapter);
         if (!chosen.problem.empty())
             return fail(chosen.problem);
-        pending_ = std::make_unique<Listener>(*this, bus, chosen.path, readKnownDevices);
+        pending_ = std::make_unique<Listener>(*this, bus, chosen.path, what);
         const auto adapterCall = [bus, path = chosen.path](const QString& method, const QVariantList& arguments) {
             QDBusMessage call = QDBusMessage::createMethodCall(bluez, path, adapterInterface, method);
             call.setArguments(arguments);
             return QDBusConnection(bus).asyncCall(call, callTimeoutMs);
         };
         // BlueZ answers in order: the device is forgotten before the filter is set.
-        if (forget)
-            adapterCall(QStringLiteral("RemoveDevice"), {QVariant::fromValue(QDBusObjectPath(devicePath(chosen.path, *forget)))});
+        if (what.forget)
+            adapterCall(QStringLiteral("RemoveDevice"),
+                        {QVariant::fromValue(QDBusObjectPath(devicePath(chosen.path, *what.forget)))});
+        pending_->watchPatterns(what.patterns, chosen.monitors);
         const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")}, {QStringLiteral("DuplicateData"), true}};
         const std::string name = chosen.name;
         whenAnswered(adapterCall(QStringLiteral("SetDiscoveryFilter"), {filter}), [=](const QDBusMessage& filtered) {

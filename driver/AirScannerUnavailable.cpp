@@ -31,7 +31,7 @@ void AirScanner::AskCannotListen(const std::string&, QObject* context, std::func
     QMetaObject::invokeMethod(context, [answer] { answer(Unavailable()); }, Qt::QueuedConnection);
 }
 
-void AirScanner::start(const std::string&, const std::optional<std::string>&, bool)
+void AirScanner::start(const std::string&, const ListenFor&)
 {
     QMetaObject::invokeMethod(this, [this] { emit failed(Unavailable()); }, Qt::QueuedConnection);
 }

@@ -634,7 +634,12 @@ Verdict Compare(const Expectation& expectation, const HeardDevice& device, Proof
     return verdict;
 }
 
-Listening::Listening(Expectation expectation) : expectation_(std::move(expectation)) {}
+Listening::Listening(Expectation expectation) : expectation_(std::move(expectation))
+{
+    // Nothing to ask the monitor: nothing to wait for.
+    if (ProofPatterns(expectation_).empty())
+        patterns_ = Patterns::Unavailable;
+}
 
 // A beacon with the module's UUID and major but another minor is a neighbour's, not the
 // module set otherwise: the minor is what the batch tells them apart by.

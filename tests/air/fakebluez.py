@@ -10,7 +10,9 @@ Parameters (JSON):
   log       a file that gets one line per adapter method called
   adapters  [{"name": "hci0", "powered": true, "off_after_round": 1 (switched off when
               that round of discovery stops), "off_after_ms": 500 (switched off that long
-              after discovery first starts), "on_after_ms": 1500 (and on again)}]
+              after discovery first starts), "on_after_ms": 1500 (and on again),
+              "monitor": true (offers the advertisement monitor of bluetoothd -E; "refuse":
+              offers it and refuses every RegisterMonitor)}]
   known     devices BlueZ remembers from before, as below without "after_ms"
   adverts   [{"adapter": "hci0", "address": "00:0E:0B:12:34:56", "after_ms": 50,
               "name": "Lamp-01", "rssi": -50, "tx_power": -4, "flags": "06",
@@ -18,7 +20,8 @@ Parameters (JSON):
               "uuids": ["0000fff0-0000-1000-8000-00805f9b34fb"], "ad": {"25": "hex"},
               "stamp": "a file that gets the monotonic time the advertisement left",
               "nested": true (manufacturer and service data one array level too deep),
-              "round": 2 (sent only when discovery starts for the second time)}]
+              "round": 2 (sent only when discovery starts for the second time),
+              "raw": "hex" (the structures as sent, for the monitor's patterns)}]
 '''
 
 import time
@@ -36,6 +39,8 @@ IS_OBJECT_MANAGER = True
 
 ADAPTER_IFACE = 'org.bluez.Adapter1'
 DEVICE_IFACE = 'org.bluez.Device1'
+MONITOR_MANAGER_IFACE = 'org.bluez.AdvertisementMonitorManager1'
+MONITOR_IFACE = 'org.bluez.AdvertisementMonitor1'
 
 settings = {}
 manager = []  # the main object, which is not among dbusmock's objects while the template loads
@@ -105,6 +110,25 @@ def add_device(advert, announce):
                            [dbus.ObjectPath(path), {DEVICE_IFACE: props}])
 
 
+def structures(digits):
+    '''The (type, data) of each structure in an advertisement's bytes.'''
+    data, found, at = bytes.fromhex(digits), [], 0
+    while at < len(data) and data[at] != 0:
+        found.append((data[at + 1], data[at + 2:at + 1 + data[at]]))
+        at += 1 + data[at]
+    return found
+
+
+def tell_monitors(advert, path):
+    '''As bluetoothd -E does: DeviceFound on each monitor whose pattern the advertisement holds.'''
+    adapter = mockobject.objects['/org/bluez/' + advert.get('adapter', 'hci0')]
+    sent = structures(advert.get('raw', ''))
+    for owner, monitor, ad_type, content in getattr(adapter, 'monitors', []):
+        if any(t == ad_type and d.startswith(content) for t, d in sent):
+            adapter.connection.call_async(owner, monitor, MONITOR_IFACE, 'DeviceFound', 'o', (dbus.ObjectPath(path),),
+                                          None, None)
+
+
 def advertise(advert):
     path = device_path(advert)
     if advert.get('stamp'):
@@ -117,6 +141,7 @@ def advertise(advert):
         mockobject.objects[path].props[DEVICE_IFACE].update(changed)
         mockobject.objects[path].EmitSignal(dbus.PROPERTIES_IFACE, 'PropertiesChanged', 'sa{sv}as',
                                             [DEVICE_IFACE, changed, []])
+    tell_monitors(advert, path)
     return False
 
 
@@ -177,6 +202,41 @@ def RemoveDevice(adapter, path):
     manager[0].EmitSignal(OBJECT_MANAGER_IFACE, 'InterfacesRemoved', 'oas', [dbus.ObjectPath(path), [DEVICE_IFACE]])
 
 
+def activate(adapter, owner, monitor):
+    adapter.connection.call_async(owner, monitor, MONITOR_IFACE, 'Activate', '', (), None, None)
+    return False
+
+
+@dbus.service.method(MONITOR_MANAGER_IFACE, in_signature='o', out_signature='', sender_keyword='sender')
+def RegisterMonitor(adapter, root, sender=None):
+    log('RegisterMonitor %s' % adapter_name(adapter))
+    if adapter.monitor == 'refuse':
+        raise dbus.exceptions.DBusException('no room for another monitor', name='org.bluez.Error.Failed')
+    # bluetoothd reads the monitors before it answers, and activates each after.
+    objects = adapter.connection.call_blocking(sender, root, OBJECT_MANAGER_IFACE, 'GetManagedObjects', '', ())
+    adapter.monitors = []
+    for monitor, interfaces in objects.items():
+        for _start, ad_type, content in interfaces[MONITOR_IFACE]['Patterns']:
+            adapter.monitors.append((sender, monitor, int(ad_type), bytes(content)))
+        GLib.idle_add(activate, adapter, sender, monitor)
+
+
+@dbus.service.method(MONITOR_MANAGER_IFACE, in_signature='o', out_signature='')
+def UnregisterMonitor(adapter, root):
+    log('UnregisterMonitor %s' % adapter_name(adapter))
+    adapter.monitors = []
+
+
+def offer_monitor(path, how):
+    '''The adapter's monitor manager, as bluetoothd -E adds it beside Adapter1.'''
+    adapter = mockobject.objects[path]
+    adapter.monitor = how
+    adapter.AddProperties(MONITOR_MANAGER_IFACE, {
+        'SupportedMonitorTypes': dbus.Array(['or_patterns'], signature='s', variant_level=1)})
+    for name, method in (('RegisterMonitor', RegisterMonitor), ('UnregisterMonitor', UnregisterMonitor)):
+        adapter.methods.setdefault(MONITOR_MANAGER_IFACE, {})[name] = ('o', '', None, method)
+
+
 def load(mock, parameters):
     manager.append(mock)
     settings.update(parameters or {})
@@ -194,6 +254,8 @@ def load(mock, parameters):
         ])
         mockobject.objects[path].off_after_round = adapter.get('off_after_round')
         mockobject.objects[path].switches = {key: adapter.get(key) for key in ('off_after_ms', 'on_after_ms')}
+        if adapter.get('monitor'):
+            offer_monitor(path, adapter['monitor'])
     for device in settings.get('known', []):
         add_device(device, False)
     if settings.get('ready'):

@@ -165,8 +165,12 @@ private slots:
 
     void aBatchListensForEachModule()
     {
-        json lamp = {{"address", "00:0E:0B:12:34:56"}, {"after_ms", 30}, {"name", "Lamp-1"}, {"flags", "06"}};
-        FakeBluez bluez(*bus_, qz::test::OneAdapter({lamp}));
+        // bluetoothd -E: its monitor finds the name in what the module sent.
+        json lamp = {{"address", "00:0E:0B:12:34:56"}, {"after_ms", 30}, {"name", "Lamp-1"}, {"flags", "06"},
+                     {"raw", "02010607094C616D702D31"}};
+        json scenario = qz::test::OneAdapter({lamp});
+        scenario["adapters"][0]["monitor"] = true;
+        FakeBluez bluez(*bus_, scenario);
         FakeModule module;
         const QString record = QDir::temp().filePath(QStringLiteral("qz-air-record.csv"));
         QFile::remove(record);
