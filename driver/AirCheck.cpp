@@ -15,12 +15,16 @@ AirCheck::AirCheck(QObject* parent) : QObject(parent)
         if (listening_)
             listening_->patternsActive();
     });
-    connect(&scanner_, &AirScanner::patternsUnavailable, this, [this](const std::string& why) {
-        if (!listening_)
-            return;
-        if (std::optional<air::Verdict> verdict = listening_->patternsUnavailable(why))
-            finish(*verdict);
-    });
+    // Queued, as lost: the monitor that tells goes when listening ends.
+    connect(
+        &scanner_, &AirScanner::patternsUnavailable, this,
+        [this](const std::string& why) {
+            if (!listening_)
+                return;
+            if (std::optional<air::Verdict> verdict = listening_->patternsUnavailable(why))
+                finish(*verdict);
+        },
+        Qt::QueuedConnection);
     // Queued: the scanner's listener, which tells, goes when listening ends.
     connect(&scanner_, &AirScanner::lost, this, &AirCheck::lose, Qt::QueuedConnection);
     connect(&scanner_, &AirScanner::failed, this, &AirCheck::lose);

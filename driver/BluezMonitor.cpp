@@ -216,6 +216,12 @@ bool BluezMonitor::answer(const QDBusMessage& message)
     }
     if (message.interface() != monitorInterface)
         return false;
+    const bool known = member == QLatin1String("Activate") || member == QLatin1String("Release")
+        || member == QLatin1String("DeviceFound") || member == QLatin1String("DeviceLost");
+    if (!known)
+        return false;
+    // Answered first: what the news sets off may end the listening, and this monitor with it.
+    bus_.send(message.createReply());
     if (member == QLatin1String("Activate")) {
         activated_.insert(index);
         if (activated_.size() == awaitedActive_ && !gaveUp_) {
@@ -227,10 +233,8 @@ bool BluezMonitor::answer(const QDBusMessage& message)
         giveUp("bluetoothd released its advertisement monitor, so the name cannot be checked in the advertisement itself");
     } else if (member == QLatin1String("DeviceFound") && !message.arguments().isEmpty()) {
         emit found(message.arguments().constFirst().value<QDBusObjectPath>().path(), patterns_[index]);
-    } else if (member != QLatin1String("DeviceLost")) {
-        return false;
     }
-    return bus_.send(message.createReply());
+    return true;
 }
 
 } // namespace qz

@@ -125,8 +125,14 @@ def tell_monitors(advert, path):
     sent = structures(advert.get('raw', ''))
     for owner, monitor, ad_type, content in getattr(adapter, 'monitors', []):
         if any(t == ad_type and d.startswith(content) for t, d in sent):
-            adapter.connection.call_async(owner, monitor, MONITOR_IFACE, 'DeviceFound', 'o', (dbus.ObjectPath(path),),
-                                          None, None)
+            # bluetoothd calls it once the device's signals have gone out.
+            GLib.timeout_add(20, device_found, adapter, owner, monitor, path)
+
+
+def device_found(adapter, owner, monitor, path):
+    adapter.connection.call_async(owner, monitor, MONITOR_IFACE, 'DeviceFound', 'o', (dbus.ObjectPath(path),),
+                                  None, None)
+    return False
 
 
 def advertise(advert):

@@ -352,13 +352,18 @@ TEST_F(QzconfigAir, NothingToListenWithExitsWithThreeAndSaysWhy)
 // listens is no finding about the module: exit 3 within a second, in JSON too.
 TEST_F(QzconfigAir, TheFirstAdapterThatIsOnListensAndLosingItEndsTheCheck)
 {
-    json scenario = {{"adapters", {{{"name", "hci0"}, {"powered", false}}, {{"name", "hci1"}, {"off_after_ms", 500}}}}};
+    json scenario = {{"adapters",
+                      {{{"name", "hci0"}, {"powered", false}}, {{"name", "hci1"}, {"off_after_ms", 500}, {"monitor", true}}}}};
     const auto started = std::chrono::steady_clock::now();
-    const auto [status, output] = run(scenario, {"verify", "ibeacon", "--timeout=20", "--json"});
+    const auto [status, output] = run(scenario, with(with({"verify"}, broadcastArgs), {"--timeout=20", "--json"}));
     EXPECT_EQ(status, 3) << output;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
     EXPECT_EQ(json::parse(output.substr(output.find('{')))["reason"], "the Bluetooth adapter hci1 was switched off");
-    EXPECT_EQ(calls().front(), "SetDiscoveryFilter hci1 DuplicateData=1 Transport=le");
+    // The monitor asked for the name goes with the listening, however it ends.
+    EXPECT_EQ(calls(), (std::vector<std::string>{"RemoveDevice /org/bluez/hci1/dev_00_0E_0B_12_34_56",
+                                                 "RegisterMonitor hci1",
+                                                 "SetDiscoveryFilter hci1 DuplicateData=1 Transport=le",
+                                                 "StartDiscovery hci1", "StopDiscovery hci1", "UnregisterMonitor hci1"}));
 }
 
 TEST_F(QzconfigAir, CtrlCEndsTheListeningWithWhatWasHeardAndStopsDiscovery)
