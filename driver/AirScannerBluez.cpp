@@ -147,6 +147,8 @@ public:
     // not where it does not, unless nothing was asked.
     void watchPatterns(const std::vector<qz::air::Pattern>& patterns, bool offered)
     {
+        if (patterns.empty() && !proveNames_)
+            return;
         if (!offered) {
             if (!patterns.empty())
                 emit scanner_.patternsUnavailable(std::string(qz::air::MonitorAdvice));

@@ -132,11 +132,16 @@ std::size_t sentLength(const std::vector<Structure>& structures)
     return structures.empty() ? 0 : structures.back().at + 2 + structures.back().data.size();
 }
 
+bool beyondMonitor(const Structure& structure)
+{
+    return structure.at + 2 + structure.data.size() > monitorReadsBytes;
+}
+
 // The pattern that finds this structure, where bluetoothd takes one and reads that far.
 std::optional<Pattern> patternOf(const Structure& structure)
 {
     const bool typeTaken = (structure.type >= 0x01 && structure.type <= lastPatternType) || structure.type == 0xFF;
-    if (!typeTaken || structure.data.empty() || structure.at + 2 + structure.data.size() > monitorReadsBytes)
+    if (!typeTaken || structure.data.empty() || beyondMonitor(structure))
         return std::nullopt;
     return Pattern{structure.type, structure.data};
 }
@@ -180,7 +185,6 @@ bool isUnconfirmed(const Check& check)
 {
     return check.result == CheckResult::Unconfirmed;
 }
-
 
 Check compared(std::string what, std::string expected, std::optional<std::string> heard)
 {
@@ -277,10 +281,12 @@ Check proofCheck(const HeardDevice& device, const Structure& structure, Proving&
         proving.asked.push_back(*pattern);
     if (pattern && foundByMonitor(device, *pattern))
         return {CheckResult::Matched, unproven.what, unproven.expected, unproven.expected, true};
-    if (!pattern || proving.proof == Proof::None) {
-        (pattern ? proving.withoutMonitor : proving.outOfReach).push_back(unproven.what);
+    if (pattern && proving.proof == Proof::None)
+        proving.withoutMonitor.push_back(unproven.what);
+    else if (!pattern && beyondMonitor(structure))
+        proving.outOfReach.push_back(unproven.what);
+    if (!pattern || proving.proof == Proof::None)
         return unproven;
-    }
     if (proving.proof == Proof::Awaited)
         return {CheckResult::Unconfirmed, unproven.what, unproven.expected, unproven.heard};
     return {CheckResult::Differed, unproven.what, unproven.expected,
