@@ -16,8 +16,6 @@ constexpr int shortListeningSeconds = 10;
 constexpr int restartListeningSeconds = 30;
 // bluetoothd's monitor reads the advertisement and scan response as one, up to here.
 constexpr std::size_t monitorReadsBytes = 31;
-// The AD types bluetoothd takes in a pattern.
-constexpr std::uint8_t lastPatternType = 0x3D;
 
 enum AdvertisingType : std::uint8_t {
     flagsType = 0x01,
@@ -129,7 +127,10 @@ std::vector<Structure> structuresOf(const Bytes& package, std::size_t from = 0)
 // The length a package has on the air: the controller leaves out the zeros that pad it.
 std::size_t sentLength(const std::vector<Structure>& structures)
 {
-    return structures.empty() ? 0 : structures.back().at + 2 + structures.back().data.size();
+    std::size_t length = 0;
+    for (const Structure& structure : structures)
+        length += 2 + structure.data.size();
+    return length;
 }
 
 bool beyondMonitor(const Structure& structure)
@@ -137,11 +138,11 @@ bool beyondMonitor(const Structure& structure)
     return structure.at + 2 + structure.data.size() > monitorReadsBytes;
 }
 
-// The pattern that finds this structure, where bluetoothd takes one and reads that far.
+// The pattern that finds this structure, where bluetoothd reads that far. (Every type that
+// only a pattern proves is one bluetoothd takes in a pattern.)
 std::optional<Pattern> patternOf(const Structure& structure)
 {
-    const bool typeTaken = (structure.type >= 0x01 && structure.type <= lastPatternType) || structure.type == 0xFF;
-    if (!typeTaken || structure.data.empty() || beyondMonitor(structure))
+    if (structure.data.empty() || beyondMonitor(structure))
         return std::nullopt;
     return Pattern{structure.type, structure.data};
 }

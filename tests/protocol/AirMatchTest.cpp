@@ -188,6 +188,11 @@ TEST(AirMatch, ListeningEndsAtTheBeaconWithEveryValueAndOtherwiseTellsTheClosest
     EXPECT_EQ(VerdictLine(listening.timedOut()), "heard otherwise: AA:00:00:00:00:02, 2 differences; set major 254 "
                                                  "(0x00FE), heard major 510 (0x01FE); set minor 10 (0x000A), heard "
                                                  "minor 11 (0x000B)");
+    HeardDevice farthest = farther;
+    farthest.address = "AA:00:00:00:00:04";
+    (*farthest.manufacturerData)[0x004C][2] = 0x00; // and its UUID too
+    EXPECT_FALSE(listening.heard(farthest));
+    EXPECT_EQ(listening.timedOut().address, "AA:00:00:00:00:02"); // the one that matched more stays the closest
     EXPECT_EQ(listening.stopped().outcome, Outcome::Stopped);
 
     HeardDevice changed = beacon("AA:00:00:00:00:02", 0x0A, 0xBF);
