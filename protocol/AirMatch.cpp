@@ -712,6 +712,9 @@ Verdict Listening::timedOut() const
 {
     if (expectation_.kind == Expectation::Kind::Silent)
         return {Outcome::Silent, {}, {}, {}, {}, {}, {}, false};
+    if (closest_ && patterns_ == Patterns::Asked)
+        return Compare(expectation_, *closest_, Proof::None,
+                       "bluetoothd's advertisement monitor had not started when listening ended");
     if (closest_)
         return Compare(expectation_, *closest_, patterns_ == Patterns::Active ? Proof::Final : Proof::None, unavailableWhy_);
     Verdict verdict = stopped();

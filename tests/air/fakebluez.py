@@ -12,7 +12,7 @@ Parameters (JSON):
               that round of discovery stops), "off_after_ms": 500 (switched off that long
               after discovery first starts), "on_after_ms": 1500 (and on again),
               "monitor": true (offers the advertisement monitor of bluetoothd -E; "refuse":
-              offers it and refuses every RegisterMonitor)}]
+              offers it and refuses every RegisterMonitor; "inactive": never activates one)}]
   known     devices BlueZ remembers from before, as below without "after_ms"
   adverts   [{"adapter": "hci0", "address": "00:0E:0B:12:34:56", "after_ms": 50,
               "name": "Lamp-01", "rssi": -50, "tx_power": -4, "flags": "06",
@@ -213,6 +213,11 @@ def activate(adapter, owner, monitor):
     return False
 
 
+def release(adapter, owner, monitor):
+    adapter.connection.call_async(owner, monitor, MONITOR_IFACE, 'Release', '', (), None, None)
+    return False
+
+
 @dbus.service.method(MONITOR_MANAGER_IFACE, in_signature='o', out_signature='', sender_keyword='sender')
 def RegisterMonitor(adapter, root, sender=None):
     log('RegisterMonitor %s' % adapter_name(adapter))
@@ -222,7 +227,13 @@ def RegisterMonitor(adapter, root, sender=None):
     objects = adapter.connection.call_blocking(sender, root, OBJECT_MANAGER_IFACE, 'GetManagedObjects', '', ())
     adapter.monitors = []
     for monitor, interfaces in objects.items():
-        for _start, ad_type, content in interfaces[MONITOR_IFACE]['Patterns']:
+        properties = interfaces[MONITOR_IFACE]
+        if properties.get('Type') != 'or_patterns':
+            GLib.idle_add(release, adapter, sender, monitor)
+            continue
+        if adapter.monitor == 'inactive':
+            continue
+        for _start, ad_type, content in properties['Patterns']:
             adapter.monitors.append((sender, monitor, int(ad_type), bytes(content)))
         GLib.idle_add(activate, adapter, sender, monitor)
 

@@ -135,6 +135,37 @@ run_case() {
     esac
 }
 
+# How many advertisement monitors the listening controller's kernel side holds.
+monitor_handles() {
+    btmgmt --index 1 monitor.features 2>/dev/null | sed -n 's/.*Handles list with \([0-9]*\) item.*/\1/p'
+}
+
+# bluetoothd -E only: the monitor qzconfig registers goes when the check ends, and with the
+# bus connection of a qzconfig killed while listening.
+check_monitor_cleanup() {
+    local lamp="--adapter=hci1 --name=Lamp-01 --address=C0FFEE123456 --same"
+    advertise 02 C0FFEE123456 02010608094C616D702D3031 02010608094C616D702D3031
+    # shellcheck disable=SC2086
+    "$qzconfig" verify broadcast $lamp --advert=0201060909426C616D702D3031 --timeout=30 >/dev/null 2>&1 &
+    local pid=$! during after ended
+    sleep 4
+    during=$(monitor_handles)
+    kill -9 "$pid"
+    wait "$pid" 2>/dev/null
+    sleep 2
+    after=$(monitor_handles)
+    # shellcheck disable=SC2086
+    "$qzconfig" verify broadcast $lamp --advert=02010608094C616D702D3031 --timeout=8 >/dev/null 2>&1
+    ended=$(monitor_handles)
+    quiet
+    if [ "$during,$after,$ended" = "1,0,0" ]; then
+        echo "PASS E     the monitor goes with a killed qzconfig and at the end" >>"$results/summary"
+    else
+        echo "FAIL E     monitors while listening, after a kill, after a check: $during,$after,$ended, not 1,0,0" \
+            >>"$results/summary"
+    fi
+}
+
 # Before any controller: BlueZ without an adapter.
 start_bluetoothd ""
 output=$("$qzconfig" verify ibeacon --timeout=2 2>&1)
@@ -155,5 +186,6 @@ for pass in plain E; do
         case "$line" in '#'* | '') continue ;; esac
         run_case "$pass" "$line"
     done <"$share/cases.txt"
+    [ "$pass" = E ] && check_monitor_cleanup
     stop_bluetoothd
 done

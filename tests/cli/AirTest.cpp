@@ -215,6 +215,7 @@ TEST_F(QzconfigAir, ARememberedNameCountsOnlyWhereTheMonitorFoundIt)
         std::string summary;
         std::string nameLine;
         std::string note;
+        std::string timeout = "--timeout=1";
     };
     const Case cases[] = {
         {nullptr, sent, 4, "heard, not confirmed: ", remembered,
@@ -228,13 +229,17 @@ TEST_F(QzconfigAir, ARememberedNameCountsOnlyWhereTheMonitorFoundIt)
         {"refuse", sent, 4, "heard, not confirmed: ", remembered,
          "; bluetoothd refused its advertisement monitor (org.bluez.Error.Failed: no room for another monitor), so "
          "the name cannot be checked in the advertisement itself: see README\n"},
+        {"inactive", sent, 4, "heard, not confirmed: ", remembered, "; bluetoothd's advertisement monitor had not "
+                                                                    "started when listening ended\n"},
+        {"inactive", sent, 4, "heard, not confirmed: ", remembered,
+         "; bluetoothd did not start its advertisement monitor within 5 s\n", "--timeout=7"},
     };
     for (const Case& c : cases) {
         json scenario = OneAdapter({lamp({{"raw", c.raw}})});
         if (!c.monitor.is_null())
             scenario["adapters"][0]["monitor"] = c.monitor;
         scenario["known"] = {lamp({{"name", "Lamp-00"}})}; // what BlueZ remembers from before
-        const auto [status, output] = run(scenario, with(with({"verify"}, broadcastArgs), {"--timeout=1"}));
+        const auto [status, output] = run(scenario, with(with({"verify"}, broadcastArgs), {c.timeout}));
         EXPECT_EQ(status, c.status) << output;
         EXPECT_EQ(output.rfind(c.summary + "00:0E:0B:12:34:56 (Lamp-01), RSSI -60 dBm", 0), 0u) << output;
         EXPECT_TRUE(contains(output, c.nameLine)) << output;
