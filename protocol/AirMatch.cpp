@@ -14,8 +14,6 @@ namespace {
 constexpr std::string_view baseUUIDTail = "-0000-1000-8000-00805f9b34fb";
 constexpr int shortListeningSeconds = 10;
 constexpr int restartListeningSeconds = 30;
-// bluetoothd's monitor reads the advertisement and scan response as one, up to here.
-constexpr std::size_t monitorReadsBytes = 31;
 
 enum AdvertisingType : std::uint8_t {
     flagsType = 0x01,
@@ -105,44 +103,29 @@ std::string structureWords(std::uint8_t type, std::string_view data)
 struct Structure {
     std::uint8_t type;
     Bytes data;
-    std::size_t at = 0; // where it begins in what bluetoothd reads
     bool operator==(const Structure& other) const { return type == other.type && data == other.data; }
 };
 
 // The structures of a package as AT+Z carries it: padded with zeros, which end the chain.
-// The first begins at from.
-std::vector<Structure> structuresOf(const Bytes& package, std::size_t from = 0)
+std::vector<Structure> structuresOf(const Bytes& package)
 {
     std::vector<Structure> structures;
     for (std::size_t at = 0; at < package.size();) {
         const auto length = static_cast<unsigned char>(package[at]);
         if (length == 0 || at + 1 + length > package.size())
             break;
-        structures.push_back({static_cast<std::uint8_t>(package[at + 1]), package.substr(at + 2, length - 1u), from + at});
+        structures.push_back({static_cast<std::uint8_t>(package[at + 1]), package.substr(at + 2, length - 1u)});
         at += 1u + length;
     }
     return structures;
 }
 
-// The length a package has on the air: the controller leaves out the zeros that pad it.
-std::size_t sentLength(const std::vector<Structure>& structures)
-{
-    std::size_t length = 0;
-    for (const Structure& structure : structures)
-        length += 2 + structure.data.size();
-    return length;
-}
-
-bool beyondMonitor(const Structure& structure)
-{
-    return structure.at + 2 + structure.data.size() > monitorReadsBytes;
-}
-
-// The pattern that finds this structure, where bluetoothd reads that far. (Every type that
-// only a pattern proves is one bluetoothd takes in a pattern.)
+// The pattern that finds this structure: its whole data, which bluetoothd takes as a
+// pattern's content unless it is empty. (Every type that only a pattern proves is one
+// bluetoothd takes in a pattern.)
 std::optional<Pattern> patternOf(const Structure& structure)
 {
-    if (structure.data.empty() || beyondMonitor(structure))
+    if (structure.data.empty())
         return std::nullopt;
     return Pattern{structure.type, structure.data};
 }
@@ -269,7 +252,6 @@ Check notShown(const Structure& structure)
 struct Proving {
     Proof proof;
     std::vector<std::string> withoutMonitor;
-    std::vector<std::string> outOfReach;
     std::vector<Pattern> asked; // every pattern a check looked for
 };
 
@@ -284,8 +266,6 @@ Check proofCheck(const HeardDevice& device, const Structure& structure, Proving&
         return {CheckResult::Matched, unproven.what, unproven.expected, unproven.expected, true};
     if (pattern && proving.proof == Proof::None)
         proving.withoutMonitor.push_back(unproven.what);
-    else if (!pattern && beyondMonitor(structure))
-        proving.outOfReach.push_back(unproven.what);
     if (!pattern || proving.proof == Proof::None)
         return unproven;
     if (proving.proof == Proof::Awaited)
@@ -305,16 +285,9 @@ std::string listed(const std::vector<std::string>& whats)
 // Said once: what stays unproven, and why.
 std::vector<std::string> proofNotes(const Proving& proving, const std::string& why)
 {
-    std::vector<std::string> notes;
-    if (!proving.withoutMonitor.empty())
-        notes.push_back("not confirmed without bluetoothd's advertisement monitor: " + listed(proving.withoutMonitor) + "; "
-                        + why);
-    if (!proving.outOfReach.empty())
-        notes.push_back("not confirmed: " + listed(proving.outOfReach)
-                        + (proving.outOfReach.size() == 1 ? " lies" : " lie") + " beyond the first "
-                        + std::to_string(monitorReadsBytes)
-                        + " bytes of advertisement and scan response, all that bluetoothd's monitor reads");
-    return notes;
+    if (proving.withoutMonitor.empty())
+        return {};
+    return {"not confirmed without bluetoothd's advertisement monitor: " + listed(proving.withoutMonitor) + "; " + why};
 }
 
 std::string withoutTrailingNuls(std::string name)
@@ -492,7 +465,7 @@ Verdict compareWith(const Expectation& expectation, const HeardDevice& device, P
         if (item.kind == Expected::Kind::Address)
             verdict.checks.push_back(compared("address", "address " + item.data, "address " + UpperCase(device.address)));
         else if (item.kind == Expected::Kind::Structure)
-            verdict.checks.push_back(structureCheck(device, {item.type, item.data, item.at}, completeNameToo, proving));
+            verdict.checks.push_back(structureCheck(device, {item.type, item.data}, completeNameToo, proving));
         else
             verdict.checks.push_back(beaconCheck(item, beacon));
     }
@@ -585,14 +558,14 @@ Expectation ExpectedOnAir(const Advertised& advertised)
     expectation.pageName = advertised.name;
     expectation.items.push_back({Expected::Kind::Address, 0, *expectation.address});
     // BlueZ shows the advertising package and the scan response as one device: a structure
-    // that both carry is one thing to hear, where it comes first.
+    // that both carry is one thing to hear.
     std::vector<Structure> structures = structuresOf(bytesOfDigits(advertised.advertPackage));
-    for (const Structure& structure : structuresOf(bytesOfDigits(advertised.scanResponse), sentLength(structures))) {
+    for (const Structure& structure : structuresOf(bytesOfDigits(advertised.scanResponse))) {
         if (std::find(structures.begin(), structures.end(), structure) == structures.end())
             structures.push_back(structure);
     }
     for (const Structure& structure : structures)
-        expectation.items.push_back({Expected::Kind::Structure, structure.type, structure.data, structure.at});
+        expectation.items.push_back({Expected::Kind::Structure, structure.type, structure.data});
     return expectation;
 }
 
@@ -607,7 +580,7 @@ std::vector<Pattern> ProofPatterns(const Expectation& expectation)
             && (!remembering.name || item.type == completeName))
             remembering.name = withoutTrailingNuls(item.data);
     }
-    Proving proving{Proof::Awaited, {}, {}, {}};
+    Proving proving{Proof::Awaited, {}, {}};
     compareWith(expectation, remembering, proving);
     return proving.asked;
 }
@@ -616,7 +589,7 @@ std::vector<Pattern> NamePatterns(const std::string& name)
 {
     std::vector<Pattern> patterns;
     for (const std::uint8_t type : {completeName, shortName}) {
-        if (std::optional<Pattern> pattern = patternOf({type, name, 0}))
+        if (std::optional<Pattern> pattern = patternOf({type, name}))
             patterns.push_back(*pattern);
     }
     return patterns;
@@ -634,7 +607,7 @@ bool IsCandidate(const Expectation& expectation, const HeardDevice& device)
 
 Verdict Compare(const Expectation& expectation, const HeardDevice& device, Proof proof, const std::string& why)
 {
-    Proving proving{proof, {}, {}, {}};
+    Proving proving{proof, {}, {}};
     Verdict verdict = compareWith(expectation, device, proving);
     for (std::string& note : proofNotes(proving, why))
         verdict.notes.push_back(std::move(note));

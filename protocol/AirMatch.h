@@ -60,9 +60,6 @@ struct Expected {
     Kind kind;
     std::uint8_t type = 0; // of a structure
     Bytes data;            // the structure's data, or the beacon value's bytes
-    // A structure's first byte in the advertisement and scan response as bluetoothd reads
-    // them, one after the other: its monitor reads only the first 31 bytes.
-    std::size_t at = 0;
 };
 
 struct Expectation {
@@ -85,7 +82,7 @@ Expectation ExpectedOnAir(const Advertised& advertised);
 
 // The patterns that prove what BlueZ cannot show as heard now: the module's name, which it
 // may show from memory, and the structures it keeps to itself. One per structure, in the
-// order of the expectation; none for what lies beyond what the monitor reads.
+// order of the expectation.
 std::vector<Pattern> ProofPatterns(const Expectation& expectation);
 // The patterns that prove a name shown was heard now, as a complete or a shortened name.
 std::vector<Pattern> NamePatterns(const std::string& name);
