@@ -20,12 +20,12 @@
 
 namespace {
 
-const QString bluez = QStringLiteral("org.bluez");
+using qz::bluezbus::bluez;
+using qz::bluezbus::callTimeoutMs;
+using qz::bluezbus::objectManagerInterface;
+using qz::bluezbus::propertiesInterface;
 const QString adapterInterface = QStringLiteral("org.bluez.Adapter1");
 const QString deviceInterface = QStringLiteral("org.bluez.Device1");
-const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-const QString objectManagerInterface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
-constexpr int callTimeoutMs = 5000;
 constexpr int blueZLeavingMs = 300;
 
 using qz::bluezbus::InterfaceMap;

@@ -12,11 +12,11 @@
 
 namespace {
 
-const QString bluez = QStringLiteral("org.bluez");
+using qz::bluezbus::bluez;
+using qz::bluezbus::callTimeoutMs;
+using qz::bluezbus::objectManagerInterface;
+using qz::bluezbus::propertiesInterface;
 const QString monitorInterface = QStringLiteral("org.bluez.AdvertisementMonitor1");
-const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-const QString objectManagerInterface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
-constexpr int callTimeoutMs = 5000;
 constexpr int activationMs = 5000;
 
 // One pattern as bluetoothd reads it: (start position, AD type, content).

@@ -1,6 +1,6 @@
 #pragma once
 
-// The D-Bus shapes BlueZ's object managers speak, ours included.
+// The names and D-Bus shapes BlueZ and its object managers speak, ours included.
 
 #include <QDBusObjectPath>
 #include <QMap>
@@ -9,6 +9,12 @@
 #include <QVariantMap>
 
 namespace qz::bluezbus {
+
+inline const QString bluez = QStringLiteral("org.bluez");
+inline const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+inline const QString objectManagerInterface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
+// How long we wait for BlueZ's answer to any one call.
+constexpr int callTimeoutMs = 5000;
 
 using InterfaceMap = QMap<QString, QVariantMap>;
 using ManagedObjects = QMap<QDBusObjectPath, InterfaceMap>;
