@@ -1,5 +1,7 @@
 #include "AirCheck.h"
 
+#include <algorithm>
+
 namespace qz {
 
 AirCheck::AirCheck(QObject* parent) : QObject(parent)
@@ -38,7 +40,10 @@ void AirCheck::start(const air::Expectation& expectation, int seconds, const std
 {
     listening_.emplace(expectation);
     seconds_ = seconds;
-    scanner_.start(adapter, {expectation.address, false, air::ProofPatterns(expectation), false});
+    // bluetoothd's monitor listens alone for half the time, three seconds at most: long
+    // enough to hear a module that advertises every second, and then BlueZ discovers.
+    const int monitorAloneMs = std::min(seconds * 1000 / 2, 3000);
+    scanner_.start(adapter, {expectation.address, false, air::ProofPatterns(expectation), false, monitorAloneMs});
 }
 
 void AirCheck::stop()

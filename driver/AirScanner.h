@@ -30,6 +30,9 @@ struct ListenFor {
     bool readKnownDevices = false;
     std::vector<air::Pattern> patterns;
     bool proveNames = false;
+    // How long bluetoothd's monitor, where it looks for the patterns, listens before the
+    // discovery that makes it deaf starts.
+    int monitorAloneMs = 0;
 };
 
 class AirScanner : public QObject {
@@ -77,6 +80,7 @@ signals:
 private:
     struct Listener;
     void whenAnswered(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> then);
+    void discover(Listener& listener, const std::string& name, std::function<void(const std::string&)> then);
 
     std::unique_ptr<Listener> pending_;  // while BlueZ is asked to start
     std::unique_ptr<Listener> listener_; // once it listens

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -162,6 +163,27 @@ public:
         monitor_->add(patterns);
     }
 
+    // Calls then once bluetoothd looks for the patterns, or will not: listening starts only
+    // then, so that the module's first advertisements reach the monitor too.
+    void whenPatternsSettled(std::function<void()> then)
+    {
+        if (!monitor_ || !monitor_->activating())
+            return then();
+        auto pending = std::make_shared<std::function<void()>>(std::move(then));
+        const auto settled = [pending] {
+            if (!*pending)
+                return;
+            const std::function<void()> go = std::move(*pending);
+            *pending = nullptr;
+            go();
+        };
+        connect(monitor_.get(), &BluezMonitor::active, this, settled);
+        connect(monitor_.get(), &BluezMonitor::unavailable, this, settled);
+    }
+
+    // bluetoothd's monitor looks for every pattern asked at the start.
+    bool patternsWatched() const { return monitor_ && monitor_->watching(); }
+
     bool connectSignals()
     {
         return bus_.connect(bluez, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
@@ -188,9 +210,21 @@ public:
 
     QDBusMessage adapterCall(const QString& method, const QVariantList& arguments = {})
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(bluez, adapterPath_, adapterInterface, method);
-        call.setArguments(arguments);
-        return bus_.call(call, QDBus::Block, callTimeoutMs);
+        return bus_.call(adapterMessage(method, arguments), QDBus::Block, callTimeoutMs);
+    }
+
+    QDBusPendingCall adapterAsk(const QString& method, const QVariantList& arguments = {})
+    {
+        return bus_.asyncCall(adapterMessage(method, arguments), callTimeoutMs);
+    }
+
+    // Nothing can be heard any more: said once.
+    void lose(const std::string& why)
+    {
+        if (lost_)
+            return;
+        lost_ = true;
+        emit scanner_.lost(why);
     }
 
 public slots:
@@ -283,13 +317,11 @@ private:
         QTimer::singleShot(blueZLeavingMs, this, [this, why] { lose(why); });
     }
 
-    // Nothing can be heard any more: said once.
-    void lose(const std::string& why)
+    QDBusMessage adapterMessage(const QString& method, const QVariantList& arguments) const
     {
-        if (lost_)
-            return;
-        lost_ = true;
-        emit scanner_.lost(why);
+        QDBusMessage call = QDBusMessage::createMethodCall(bluez, adapterPath_, adapterInterface, method);
+        call.setArguments(arguments);
+        return call;
     }
 
     QVariantMap knownProperties(const QString& path)
@@ -505,31 +537,52 @@ void AirScanner::start(const std::string& adapter, const ListenFor& what)
         if (!chosen.problem.empty())
             return fail(chosen.problem);
         pending_ = std::make_unique<Listener>(*this, bus, chosen.path, what);
-        const auto adapterCall = [bus, path = chosen.path](const QString& method, const QVariantList& arguments) {
-            QDBusMessage call = QDBusMessage::createMethodCall(bluez, path, adapterInterface, method);
-            call.setArguments(arguments);
-            return QDBusConnection(bus).asyncCall(call, callTimeoutMs);
-        };
+        // Followed from the start: bluetoothd's monitor makes BlueZ hear devices before any discovery.
+        if (!pending_->connectSignals())
+            return fail("cannot follow BlueZ's signals: " + QDBusConnection(bus).lastError().message().toStdString());
         // BlueZ answers in order: the device is forgotten before the filter is set.
         if (what.forget)
-            adapterCall(QStringLiteral("RemoveDevice"),
-                        {QVariant::fromValue(QDBusObjectPath(devicePath(chosen.path, *what.forget)))});
+            pending_->adapterAsk(QStringLiteral("RemoveDevice"),
+                                 {QVariant::fromValue(QDBusObjectPath(devicePath(chosen.path, *what.forget)))});
         pending_->watchPatterns(what.patterns, chosen.monitors);
-        const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")}, {QStringLiteral("DuplicateData"), true}};
         const std::string name = chosen.name;
-        whenAnswered(adapterCall(QStringLiteral("SetDiscoveryFilter"), {filter}), [=](const QDBusMessage& filtered) {
-            if (filtered.type() == QDBusMessage::ErrorMessage)
-                return fail("the adapter " + name + " refused the discovery filter: " + errorWords(filtered));
-            if (!pending_->connectSignals())
-                return fail("cannot follow BlueZ's signals: " + QDBusConnection(bus).lastError().message().toStdString());
-            whenAnswered(adapterCall(QStringLiteral("StartDiscovery"), {}), [=](const QDBusMessage& started) {
-                if (started.type() == QDBusMessage::ErrorMessage) {
+        pending_->whenPatternsSettled([=] {
+            // The kernel tells bluetoothd's monitor of advertisements only while no discovery
+            // runs: the monitor listens alone first.
+            if (pending_->patternsWatched() && what.monitorAloneMs > 0) {
+                listener_ = std::move(pending_);
+                emit started();
+                QTimer::singleShot(what.monitorAloneMs, listener_.get(), [this, name] {
+                    discover(*listener_, name, [this](const std::string& problem) {
+                        if (!problem.empty())
+                            listener_->lose(problem);
+                    });
+                });
+                return;
+            }
+            discover(*pending_, name, [this, fail](const std::string& problem) {
+                if (!problem.empty()) {
                     pending_->disconnectSignals();
-                    return fail("the adapter " + name + " cannot start listening: " + errorWords(started));
+                    return fail(problem);
                 }
                 listener_ = std::move(pending_);
-                emit this->started();
+                emit started();
             });
+        });
+    });
+}
+
+// Asks the adapter to discover; then hears why it would not, or nothing when it does.
+void AirScanner::discover(Listener& listener, const std::string& name, std::function<void(const std::string&)> then)
+{
+    const QVariantMap filter{{QStringLiteral("Transport"), QStringLiteral("le")}, {QStringLiteral("DuplicateData"), true}};
+    whenAnswered(listener.adapterAsk(QStringLiteral("SetDiscoveryFilter"), {filter}), [=, &listener](const QDBusMessage& filtered) {
+        if (filtered.type() == QDBusMessage::ErrorMessage)
+            return then("the adapter " + name + " refused the discovery filter: " + errorWords(filtered));
+        whenAnswered(listener.adapterAsk(QStringLiteral("StartDiscovery")), [=](const QDBusMessage& started) {
+            if (started.type() == QDBusMessage::ErrorMessage)
+                return then("the adapter " + name + " cannot start listening: " + errorWords(started));
+            then({});
         });
     });
 }

@@ -162,6 +162,16 @@ void BluezMonitor::add(const std::vector<air::Pattern>& patterns)
         registerWithBluez();
 }
 
+bool BluezMonitor::activating() const
+{
+    return exported_ && !gaveUp_ && activated_.size() < awaitedActive_;
+}
+
+bool BluezMonitor::watching() const
+{
+    return exported_ && !gaveUp_ && activated_.size() == awaitedActive_;
+}
+
 void BluezMonitor::registerWithBluez()
 {
     exported_ = std::make_unique<Exported>(*this);

@@ -37,6 +37,11 @@ public:
     // Looks for these too. The first call registers with bluetoothd.
     void add(const std::vector<air::Pattern>& patterns);
 
+    // Registered, and bluetoothd has neither activated every monitor nor let it go yet.
+    bool activating() const;
+    // bluetoothd activated every monitor and has not let them go.
+    bool watching() const;
+
     // The reply to one of bluetoothd's calls on our objects; false: not ours to answer.
     bool answer(const QDBusMessage& message);
 

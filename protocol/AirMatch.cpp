@@ -253,7 +253,20 @@ struct Proving {
     Proof proof;
     std::vector<std::string> withoutMonitor;
     std::vector<Pattern> asked; // every pattern a check looked for
+    // Heard by the monitor: the packages of each structure it found, and those of the
+    // structure checked now. bluetoothd's monitor hears nothing while a discovery runs,
+    // so what it never found is missing only from a package it is known to have heard.
+    std::vector<std::uint8_t> heardPackages;
+    std::uint8_t checking = 0;
+    std::vector<std::string> notHeard;
 };
+
+bool packageHeard(const Proving& proving)
+{
+    // A structure found that is sent in no package but the checked one's: that package was heard.
+    return std::any_of(proving.heardPackages.begin(), proving.heardPackages.end(),
+                       [&proving](std::uint8_t packages) { return (packages & ~proving.checking) == 0; });
+}
 
 // A structure BlueZ cannot show as heard: what the monitor found, or its silence once it
 // listened all along, decides; without it, unproven stands.
@@ -270,6 +283,10 @@ Check proofCheck(const HeardDevice& device, const Structure& structure, Proving&
         return unproven;
     if (proving.proof == Proof::Awaited)
         return {CheckResult::Unconfirmed, unproven.what, unproven.expected, unproven.heard};
+    if (!packageHeard(proving)) {
+        proving.notHeard.push_back(unproven.what);
+        return unproven;
+    }
     return {CheckResult::Differed, unproven.what, unproven.expected,
             "no " + unproven.what + " in what it sent (bluetoothd's monitor never found it)"};
 }
@@ -285,9 +302,14 @@ std::string listed(const std::vector<std::string>& whats)
 // Said once: what stays unproven, and why.
 std::vector<std::string> proofNotes(const Proving& proving, const std::string& why)
 {
-    if (proving.withoutMonitor.empty())
-        return {};
-    return {"not confirmed without bluetoothd's advertisement monitor: " + listed(proving.withoutMonitor) + "; " + why};
+    std::vector<std::string> notes;
+    if (!proving.withoutMonitor.empty())
+        notes.push_back("not confirmed without bluetoothd's advertisement monitor: " + listed(proving.withoutMonitor)
+                        + "; " + why);
+    if (!proving.notHeard.empty())
+        notes.push_back("not confirmed: bluetoothd's advertisement monitor did not hear the package that holds "
+                        + listed(proving.notHeard));
+    return notes;
 }
 
 std::string withoutTrailingNuls(std::string name)
@@ -462,6 +484,12 @@ Verdict compareWith(const Expectation& expectation, const HeardDevice& device, P
     }
     const bool completeNameToo = holds(structures, completeName);
     for (const Expected& item : expectation.items) {
+        const std::optional<Pattern> pattern = patternOf({item.type, item.data});
+        if (item.kind == Expected::Kind::Structure && pattern && foundByMonitor(device, *pattern))
+            proving.heardPackages.push_back(item.packages);
+    }
+    for (const Expected& item : expectation.items) {
+        proving.checking = item.packages;
         if (item.kind == Expected::Kind::Address)
             verdict.checks.push_back(compared("address", "address " + item.data, "address " + UpperCase(device.address)));
         else if (item.kind == Expected::Kind::Structure)
@@ -559,13 +587,19 @@ Expectation ExpectedOnAir(const Advertised& advertised)
     expectation.items.push_back({Expected::Kind::Address, 0, *expectation.address});
     // BlueZ shows the advertising package and the scan response as one device: a structure
     // that both carry is one thing to hear.
-    std::vector<Structure> structures = structuresOf(bytesOfDigits(advertised.advertPackage));
-    for (const Structure& structure : structuresOf(bytesOfDigits(advertised.scanResponse))) {
-        if (std::find(structures.begin(), structures.end(), structure) == structures.end())
-            structures.push_back(structure);
-    }
-    for (const Structure& structure : structures)
-        expectation.items.push_back({Expected::Kind::Structure, structure.type, structure.data});
+    const auto add = [&expectation](const std::string& package, std::uint8_t in) {
+        for (const Structure& structure : structuresOf(bytesOfDigits(package))) {
+            const auto same = std::find_if(expectation.items.begin(), expectation.items.end(), [&](const Expected& item) {
+                return item.kind == Expected::Kind::Structure && item.type == structure.type && item.data == structure.data;
+            });
+            if (same != expectation.items.end())
+                same->packages |= in;
+            else
+                expectation.items.push_back({Expected::Kind::Structure, structure.type, structure.data, in});
+        }
+    };
+    add(advertised.advertPackage, Expected::InAdvertisement);
+    add(advertised.scanResponse, Expected::InScanResponse);
     return expectation;
 }
 
@@ -580,9 +614,18 @@ std::vector<Pattern> ProofPatterns(const Expectation& expectation)
             && (!remembering.name || item.type == completeName))
             remembering.name = withoutTrailingNuls(item.data);
     }
-    Proving proving{Proof::Awaited, {}, {}};
+    Proving proving{Proof::Awaited, {}, {}, {}, 0, {}};
     compareWith(expectation, remembering, proving);
-    return proving.asked;
+    std::vector<Pattern> patterns = proving.asked;
+    if (patterns.empty())
+        return patterns;
+    for (const Expected& item : expectation.items) {
+        const std::optional<Pattern> pattern = patternOf({item.type, item.data});
+        if (item.kind == Expected::Kind::Structure && pattern
+            && std::find(patterns.begin(), patterns.end(), *pattern) == patterns.end())
+            patterns.push_back(*pattern);
+    }
+    return patterns;
 }
 
 std::vector<Pattern> NamePatterns(const std::string& name)
@@ -607,7 +650,7 @@ bool IsCandidate(const Expectation& expectation, const HeardDevice& device)
 
 Verdict Compare(const Expectation& expectation, const HeardDevice& device, Proof proof, const std::string& why)
 {
-    Proving proving{proof, {}, {}};
+    Proving proving{proof, {}, {}, {}, 0, {}};
     Verdict verdict = compareWith(expectation, device, proving);
     for (std::string& note : proofNotes(proving, why))
         verdict.notes.push_back(std::move(note));

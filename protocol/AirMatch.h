@@ -57,9 +57,13 @@ bool NameMaybeRemembered(const HeardDevice& device);
 // One thing the module must be heard with.
 struct Expected {
     enum class Kind { Address, Structure, BeaconUUID, BeaconMajor, BeaconMinor };
+    // The packages a structure is sent in.
+    static constexpr std::uint8_t InAdvertisement = 1;
+    static constexpr std::uint8_t InScanResponse = 2;
     Kind kind;
     std::uint8_t type = 0; // of a structure
     Bytes data;            // the structure's data, or the beacon value's bytes
+    std::uint8_t packages = 0; // of a structure: InAdvertisement, InScanResponse or both
 };
 
 struct Expectation {
@@ -81,8 +85,9 @@ ShownAs WhereBlueZShows(std::uint8_t type);
 Expectation ExpectedOnAir(const Advertised& advertised);
 
 // The patterns that prove what BlueZ cannot show as heard now: the module's name, which it
-// may show from memory, and the structures it keeps to itself. One per structure, in the
-// order of the expectation.
+// may show from memory, and the structures it keeps to itself; then, where there are such,
+// one for each other structure, so that what the monitor finds tells which of the module's
+// packages it heard. One per structure, in the order of the expectation.
 std::vector<Pattern> ProofPatterns(const Expectation& expectation);
 // The patterns that prove a name shown was heard now, as a complete or a shortened name.
 std::vector<Pattern> NamePatterns(const std::string& name);
@@ -91,7 +96,7 @@ std::vector<Pattern> NamePatterns(const std::string& name);
 enum class Proof {
     None,    // no monitor: a remembered name stays unconfirmed, the rest not checked
     Awaited, // the monitor listens: what it has not found yet may still come
-    Final,   // it listened all along: what it never found was not sent
+    Final,   // it listened all along: what it never found in a package it heard was not sent
 };
 
 // Unconfirmed: what BlueZ shows may be what it kept from before, and nothing proved it.

@@ -209,6 +209,7 @@ def RemoveDevice(adapter, path):
 
 
 def activate(adapter, owner, monitor):
+    log('Activate %s' % adapter_name(adapter))
     adapter.connection.call_async(owner, monitor, MONITOR_IFACE, 'Activate', '', (), None, None)
     return False
 

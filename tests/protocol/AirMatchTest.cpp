@@ -221,7 +221,7 @@ TEST(AirMatch, ANameIsTakenOnlyForWhatBlueZOrTheMonitorCanProve)
         {"05094C616D70", "Lamp", false, Proof::None, false, {CheckResult::Matched}},
         {"05094C616D70", "Lamp", true, Proof::None, false, {CheckResult::Unconfirmed}},
         {"05094C616D70", "Lamp", true, Proof::Awaited, false, {CheckResult::Unconfirmed}},
-        {"05094C616D70", "Lamp", true, Proof::Final, false, {CheckResult::Differed}},
+        {"05094C616D70", "Lamp", true, Proof::Final, false, {CheckResult::Unconfirmed}}, // nothing heard by it
         {"05094C616D70", "Lamp", true, Proof::Final, true, {CheckResult::Matched}},
         {"05094C616D70", "Lamb", true, Proof::Final, true, {CheckResult::Differed}}, // a complete name sent replaces it
         {"05094C616D70", "Lamp-2", false, Proof::Final, true, {CheckResult::Differed}}, // the pattern is but a prefix
@@ -230,7 +230,7 @@ TEST(AirMatch, ANameIsTakenOnlyForWhatBlueZOrTheMonitorCanProve)
         {"0408566C610A094C616D702D4C6F6E67", "Lamp-Long", false, Proof::None, false,
          {CheckResult::NotShown, CheckResult::Matched}},
         {"0408566C610A094C616D702D4C6F6E67", "Lamp-Long", false, Proof::Final, false,
-         {CheckResult::Differed, CheckResult::Matched}},
+         {CheckResult::NotShown, CheckResult::Matched}},
         {"0408566C610A094C616D702D4C6F6E67", "Lamp-Long", true, Proof::Final, true,
          {CheckResult::Matched, CheckResult::Matched}},
         {"06094C616D7000", "Lamp", true, Proof::Final, true, {CheckResult::Matched}},
@@ -262,8 +262,16 @@ TEST(AirMatch, TheMonitorIsAskedForWhatOnlyItCanProve)
     const Expectation expectation = ExpectedOnAir(advertisedBy(qz::BuildBroadcastList(
         "Lamp", "000E0B123456", "02010608094C616D702D3031021C0005FF59000102",
         "0E2601020304050607080900010203021C01", false)));
+    // Then every other structure, to tell which package the monitor heard.
     EXPECT_EQ(ProofPatterns(expectation),
-              (std::vector<Pattern>{{0x09, "Lamp-01"}, {0x1C, bytes({0x00})}, {0x1C, bytes({0x01})}}));
+              (std::vector<Pattern>{{0x09, "Lamp-01"},
+                                    {0x1C, bytes({0x00})},
+                                    {0x1C, bytes({0x01})},
+                                    {0x01, bytes({0x06})},
+                                    {0xFF, bytes({0x59, 0x00, 0x01, 0x02})},
+                                    {0x26, bytes({0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x00, 0x01,
+                                                  0x02, 0x03})}}));
+    EXPECT_TRUE(ProofPatterns(expectingOne("020106")).empty()); // nothing to prove, nothing to ask
     HeardDevice device = atLampAddress();
     device.flags = bytes({0x06});
     device.name = "Lamp-01";
@@ -301,13 +309,61 @@ TEST(AirMatch, ListeningWaitsForTheMonitorWhileItCanProve)
     Listening watched(expectation);
     watched.patternsActive();
     EXPECT_FALSE(watched.heard(remembered));
-    EXPECT_EQ(DescribeVerdict(watched.timedOut())[2], "  differs: set Complete Local Name: Lamp; heard no Complete "
-                                                      "Local Name in what it sent (bluetoothd's monitor never found it)");
+    EXPECT_EQ(VerdictLine(watched.timedOut()), "heard, not confirmed: 00:0e:0b:12:34:56 (Lamp); not confirmed: "
+                                               "Complete Local Name: Lamp; not confirmed: "
+                                               "bluetoothd's advertisement monitor did not hear the package that "
+                                               "holds Complete Local Name");
     HeardDevice proven = remembered;
     proven.found = ProofPatterns(expectation);
     const std::optional<Verdict> heard = watched.heard(proven);
     ASSERT_TRUE(heard);
     EXPECT_EQ(heard->outcome, Outcome::HeardAsSet);
+}
+
+// bluetoothd's monitor hears nothing while a discovery runs: what it never found differs
+// only where it found something sent in no other package than that structure's.
+TEST(AirMatch, WhatTheMonitorNeverFoundDiffersOnlyInAPackageItHeard)
+{
+    const Pattern flags{0x01, bytes({0x06})};
+    const Pattern role{0x1C, bytes({0x00})};
+    const Pattern name{0x09, "Lamp-01"};
+    struct Case {
+        const char* advert;
+        const char* response;
+        std::vector<Pattern> found;
+        CheckResult roleResult;
+        CheckResult nameResult;
+    };
+    const Case cases[] = {
+        // Flags and the role in the advertisement, the name in the scan response.
+        {"020106021C00", "08094C616D702D3031", {}, CheckResult::NotShown, CheckResult::Unconfirmed},
+        {"020106021C00", "08094C616D702D3031", {flags}, CheckResult::Differed, CheckResult::Unconfirmed},
+        {"020106021C00", "08094C616D702D3031", {name}, CheckResult::NotShown, CheckResult::Matched},
+        {"020106021C00", "08094C616D702D3031", {flags, name}, CheckResult::Differed, CheckResult::Matched},
+        {"020106021C00", "08094C616D702D3031", {flags, role, name}, CheckResult::Matched, CheckResult::Matched},
+        // Flags in both: found, they tell neither package apart.
+        {"020106021C00", "02010608094C616D702D3031", {flags}, CheckResult::NotShown, CheckResult::Unconfirmed},
+        // The role in both: whichever package was heard held it.
+        {"020106021C00", "021C0008094C616D702D3031", {name}, CheckResult::Differed, CheckResult::Matched},
+    };
+    for (const Case& c : cases) {
+        const Expectation expectation =
+            ExpectedOnAir(advertisedBy(qz::BuildBroadcastList("Lamp", "000E0B123456", c.advert, c.response, false)));
+        HeardDevice device = atLampAddress();
+        device.flags = bytes({0x06});
+        device.name = "Lamp-01";
+        device.nameMaybeCached = true;
+        device.found = c.found;
+        const Verdict verdict = Compare(expectation, device, Proof::Final);
+        const auto resultOf = [&verdict](const std::string& what) {
+            const auto check = std::find_if(verdict.checks.begin(), verdict.checks.end(),
+                                            [&what](const Check& each) { return each.what == what; });
+            return check == verdict.checks.end() ? CheckResult::Extra : check->result;
+        };
+        EXPECT_EQ(resultOf("LE Role"), c.roleResult) << c.advert << " / " << c.response << ", " << c.found.size();
+        EXPECT_EQ(resultOf("Complete Local Name"), c.nameResult) << c.advert << " / " << c.response << ", "
+                                                                 << c.found.size();
+    }
 }
 
 // Whatever is heard that the package does not hold is a difference, but for the module's
