@@ -158,10 +158,10 @@ check_monitor_cleanup() {
     "$qzconfig" verify broadcast $lamp --advert=02010608094C616D702D3031 --timeout=8 >/dev/null 2>&1
     ended=$(monitor_handles)
     quiet
-    if [ "$during,$after,$ended" = "1,0,0" ]; then
+    if [ "${during:-0}" -gt 0 ] && [ "$after,$ended" = "0,0" ]; then
         echo "PASS E     the monitor goes with a killed qzconfig and at the end" >>"$results/summary"
     else
-        echo "FAIL E     monitors while listening, after a kill, after a check: $during,$after,$ended, not 1,0,0" \
+        echo "FAIL E     monitors while listening, after a kill, after a check: $during,$after,$ended, not some,0,0" \
             >>"$results/summary"
     fi
 }
