@@ -30,8 +30,8 @@ struct ListenFor {
     bool readKnownDevices = false;
     std::vector<air::Pattern> patterns;
     bool proveNames = false;
-    // How long bluetoothd's monitor, where it looks for the patterns, listens before the
-    // discovery that makes it deaf starts.
+    // How long bluetoothd's monitor, where it looks for the patterns, listens alone before
+    // BlueZ discovers: it finds patterns more surely alone.
     int monitorAloneMs = 0;
 };
 

@@ -547,8 +547,9 @@ void AirScanner::start(const std::string& adapter, const ListenFor& what)
         pending_->watchPatterns(what.patterns, chosen.monitors);
         const std::string name = chosen.name;
         pending_->whenPatternsSettled([=] {
-            // The kernel tells bluetoothd's monitor of advertisements only while no discovery
-            // runs: the monitor listens alone first.
+            // Listening alone, the monitor is handed each advertisement by itself; while BlueZ
+            // discovers, bluetoothd matches the advertisement and scan response as one, and
+            // misses patterns there. The monitor listens alone first.
             if (pending_->patternsWatched() && what.monitorAloneMs > 0) {
                 listener_ = std::move(pending_);
                 emit started();

@@ -254,8 +254,9 @@ struct Proving {
     std::vector<std::string> withoutMonitor;
     std::vector<Pattern> asked; // every pattern a check looked for
     // Heard by the monitor: the packages of each structure it found, and those of the
-    // structure checked now. bluetoothd's monitor hears nothing while a discovery runs,
-    // so what it never found is missing only from a package it is known to have heard.
+    // structure checked now. bluetoothd's monitor may not hear a package at all (nothing
+    // while BlueZ discovers, for some packages), so what it never found is missing only
+    // from a package it is known to have heard.
     std::vector<std::uint8_t> heardPackages;
     std::uint8_t checking = 0;
     std::vector<std::string> notHeard;
