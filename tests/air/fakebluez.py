@@ -12,7 +12,8 @@ Parameters (JSON):
               that round of discovery stops), "off_after_ms": 500 (switched off that long
               after discovery first starts), "on_after_ms": 1500 (and on again),
               "monitor": true (offers the advertisement monitor of bluetoothd -E; "refuse":
-              offers it and refuses every RegisterMonitor; "inactive": never activates one)}]
+              offers it and refuses every RegisterMonitor; "inactive": never activates one),
+              "refuse": "SetDiscoveryFilter" or "StartDiscovery" (answered "busy")}]
   known     devices BlueZ remembers from before, as below without "after_ms"
   adverts   [{"adapter": "hci0", "address": "00:0E:0B:12:34:56", "after_ms": 50,
               "name": "Lamp-01", "rssi": -50, "tx_power": -4, "flags": "06",
@@ -173,11 +174,18 @@ def SetDiscoveryFilter(adapter, discovery_filter):
     adapter.filter_set = True
     log('SetDiscoveryFilter %s %s' % (adapter_name(adapter), ' '.join(
         '%s=%s' % (k, discovery_filter[k]) for k in sorted(discovery_filter))))
+    refuse_if_told(adapter, 'SetDiscoveryFilter')
+
+
+def refuse_if_told(adapter, method):
+    if adapter.refuse == method:
+        raise dbus.exceptions.DBusException('busy', name='org.bluez.Error.InProgress')
 
 
 @dbus.service.method(ADAPTER_IFACE, in_signature='', out_signature='')
 def StartDiscovery(adapter):
     log('StartDiscovery %s' % adapter_name(adapter))
+    refuse_if_told(adapter, 'StartDiscovery')
     if not getattr(adapter, 'filter_set', False):
         raise dbus.exceptions.DBusException('no filter', name='org.bluez.Error.Failed')
     set_discovering(adapter, True)
@@ -271,6 +279,7 @@ def load(mock, parameters):
             ('RemoveDevice', 'o', '', RemoveDevice),
         ])
         mockobject.objects[path].off_after_round = adapter.get('off_after_round')
+        mockobject.objects[path].refuse = adapter.get('refuse')
         mockobject.objects[path].switches = {key: adapter.get(key) for key in ('off_after_ms', 'on_after_ms')}
         if adapter.get('monitor'):
             offer_monitor(path, adapter['monitor'])

@@ -351,6 +351,36 @@ TEST_F(QzconfigAir, NothingToListenWithExitsWithThreeAndSaysWhy)
                                         "(systemctl start bluetooth)\n");
 }
 
+// An adapter that will not discover ends the check, whether bluetoothd's monitor listened
+// alone before or not: exit 3, saying why.
+TEST_F(QzconfigAir, AnAdapterThatWillNotDiscoverEndsTheCheckWithThree)
+{
+    struct Case {
+        const char* refused;
+        bool monitor;
+        std::string why;
+        std::string lastCall; // nothing is asked after a refusal, and the monitor goes
+    };
+    const std::string notStarted = "the adapter hci0 cannot start listening: org.bluez.Error.InProgress: busy\n";
+    const Case cases[] = {
+        {"SetDiscoveryFilter", false, "the adapter hci0 refused the discovery filter: org.bluez.Error.InProgress: busy\n",
+         "SetDiscoveryFilter hci0 DuplicateData=1 Transport=le"},
+        {"StartDiscovery", false, notStarted, "StartDiscovery hci0"},
+        {"StartDiscovery", true, notStarted, "UnregisterMonitor hci0"},
+    };
+    for (const Case& c : cases) {
+        json scenario = OneAdapter({lamp()});
+        scenario["adapters"][0]["refuse"] = c.refused;
+        if (c.monitor)
+            scenario["adapters"][0]["monitor"] = true;
+        scenario["known"] = {lamp({{"name", "Lamp-00"}})}; // a name to prove: the monitor is asked
+        const auto [status, output] = run(scenario, with(with({"verify"}, broadcastArgs), {"--timeout=2"}));
+        EXPECT_EQ(status, 3) << output;
+        EXPECT_EQ(output, "qzconfig: cannot listen over the air: " + c.why) << c.refused;
+        EXPECT_EQ(calls().back(), c.lastCall) << c.refused;
+    }
+}
+
 // Without --adapter, the first adapter that is on listens; the radio going away while it
 // listens is no finding about the module: exit 3 within a second, in JSON too.
 TEST_F(QzconfigAir, TheFirstAdapterThatIsOnListensAndLosingItEndsTheCheck)
