@@ -90,7 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         verdict.checks.end(), [](const Check& check) { return check.result == CheckResult::Extra; }),
             "after them, only what was heard besides");
     const Verdict proven = Compare(expectation, device, Proof::Final);
-    require(device.found.empty()
+    // A structure without data has no pattern: nothing can prove a name BlueZ shows for it.
+    const bool everyStructureHasData = std::none_of(expectation.items.begin(), expectation.items.end(), [](const Expected& item) {
+        return item.kind == Expected::Kind::Structure && item.data.empty();
+    });
+    require(device.found.empty() || !everyStructureHasData
                 || std::none_of(proven.checks.begin(), proven.checks.end(),
                                 [](const Check& check) { return check.result == CheckResult::Unconfirmed; }),
             "what the monitor found confirms all it was asked about");
