@@ -351,6 +351,30 @@ TEST_F(QzconfigAir, NothingToListenWithExitsWithThreeAndSaysWhy)
                                         "(systemctl start bluetooth)\n");
 }
 
+// bluetoothd's monitor, once it looks, listens alone for half the listening before BlueZ
+// discovers; one that will not look holds nothing up.
+TEST_F(QzconfigAir, TheMonitorListensAloneBeforeBlueZDiscovers)
+{
+    struct Case {
+        json monitor; // null: bluetoothd without -E
+        int status;
+        bool alone;
+    };
+    const Case cases[] = {{true, 0, true}, {"refuse", 4, false}, {nullptr, 4, false}};
+    for (const Case& c : cases) {
+        json scenario = OneAdapter({lamp({{"raw", "02010608094C616D702D3031"}})});
+        if (!c.monitor.is_null())
+            scenario["adapters"][0]["monitor"] = c.monitor;
+        scenario["known"] = {lamp({{"name", "Lamp-00"}})}; // a name to prove
+        const auto started = std::chrono::steady_clock::now();
+        const auto [status, output] = run(scenario, with(with({"verify"}, broadcastArgs), {"--timeout=4"}));
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(status, c.status) << output;
+        // Heard 20 ms into discovery: after the two seconds alone, or at once.
+        EXPECT_EQ(took >= std::chrono::seconds(2), c.alone) << c.monitor << ": " << output;
+    }
+}
+
 // An adapter that will not discover ends the check, whether bluetoothd's monitor listened
 // alone before or not: exit 3, saying why.
 TEST_F(QzconfigAir, AnAdapterThatWillNotDiscoverEndsTheCheckWithThree)
