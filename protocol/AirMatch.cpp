@@ -103,6 +103,7 @@ std::string structureWords(std::uint8_t type, std::string_view data)
 struct Structure {
     std::uint8_t type;
     Bytes data;
+    std::uint8_t packages = 0; // the module's packages that carry it, where that is known
     bool operator==(const Structure& other) const { return type == other.type && data == other.data; }
 };
 
@@ -253,20 +254,18 @@ struct Proving {
     Proof proof;
     std::vector<std::string> withoutMonitor;
     std::vector<Pattern> asked; // every pattern a check looked for
-    // Heard by the monitor: the packages of each structure it found, and those of the
-    // structure checked now. bluetoothd's monitor may not hear a package at all (nothing
-    // while BlueZ discovers, for some packages), so what it never found is missing only
-    // from a package it is known to have heard.
+    // Heard by the monitor: the packages of each structure it found. bluetoothd's monitor
+    // may not hear a package at all (nothing while BlueZ discovers, for some packages), so
+    // what it never found is missing only from a package it is known to have heard.
     std::vector<std::uint8_t> heardPackages;
-    std::uint8_t checking = 0;
     std::vector<std::string> notHeard;
 };
 
-bool packageHeard(const Proving& proving)
+// A structure found that is sent in no package but these: one of them was heard.
+bool packageHeard(const Proving& proving, std::uint8_t packages)
 {
-    // A structure found that is sent in no package but the checked one's: that package was heard.
     return std::any_of(proving.heardPackages.begin(), proving.heardPackages.end(),
-                       [&proving](std::uint8_t packages) { return (packages & ~proving.checking) == 0; });
+                       [packages](std::uint8_t found) { return (found & ~packages) == 0; });
 }
 
 // A structure BlueZ cannot show as heard: what the monitor found, or its silence once it
@@ -284,7 +283,7 @@ Check proofCheck(const HeardDevice& device, const Structure& structure, Proving&
         return unproven;
     if (proving.proof == Proof::Awaited)
         return {CheckResult::Unconfirmed, unproven.what, unproven.expected, unproven.heard};
-    if (!packageHeard(proving)) {
+    if (!packageHeard(proving, structure.packages)) {
         proving.notHeard.push_back(unproven.what);
         return unproven;
     }
@@ -490,11 +489,10 @@ Verdict compareWith(const Expectation& expectation, const HeardDevice& device, P
             proving.heardPackages.push_back(item.packages);
     }
     for (const Expected& item : expectation.items) {
-        proving.checking = item.packages;
         if (item.kind == Expected::Kind::Address)
             verdict.checks.push_back(compared("address", "address " + item.data, "address " + UpperCase(device.address)));
         else if (item.kind == Expected::Kind::Structure)
-            verdict.checks.push_back(structureCheck(device, {item.type, item.data}, completeNameToo, proving));
+            verdict.checks.push_back(structureCheck(device, {item.type, item.data, item.packages}, completeNameToo, proving));
         else
             verdict.checks.push_back(beaconCheck(item, beacon));
     }
@@ -615,7 +613,7 @@ std::vector<Pattern> ProofPatterns(const Expectation& expectation)
             && (!remembering.name || item.type == completeName))
             remembering.name = withoutTrailingNuls(item.data);
     }
-    Proving proving{Proof::Awaited, {}, {}, {}, 0, {}};
+    Proving proving{Proof::Awaited, {}, {}, {}, {}};
     compareWith(expectation, remembering, proving);
     std::vector<Pattern> patterns = proving.asked;
     if (patterns.empty())
@@ -651,7 +649,7 @@ bool IsCandidate(const Expectation& expectation, const HeardDevice& device)
 
 Verdict Compare(const Expectation& expectation, const HeardDevice& device, Proof proof, const std::string& why)
 {
-    Proving proving{proof, {}, {}, {}, 0, {}};
+    Proving proving{proof, {}, {}, {}, {}};
     Verdict verdict = compareWith(expectation, device, proving);
     for (std::string& note : proofNotes(proving, why))
         verdict.notes.push_back(std::move(note));
