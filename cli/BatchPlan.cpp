@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "PageCommand.h"
+#include "RecordAddress.h"
 #include "Output.h"
 
 
@@ -72,14 +73,14 @@ Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& ref
     case R::TooLong:
     case R::PageRefused: break;
     case R::RecordOfAnotherBatch:
-        return usageError("--record " + printable(request.order.recordFile) + " records another batch: its columns are "
+        return usageError("--record " + printable(ShownAddress(request.order.recordFile)) + " records another batch: its columns are "
                           + printable(refusal.value) + ", and this batch's are " + refusal.other + seeHelp(page));
     case R::RecordOtherValues:
-        return usageError("--record " + printable(request.order.recordFile) + " records another batch: its " + option + " is '"
+        return usageError("--record " + printable(ShownAddress(request.order.recordFile)) + " records another batch: its " + option + " is '"
                           + printable(refusal.other) + "', and this batch's is '" + printable(refusal.value)
                           + "'; use another record file" + seeHelp(page));
     case R::RecordUnreadable:
-        return usageError("--record " + printable(request.order.recordFile) + " line " + std::to_string(refusal.line)
+        return usageError("--record " + printable(ShownAddress(request.order.recordFile)) + " line " + std::to_string(refusal.line)
                           + " cannot be read: '" + printable(refusal.value)
                           + "'; the module it describes is unknown: mend the line or remove it" + seeHelp(page));
     case R::SameEverywhere:

@@ -35,7 +35,7 @@ Outcome RunLineCommand(const std::vector<std::string_view>& args)
         return usageError("line needs --record=postgresql://HOST/DBNAME?batch=NAME (see qzconfig line --help)");
     const auto address = ReadDatabaseAddress(record->second);
     if (const auto* why = std::get_if<std::string>(&address))
-        return usageError("--record " + printable(record->second) + ": " + *why);
+        return usageError("--record " + printable(ShownAddress(record->second)) + ": " + *why);
     return LineRequest{record->second, values.count("json") != 0};
 }
 

@@ -61,6 +61,8 @@ bool printDryRun(const PageSpec& page, const BatchSession& session, bool retryFa
             text += ": set up already, as the record shows\n";
         else if (plan.recorded[unit] == batch::Recorded::Carried && !retryFailed)
             text += ": left out, taken by a module that failed, as the record shows\n";
+        else if (plan.recorded[unit] == batch::Recorded::InProgress)
+            text += ": being set up on another bench now, as the record shows\n";
         else
             text += "\n" + joinedLines(batch::CommandsOf(page, session.unit(unit)));
         if (!WriteOut(text))
@@ -92,7 +94,7 @@ std::string sharedBatchName(const BatchRequest& request)
 int problemStatus(const BatchRequest& request, const BatchProblem& problem)
 {
     const std::string values = "--values " + serial::EscapedBytes(request.order.valuesFile) + ": ";
-    const std::string record = "--record " + serial::EscapedBytes(request.order.recordFile) + ": ";
+    const std::string record = "--record " + serial::EscapedBytes(ShownAddress(request.order.recordFile)) + ": ";
     const std::string detail = serial::EscapedBytes(problem.detail);
     const std::string help = seeHelp(*request.order.page);
     const auto said = [](const std::string& line, int status) {
@@ -133,7 +135,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     batch::Batch& batch = session.batch();
     BatchRunner& runner = session.runner();
     if (!session.recordNote().empty())
-        WriteErr("qzconfig: --record " + serial::EscapedBytes(request.order.recordFile) + ": "
+        WriteErr("qzconfig: --record " + serial::EscapedBytes(ShownAddress(request.order.recordFile)) + ": "
                  + serial::EscapedBytes(session.recordNote()) + "\n");
     if (batch.Resumed() > 0)
         WriteOut("The record shows " + std::to_string(batch.Resumed()) + " of " + std::to_string(batch.Total())
@@ -142,6 +144,9 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
         WriteOut("The record shows " + std::to_string(batch.Carried())
                  + " more taken by modules that failed or were cut short: they are left out, as those modules may "
                    "carry them; once they are back on the bench, --retry-failed sets them up again\n");
+    if (batch.InProgress() > 0)
+        WriteOut("The record shows " + std::to_string(batch.InProgress())
+                 + " more being set up on other benches now\n");
     if (batch.Finished()) {
         // A bench that joins a line whose units are all taken has nothing to do.
         const std::string lineCounts = session.lineCounts();
@@ -178,6 +183,11 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                     said(untold.port, "The module did not tell its own address (" + serial::EscapedBytes(untold.why)
                                           + "): the record cannot tell it from another");
                 },
+                [&](const e::ModuleNote& note) { said(note.port, serial::EscapedBytes(note.words)); },
+                [&](const e::PortUnopened& unopened) {
+                    said(unopened.port, "Cannot open " + serial::EscapedBytes(unopened.port) + ": "
+                                            + serial::EscapedBytes(unopened.why) + "; trying again every second");
+                },
                 [&](const e::ModuleKnown& known) {
                     said(known.port, "Sent nothing: " + serial::EscapedBytes(known.words));
                 },
@@ -190,7 +200,7 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
                     WriteErr("qzconfig: "
                              + (IsDatabaseAddress(request.order.recordFile)
                                     ? std::string()
-                                    : "--record " + serial::EscapedBytes(request.order.recordFile) + ": cannot write it: ")
+                                    : "--record " + serial::EscapedBytes(ShownAddress(request.order.recordFile)) + ": cannot write it: ")
                              + serial::EscapedBytes(failed.why) + "\n");
                 },
                 [&](const e::HeldFromRecord& held) {

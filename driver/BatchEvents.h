@@ -13,7 +13,7 @@
 
 namespace qz::batchevent {
 
-// The module on port gets unit; it is asked its address, then its unit is claimed.
+// The module on port told its address (or did not), and its unit is claimed: it gets unit.
 struct ModuleStarted {
     std::string port;
     std::size_t unit;
@@ -24,6 +24,16 @@ struct Exchanged {
 };
 // The module did not tell its address (why): it is set up all the same.
 struct ModuleUntold {
+    std::string port;
+    std::string why;
+};
+// What the owner should know of the unit the module on port got (words).
+struct ModuleNote {
+    std::string port;
+    std::string words;
+};
+// The port could not be opened (why): no module was reached, and it tries again.
+struct PortUnopened {
     std::string port;
     std::string why;
 };
@@ -84,7 +94,8 @@ struct Finished {};
 namespace qz {
 
 using BatchEvent = std::variant<batchevent::ModuleStarted, batchevent::Exchanged, batchevent::ModuleUntold,
-                                batchevent::ModuleKnown, batchevent::ModuleEnded, batchevent::WaitingForModule,
+                                batchevent::ModuleKnown, batchevent::ModuleNote, batchevent::PortUnopened,
+                                batchevent::ModuleEnded, batchevent::WaitingForModule,
                                 batchevent::HeldFromRecord, batchevent::Listening, batchevent::Heard,
                                 batchevent::RadioPaused, batchevent::RadioBack, batchevent::RecordNotWritten,
                                 batchevent::RecordPaused, batchevent::RecordBack, batchevent::Finished>;

@@ -36,21 +36,9 @@ public:
     virtual std::string end(const batch::RecordRow& row) = 0;
     virtual void release() = 0;
 
-    // A record several benches share decides which unit a module gets. Once planned, the
-    // batch is defined there (or checked against the one defined); why not, in words.
+    // A record several benches share keeps the batch itself: once planned, the batch is
+    // defined there (or checked against the one defined); why not, in words.
     virtual std::string define(const PageSpec&, const batch::Plan&, const std::string& /*definition*/) { return {}; }
-    // The unit a module ready on port gets, offered the batch's own choice: it, another,
-    // or none (no unit left, when why stays empty; else why the record cannot tell).
-    virtual std::optional<std::size_t> reserve(const std::string& /*port*/, std::size_t offered, std::string& /*why*/)
-    {
-        return offered;
-    }
-    // The module reserved for on port was sent nothing (it is one set up before): the
-    // unit is free for the next.
-    virtual std::string withdraw(const std::string& /*port*/) { return {}; }
-    // What a shared record shows of a module (its own address), set up or carrying values
-    // on any bench; a file's rows are read before the batch begins instead.
-    virtual std::optional<batch::KnownModules::Module> known(const std::string& /*module*/) { return std::nullopt; }
 };
 
 // The record as a CSV file, one row a line, each flushed to the disk as it is added. It is

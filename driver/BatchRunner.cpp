@@ -75,37 +75,51 @@ void BatchRunner::take(Fixture& fixture)
         return;
     }
     fixture.ready = false;
-    std::optional<std::size_t> unit = batch_.ModuleReady(fixture.port);
+    // The unit held for the port until its module tells who it is: only then is it claimed.
+    const std::optional<std::size_t> unit = batch_.ModuleReady(fixture.port);
     if (!unit)
         return;
-    if (reserve_) {
-        unit = reserve_(fixture.port, *unit);
-        if (!unit) {
-            fixture.ready = recordPaused_; // it takes its module once the record is back
-            finishIfDone();
-            return;
-        }
-        batch_.Reassign(fixture.port, *unit);
-    }
     fixture.waiting = false;
     fixture.unit = unit;
-    emit event(batchevent::ModuleStarted{fixture.port, *unit});
-    const std::vector<std::string> commands = commandsOf_(*unit).commands;
-    fixture.total = static_cast<int>(commands.size());
-    // Unless the module is asked its address first, its unit is claimed before the port opens.
+    fixture.total = static_cast<int>(commandsOf_(*unit).commands.size());
     if (!settings_.askModuleAddress && !claimed(fixture, {}))
         return;
-    const std::string problem = fixture.driver->start(fixture.port, commands, settings_);
+    const std::string problem = fixture.driver->start(fixture.port, commandsOf_(*fixture.unit).commands, settings_);
     if (!problem.empty())
-        sessionEnded(fixture, {serial::Ending::PortFailed, 0, fixture.total, "cannot open it: " + problem});
+        portUnopened(fixture, problem);
+}
+
+// No module was reached: no unit is used and nothing is recorded. The port tries again by
+// itself (a lock a stopped run left may take a moment to go), and says why once.
+void BatchRunner::portUnopened(Fixture& fixture, const std::string& why)
+{
+    batch_.Withdrawn(fixture.port);
+    fixture.unit.reset();
+    fixture.waiting = true;
+    if (fixture.unopened != why) {
+        fixture.unopened = why;
+        emit event(batchevent::PortUnopened{fixture.port, why});
+    }
+    Fixture* again = &fixture;
+    QTimer::singleShot(reopenMs, this, [this, again] {
+        if (!stopping_ && again->waiting && !again->unit && !portsystem::DeviceBehind(again->port).empty())
+            take(*again);
+    });
+    finishIfDone();
 }
 
 bool BatchRunner::claimed(Fixture& fixture, const std::string& module)
 {
-    const Claim claim = claim_(fixture.port, *fixture.unit, module, fixture.total);
-    if (claim.answer == Claim::Go)
+    const Claim claim = claim_(fixture.port, module);
+    if (claim.answer == Claim::Go) {
+        fixture.unit = claim.unit;
+        fixture.total = static_cast<int>(commandsOf_(claim.unit).commands.size());
+        emit event(batchevent::ModuleStarted{fixture.port, claim.unit});
+        if (!claim.words.empty())
+            emit event(batchevent::ModuleNote{fixture.port, claim.words});
         return true;
-    fixture.known = claim.answer == Claim::KnownModule ? claim.words : std::string();
+    }
+    fixture.known = claim.answer == Claim::KnownModule || claim.answer == Claim::Held ? claim.words : std::string();
     if (fixture.driver->running())
         fixture.driver->withdraw(claim.words);
     else
@@ -119,10 +133,11 @@ void BatchRunner::identified(Fixture& fixture, const serial::ModuleAddress& told
 {
     if (!fixture.unit)
         return;
+    fixture.unopened.clear();
     if (told.address.empty())
         emit event(batchevent::ModuleUntold{fixture.port, told.why});
     if (claimed(fixture, told.address))
-        fixture.driver->proceed();
+        fixture.driver->proceed(commandsOf_(*fixture.unit).commands);
 }
 
 // The module was sent nothing of its list: its unit goes to the next module. One the
@@ -132,10 +147,12 @@ void BatchRunner::withdrawn(Fixture& fixture)
     batch_.Withdrawn(fixture.port);
     fixture.unit.reset();
     fixture.waiting = true;
+    // Held back while the record's server is away, it takes its module once it answers.
+    fixture.ready = recordPaused_;
     if (!fixture.known.empty())
         emit event(batchevent::ModuleKnown{fixture.port, fixture.known});
     fixture.known.clear();
-    if (!batch_.Finished() && !stopping_)
+    if (!batch_.Finished() && !stopping_ && !recordPaused_)
         emit event(batchevent::WaitingForModule{fixture.port, !portsystem::DeviceBehind(fixture.port).empty()});
     finishIfDone();
 }

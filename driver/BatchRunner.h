@@ -31,26 +31,23 @@ public:
     // A unit's list, made when its module starts (a batch of millions keeps none): its
     // commands, and what the module then advertises.
     using UnitCommands = std::function<CommandList(std::size_t unit)>;
-    // Before a module is sent its list, its unit is claimed: the module (its own address,
-    // as it told it, or empty) may get it, or it is one set up before, or the claim could
-    // not be recorded; words say why not.
+    // Once a module told its address (or did not), its unit is claimed before it is sent
+    // anything of its list: the unit it gets (words: what its owner should know of it), or
+    // it is one set up before, or it gets none (words say why: its values wait for another
+    // module, none is left, or the record cannot take the claim now).
     struct Claim {
-        enum Answer { Go, KnownModule, NotRecorded };
+        enum Answer { Go, KnownModule, NotRecorded, NoneLeft, Held };
         Answer answer;
+        std::size_t unit = 0;
         std::string words;
     };
-    using ClaimUnit = std::function<Claim(const std::string& port, std::size_t unit, const std::string& module, int total)>;
+    using ClaimUnit = std::function<Claim(const std::string& port, const std::string& module)>;
 
     // settings.askModuleAddress: each module is asked its address before its unit is claimed.
     BatchRunner(batch::Batch& batch, UnitCommands commandsOf, ClaimUnit claim, std::vector<std::string> ports,
                 serial::SessionSettings settings, QObject* parent = nullptr);
     ~BatchRunner() override;
 
-    // A record that benches share picks each module's unit: offered the batch's choice, it
-    // answers the unit the module gets, or nothing (none is left, or it cannot tell; it
-    // has then told the batch what that means).
-    using ReserveUnit = std::function<std::optional<std::size_t>(const std::string& port, std::size_t offered)>;
-    void reserveWith(ReserveUnit reserve) { reserve_ = std::move(reserve); }
     // The shared record cannot be reached: ports that are ready wait, taking no unit, until
     // resumeTaking().
     void holdTaking() { recordPaused_ = true; }
@@ -90,6 +87,7 @@ private:
         std::optional<std::size_t> unit;
         int total = 0;      // commands in its unit's list
         std::string known;  // why its module was sent nothing: the record shows it
+        std::string unopened; // why the port could not be opened, said once
         std::string device; // what the port names now; empty while it is not there
         bool waiting = false; // for a new module
         bool ready = false;   // a new module is there, held while the radio is away
@@ -101,12 +99,14 @@ private:
         RadioLoss onLoss;
     };
     static constexpr int radioPollMs = 2000;
+    static constexpr int reopenMs = 1000;
 
     void take(Fixture& fixture);
     bool claimed(Fixture& fixture, const std::string& module);
     void identified(Fixture& fixture, const serial::ModuleAddress& told);
     void sessionEnded(Fixture& fixture, const serial::Verdict& verdict);
     void withdrawn(Fixture& fixture);
+    void portUnopened(Fixture& fixture, const std::string& why);
     void moduleDone(Fixture& fixture, const serial::Verdict& verdict);
     void listenForNext();
     static serial::Verdict stoppedBeforeHeard(const serial::Verdict& taken);
@@ -119,7 +119,6 @@ private:
     batch::Batch& batch_;
     UnitCommands commandsOf_;
     ClaimUnit claim_;
-    ReserveUnit reserve_;
     bool recordPaused_ = false;
     serial::SessionSettings settings_;
     std::vector<std::unique_ptr<Fixture>> fixtures_;

@@ -38,20 +38,20 @@ std::optional<std::string> readWhole(const std::string& path, std::string& text)
     return std::nullopt;
 }
 
-// What makes a batch the same on every bench: its page, the values that do not vary,
-// what counts or which rows, and how many modules. A line each, so that the first that
+// What makes a batch the same on every bench: its page, the first module's commands (which
+// say each value as the page means it: 00FE and 00254 are one minor), what counts, in the
+// page's order, or which rows, and how many modules. A line each, so that the first that
 // differs can be named.
 std::string definitionOf(const BatchOrder& order, const batch::Plan& plan)
 {
     std::string definition = "page " + std::string(order.page->name) + "\n";
-    for (const FieldSpec& field : order.page->fields) {
-        if (!batch::Counts(plan.varying, field.field))
-            definition += std::string(field.option) + " " + batch::ValueOf(*order.page, plan.units[0], field.field) + "\n";
-    }
+    for (const std::string& command : batch::CommandsOf(*order.page, plan.units[0]))
+        definition += "command " + command + "\n";
     if (!order.counted.empty()) {
-        for (Field field : order.counted)
-            definition += "counting " + std::string(FindField(*order.page, field)->option) + " from "
-                + batch::ValueOf(*order.page, plan.units[0], field) + "\n";
+        for (const FieldSpec& field : order.page->fields) {
+            if (batch::Counts(order.counted, field.field))
+                definition += "counting " + std::string(field.option) + "\n";
+        }
         return definition + "modules " + std::to_string(plan.units.size()) + "\n";
     }
     // A values file's rows, by a digest of them all (FNV-1a).
@@ -146,9 +146,10 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
         // Where the line stands: units set up or carried are no bench's to offer.
         plan_.recorded = database_->recordedUnits(plan_.units.size());
         plan_.portsHoldingAModule = database_->heldPorts();
+        plan_.carriers = database_->carriers();
     }
     batch_ = std::make_unique<batch::Batch>(plan_.units.size(), plan_.recorded,
-                                            batch::Carrying{plan_.takenToCarry, order_.retryFailed});
+                                            batch::Carrying{plan_.takenToCarry, order_.retryFailed, plan_.carriers});
     batch_->StopAfterFailuresInARow(order_.maxFailuresInARow);
     return std::nullopt;
 }
@@ -166,13 +167,9 @@ std::optional<BatchProblem> BatchSession::open(std::vector<std::string> ports, c
     asking.askModuleAddress = true;
     runner_ = std::make_unique<BatchRunner>(
         *batch_, [this, &page](std::size_t unit) { return batch::ListOf(page, plan_.units[unit]); },
-        [this](const std::string& port, std::size_t unit, const std::string& module, int total) {
-            return claim(port, unit, module, total);
-        },
+        [this](const std::string& port, const std::string& module) { return claim(port, module); },
         std::move(ports), asking);
     connect(runner_.get(), &BatchRunner::event, this, &BatchSession::runnerEvent);
-    if (database_ != nullptr)
-        runner_->reserveWith([this](const std::string& port, std::size_t offered) { return reserve(port, offered); });
     runner_->holdingAModule(plan_.portsHoldingAModule);
     if (order_.verify)
         runner_->verifyOverTheAir(order_.listenSeconds, order_.adapter, order_.onRadioLoss);
@@ -217,52 +214,111 @@ void BatchSession::runnerEvent(const BatchEvent& happened)
         runner_->stop();
 }
 
-// A module is about to get unit: one the record shows set up (or carrying values, unless
-// the failed modules are back) is sent nothing; for any other, the record says first, on
-// the disk, that it may carry the unit's values.
-BatchRunner::Claim BatchSession::claim(const std::string& port, std::size_t unit, const std::string& module, int total)
+// A module told its address (or did not): one the record shows set up (or carrying values,
+// unless the failed modules are back) is sent nothing; any other gets its unit by the
+// ledger's rule, and the record says first, durably, that it may carry the unit's values.
+BatchRunner::Claim BatchSession::claim(const std::string& port, const std::string& module)
 {
+    if (database_ != nullptr)
+        return claimShared(port, module);
     using State = batch::KnownModules::State;
-    const batch::KnownModules::Module* known = plan_.known.Find(module);
-    // Another bench of the line may have set it up.
-    const std::optional<batch::KnownModules::Module> shared = known == nullptr && record_ ? record_->known(module)
-                                                                                          : std::nullopt;
-    if (shared)
-        known = &*shared;
-    if (known != nullptr && (known->state == State::SetUp || !order_.retryFailed)) {
-        if (record_)
-            recorded(record_->withdraw(port));
-        return {BatchRunner::Claim::KnownModule, batch::KnownModules::Words(module, *known)};
+    if (const batch::KnownModules::Module* known = plan_.known.Find(module);
+        known != nullptr && (known->state == State::SetUp || !order_.retryFailed)) {
+        batch_->Withdrawn(port);
+        return {BatchRunner::Claim::KnownModule, 0, batch::KnownModules::Words(module, *known)};
     }
-    batch::RecordRow row{UtcTimestamp(), port, module, plan_.units[unit], 0, 0, total, batch::StartedResult, {}};
+    const batch::Choice choice = batch_->ModuleTold(port, module);
+    if (!choice.unit)
+        return {BatchRunner::Claim::Held, 0, passedOverWords(choice)};
+    const std::size_t unit = *choice.unit;
+    const batch::RecordRow row{UtcTimestamp(), port, module, plan_.units[unit], 0, 0, commandCount(unit),
+                               batch::StartedResult, {}};
     if (record_ && !recorded(record_->claim(row))) {
         runner_->stop();
-        return {BatchRunner::Claim::NotRecorded, recordFailure_};
+        return {BatchRunner::Claim::NotRecorded, 0, recordFailure_};
     }
     moduleOn_[port] = module;
-    return {BatchRunner::Claim::Go, {}};
+    return {BatchRunner::Claim::Go, unit, choice.unknownCarrier ? unknownCarrierWords(unit) : std::string()};
 }
 
-// The unit the shared record gives a module ready on port; none when no unit is left, or
-// when the record cannot be reached: then the batch stops, as for a row not written.
-std::optional<std::size_t> BatchSession::reserve(const std::string& port, std::size_t offered)
+// The shared record decides in one transaction; the batch here follows what it chose.
+BatchRunner::Claim BatchSession::claimShared(const std::string& port, const std::string& module)
 {
-    std::string why;
-    const std::optional<std::size_t> unit = record_->reserve(port, offered, why);
-    if (unit)
-        return unit;
-    if (why.empty()) {
+    using Claimed = RecordDatabase::Claimed;
+    const Identity& identity = order_.page->identity;
+    std::string moduleIdentity;
+    if (identity.isModuleAddress && !module.empty()) {
+        batch::Values values = plan_.units[0];
+        const FieldSpec* address = FindField(*order_.page, identity.fields.front());
+        values[static_cast<std::size_t>(address - order_.page->fields.data())] = module;
+        moduleIdentity = batch::IdentityOf(*order_.page, batch::CommandsOf(*order_.page, values));
+    }
+    const std::size_t held = batch_->InFlight(port).value_or(0);
+    const Claimed claimed = database_->claimUnit(port, module, moduleIdentity, commandCount(held));
+    switch (claimed.kind) {
+    case Claimed::Unit: {
+        const std::size_t unit = *claimed.choice.unit;
+        batch_->Reassign(port, unit);
+        moduleOn_[port] = module;
+        return {BatchRunner::Claim::Go, unit, claimed.choice.unknownCarrier ? unknownCarrierWords(unit) : std::string()};
+    }
+    case Claimed::Known:
+        batch_->Withdrawn(port);
+        return {BatchRunner::Claim::KnownModule, 0,
+                batch::KnownModules::Words(module, claimed.known,
+                                           claimed.knownBatch == std::get<DatabaseAddress>(ReadDatabaseAddress(order_.recordFile)).batch
+                                               ? std::string()
+                                               : claimed.knownBatch)};
+    case Claimed::CarriedElsewhere:
+        batch_->Withdrawn(port);
+        return {BatchRunner::Claim::Held, 0, passedOverWords(claimed.choice)};
+    case Claimed::NoneLeft:
         batch_->Exhausted(port);
-        return std::nullopt;
+        return {BatchRunner::Claim::NoneLeft, 0, {}};
+    case Claimed::Busy:
+    case Claimed::Unreachable: break;
+    case Claimed::Refused:
+        batch_->Withdrawn(port);
+        recorded(claimed.why);
+        runner_->stop();
+        return {BatchRunner::Claim::NotRecorded, 0, claimed.why};
     }
     batch_->Withdrawn(port);
     if (order_.onRecordLoss == RadioLoss::Pause) {
-        waitForRecord(why);
-        return std::nullopt;
+        waitForRecord(claimed.why);
+        return {BatchRunner::Claim::Held, 0, {}};
     }
-    recorded(why);
+    recorded(claimed.why);
     runner_->stop();
-    return std::nullopt;
+    return {BatchRunner::Claim::NotRecorded, 0, claimed.why};
+}
+
+int BatchSession::commandCount(std::size_t unit) const
+{
+    return static_cast<int>(batch::CommandsOf(*order_.page, plan_.units[unit]).size());
+}
+
+// "minor 10127": a unit by the values that tell it from the others.
+std::string BatchSession::unitNamed(std::size_t unit) const
+{
+    const std::vector<std::string> values = varyingValues(unit);
+    std::string named;
+    for (std::size_t at = 0; at < values.size(); ++at)
+        named += (at == 0 ? "" : ", ") + std::string(FindField(*order_.page, plan_.varying[at])->option) + " " + values[at];
+    return named;
+}
+
+std::string BatchSession::passedOverWords(const batch::Choice& choice) const
+{
+    if (!choice.passedOver)
+        return {};
+    return batch::CarriedElsewhereWords(unitNamed(choice.passedOver->unit), choice.passedOver->carrier);
+}
+
+std::string BatchSession::unknownCarrierWords(std::size_t unit) const
+{
+    return unitNamed(unit) + " was left carried by a module that did not tell its address: this module takes it, as "
+                             "retrying the failed modules asks";
 }
 
 std::string BatchSession::lineCounts()

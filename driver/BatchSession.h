@@ -78,8 +78,12 @@ signals:
     void event(const qz::BatchEvent& event);
 
 private:
-    BatchRunner::Claim claim(const std::string& port, std::size_t unit, const std::string& module, int total);
-    std::optional<std::size_t> reserve(const std::string& port, std::size_t offered);
+    BatchRunner::Claim claim(const std::string& port, const std::string& module);
+    BatchRunner::Claim claimShared(const std::string& port, const std::string& module);
+    int commandCount(std::size_t unit) const;
+    std::string unitNamed(std::size_t unit) const;
+    std::string passedOverWords(const batch::Choice& choice) const;
+    std::string unknownCarrierWords(std::size_t unit) const;
     void waitForRecord(const std::string& why);
     void askRecord();
     void runnerEvent(const BatchEvent& event);

@@ -13,7 +13,7 @@ namespace qz {
 
 namespace {
 
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2;
 // Held while tables are made or a batch defined, so that benches starting together agree.
 constexpr qint64 definingLock = 0x4B41565245; // "KAVRE"
 constexpr int unitsPerInsert = 500;
@@ -29,7 +29,25 @@ const char* const schema[] = {
     "CHECK (state IN ('free', 'started', 'set up', 'failed')), carries boolean NOT NULL DEFAULT false, "
     "bench text, port text, module text, claimed timestamptz, ended timestamptz, sent integer, taken integer, "
     "total integer, message text, PRIMARY KEY (batch, unit))",
+    // Version 2: which connection claimed a started unit, so that one whose bench is gone
+    // is told from one being set up now; indexes, so that a claim costs the same however
+    // large the batch.
+    "ALTER TABLE qz_unit ADD COLUMN IF NOT EXISTS claimer_pid integer, "
+    "ADD COLUMN IF NOT EXISTS claimer_start timestamptz",
+    "CREATE INDEX IF NOT EXISTS qz_unit_free ON qz_unit (batch, unit) WHERE state = 'free'",
+    "CREATE INDEX IF NOT EXISTS qz_unit_taken ON qz_unit (batch, unit) WHERE state IN ('started', 'failed')",
+    "CREATE INDEX IF NOT EXISTS qz_unit_module ON qz_unit (module)",
 };
+
+// A started unit whose claiming connection is gone: its bench stopped mid-module, and the
+// module may carry its values.
+const char* const claimerGone =
+    "NOT EXISTS (SELECT 1 FROM pg_stat_activity a WHERE a.pid = qz_unit.claimer_pid "
+    "AND (a.backend_start IS NULL OR a.backend_start = qz_unit.claimer_start))";
+// Values a module may carry: it failed after its identity was sent, or its bench stopped.
+const QString carried = QStringLiteral("((state = 'failed' AND carries) OR (state = 'started' AND %1))").arg(
+    QLatin1String(claimerGone));
+const char* const timeText = "to_char(coalesce(ended, claimed) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
 
 QString text(const std::string& bytes)
 {
@@ -165,7 +183,7 @@ struct RecordDatabase::Impl {
         if (std::string why = run(query, QStringLiteral("SELECT max(version) FROM qz_schema")); !why.empty())
             return database.rollback(), why;
         const QVariant version = query.next() ? query.value(0) : QVariant();
-        if (version.isNull()) {
+        if (version.isNull() || version.toInt() < schemaVersion) {
             if (std::string why = run(query, QStringLiteral("INSERT INTO qz_schema VALUES (?)"), {schemaVersion});
                 !why.empty())
                 return database.rollback(), why;
@@ -205,10 +223,7 @@ BatchRecord::Taken RecordDatabase::take(std::string& words)
         database.setPort(std::stoi(address.port));
     database.setDatabaseName(text(address.database));
     database.setUserName(text(address.user));
-    QStringList options;
-    for (const auto& [key, value] : address.options)
-        options << text(key + "=" + value);
-    database.setConnectOptions(options.join(QLatin1Char(';')));
+    database.setConnectOptions(text(ConnectOptions(address)));
     impl_->taken = true;
     if (std::string why = impl_->connect(); !why.empty()) {
         words = why;
@@ -314,98 +329,159 @@ std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan
     return database.commit() ? std::string() : impl_->unreachable(database.lastError());
 }
 
-std::optional<std::size_t> RecordDatabase::reserve(const std::string& port, std::size_t, std::string& why)
+RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const std::string& module,
+                                                   const std::string& identity, int total)
 {
-    why = impl_->connect();
-    if (!why.empty())
-        return std::nullopt;
-    QSqlQuery query(impl_->db());
-    // One unit a claim, never one twice: rows another bench has locked are passed over.
-    why = impl_->run(query,
-                     QStringLiteral("UPDATE qz_unit SET state = 'started', bench = ?, port = ?, module = NULL, "
-                                    "claimed = now(), ended = NULL, sent = 0, taken = 0, message = NULL "
-                                    "WHERE batch = ? AND unit = (SELECT unit FROM qz_unit WHERE batch = ? AND "
-                                    "(state = 'free' OR (? AND state = 'failed' AND carries)) "
-                                    "ORDER BY state = 'free', unit LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING unit"),
-                     {text(impl_->bench), text(port), text(impl_->address.batch), text(impl_->address.batch),
-                      impl_->retryFailed});
-    if (!why.empty() || !query.next())
-        return std::nullopt;
-    const auto unit = static_cast<std::size_t>(query.value(0).toLongLong());
-    impl_->reserved[port] = unit;
-    return unit;
+    Claimed claimed;
+    if (claimed.why = impl_->connect(); !claimed.why.empty())
+        return claimed;
+    QSqlDatabase database = impl_->db();
+    database.transaction();
+    const auto answer = [&](Claimed::Kind kind, std::string why = {}) {
+        if (kind == Claimed::Unit ? !database.commit() : !database.rollback()) {
+            claimed.kind = Claimed::Unreachable;
+            claimed.why = impl_->unreachable(database.lastError());
+            return claimed;
+        }
+        claimed.kind = kind;
+        claimed.why = std::move(why);
+        return claimed;
+    };
+    const auto failed = [&](std::string why) {
+        database.rollback();
+        claimed.kind = impl_->stillThere() ? Claimed::Refused : Claimed::Unreachable;
+        claimed.why = std::move(why);
+        return claimed;
+    };
+    const QVariant batchName = text(impl_->address.batch);
+    QSqlQuery query(database);
+    // The module as any batch of the database saw it: by its own address, or, where its
+    // address is its identity, by the identity it was given.
+    if (!module.empty()) {
+        if (std::string why = impl_->run(query, QStringLiteral("SELECT batch, unit, state, %1 FROM qz_unit WHERE "
+                                                               "(module = ? OR identity = ?) AND (state = 'set up' OR %2) "
+                                                               "ORDER BY claimed DESC NULLS LAST LIMIT 1")
+                                                    .arg(QLatin1String(timeText), carried),
+                                         {text(module), identity.empty() ? QVariant(QString()) : text(identity)});
+            !why.empty())
+            return failed(why);
+        if (query.next()) {
+            using State = batch::KnownModules::State;
+            const QString state = query.value(2).toString();
+            claimed.knownBatch = bytes(query.value(0).toString());
+            claimed.known = {static_cast<std::size_t>(query.value(1).toLongLong()), bytes(query.value(3).toString()),
+                             state == QLatin1String("set up") ? State::SetUp
+                             : state == QLatin1String("failed") ? State::Carrying
+                                                                : State::Started};
+            // Only the module that carries values of this very batch is set up again, and only
+            // when the failed modules are back.
+            if (claimed.known.state == State::SetUp || !impl_->retryFailed || claimed.knownBatch != impl_->address.batch)
+                return answer(Claimed::Known);
+        }
+    }
+    std::vector<batch::Candidate> candidates;
+    if (impl_->retryFailed) {
+        if (std::string why = impl_->run(query, QStringLiteral("SELECT unit, coalesce(module, '') FROM qz_unit WHERE batch = ? "
+                                                               "AND %1 ORDER BY unit FOR UPDATE SKIP LOCKED").arg(carried),
+                                         {batchName});
+            !why.empty())
+            return failed(why);
+        while (query.next())
+            candidates.push_back({static_cast<std::size_t>(query.value(0).toLongLong()), true, bytes(query.value(1).toString())});
+    }
+    // One unit a claim, never one twice: rows another bench holds are passed over.
+    if (std::string why = impl_->run(query, QStringLiteral("SELECT unit FROM qz_unit WHERE batch = ? AND state = 'free' "
+                                                           "ORDER BY unit LIMIT 1 FOR UPDATE SKIP LOCKED"),
+                                     {batchName});
+        !why.empty())
+        return failed(why);
+    if (query.next())
+        candidates.push_back({static_cast<std::size_t>(query.value(0).toLongLong()), false, {}});
+    claimed.choice = batch::ChooseUnit(candidates, module);
+    if (!claimed.choice.unit) {
+        if (claimed.choice.passedOver)
+            return answer(Claimed::CarriedElsewhere);
+        if (std::string why = impl_->run(query, QStringLiteral("SELECT EXISTS (SELECT 1 FROM qz_unit WHERE batch = ? AND "
+                                                               "state = 'free')"),
+                                         {batchName});
+            !why.empty())
+            return failed(why);
+        if (query.next() && query.value(0).toBool())
+            return answer(Claimed::Busy, "batch " + impl_->address.batch + "'s free units are held by another "
+                                         "connection to the database (a transaction left open?): waiting for them");
+        return answer(Claimed::NoneLeft);
+    }
+    // A carried unit keeps naming the module that carries it until another takes its values.
+    if (std::string why = impl_->run(
+            query,
+            QStringLiteral("UPDATE qz_unit SET state = 'started', bench = ?, port = ?, "
+                           "module = CASE WHEN carries THEN module ELSE ? END, claimed = now(), ended = NULL, sent = 0, "
+                           "taken = 0, total = ?, message = NULL, claimer_pid = pg_backend_pid(), "
+                           "claimer_start = (SELECT backend_start FROM pg_stat_activity WHERE pid = pg_backend_pid()) "
+                           "WHERE batch = ? AND unit = ?"),
+            {text(impl_->bench), text(port), moduleValue(module), total, batchName,
+             static_cast<qlonglong>(*claimed.choice.unit)});
+        !why.empty())
+        return failed(why);
+    impl_->reserved[port] = *claimed.choice.unit;
+    return answer(Claimed::Unit);
 }
 
-std::string RecordDatabase::claim(const batch::RecordRow& row)
+std::string RecordDatabase::claim(const batch::RecordRow&)
 {
-    return impl_->updateReserved(row.port, QStringLiteral("module = ?, total = ?"), {moduleValue(row.module), row.total});
+    return {}; // claimUnit marked the unit started already
 }
 
 std::string RecordDatabase::end(const batch::RecordRow& row)
 {
     const bool setUp = row.result == batch::SetUpResult;
-    // A failed module that was sent its identity keeps it; one that was not frees its unit.
+    // A failed module that was sent its identity keeps it; one that was not frees its unit,
+    // unless another module carries it still: carried values are never free again.
     const bool carries = !setUp && row.carries;
-    const QString state = setUp ? QStringLiteral("set up") : carries ? QStringLiteral("failed") : QStringLiteral("free");
     std::string why = impl_->updateReserved(
         row.port,
-        QStringLiteral("state = ?, carries = ?, module = ?, sent = ?, taken = ?, total = ?, message = ?, ended = now()"),
-        {state, carries, moduleValue(row.module), row.sent, row.taken, row.total, text(row.message)});
+        QStringLiteral("state = CASE WHEN ? THEN 'set up' WHEN ? OR carries THEN 'failed' ELSE 'free' END, "
+                       "module = CASE WHEN ? OR ? OR NOT carries THEN ? ELSE module END, "
+                       "carries = ? OR (NOT ? AND carries), sent = ?, taken = ?, total = ?, message = ?, ended = now()"),
+        {setUp, carries, setUp, carries, moduleValue(row.module), carries, setUp, row.sent, row.taken, row.total,
+         text(row.message)});
     if (why.empty())
         impl_->reserved.erase(row.port);
     return why;
-}
-
-std::string RecordDatabase::withdraw(const std::string& port)
-{
-    const auto reserved = impl_->reserved.find(port);
-    if (reserved == impl_->reserved.end())
-        return {};
-    QSqlQuery query(impl_->db());
-    std::string why = impl_->run(query, QStringLiteral("UPDATE qz_unit SET state = 'free', bench = NULL, port = NULL, "
-                                                       "module = NULL, claimed = NULL WHERE batch = ? AND unit = ?"),
-                                 {text(impl_->address.batch), static_cast<qlonglong>(reserved->second)});
-    impl_->reserved.erase(reserved);
-    return why;
-}
-
-std::optional<batch::KnownModules::Module> RecordDatabase::known(const std::string& module)
-{
-    if (module.empty())
-        return std::nullopt;
-    QSqlQuery query(impl_->db());
-    // Its latest unit, set up, or one it may carry.
-    if (!impl_->run(query, QStringLiteral("SELECT unit, state, to_char(coalesce(ended, claimed) AT TIME ZONE 'UTC', "
-                                          "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"') FROM qz_unit WHERE batch = ? AND module = ? "
-                                          "AND state <> 'free' ORDER BY claimed DESC LIMIT 1"),
-                    {text(impl_->address.batch), text(module)})
-             .empty()
-        || !query.next())
-        return std::nullopt;
-    using State = batch::KnownModules::State;
-    const QString state = query.value(1).toString();
-    return batch::KnownModules::Module{static_cast<std::size_t>(query.value(0).toLongLong()),
-                                       bytes(query.value(2).toString()),
-                                       state == QLatin1String("set up") ? State::SetUp
-                                       : state == QLatin1String("failed") ? State::Carrying
-                                                                          : State::Started};
 }
 
 std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
 {
     std::vector<batch::Recorded> recorded(units, batch::Recorded::Nothing);
     QSqlQuery query(impl_->db());
-    if (!impl_->run(query, QStringLiteral("SELECT unit, state FROM qz_unit WHERE batch = ? AND state <> 'free'"),
+    if (!impl_->run(query, QStringLiteral("SELECT unit, state, %1 FROM qz_unit WHERE batch = ? AND state <> 'free'")
+                               .arg(carried),
                     {text(impl_->address.batch)})
              .empty())
         return recorded;
     while (query.next()) {
         const auto unit = static_cast<std::size_t>(query.value(0).toLongLong());
-        if (unit < units)
-            recorded[unit] = query.value(1).toString() == QLatin1String("set up") ? batch::Recorded::SetUp
-                                                                                 : batch::Recorded::Carried;
+        if (unit >= units)
+            continue;
+        recorded[unit] = query.value(1).toString() == QLatin1String("set up") ? batch::Recorded::SetUp
+            : query.value(2).toBool()                                     ? batch::Recorded::Carried
+                                                                          : batch::Recorded::InProgress;
     }
     return recorded;
+}
+
+std::map<std::size_t, std::string> RecordDatabase::carriers()
+{
+    std::map<std::size_t, std::string> carriers;
+    QSqlQuery query(impl_->db());
+    if (!impl_->run(query, QStringLiteral("SELECT unit, module FROM qz_unit WHERE batch = ? AND module IS NOT NULL AND %1")
+                               .arg(carried),
+                    {text(impl_->address.batch)})
+             .empty())
+        return carriers;
+    while (query.next())
+        carriers[static_cast<std::size_t>(query.value(0).toLongLong())] = bytes(query.value(1).toString());
+    return carriers;
 }
 
 std::vector<batch::HeldPort> RecordDatabase::heldPorts()

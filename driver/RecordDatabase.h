@@ -28,9 +28,22 @@ public:
     std::string end(const batch::RecordRow& row) override;
     void release() override;
     std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition) override;
-    std::optional<std::size_t> reserve(const std::string& port, std::size_t offered, std::string& why) override;
-    std::string withdraw(const std::string& port) override;
-    std::optional<batch::KnownModules::Module> known(const std::string& module) override;
+
+    // What the line answers a module that told its address (module, empty when it did not;
+    // identity: what its address is as an identity on this page, or empty).
+    struct Claimed {
+        enum Kind { Unit, Known, CarriedElsewhere, NoneLeft, Busy, Unreachable, Refused };
+        Kind kind = Unreachable;
+        batch::Choice choice;                   // Unit, CarriedElsewhere
+        batch::KnownModules::Module known{};    // Known
+        std::string knownBatch;                 // Known: the batch that set it up or left it carrying values
+        std::string why;                        // Busy, Unreachable, Refused
+    };
+    // In one transaction, committed before the module is sent anything: the module looked
+    // up by every address the database has seen it with, in every batch; its unit chosen
+    // by the ledger's rule (rows other benches hold passed over); the unit marked started
+    // on this bench and port.
+    Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity, int total);
 
     // What the batch shows of each of its units now (nothing for a batch not yet begun).
     std::vector<batch::Recorded> recordedUnits(std::size_t units);
@@ -51,6 +64,8 @@ public:
     };
     // The line's state, or why it cannot be read.
     std::string line(Line& state);
+    // The units of the batch carried by a module, and by which (where the record knows it).
+    std::map<std::size_t, std::string> carriers();
 
 private:
     struct Impl;

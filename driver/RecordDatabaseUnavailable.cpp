@@ -25,14 +25,16 @@ std::string RecordDatabase::claim(const batch::RecordRow&) { return {}; }
 std::string RecordDatabase::end(const batch::RecordRow&) { return {}; }
 void RecordDatabase::release() {}
 std::string RecordDatabase::define(const PageSpec&, const batch::Plan&, const std::string&) { return {}; }
-std::optional<std::size_t> RecordDatabase::reserve(const std::string&, std::size_t, std::string&) { return std::nullopt; }
-std::string RecordDatabase::withdraw(const std::string&) { return {}; }
+RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string&, const std::string&, const std::string&, int)
+{
+    return {};
+}
+std::map<std::size_t, std::string> RecordDatabase::carriers() { return {}; }
 std::vector<batch::HeldPort> RecordDatabase::heldPorts() { return {}; }
 std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
 {
     return std::vector<batch::Recorded>(units, batch::Recorded::Nothing);
 }
-std::optional<batch::KnownModules::Module> RecordDatabase::known(const std::string&) { return std::nullopt; }
 std::string RecordDatabase::counts() { return {}; }
 std::string RecordDatabase::line(Line&) { return "no PostgreSQL driver in this build"; }
 

@@ -47,10 +47,10 @@ void SerialDriver::stop()
         apply(session_->Stop(now()));
 }
 
-void SerialDriver::proceed()
+void SerialDriver::proceed(std::optional<std::vector<std::string>> commands)
 {
     if (running())
-        apply(session_->Proceed(now()));
+        apply(session_->Proceed(now(), std::move(commands)));
 }
 
 void SerialDriver::withdraw(const std::string& why)

@@ -27,8 +27,9 @@ public:
     // Ends the session after the reply being waited for, within the session's bound. Safe
     // to call from a handler of exchanged(): nothing is written after it.
     void stop();
-    // Once the module told its address (identified()): its list goes out, or nothing does.
-    void proceed();
+    // Once the module told its address (identified()): its list goes out (this one, when
+    // given), or nothing does.
+    void proceed(std::optional<std::vector<std::string>> commands = std::nullopt);
     void withdraw(const std::string& why);
 
     bool running() const { return session_ && !session_->finished(); }

@@ -231,7 +231,7 @@ const KnownModules::Module* KnownModules::Find(std::string_view address) const
     return found == modules_.end() ? nullptr : &found->second;
 }
 
-std::string KnownModules::Words(std::string_view address, const Module& module)
+std::string KnownModules::Words(std::string_view address, const Module& module, std::string_view batch)
 {
     // "14:03" of "2026-12-08T14:03:22Z"
     const std::string at = module.time.size() >= 16 ? module.time.substr(11, 5) : module.time;
@@ -241,39 +241,102 @@ std::string KnownModules::Words(std::string_view address, const Module& module)
     case State::Carrying: state = "failed at " + at + " carrying its values"; break;
     case State::Started: state = "being set up at " + at + " when the batch stopped, carrying its values"; break;
     }
-    return "this is module " + std::to_string(module.unit + 1) + " of the record (" + UpperCase(std::string(address)) + "), "
+    const std::string of = batch.empty() ? "the record" : "batch " + std::string(batch);
+    return "this is module " + std::to_string(module.unit + 1) + " of " + of + " (" + UpperCase(std::string(address)) + "), "
         + state + ": put the next one on";
+}
+
+Choice ChooseUnit(const std::vector<Candidate>& candidates, std::string_view module)
+{
+    Choice choice;
+    for (const Candidate& candidate : candidates) {
+        if (candidate.carried && !module.empty() && candidate.carrier == module)
+            return {candidate.unit, false, std::nullopt};
+    }
+    for (const Candidate& candidate : candidates) {
+        const bool anothers = candidate.carried && !candidate.carrier.empty();
+        if (anothers && !choice.passedOver)
+            choice.passedOver = candidate;
+        if (!anothers && !choice.unit) {
+            choice.unit = candidate.unit;
+            choice.unknownCarrier = candidate.carried;
+        }
+    }
+    return choice;
+}
+
+std::string CarriedElsewhereWords(std::string_view values, std::string_view carrier)
+{
+    return std::string(values) + " is carried by " + std::string(carrier) + ": put it on to finish it";
 }
 
 Batch::Batch(std::size_t units, const std::vector<Recorded>& recorded, Carrying carrying)
     : total_(units)
     , takenToCarry_(std::move(carrying.takenToCarry))
+    , carriers_(carrying.retry ? std::move(carrying.carriers) : std::map<std::size_t, std::string>())
 {
-    std::deque<std::size_t> retried;
     for (std::size_t unit = 0; unit < units; ++unit) {
         const Recorded shown = unit < recorded.size() ? recorded[unit] : Recorded::Nothing;
         if (shown == Recorded::SetUp) {
             ++setUpCount_;
             ++resumed_;
         } else if (shown == Recorded::Carried && carrying.retry) {
-            retried.push_back(unit);
+            retrying_.push_back(unit);
+            retried_.push_back(unit);
         } else if (shown == Recorded::Carried) {
             ++carried_;
+        } else if (shown == Recorded::InProgress) {
+            ++inProgress_;
         } else {
             waiting_.push_back(unit);
         }
     }
-    waiting_.insert(waiting_.begin(), retried.begin(), retried.end());
+}
+
+bool Batch::Retried(std::size_t unit) const
+{
+    return std::binary_search(retried_.begin(), retried_.end(), unit);
+}
+
+// A unit back in its queue, first: a carried one stays carried.
+void Batch::putBack(std::size_t unit)
+{
+    (Retried(unit) ? retrying_ : waiting_).push_front(unit);
 }
 
 std::optional<std::size_t> Batch::ModuleReady(const std::string& port)
 {
-    if (stopped_ || waiting_.empty() || Busy(port))
+    if (stopped_ || Busy(port) || (retrying_.empty() && waiting_.empty()))
         return std::nullopt;
-    const std::size_t unit = waiting_.front();
-    waiting_.pop_front();
+    std::deque<std::size_t>& queue = retrying_.empty() ? waiting_ : retrying_;
+    const std::size_t unit = queue.front();
+    queue.pop_front();
     inFlight_[port] = unit;
     return unit;
+}
+
+Choice Batch::ModuleTold(const std::string& port, std::string_view module)
+{
+    const auto found = inFlight_.find(port);
+    if (found == inFlight_.end())
+        return {};
+    putBack(found->second);
+    inFlight_.erase(found);
+    // Every carried unit that waits (few), then the first fresh one.
+    std::vector<Candidate> candidates;
+    for (std::size_t unit : retrying_) {
+        const auto carrier = carriers_.find(unit);
+        candidates.push_back({unit, true, carrier == carriers_.end() ? std::string() : carrier->second});
+    }
+    if (!waiting_.empty())
+        candidates.push_back({waiting_.front(), false, {}});
+    Choice choice = ChooseUnit(candidates, module);
+    if (choice.unit) {
+        std::deque<std::size_t>& queue = Retried(*choice.unit) ? retrying_ : waiting_;
+        queue.erase(std::find(queue.begin(), queue.end(), *choice.unit));
+        inFlight_[port] = *choice.unit;
+    }
+    return choice;
 }
 
 void Batch::Reassign(const std::string& port, std::size_t unit)
@@ -281,10 +344,12 @@ void Batch::Reassign(const std::string& port, std::size_t unit)
     const auto found = inFlight_.find(port);
     if (found == inFlight_.end() || found->second == unit)
         return;
-    const auto given = std::find(waiting_.begin(), waiting_.end(), unit);
-    if (given != waiting_.end())
-        waiting_.erase(given);
-    waiting_.push_front(found->second);
+    for (std::deque<std::size_t>* queue : {&retrying_, &waiting_}) {
+        const auto given = std::find(queue->begin(), queue->end(), unit);
+        if (given != queue->end())
+            queue->erase(given);
+    }
+    putBack(found->second);
     found->second = unit;
 }
 
@@ -300,7 +365,7 @@ void Batch::Withdrawn(const std::string& port)
     const auto found = inFlight_.find(port);
     if (found == inFlight_.end())
         return;
-    waiting_.push_front(found->second);
+    putBack(found->second);
     inFlight_.erase(found);
 }
 
@@ -317,7 +382,7 @@ void Batch::SessionEnded(const std::string& port, bool setUp, int sent)
     else if (carried)
         ++carried_;
     else
-        waiting_.push_front(unit);
+        putBack(unit);
     inFlight_.erase(found);
     failuresInARow_ = setUp ? 0 : failuresInARow_ + 1;
     if (maxFailuresInARow_ != 0 && failuresInARow_ >= maxFailuresInARow_ && !stopped_) {

@@ -83,7 +83,34 @@ PortChoice ChoosePort(std::string_view line, const std::vector<std::string>& por
 // What a record shows of a unit before the batch begins: nothing, a module set up with
 // it, or a module that may carry its identity still (it failed after being sent the
 // command that sets it, or the batch stopped while it was being set up).
-enum class Recorded : unsigned char { Nothing, SetUp, Carried };
+// A record that benches share shows a unit in progress too: another bench is setting up a
+// module with it now.
+enum class Recorded : unsigned char { Nothing, SetUp, Carried, InProgress };
+
+// A unit a module could be given, in the order units are handed out: a fresh one, or (the
+// failed modules back on the bench) one a module carries, and which module that is as the
+// record shows it (empty: the record knows none).
+struct Candidate {
+    std::size_t unit;
+    bool carried = false;
+    std::string carrier;
+};
+
+// Which unit a module that told its address (empty: it did not) is given. Carried values
+// go back only to the module that carries them: that module gets its own unit first; no
+// other module gets a unit whose carrier the record names. A carried unit whose carrier
+// the record does not know may go to any module, said so (unknownCarrier). One store or
+// another, every ledger decides by this rule.
+struct Choice {
+    std::optional<std::size_t> unit;
+    bool unknownCarrier = false;
+    // A carried unit that waits for the module that carries it, when one was passed over.
+    std::optional<Candidate> passedOver;
+};
+Choice ChooseUnit(const std::vector<Candidate>& candidates, std::string_view module);
+
+// "minor 10127 is carried by 000E0B12345E: put it on to finish it"
+std::string CarriedElsewhereWords(std::string_view values, std::string_view carrier);
 
 // Which values identify a module, so that no two modules get them. A unit's identity is
 // carried by a module once it was sent the command that sets it, whatever came back.
@@ -92,8 +119,10 @@ struct Carrying {
     // identity. Empty: the page has none, and a failed module's values go to the next.
     std::vector<int> takenToCarry;
     // The units a record shows carried are never handed out again, unless retry (the
-    // failed modules are back on the bench): then they go first.
+    // failed modules are back on the bench): then they go first, each to its own module.
     bool retry = false;
+    // Per carried unit: the module the record shows carrying it, by its own address.
+    std::map<std::size_t, std::string> carriers;
 };
 
 // Modules a record shows, by their own address (12 upper-case hex digits, as the module
@@ -113,8 +142,9 @@ public:
     // set up before).
     void Forget(std::string_view address);
     const Module* Find(std::string_view address) const;
-    // "this is module 2 of the record (000E0B000002), set up at 14:03: put the next one on"
-    static std::string Words(std::string_view address, const Module& module);
+    // "this is module 2 of the record (000E0B000002), set up at 14:03: put the next one on";
+    // of another batch of a shared record: "this is module 2 of batch lot41 (...)".
+    static std::string Words(std::string_view address, const Module& module, std::string_view batch = {});
 
 private:
     std::map<std::string, Module, std::less<>> modules_;
@@ -129,6 +159,10 @@ public:
     // A module is ready on port (its port appeared, or the user said so): the index of the
     // unit it gets, or nothing when every unit is set up or in flight, or the port is busy.
     std::optional<std::size_t> ModuleReady(const std::string& port);
+    // The module on port told its address (empty: it did not): the unit it is given by
+    // ChooseUnit, in place of the one ModuleReady held for the port; none when only units
+    // that wait for their own modules are left (then the port holds nothing).
+    Choice ModuleTold(const std::string& port, std::string_view module);
     // The session on port ended after sent commands (answered or not). A unit that was not
     // set up goes to the next module first, unless its failed module carries its identity:
     // then it is left out, a gap.
@@ -150,7 +184,13 @@ public:
     bool StoppedForFailures() const { return stoppedForFailures_; }
 
     bool Busy(const std::string& port) const { return inFlight_.count(port) != 0; }
-    bool Finished() const { return inFlight_.empty() && (stopped_ || waiting_.empty()); }
+    // The unit held for, or given to, the module on port.
+    std::optional<std::size_t> InFlight(const std::string& port) const
+    {
+        const auto found = inFlight_.find(port);
+        return found == inFlight_.end() ? std::nullopt : std::optional<std::size_t>(found->second);
+    }
+    bool Finished() const { return inFlight_.empty() && (stopped_ || (waiting_.empty() && retrying_.empty())); }
     std::size_t SetUpCount() const { return setUpCount_; }
     std::size_t Total() const { return total_; }
     // Units the record had set up before this run began.
@@ -159,16 +199,25 @@ public:
     std::size_t Carried() const { return carried_; }
     // Modules of this run that failed.
     std::size_t FailedCount() const { return failedCount_; }
+    // Units another bench was setting up as this run began.
+    std::size_t InProgress() const { return inProgress_; }
 
 private:
     std::size_t total_;
-    std::deque<std::size_t> waiting_;
+    bool Retried(std::size_t unit) const;
+    void putBack(std::size_t unit);
+
+    std::deque<std::size_t> waiting_;  // fresh units
+    std::deque<std::size_t> retrying_; // carried units handed out again, each to its own module
     std::map<std::string, std::size_t> inFlight_;
     std::size_t setUpCount_ = 0;
     std::size_t resumed_ = 0;
     std::size_t carried_ = 0;
     std::size_t failedCount_ = 0;
+    std::size_t inProgress_ = 0;
     std::vector<int> takenToCarry_;
+    std::map<std::size_t, std::string> carriers_; // of the carried units handed out again
+    std::vector<std::size_t> retried_;            // carried units handed out again, sorted: they stay carried
     std::size_t failuresInARow_ = 0;
     std::size_t maxFailuresInARow_ = 0;
     bool stoppedForFailures_ = false;

@@ -520,6 +520,7 @@ private:
             started_[at] = false;
             if (!page_.identity.fields.empty() || plan_.recorded[at] == Recorded::Nothing) {
                 plan_.recorded[at] = Recorded::SetUp;
+                plan_.carriers.erase(at);
                 if (page_.identity.fields.empty())
                     break;
             }
@@ -540,6 +541,8 @@ private:
         const KnownModules::Module module{index, row[0], state};
         if (layout.lead.size() == 3)
             plan_.known.Add(row[2], module);
+        if (layout.lead.size() == 3 && state != KnownModules::State::SetUp && !row[2].empty())
+            plan_.carriers[index] = UpperCase(row[2]);
         if (page_.identity.isModuleAddress)
             plan_.known.Add(ValueOf(page_, unit, page_.identity.fields.front()), module);
     }

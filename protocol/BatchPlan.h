@@ -86,6 +86,8 @@ struct Plan {
     std::vector<HeldPort> portsHoldingAModule;
     // The modules the record shows set up or carrying values, by their own address.
     KnownModules known;
+    // Per unit the record shows carried: the module that carries it, where it told its address.
+    std::map<std::size_t, std::string> carriers;
     // What goes into the record before the first module's line: the header of a new or
     // empty record (or of one whose rows have the columns of an older version), or the
     // line break that a line cut short by a crash lacks.

@@ -30,6 +30,24 @@ std::optional<std::string> decoded(std::string_view text)
     return plain;
 }
 
+// libpq's parameter names: lower-case letters and '_'.
+bool isParameterName(std::string_view name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return (c >= 'a' && c <= 'z') || c == '_'; });
+}
+
+// A value as a libpq connection string quotes it: 'it\'s'.
+std::string quoted(std::string_view value)
+{
+    std::string text = "'";
+    for (char c : value) {
+        if (c == '\\' || c == '\'')
+            text += '\\';
+        text += c;
+    }
+    return text + "'";
+}
+
 bool isBatchName(std::string_view name)
 {
     return !name.empty() && name.size() <= LongestBatchName && std::all_of(name.begin(), name.end(), [](char c) {
@@ -102,14 +120,23 @@ std::variant<DatabaseAddress, std::string> ReadDatabaseAddress(std::string_view 
         const std::string value = equals == std::string_view::npos
             ? std::string()
             : decoded(pair.substr(equals + 1)).value_or(std::string(pair.substr(equals + 1)));
-        if (key == "password")
+        if (key == "password" || UpperCase(value).find("PASSWORD") != std::string::npos)
             return passwordWords;
+        if (!isParameterName(key))
+            return "\"" + key + "\" is no parameter of a PostgreSQL address";
+        // Qt's driver reads ';' as the end of a parameter, whatever the quotes.
+        if (value.find(';') != std::string::npos)
+            return "the value of " + key + " holds a ';', which cannot be passed on to the server";
         if (key == "batch") {
             if (!isBatchName(value))
                 return "the batch's name \"" + value + "\" is not one: letters, digits, '-', '_' and '.', up to "
                     + std::to_string(LongestBatchName) + " of them";
             address.batch = value;
             batchGiven = true;
+        } else if (key == "dbname") {
+            if (value != address.database)
+                return "dbname=" + value + " contradicts the database the address names (" + address.database
+                    + "): leave it out";
         } else {
             address.options.emplace_back(key, value);
         }
@@ -131,6 +158,74 @@ std::string ServerName(const DatabaseAddress& address)
     else if (host.front() == '/')
         return host; // a socket folder
     return host + ":" + (address.port.empty() ? std::string(defaultPort) : address.port);
+}
+
+namespace {
+
+bool given(const DatabaseAddress& address, std::string_view key)
+{
+    return std::any_of(address.options.begin(), address.options.end(), [key](const auto& option) { return option.first == key; });
+}
+
+} // namespace
+
+std::string ShownAddress(std::string_view record)
+{
+    if (!IsDatabaseAddress(record))
+        return std::string(record);
+    std::string shown(record);
+    const std::size_t schemeEnd = shown.find("//") + 2;
+    const std::size_t authorityEnd = std::min(shown.find_first_of("/?", schemeEnd), shown.size());
+    const std::size_t at = shown.rfind('@', authorityEnd);
+    if (at != std::string::npos && at >= schemeEnd) {
+        const std::size_t colon = shown.find(':', schemeEnd);
+        if (colon < at)
+            shown.replace(colon + 1, at - colon - 1, "***");
+    }
+    // Any parameter that names a password, in its key or its value, is shown as ***.
+    std::size_t from = shown.find('?');
+    while (from != std::string::npos && from < shown.size()) {
+        const std::size_t begin = from + 1;
+        const std::size_t end = std::min(shown.find('&', begin), shown.size());
+        const std::size_t equals = shown.find('=', begin);
+        const std::string pair = shown.substr(begin, end - begin);
+        if (UpperCase(decoded(pair).value_or(pair)).find("PASSWORD") != std::string::npos && equals < end) {
+            shown.replace(equals + 1, end - equals - 1, "***");
+            from = shown.find('&', equals);
+        } else {
+            from = end < shown.size() ? end : std::string::npos;
+        }
+    }
+    return shown;
+}
+
+std::string ConnectOptions(const DatabaseAddress& address)
+{
+    std::vector<std::pair<std::string, std::string>> options;
+    const auto bound = [&](const char* key, std::string value) {
+        if (!given(address, key))
+            options.emplace_back(key, std::move(value));
+    };
+    bound("connect_timeout", std::to_string(ConnectSeconds));
+    // A peer that stops answering on an idle or a busy connection is noticed in seconds.
+    bound("keepalives", "1");
+    bound("keepalives_idle", "2");
+    bound("keepalives_interval", "1");
+    bound("keepalives_count", "3");
+    bound("tcp_user_timeout", std::to_string(StatementMs));
+    std::string serverOptions = "-c statement_timeout=" + std::to_string(StatementMs) + " -c lock_timeout="
+        + std::to_string(LockMs);
+    for (const auto& [key, value] : address.options) {
+        if (key == "options")
+            serverOptions += " " + value; // the address's own come last, and win
+        else
+            options.emplace_back(key, value);
+    }
+    options.emplace_back("options", serverOptions);
+    std::string joined;
+    for (const auto& [key, value] : options)
+        joined += (joined.empty() ? "" : ";") + key + "=" + quoted(value);
+    return joined;
 }
 
 } // namespace qz

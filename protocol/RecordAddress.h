@@ -31,4 +31,22 @@ std::variant<DatabaseAddress, std::string> ReadDatabaseAddress(std::string_view 
 // "db.line1:5432", or the socket folder: the server as messages name it.
 std::string ServerName(const DatabaseAddress& address);
 
+// A record as messages, settings and transcripts may show it: a password a database
+// address carries (in its user part, a password= parameter, or hidden in another
+// parameter's value) becomes ***. A file's path is shown as it is.
+std::string ShownAddress(std::string_view record);
+
+// How long a connection may take to be made, unless the address says (connect_timeout).
+inline constexpr int ConnectSeconds = 5;
+// How long one statement, or the wait for one lock, may take on the server.
+inline constexpr int StatementMs = 15000;
+inline constexpr int LockMs = 10000;
+
+// The address's parameters as the driver's connection options, each value quoted as
+// libpq's connection strings require, so that no value adds a parameter of its own; with
+// the bounds that make a server which stops answering an unreachable one within seconds
+// (connect_timeout, keepalives, tcp_user_timeout, statement_timeout and lock_timeout),
+// where the address does not set them itself. Joined by ';', as Qt's driver takes them.
+std::string ConnectOptions(const DatabaseAddress& address);
+
 } // namespace qz

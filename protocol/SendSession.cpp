@@ -430,11 +430,14 @@ void SendSession::addressTold(Actions& actions, ModuleAddress told)
     actions.identified = std::move(told);
 }
 
-Actions SendSession::Proceed(Micros now)
+Actions SendSession::Proceed(Micros now, std::optional<std::vector<std::string>> commands)
 {
     Actions actions;
-    if (phase_ == Phase::Identified)
-        sendNext(actions, now);
+    if (phase_ != Phase::Identified)
+        return actions;
+    if (commands)
+        commands_ = std::move(*commands);
+    sendNext(actions, now);
     return actions;
 }
 

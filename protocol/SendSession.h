@@ -138,8 +138,10 @@ public:
     Actions WriteWithheld();
     // The port was closed or unplugged, or a write failed: the session ends at once.
     Actions PortFailed(std::string_view reason);
-    // Once identified: the list goes out, or nothing does (why, in words).
-    Actions Proceed(Micros now);
+    // Once identified: the list goes out (commands, when given, in place of the one the
+    // session began with: the owner chose the module's values once it knew the module),
+    // or nothing does (why, in words).
+    Actions Proceed(Micros now, std::optional<std::vector<std::string>> commands = std::nullopt);
     Actions Withdraw(std::string why);
 
     bool finished() const { return phase_ == Phase::Finished; }

@@ -1,6 +1,7 @@
 #include "SeveralModules.h"
 
 #include "BatchFiles.h"
+#include "RecordAddress.h"
 #include "Transcript.h"
 #include "WindowStyle.h"
 
@@ -228,7 +229,8 @@ void TSeveralModules::keepChoices(QSettings& saved) const
 {
     saved.setValue(QStringLiteral("eachGets"), cbEachGets->currentText());
     saved.setValue(QStringLiteral("modules"), spnModules->value());
-    saved.setValue(QStringLiteral("record"), edtRecordFile->text());
+    // A password typed in an address is refused, and never kept.
+    saved.setValue(QStringLiteral("record"), qz::fromBytes(qz::ShownAddress(qz::toBytes(edtRecordFile->text()))));
     saved.setValue(QStringLiteral("verifyEach"), cbVerifyEach->isChecked());
 }
 
@@ -420,7 +422,8 @@ void TSeveralModules::start()
     if (!problem)
         problem = session->open(std::move(ports), link.settings);
     if (problem) {
-        lbVerdict->setText(problemWords(*problem, valuesPath, recordPath) + QStringLiteral(" No port was opened."));
+        const QString shownRecord = qz::fromBytes(qz::ShownAddress(qz::toBytes(recordPath)));
+        lbVerdict->setText(problemWords(*problem, valuesPath, shownRecord) + QStringLiteral(" No port was opened."));
         return;
     }
     session_ = std::move(session);
@@ -431,9 +434,9 @@ void TSeveralModules::start()
     waiting_.clear();
     heldFromRecord_.clear();
     paused_.clear();
-    recordPath_ = recordPath;
+    recordPath_ = qz::fromBytes(qz::ShownAddress(qz::toBytes(recordPath)));
     if (!session_->recordNote().empty())
-        showLines({}, {QStringLiteral("The record %1: %2.").arg(recordPath, shown(session_->recordNote()))});
+        showLines({}, {QStringLiteral("The record %1: %2.").arg(recordPath_, shown(session_->recordNote()))});
     connect(session_.get(), &qz::BatchSession::event, this, &TSeveralModules::follow);
     showProgress();
     const qz::batch::Batch& batch = session_->batch();
@@ -520,6 +523,11 @@ void TSeveralModules::follow(const qz::BatchEvent& happened)
                    },
                    [this](const e::ModuleKnown& known) {
                        showLines(known.port, {QStringLiteral("Sent nothing: %1.").arg(shown(known.words))});
+                   },
+                   [this](const e::ModuleNote& note) { showLines(note.port, {shown(note.words) + QLatin1Char('.')}); },
+                   [this](const e::PortUnopened& unopened) {
+                       showLines(unopened.port, {QStringLiteral("Cannot open %1: %2. Trying again every second.")
+                                                     .arg(shown(unopened.port), shown(unopened.why))});
                    },
                    [this](const e::ModuleEnded& ended) { showModuleEnded(ended.port, ended.unit, ended.verdict); },
                    [this](const e::RecordNotWritten& failed) {

@@ -106,7 +106,7 @@ TEST(Batch, HandsOutInOrderAndGivesAFailedModulesValuesToTheNext)
 TEST(Batch, AFailedModuleKeepsTheIdentityItTook)
 {
     using R = Recorded;
-    Batch batch(4, {R::Nothing, R::Carried, R::Nothing, R::Nothing}, {{3, 3, 3, 3}, false});
+    Batch batch(4, {R::Nothing, R::Carried, R::Nothing, R::Nothing}, {{3, 3, 3, 3}, false, {}});
     EXPECT_EQ(batch.Carried(), 1u); // B, from the record
     EXPECT_EQ(batch.ModuleReady("p"), 0u);
     batch.SessionEnded("p", false, 2); // failed before taking A's identity: A goes again
@@ -120,10 +120,66 @@ TEST(Batch, AFailedModuleKeepsTheIdentityItTook)
     EXPECT_EQ(batch.Carried(), 2u);
     EXPECT_EQ(batch.SetUpCount(), 2u);
 
-    Batch retried(3, {R::SetUp, R::Nothing, R::Carried}, {{3, 3, 3}, true});
+    Batch retried(3, {R::SetUp, R::Nothing, R::Carried}, {{3, 3, 3}, true, {}});
     EXPECT_EQ(retried.Carried(), 0u);
     EXPECT_EQ(retried.ModuleReady("p"), 2u);
     EXPECT_EQ(retried.ModuleReady("q"), 1u);
+}
+
+// Carried values go back only to the module that carries them.
+TEST(Batch, ChooseUnitGivesCarriedValuesOnlyToTheirModule)
+{
+    const Candidate m1{5, true, "M1"}, m2{6, true, "M2"}, unknown{5, true, ""}, fresh{7, false, ""};
+    struct Case {
+        std::vector<Candidate> candidates;
+        std::string module;
+        std::optional<std::size_t> unit;
+        bool unknownCarrier;
+        std::optional<std::size_t> passedOver;
+    };
+    const Case cases[] = {
+        {{m1, fresh}, "M1", 5, false, std::nullopt},
+        {{m1, m2, fresh}, "M2", 6, false, std::nullopt},
+        {{m1, fresh}, "M2", 7, false, 5},
+        {{m1, fresh}, "", 7, false, 5},
+        {{unknown, fresh}, "M2", 5, true, std::nullopt},
+        {{m1}, "M2", std::nullopt, false, 5},
+        {{}, "M1", std::nullopt, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const Choice choice = ChooseUnit(c.candidates, c.module);
+        EXPECT_EQ(choice.unit, c.unit) << c.module;
+        EXPECT_EQ(choice.unknownCarrier, c.unknownCarrier) << c.module;
+        EXPECT_EQ(choice.passedOver ? std::optional(choice.passedOver->unit) : std::nullopt, c.passedOver) << c.module;
+    }
+}
+
+// A retry: the unit carried by M1 waits for M1, whichever unit the port held; another
+// module gets fresh ones; a retried unit that fails again before its identity stays carried.
+TEST(Batch, ARetriedUnitWaitsForTheModuleThatCarriesIt)
+{
+    using R = Recorded;
+    Batch batch(3, {R::Carried, R::Nothing, R::Nothing}, {{3, 3, 3}, true, {{0, "M1"}}});
+    EXPECT_EQ(batch.ModuleReady("p"), 0u);
+    EXPECT_EQ(batch.ModuleTold("p", "M2").unit, 1u);
+    batch.SessionEnded("p", false, 1); // unit 1 goes again
+    EXPECT_EQ(batch.ModuleReady("p"), 0u);
+    EXPECT_EQ(batch.ModuleTold("p", "M1").unit, 0u);
+    batch.SessionEnded("p", false, 1); // M1 failed before its identity: it still carries unit 0
+    EXPECT_EQ(batch.ModuleReady("p"), 0u);
+    EXPECT_EQ(batch.ModuleTold("p", "M3").unit, 1u);
+    batch.SessionEnded("p", true, 3);
+    EXPECT_EQ(batch.ModuleReady("p"), 0u);
+    EXPECT_EQ(batch.ModuleTold("p", "M4").unit, 2u);
+    batch.SessionEnded("p", true, 3);
+    EXPECT_EQ(batch.ModuleReady("q"), 0u);
+    const Choice none = batch.ModuleTold("q", "M5");
+    EXPECT_FALSE(none.unit);
+    EXPECT_FALSE(batch.Finished()); // unit 0 waits for M1
+    EXPECT_EQ(batch.ModuleReady("q"), 0u);
+    EXPECT_EQ(batch.ModuleTold("q", "M1").unit, 0u);
+    batch.SessionEnded("q", true, 3);
+    EXPECT_TRUE(batch.Finished());
 }
 
 TEST(Batch, ABadLotStopsAfterFailuresInARow)
