@@ -46,7 +46,7 @@ std::string definitionOf(const BatchOrder& order, const batch::Plan& plan)
 {
     std::string definition = "page " + std::string(order.page->name) + "\n";
     for (const std::string& command : batch::CommandsOf(*order.page, plan.units[0]))
-        definition += "command " + command + "\n";
+        definition += command + "\n";
     if (!order.counted.empty()) {
         for (const FieldSpec& field : order.page->fields) {
             if (batch::Counts(order.counted, field.field))
