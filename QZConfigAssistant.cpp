@@ -1,7 +1,10 @@
 #include "main.h"
+#include "RecordDatabase.h"
 
 #include <QApplication>
 #include <QIcon>
+
+#include <cstdlib>
 
 int main(int argc, char* argv[])
 {
@@ -11,5 +14,10 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/example.kavrel.ConfigAssistant.png")));
     TfrmMain frmMain;
     frmMain.show();
-    return application.exec();
+    const int status = application.exec();
+    // A call to the record's server that was given up may still hold a thread: the program
+    // ends without tearing down what that thread uses.
+    if (qz::RecordDatabase::AnyCallAbandoned())
+        std::_Exit(status);
+    return status;
 }

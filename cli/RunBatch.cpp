@@ -120,10 +120,11 @@ int problemStatus(const BatchRequest& request, const BatchProblem& problem)
 
 } // namespace
 
-int RunBatch(int argc, char** argv, const BatchRequest& request)
+namespace {
+
+int runBatch(const BatchRequest& request)
 {
     const PageSpec& page = *request.order.page;
-    QCoreApplication application(argc, argv);
     BatchSession session(request.order);
     if (std::optional<BatchProblem> problem = session.plan(request.dryRun))
         return problemStatus(request, *problem);
@@ -270,6 +271,14 @@ int RunBatch(int argc, char** argv, const BatchRequest& request)
     if (!sharedCounts.empty())
         return batch.FailedCount() == 0 && !stopped ? Listed : SendFailed;
     return batch.SetUpCount() == batch.Total() ? Listed : SendFailed;
+}
+
+} // namespace
+
+int RunBatch(int argc, char** argv, const BatchRequest& request)
+{
+    QCoreApplication application(argc, argv);
+    return LeavingAbandonedCalls(runBatch(request));
 }
 
 } // namespace qz::cli

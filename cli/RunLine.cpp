@@ -6,6 +6,9 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <nlohmann/json.hpp>
 
 namespace qz::cli {
@@ -32,9 +35,10 @@ nlohmann::json lineJson(const std::string& batch, const RecordDatabase::Line& li
 
 } // namespace
 
-int RunLine(int argc, char** argv, const LineRequest& request)
+namespace {
+
+int runLine(const LineRequest& request)
 {
-    QCoreApplication application(argc, argv);
     const DatabaseAddress address = std::get<DatabaseAddress>(ReadDatabaseAddress(request.record));
     RecordDatabase record(address, BenchName(), false);
     std::string why;
@@ -53,6 +57,23 @@ int RunLine(int argc, char** argv, const LineRequest& request)
     for (const RecordDatabase::PortLine& port : line.ports)
         text += portLine(port);
     return WriteOut(text) ? Listed : CannotWriteOutput();
+}
+
+} // namespace
+
+int LeavingAbandonedCalls(int status)
+{
+    if (RecordDatabase::AnyCallAbandoned()) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
+}
+
+int RunLine(int argc, char** argv, const LineRequest& request)
+{
+    QCoreApplication application(argc, argv);
+    return LeavingAbandonedCalls(runLine(request));
 }
 
 } // namespace qz::cli

@@ -6,10 +6,8 @@
 #include "RecordAddress.h"
 
 #include <QFile>
-#include <QPointer>
 #include <QTimer>
 
-#include <thread>
 
 namespace qz {
 
@@ -90,6 +88,8 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
         // A dry run reads it too, to show what it says of each module.
         database_ = new RecordDatabase(std::get<DatabaseAddress>(std::move(address)), BenchName(), order_.retryFailed);
         record_.reset(database_);
+        // Stop and Ctrl-C are not held up by a server that stopped answering.
+        database_->stopWhen([this] { return batch_ && batch_->StopAsked(); });
     } else if (withRecord) {
         if (const std::string problem = BatchFileProblem(order_.recordFile, BatchFile::Record); !problem.empty())
             return BatchProblem{BatchProblem::RecordFile, problem};
@@ -139,8 +139,10 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
     if (database_ != nullptr) {
         if (!dryRun) {
             if (const std::string why = record_->define(*order_.page, plan_, definitionOf(order_, plan_)); !why.empty()) {
+                // A server lost meanwhile is no refusal of the batch.
+                const bool lost = !database_->probe().empty();
                 record_->release();
-                return BatchProblem{BatchProblem::RecordBroken, why};
+                return BatchProblem{lost ? BatchProblem::RecordUnreachable : BatchProblem::RecordBroken, why};
             }
         }
         // Where the line stands: units set up or carried are no bench's to offer.
@@ -326,9 +328,8 @@ std::string BatchSession::lineCounts()
     return database_ != nullptr && !recordPaused_ ? database_->counts() : std::string();
 }
 
-// The window's batch waits for the record's server: asked every few seconds, on a thread
-// of its own since a connection may take its time to fail, and the batch goes on by itself
-// once it answers.
+// The window's batch waits for the record's server: asked every few seconds, and the batch
+// goes on by itself once it answers.
 void BatchSession::waitForRecord(const std::string& why)
 {
     runner_->holdTaking();
@@ -341,28 +342,23 @@ void BatchSession::waitForRecord(const std::string& why)
 
 void BatchSession::askRecord()
 {
-    const DatabaseAddress address = std::get<DatabaseAddress>(ReadDatabaseAddress(order_.recordFile));
-    std::thread([this, address, self = QPointer<BatchSession>(this)] {
-        const std::string why = DatabaseUnreachable(address);
-        QMetaObject::invokeMethod(self, [this, why] {
-            if (batch_->Finished())
-                return; // stopped meanwhile
-            if (!why.empty()) {
-                QTimer::singleShot(recordPollMs, this, &BatchSession::askRecord);
-                return;
-            }
-            while (!pendingEnds_.empty()) {
-                if (!record_->end(pendingEnds_.front()).empty()) {
-                    QTimer::singleShot(recordPollMs, this, &BatchSession::askRecord);
-                    return;
-                }
-                pendingEnds_.erase(pendingEnds_.begin());
-            }
-            recordPaused_ = false;
-            emit event(batchevent::RecordBack{});
-            runner_->resumeTaking();
-        }, Qt::QueuedConnection);
-    }).detach();
+    if (batch_->Finished())
+        return; // stopped meanwhile
+    // The record waits for its server within a bound, the event loop answering meanwhile.
+    if (!database_->probe().empty()) {
+        QTimer::singleShot(recordPollMs, this, &BatchSession::askRecord);
+        return;
+    }
+    while (!pendingEnds_.empty()) {
+        if (!record_->end(pendingEnds_.front()).empty()) {
+            QTimer::singleShot(recordPollMs, this, &BatchSession::askRecord);
+            return;
+        }
+        pendingEnds_.erase(pendingEnds_.begin());
+    }
+    recordPaused_ = false;
+    emit event(batchevent::RecordBack{});
+    runner_->resumeTaking();
 }
 
 bool BatchSession::moduleEnded(const std::string& port, std::size_t unit, const serial::Verdict& verdict)

@@ -6,8 +6,20 @@
 #include <QSysInfo>
 #include <QVariant>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace qz {
 
@@ -17,6 +29,12 @@ constexpr int schemaVersion = 2;
 // Held while tables are made or a batch defined, so that benches starting together agree.
 constexpr qint64 definingLock = 0x4B41565245; // "KAVRE"
 constexpr int unitsPerInsert = 500;
+// How long the record waits for the server: a connection (with its tables checked), one
+// claim or end, a batch defined (a million units may take a while).
+constexpr int connectBoundMs = ConnectSeconds * 1000 + 3000;
+constexpr int callBoundMs = 8000;
+constexpr int defineBoundMs = 120000;
+constexpr int definingLockMs = 60000;
 
 const char* const schema[] = {
     "CREATE TABLE IF NOT EXISTS qz_schema (version integer NOT NULL)",
@@ -81,13 +99,39 @@ std::string connectionName()
 
 } // namespace
 
-struct RecordDatabase::Impl {
+// The side that talks to the server: one connection, on the one thread that made it. Every
+// statement runs here; the record waits for it with a bound (see RecordDatabase::Impl).
+struct Link {
     DatabaseAddress address;
     std::string bench;
     bool retryFailed = false;
     QString name = text(connectionName());
-    std::map<std::string, std::size_t> reserved; // by port: the unit its module has
-    bool taken = false;
+    bool added = false;
+
+    Link(DatabaseAddress address, std::string bench, bool retryFailed)
+        : address(std::move(address)), bench(std::move(bench)), retryFailed(retryFailed)
+    {
+    }
+    ~Link()
+    {
+        if (!added)
+            return;
+        {
+            QSqlDatabase database = db();
+            database.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    BatchRecord::Taken take(std::string& words);
+    std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition);
+    RecordDatabase::Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity,
+                                      int total);
+    std::string end(std::size_t unit, const batch::RecordRow& row);
+    std::vector<batch::Recorded> recordedUnits(std::size_t units);
+    std::map<std::size_t, std::string> carriers();
+    std::vector<batch::HeldPort> heldPorts();
+    std::string line(RecordDatabase::Line& state);
 
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
 
@@ -113,6 +157,8 @@ struct RecordDatabase::Impl {
     // Opens the connection, again if it was lost while idle; why not, in words.
     std::string connect()
     {
+        if (!added)
+            addDatabase();
         QSqlDatabase database = db();
         if (database.isOpen()) {
             QSqlQuery ping(database);
@@ -156,17 +202,16 @@ struct RecordDatabase::Impl {
         return database.isOpen() && ping.exec(QStringLiteral("SELECT 1"));
     }
 
-    // Sets columns of the unit reserved for port; why not, in words.
-    std::string updateReserved(const std::string& port, const QString& columns, QVariantList values)
+    void addDatabase()
     {
-        const auto unit = reserved.find(port);
-        if (unit == reserved.end())
-            return "no unit was claimed for " + port;
-        if (std::string why = connect(); !why.empty())
-            return why;
-        QSqlQuery query(db());
-        values << text(address.batch) << static_cast<qlonglong>(unit->second);
-        return run(query, QStringLiteral("UPDATE qz_unit SET %1 WHERE batch = ? AND unit = ?").arg(columns), values);
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        database.setHostName(text(address.host));
+        if (!address.port.empty())
+            database.setPort(std::stoi(address.port));
+        database.setDatabaseName(text(address.database));
+        database.setUserName(text(address.user));
+        database.setConnectOptions(text(ConnectOptions(address)));
+        added = true;
     }
 
     std::string makeTables()
@@ -197,71 +242,40 @@ struct RecordDatabase::Impl {
     }
 };
 
-RecordDatabase::RecordDatabase(DatabaseAddress address, std::string bench, bool retryFailed)
-    : impl_(std::make_unique<Impl>())
-{
-    impl_->address = std::move(address);
-    impl_->bench = std::move(bench);
-    impl_->retryFailed = retryFailed;
-}
-
-RecordDatabase::~RecordDatabase()
-{
-    release();
-}
-
-BatchRecord::Taken RecordDatabase::take(std::string& words)
+BatchRecord::Taken Link::take(std::string& words)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
         words = "this computer has no PostgreSQL driver for Qt (Debian: libqt6sql6-psql)";
-        return Taken::Broken;
+        return BatchRecord::Taken::Broken;
     }
-    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), impl_->name);
-    const DatabaseAddress& address = impl_->address;
-    database.setHostName(text(address.host));
-    if (!address.port.empty())
-        database.setPort(std::stoi(address.port));
-    database.setDatabaseName(text(address.database));
-    database.setUserName(text(address.user));
-    database.setConnectOptions(text(ConnectOptions(address)));
-    impl_->taken = true;
-    if (std::string why = impl_->connect(); !why.empty()) {
+    if (std::string why = connect(); !why.empty()) {
         words = why;
-        return Taken::Unreachable;
+        return BatchRecord::Taken::Unreachable;
     }
-    if (std::string why = impl_->makeTables(); !why.empty()) {
+    if (std::string why = makeTables(); !why.empty()) {
         words = why;
-        return impl_->db().isOpen() ? Taken::Broken : Taken::Unreachable;
+        return stillThere() ? BatchRecord::Taken::Broken : BatchRecord::Taken::Unreachable;
     }
-    return Taken::Yes;
+    return BatchRecord::Taken::Yes;
 }
 
-// The database keeps each unit's state itself: the plan starts from nothing, and claims
-// skip what other benches hold.
-std::string RecordDatabase::read(std::string& recorded)
+std::string Link::define(const PageSpec& page, const batch::Plan& plan, const std::string& definition)
 {
-    recorded.clear();
-    return {};
-}
-
-std::string RecordDatabase::open(const std::string&)
-{
-    return {};
-}
-
-std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan, const std::string& definition)
-{
-    QSqlDatabase database = impl_->db();
-    const DatabaseAddress& address = impl_->address;
+    if (std::string why = connect(); !why.empty())
+        return why;
+    QSqlDatabase database = db();
     database.transaction();
     QSqlQuery query(database);
     const auto failed = [&](std::string why) {
         database.rollback();
         return why;
     };
-    if (std::string why = impl_->run(query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {definingLock}); !why.empty())
+    // Another bench may be defining a large batch: waiting for it is no lost server.
+    if (std::string why = run(query, QStringLiteral("SET LOCAL lock_timeout = %1").arg(definingLockMs)); !why.empty())
         return failed(why);
-    if (std::string why = impl_->run(query, QStringLiteral("SELECT definition FROM qz_batch WHERE name = ?"),
+    if (std::string why = run(query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {definingLock}); !why.empty())
+        return failed(why);
+    if (std::string why = run(query, QStringLiteral("SELECT definition FROM qz_batch WHERE name = ?"),
                                      {text(address.batch)});
         !why.empty())
         return failed(why);
@@ -282,7 +296,7 @@ std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan
         return "batch " + address.batch + " was begun with other options: it has " + lineAt(defined)
             + ", and this bench gives " + lineAt(definition) + " (the same name, the same options on every bench)";
     }
-    if (std::string why = impl_->run(query, QStringLiteral("INSERT INTO qz_batch (name, page, definition, total) "
+    if (std::string why = run(query, QStringLiteral("INSERT INTO qz_batch (name, page, definition, total) "
                                                            "VALUES (?, ?, ?, ?)"),
                                      {text(address.batch), text(std::string(page.name)), text(definition),
                                       static_cast<int>(plan.units.size())});
@@ -302,17 +316,17 @@ std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan
                    << (identity.empty() ? QVariant(QString()) : QVariant(text(identity)));
         }
         if (!query.prepare(statement))
-            return failed(impl_->failure(query.lastError()));
+            return failed(failure(query.lastError()));
         for (const QVariant& value : values)
             query.addBindValue(value.toString().isNull() ? QVariant() : value);
         if (!query.exec()) {
             const std::string words = serverWords(query.lastError());
             database.rollback();
             if (words.find("qz_unit_identity_key") == std::string::npos)
-                return impl_->failure(query.lastError());
+                return failure(query.lastError());
             // Which batch carries one of these identities already.
             QSqlQuery other(database);
-            impl_->run(other, QStringLiteral("SELECT batch, vals FROM qz_unit WHERE identity = ANY(string_to_array(?, "
+            run(other, QStringLiteral("SELECT batch, vals FROM qz_unit WHERE identity = ANY(string_to_array(?, "
                                              "chr(30))) ORDER BY unit LIMIT 1"),
                        {[&] {
                            QStringList identities;
@@ -326,21 +340,21 @@ std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan
                 + values + "): no two modules may carry one; count from another value";
         }
     }
-    return database.commit() ? std::string() : impl_->unreachable(database.lastError());
+    return database.commit() ? std::string() : unreachable(database.lastError());
 }
 
-RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const std::string& module,
-                                                   const std::string& identity, int total)
+RecordDatabase::Claimed Link::claimUnit(const std::string& port, const std::string& module, const std::string& identity,
+                                          int total)
 {
-    Claimed claimed;
-    if (claimed.why = impl_->connect(); !claimed.why.empty())
+    RecordDatabase::Claimed claimed;
+    if (claimed.why = connect(); !claimed.why.empty())
         return claimed;
-    QSqlDatabase database = impl_->db();
+    QSqlDatabase database = db();
     database.transaction();
-    const auto answer = [&](Claimed::Kind kind, std::string why = {}) {
-        if (kind == Claimed::Unit ? !database.commit() : !database.rollback()) {
-            claimed.kind = Claimed::Unreachable;
-            claimed.why = impl_->unreachable(database.lastError());
+    const auto answer = [&](RecordDatabase::Claimed::Kind kind, std::string why = {}) {
+        if (kind == RecordDatabase::Claimed::Unit ? !database.commit() : !database.rollback()) {
+            claimed.kind = RecordDatabase::Claimed::Unreachable;
+            claimed.why = unreachable(database.lastError());
             return claimed;
         }
         claimed.kind = kind;
@@ -349,16 +363,16 @@ RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const
     };
     const auto failed = [&](std::string why) {
         database.rollback();
-        claimed.kind = impl_->stillThere() ? Claimed::Refused : Claimed::Unreachable;
+        claimed.kind = stillThere() ? RecordDatabase::Claimed::Refused : RecordDatabase::Claimed::Unreachable;
         claimed.why = std::move(why);
         return claimed;
     };
-    const QVariant batchName = text(impl_->address.batch);
+    const QVariant batchName = text(address.batch);
     QSqlQuery query(database);
     // The module as any batch of the database saw it: by its own address, or, where its
     // address is its identity, by the identity it was given.
     if (!module.empty()) {
-        if (std::string why = impl_->run(query, QStringLiteral("SELECT batch, unit, state, %1 FROM qz_unit WHERE "
+        if (std::string why = run(query, QStringLiteral("SELECT batch, unit, state, %1 FROM qz_unit WHERE "
                                                                "(module = ? OR identity = ?) AND (state = 'set up' OR %2) "
                                                                "ORDER BY claimed DESC NULLS LAST LIMIT 1")
                                                     .arg(QLatin1String(timeText), carried),
@@ -375,13 +389,13 @@ RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const
                                                                 : State::Started};
             // Only the module that carries values of this very batch is set up again, and only
             // when the failed modules are back.
-            if (claimed.known.state == State::SetUp || !impl_->retryFailed || claimed.knownBatch != impl_->address.batch)
-                return answer(Claimed::Known);
+            if (claimed.known.state == State::SetUp || !retryFailed || claimed.knownBatch != address.batch)
+                return answer(RecordDatabase::Claimed::Known);
         }
     }
     std::vector<batch::Candidate> candidates;
-    if (impl_->retryFailed) {
-        if (std::string why = impl_->run(query, QStringLiteral("SELECT unit, coalesce(module, '') FROM qz_unit WHERE batch = ? "
+    if (retryFailed) {
+        if (std::string why = run(query, QStringLiteral("SELECT unit, coalesce(module, '') FROM qz_unit WHERE batch = ? "
                                                                "AND %1 ORDER BY unit FOR UPDATE SKIP LOCKED").arg(carried),
                                          {batchName});
             !why.empty())
@@ -390,7 +404,7 @@ RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const
             candidates.push_back({static_cast<std::size_t>(query.value(0).toLongLong()), true, bytes(query.value(1).toString())});
     }
     // One unit a claim, never one twice: rows another bench holds are passed over.
-    if (std::string why = impl_->run(query, QStringLiteral("SELECT unit FROM qz_unit WHERE batch = ? AND state = 'free' "
+    if (std::string why = run(query, QStringLiteral("SELECT unit FROM qz_unit WHERE batch = ? AND state = 'free' "
                                                            "ORDER BY unit LIMIT 1 FOR UPDATE SKIP LOCKED"),
                                      {batchName});
         !why.empty())
@@ -400,63 +414,57 @@ RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const
     claimed.choice = batch::ChooseUnit(candidates, module);
     if (!claimed.choice.unit) {
         if (claimed.choice.passedOver)
-            return answer(Claimed::CarriedElsewhere);
-        if (std::string why = impl_->run(query, QStringLiteral("SELECT EXISTS (SELECT 1 FROM qz_unit WHERE batch = ? AND "
+            return answer(RecordDatabase::Claimed::CarriedElsewhere);
+        if (std::string why = run(query, QStringLiteral("SELECT EXISTS (SELECT 1 FROM qz_unit WHERE batch = ? AND "
                                                                "state = 'free')"),
                                          {batchName});
             !why.empty())
             return failed(why);
         if (query.next() && query.value(0).toBool())
-            return answer(Claimed::Busy, "batch " + impl_->address.batch + "'s free units are held by another "
+            return answer(RecordDatabase::Claimed::Busy, "batch " + address.batch + "'s free units are held by another "
                                          "connection to the database (a transaction left open?): waiting for them");
-        return answer(Claimed::NoneLeft);
+        return answer(RecordDatabase::Claimed::NoneLeft);
     }
     // A carried unit keeps naming the module that carries it until another takes its values.
-    if (std::string why = impl_->run(
+    if (std::string why = run(
             query,
             QStringLiteral("UPDATE qz_unit SET state = 'started', bench = ?, port = ?, "
                            "module = CASE WHEN carries THEN module ELSE ? END, claimed = now(), ended = NULL, sent = 0, "
                            "taken = 0, total = ?, message = NULL, claimer_pid = pg_backend_pid(), "
                            "claimer_start = (SELECT backend_start FROM pg_stat_activity WHERE pid = pg_backend_pid()) "
                            "WHERE batch = ? AND unit = ?"),
-            {text(impl_->bench), text(port), moduleValue(module), total, batchName,
+            {text(bench), text(port), moduleValue(module), total, batchName,
              static_cast<qlonglong>(*claimed.choice.unit)});
         !why.empty())
         return failed(why);
-    impl_->reserved[port] = *claimed.choice.unit;
-    return answer(Claimed::Unit);
+    return answer(RecordDatabase::Claimed::Unit);
 }
 
-std::string RecordDatabase::claim(const batch::RecordRow&)
-{
-    return {}; // claimUnit marked the unit started already
-}
-
-std::string RecordDatabase::end(const batch::RecordRow& row)
+std::string Link::end(std::size_t unit, const batch::RecordRow& row)
 {
     const bool setUp = row.result == batch::SetUpResult;
     // A failed module that was sent its identity keeps it; one that was not frees its unit,
     // unless another module carries it still: carried values are never free again.
     const bool carries = !setUp && row.carries;
-    std::string why = impl_->updateReserved(
-        row.port,
-        QStringLiteral("state = CASE WHEN ? THEN 'set up' WHEN ? OR carries THEN 'failed' ELSE 'free' END, "
-                       "module = CASE WHEN ? OR ? OR NOT carries THEN ? ELSE module END, "
-                       "carries = ? OR (NOT ? AND carries), sent = ?, taken = ?, total = ?, message = ?, ended = now()"),
-        {setUp, carries, setUp, carries, moduleValue(row.module), carries, setUp, row.sent, row.taken, row.total,
-         text(row.message)});
-    if (why.empty())
-        impl_->reserved.erase(row.port);
-    return why;
+    if (std::string why = connect(); !why.empty())
+        return why;
+    QSqlQuery query(db());
+    return run(query,
+               QStringLiteral("UPDATE qz_unit SET state = CASE WHEN ? THEN 'set up' WHEN ? OR carries THEN 'failed' ELSE "
+                              "'free' END, module = CASE WHEN ? OR ? OR NOT carries THEN ? ELSE module END, "
+                              "carries = ? OR (NOT ? AND carries), sent = ?, taken = ?, total = ?, message = ?, "
+                              "ended = now() WHERE batch = ? AND unit = ?"),
+               {setUp, carries, setUp, carries, moduleValue(row.module), carries, setUp, row.sent, row.taken, row.total,
+                text(row.message), text(address.batch), static_cast<qlonglong>(unit)});
 }
 
-std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
+std::vector<batch::Recorded> Link::recordedUnits(std::size_t units)
 {
     std::vector<batch::Recorded> recorded(units, batch::Recorded::Nothing);
-    QSqlQuery query(impl_->db());
-    if (!impl_->run(query, QStringLiteral("SELECT unit, state, %1 FROM qz_unit WHERE batch = ? AND state <> 'free'")
+    QSqlQuery query(db());
+    if (!run(query, QStringLiteral("SELECT unit, state, %1 FROM qz_unit WHERE batch = ? AND state <> 'free'")
                                .arg(carried),
-                    {text(impl_->address.batch)})
+                    {text(address.batch)})
              .empty())
         return recorded;
     while (query.next()) {
@@ -470,13 +478,13 @@ std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
     return recorded;
 }
 
-std::map<std::size_t, std::string> RecordDatabase::carriers()
+std::map<std::size_t, std::string> Link::carriers()
 {
     std::map<std::size_t, std::string> carriers;
-    QSqlQuery query(impl_->db());
-    if (!impl_->run(query, QStringLiteral("SELECT unit, module FROM qz_unit WHERE batch = ? AND module IS NOT NULL AND %1")
+    QSqlQuery query(db());
+    if (!run(query, QStringLiteral("SELECT unit, module FROM qz_unit WHERE batch = ? AND module IS NOT NULL AND %1")
                                .arg(carried),
-                    {text(impl_->address.batch)})
+                    {text(address.batch)})
              .empty())
         return carriers;
     while (query.next())
@@ -484,13 +492,13 @@ std::map<std::size_t, std::string> RecordDatabase::carriers()
     return carriers;
 }
 
-std::vector<batch::HeldPort> RecordDatabase::heldPorts()
+std::vector<batch::HeldPort> Link::heldPorts()
 {
     std::vector<batch::HeldPort> held;
-    QSqlQuery query(impl_->db());
-    if (!impl_->run(query, QStringLiteral("SELECT DISTINCT ON (port) port, state FROM qz_unit WHERE batch = ? AND "
+    QSqlQuery query(db());
+    if (!run(query, QStringLiteral("SELECT DISTINCT ON (port) port, state FROM qz_unit WHERE batch = ? AND "
                                           "bench = ? AND state <> 'free' ORDER BY port, claimed DESC"),
-                    {text(impl_->address.batch), text(impl_->bench)})
+                    {text(address.batch), text(bench)})
              .empty())
         return held;
     using State = batch::KnownModules::State;
@@ -503,32 +511,32 @@ std::vector<batch::HeldPort> RecordDatabase::heldPorts()
     return held;
 }
 
-std::string RecordDatabase::line(Line& state)
+std::string Link::line(RecordDatabase::Line& state)
 {
-    if (std::string why = impl_->connect(); !why.empty())
+    if (std::string why = connect(); !why.empty())
         return why;
-    QSqlQuery query(impl_->db());
-    if (std::string why = impl_->run(query, QStringLiteral("SELECT count(*), count(*) FILTER (WHERE state <> 'free'), "
+    QSqlQuery query(db());
+    if (std::string why = run(query, QStringLiteral("SELECT count(*), count(*) FILTER (WHERE state <> 'free'), "
                                                            "count(*) FILTER (WHERE state = 'set up'), count(*) FILTER "
                                                            "(WHERE state = 'failed') FROM qz_unit WHERE batch = ?"),
-                                     {text(impl_->address.batch)});
+                                     {text(address.batch)});
         !why.empty())
         return why;
     if (!query.next() || query.value(0).toInt() == 0)
-        return "the database at " + impl_->server() + " holds no batch " + impl_->address.batch;
+        return "the database at " + server() + " holds no batch " + address.batch;
     state.total = query.value(0).toInt();
     state.claimed = query.value(1).toInt();
     state.setUp = query.value(2).toInt();
     state.failed = query.value(3).toInt();
     state.left = state.total - state.claimed;
-    if (std::string why = impl_->run(query, QStringLiteral(
+    if (std::string why = run(query, QStringLiteral(
                                                 "SELECT bench, port, count(*), count(*) FILTER (WHERE state = 'set up'), "
                                                 "count(*) FILTER (WHERE state = 'failed'), (array_agg(vals ORDER BY "
                                                 "claimed DESC))[1], (array_agg(state ORDER BY claimed DESC))[1], "
                                                 "to_char(max(claimed) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"') "
                                                 "FROM qz_unit WHERE batch = ? AND state <> 'free' GROUP BY bench, port "
                                                 "ORDER BY bench, port"),
-                                     {text(impl_->address.batch)});
+                                     {text(address.batch)});
         !why.empty())
         return why;
     while (query.next()) {
@@ -537,6 +545,300 @@ std::string RecordDatabase::line(Line& state)
                                bytes(query.value(6).toString()), bytes(query.value(7).toString())});
     }
     return {};
+}
+
+
+namespace {
+
+// The thread that owns one Link, running what it is given in order. A worker given up on (a
+// call that outlived its bound: the server stopped answering) is left to end by itself,
+// whenever its call returns; the record makes a new one for what follows.
+class Worker {
+public:
+    Worker(const DatabaseAddress& address, const std::string& bench, bool retryFailed)
+        : state_(std::make_shared<State>())
+    {
+        thread_ = std::thread([state = state_, address, bench, retryFailed] {
+            Link link(address, bench, retryFailed);
+            for (;;) {
+                std::function<void(Link&)> job;
+                {
+                    std::unique_lock<std::mutex> lock(state->mutex);
+                    state->wake.wait(lock, [&] { return state->quit || !state->jobs.empty(); });
+                    if (state->jobs.empty())
+                        return;
+                    job = std::move(state->jobs.front());
+                    state->jobs.pop_front();
+                }
+                job(link);
+            }
+        });
+    }
+    ~Worker()
+    {
+        {
+            std::lock_guard<std::mutex> lock(state_->mutex);
+            state_->quit = true;
+            if (lost_)
+                state_->jobs.clear();
+        }
+        state_->wake.notify_one();
+        if (lost_)
+            thread_.detach();
+        else
+            thread_.join();
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    void post(std::function<void(Link&)> job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(state_->mutex);
+            state_->jobs.push_back(std::move(job));
+        }
+        state_->wake.notify_one();
+    }
+    void lose() { lost_ = true; }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::function<void(Link&)>> jobs;
+        bool quit = false;
+    };
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+    bool lost_ = false;
+};
+
+// A call's answer, handed from the worker to whoever waits for it.
+template <class Result>
+struct Answer {
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::optional<Result> result;
+    QPointer<QEventLoop> loop; // the waiter's, while it waits in one
+};
+
+std::atomic<bool> workerLost{false};
+
+} // namespace
+
+struct RecordDatabase::Impl {
+    DatabaseAddress address;
+    std::string bench;
+    bool retryFailed = false;
+    std::map<std::string, std::size_t> claimed; // by port: the unit its module has
+    std::unique_ptr<Worker> worker;
+    std::function<bool()> stopAsked;
+
+    // The server as messages name it.
+    std::string server() const { return Link(address, bench, retryFailed).server(); }
+
+    std::string silent(int ms) const
+    {
+        return "cannot reach the record's database at " + server() + ": it did not answer within "
+            + std::to_string((ms + 999) / 1000) + " s";
+    }
+
+    // Runs job on the worker and waits for its answer, at most boundMs, and at most a
+    // moment once a stop is asked; on the window's thread the event loop answers meanwhile.
+    // Nothing when it did not answer in time: the worker is given up.
+    template <class Result>
+    std::optional<Result> call(std::function<Result(Link&)> job, int boundMs)
+    {
+        if (!worker)
+            worker = std::make_unique<Worker>(address, bench, retryFailed);
+        auto answer = std::make_shared<Answer<Result>>();
+        worker->post([job = std::move(job), answer](Link& link) {
+            Result result = job(link);
+            std::lock_guard<std::mutex> lock(answer->mutex);
+            answer->result = std::move(result);
+            answer->ready.notify_all();
+            if (answer->loop)
+                QMetaObject::invokeMethod(answer->loop.data(), "quit", Qt::QueuedConnection);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        auto deadline = start + std::chrono::milliseconds(boundMs);
+        bool stopSeen = false;
+        const bool onEventLoop = QCoreApplication::instance() != nullptr
+            && QThread::currentThread() == QCoreApplication::instance()->thread();
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(answer->mutex);
+                if (answer->result)
+                    return std::move(answer->result);
+                if (std::chrono::steady_clock::now() >= deadline)
+                    break;
+                if (!onEventLoop)
+                    answer->ready.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + stopPoll));
+            }
+            if (onEventLoop) {
+                QEventLoop loop;
+                QTimer::singleShot(stopPoll, &loop, &QEventLoop::quit);
+                {
+                    std::lock_guard<std::mutex> lock(answer->mutex);
+                    if (answer->result)
+                        continue;
+                    answer->loop = &loop;
+                }
+                loop.exec();
+                std::lock_guard<std::mutex> lock(answer->mutex);
+                answer->loop = nullptr;
+            }
+            if (!stopSeen && stopAsked && stopAsked()) {
+                stopSeen = true;
+                deadline = std::min(deadline, std::chrono::steady_clock::now() + stopGrace);
+            }
+        }
+        worker->lose();
+        worker.reset();
+        workerLost = true;
+        return std::nullopt;
+    }
+
+    static constexpr std::chrono::milliseconds stopPoll{100};
+    static constexpr std::chrono::milliseconds stopGrace{2000};
+};
+
+RecordDatabase::RecordDatabase(DatabaseAddress address, std::string bench, bool retryFailed)
+    : impl_(std::make_unique<Impl>())
+{
+    impl_->address = std::move(address);
+    impl_->bench = std::move(bench);
+    impl_->retryFailed = retryFailed;
+}
+
+RecordDatabase::~RecordDatabase()
+{
+    release();
+}
+
+void RecordDatabase::stopWhen(std::function<bool()> stopAsked)
+{
+    impl_->stopAsked = std::move(stopAsked);
+}
+
+bool RecordDatabase::AnyCallAbandoned()
+{
+    return workerLost;
+}
+
+BatchRecord::Taken RecordDatabase::take(std::string& words)
+{
+    using Taken = BatchRecord::Taken;
+    const auto taken = impl_->call<std::pair<Taken, std::string>>(
+        [](Link& link) {
+            std::string why;
+            const Taken answer = link.take(why);
+            return std::make_pair(answer, why);
+        },
+        connectBoundMs);
+    if (!taken) {
+        words = impl_->silent(connectBoundMs);
+        return Taken::Unreachable;
+    }
+    words = taken->second;
+    return taken->first;
+}
+
+// The database keeps each unit's state itself: the plan starts from nothing, and claims
+// skip what other benches hold.
+std::string RecordDatabase::read(std::string& recorded)
+{
+    recorded.clear();
+    return {};
+}
+
+std::string RecordDatabase::open(const std::string&)
+{
+    return {};
+}
+
+std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan, const std::string& definition)
+{
+    // A plan may hold a million units: the call takes its own copy, whatever becomes of it.
+    auto owned = std::make_shared<batch::Plan>(plan);
+    const PageSpec* defined = &page;
+    return impl_->call<std::string>([owned, defined, definition](Link& link) { return link.define(*defined, *owned, definition); },
+                                    defineBoundMs)
+        .value_or(impl_->silent(defineBoundMs));
+}
+
+RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const std::string& module,
+                                                  const std::string& identity, int total)
+{
+    std::optional<Claimed> claimed = impl_->call<Claimed>(
+        [port, module, identity, total](Link& link) { return link.claimUnit(port, module, identity, total); }, callBoundMs);
+    if (!claimed) {
+        // Whether it was taken is unknown: should it have been, its bench is gone by the
+        // time anyone looks, and the unit shows carried.
+        Claimed silent;
+        silent.why = impl_->silent(callBoundMs);
+        return silent;
+    }
+    if (claimed->kind == Claimed::Unit)
+        impl_->claimed[port] = *claimed->choice.unit;
+    return *claimed;
+}
+
+std::string RecordDatabase::claim(const batch::RecordRow&)
+{
+    return {}; // claimUnit marked the unit started already
+}
+
+std::string RecordDatabase::end(const batch::RecordRow& row)
+{
+    const auto unit = impl_->claimed.find(row.port);
+    if (unit == impl_->claimed.end())
+        return "no unit was claimed for " + row.port;
+    const std::size_t ended = unit->second;
+    const std::string why = impl_->call<std::string>([ended, row](Link& link) { return link.end(ended, row); }, callBoundMs)
+                                .value_or(impl_->silent(callBoundMs));
+    if (why.empty())
+        impl_->claimed.erase(row.port);
+    return why;
+}
+
+std::string RecordDatabase::probe()
+{
+    return impl_->call<std::string>([](Link& link) { return link.connect(); }, connectBoundMs)
+        .value_or(impl_->silent(connectBoundMs));
+}
+
+std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
+{
+    return impl_->call<std::vector<batch::Recorded>>([units](Link& link) { return link.recordedUnits(units); }, defineBoundMs)
+        .value_or(std::vector<batch::Recorded>(units, batch::Recorded::Nothing));
+}
+
+std::map<std::size_t, std::string> RecordDatabase::carriers()
+{
+    return impl_->call<std::map<std::size_t, std::string>>([](Link& link) { return link.carriers(); }, callBoundMs)
+        .value_or(std::map<std::size_t, std::string>());
+}
+
+std::vector<batch::HeldPort> RecordDatabase::heldPorts()
+{
+    return impl_->call<std::vector<batch::HeldPort>>([](Link& link) { return link.heldPorts(); }, callBoundMs)
+        .value_or(std::vector<batch::HeldPort>());
+}
+
+std::string RecordDatabase::line(Line& state)
+{
+    const auto read = impl_->call<std::pair<std::string, Line>>(
+        [](Link& link) {
+            Line line;
+            std::string why = link.line(line);
+            return std::make_pair(why, line);
+        },
+        callBoundMs);
+    if (!read)
+        return impl_->silent(callBoundMs);
+    state = read->second;
+    return read->first;
 }
 
 std::string RecordDatabase::counts()
@@ -550,22 +852,7 @@ std::string RecordDatabase::counts()
 
 void RecordDatabase::release()
 {
-    if (!impl_ || !impl_->taken)
-        return;
-    impl_->taken = false;
-    {
-        QSqlDatabase database = impl_->db();
-        database.close();
-    }
-    QSqlDatabase::removeDatabase(impl_->name);
-}
-
-std::string DatabaseUnreachable(const DatabaseAddress& address)
-{
-    RecordDatabase probe(address, BenchName(), false);
-    std::string why;
-    const BatchRecord::Taken taken = probe.take(why);
-    return taken == BatchRecord::Taken::Unreachable ? why : std::string();
+    impl_->worker.reset();
 }
 
 std::string BenchName()

@@ -3,6 +3,7 @@
 #include "BatchRecord.h"
 #include "RecordAddress.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,8 +14,9 @@ namespace qz {
 // The record as a batch in a PostgreSQL database that several benches share: each unit a
 // row, claimed by one bench in a committed transaction before its module is sent
 // anything, then ended. The database is the one judge of which unit goes where, and a
-// constraint it enforces keeps every identity to one unit of one batch. One connection,
-// owned by the thread that made the record.
+// constraint it enforces keeps every identity to one unit of one batch. Its one connection
+// lives on a thread of its own; every call waits for the server within a bound, and on the
+// window's thread lets the event loop answer meanwhile.
 class RecordDatabase : public BatchRecord {
 public:
     // bench: this computer's name, as claims record it.
@@ -45,6 +47,14 @@ public:
     // on this bench and port.
     Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity, int total);
 
+    // Once stopAsked says so, a call waits a moment more for the server, then gives up.
+    void stopWhen(std::function<bool()> stopAsked);
+    // Whether the server answers now: why not, in words, or empty.
+    std::string probe();
+    // Whether any call of this process was given up while the server kept it: its thread
+    // may still wait, so the process ends without waiting for it.
+    static bool AnyCallAbandoned();
+
     // What the batch shows of each of its units now (nothing for a batch not yet begun).
     std::vector<batch::Recorded> recordedUnits(std::size_t units);
     // The ports of this bench whose last claimed module may still be on them.
@@ -71,10 +81,6 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// Whether the server answers, asked on a connection of its own (so that any thread may
-// ask): why not, in words, or empty.
-std::string DatabaseUnreachable(const DatabaseAddress& address);
 
 // This computer's name, as a bench of the line.
 std::string BenchName();

@@ -38,10 +38,9 @@ std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
 std::string RecordDatabase::counts() { return {}; }
 std::string RecordDatabase::line(Line&) { return "no PostgreSQL driver in this build"; }
 
-std::string DatabaseUnreachable(const DatabaseAddress&)
-{
-    return {};
-}
+void RecordDatabase::stopWhen(std::function<bool()>) {}
+std::string RecordDatabase::probe() { return {}; }
+bool RecordDatabase::AnyCallAbandoned() { return false; }
 
 std::string BenchName()
 {

@@ -178,7 +178,8 @@ public:
     void Exhausted(const std::string& port);
     bool Exhausted() const { return exhausted_; }
     // The user stops the batch: nothing more is handed out.
-    void Stop() { stopped_ = true; }
+    void Stop() { stopped_ = stopAsked_ = true; }
+    bool StopAsked() const { return stopAsked_; }
     // A bad lot: after this many modules in a row failed, the batch stops (0: never).
     void StopAfterFailuresInARow(std::size_t failures) { maxFailuresInARow_ = failures; }
     bool StoppedForFailures() const { return stoppedForFailures_; }
@@ -222,6 +223,7 @@ private:
     std::size_t maxFailuresInARow_ = 0;
     bool stoppedForFailures_ = false;
     bool stopped_ = false;
+    bool stopAsked_ = false;
     bool exhausted_ = false;
 };
 

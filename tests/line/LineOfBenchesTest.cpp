@@ -173,8 +173,8 @@ TEST(LineOfBenches, AStoppedServerStopsTheBenchAndTheBatchGoesOnOnceItIsBack)
     EXPECT_EQ(bench.wait(), 3) << bench.output();
     EXPECT_NE(bench.output().find("cannot reach the record's database at "), std::string::npos) << bench.output();
     // The next module was asked who it is, and sent nothing of its list.
-    EXPECT_EQ(std::vector<std::string>(module.commands().begin() + static_cast<std::ptrdiff_t>(sentBefore),
-                                       module.commands().end()),
+    const std::vector<std::string> sent = module.commands();
+    EXPECT_EQ(std::vector<std::string>(sent.begin() + static_cast<std::ptrdiff_t>(sentBefore), sent.end()),
               (std::vector<std::string>{"AT", "AT+ADDR?"}));
     ASSERT_EQ(std::system(("pg_ctlcluster " + cluster + " start").c_str()), 0);
     Bench again(beaconBatch(module, "stopped", 6, "0020"));
