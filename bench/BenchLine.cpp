@@ -45,25 +45,27 @@ bool defined(const std::string& batch, const qz::batch::Plan& plan)
     return why.empty();
 }
 
-// One module's record work: the claim before it is sent anything, then its end.
-double claimAndEndNanoseconds()
+// One module's record work: the claim before it is sent anything, then its end; on a batch
+// of units units, of which the first 500 are claimed.
+double claimAndEndNanoseconds(std::size_t units, const std::string& batch, const std::string& major)
 {
-    const qz::batch::Plan plan = beaconPlan(600, "4001");
-    if (!defined("claim-cost", plan))
+    const qz::batch::Plan plan = beaconPlan(units, major);
+    if (!defined(batch, plan))
         return 0;
-    qz::RecordDatabase record(addressOf("claim-cost"), "bench-1", false);
+    qz::RecordDatabase record(addressOf(batch), "bench-1", false);
     std::string why;
     if (record.take(why) != qz::BatchRecord::Taken::Yes)
         return 0;
     constexpr int modules = 500;
     const Clock::time_point start = Clock::now();
     for (int module = 0; module < modules; ++module) {
-        const std::optional<std::size_t> unit = record.reserve("/dev/ttyUSB0", 0, why);
-        if (!unit)
+        char address[13];
+        std::snprintf(address, sizeof address, "0017%08X", module);
+        const qz::RecordDatabase::Claimed claimed = record.claimUnit("/dev/ttyUSB0", address, {}, 8);
+        if (claimed.kind != qz::RecordDatabase::Claimed::Unit)
             return 0;
-        qz::batch::RecordRow row{"", "/dev/ttyUSB0", "00170A09E4AE", plan.units[*unit], 0, 0, 8, qz::batch::StartedResult, {}};
-        if (!record.claim(row).empty())
-            return 0;
+        qz::batch::RecordRow row{"", "/dev/ttyUSB0", address, plan.units[*claimed.choice.unit], 0, 0, 8,
+                                 qz::batch::StartedResult, {}};
         row.sent = row.taken = 8;
         row.result = qz::batch::SetUpResult;
         row.message = "8 of 8 commands were taken";
@@ -88,7 +90,7 @@ double claimsPerSecond()
             std::string why;
             if (record.take(why) != qz::BatchRecord::Taken::Yes)
                 return;
-            while (record.reserve("/dev/ttyUSB0", 0, why))
+            while (record.claimUnit("/dev/ttyUSB0", {}, {}, 8).kind == qz::RecordDatabase::Claimed::Unit)
                 ++claimed[static_cast<std::size_t>(bench)];
         });
     }
@@ -109,15 +111,20 @@ bool ReportLine(double sessionNanoseconds)
         std::printf("%-32s %s\n", "line record", "not measured: no PostgreSQL server named (PGHOST)");
         return false;
     }
-    const double perModule = claimAndEndNanoseconds();
-    bool met = perModule > 0 && sessionNanoseconds > 0;
-    if (met) {
+    bool met = true;
+    // A claim costs the same on a large batch as on a small one.
+    for (const auto& [units, name] : {std::pair<std::size_t, const char*>{600, "claim-cost"}, {100000, "claim-cost-100k"}}) {
+        const double perModule = claimAndEndNanoseconds(units, name, units > 600 ? "4003" : "4001");
+        const std::string label = "session with its line claim, " + std::to_string(units);
+        if (perModule <= 0 || sessionNanoseconds <= 0) {
+            std::printf("%-32s %s\n", label.c_str(), "not measured");
+            met = false;
+            continue;
+        }
         const double ratio = (sessionNanoseconds + perModule) / sessionNanoseconds;
-        met = ratio <= 1.02;
-        std::printf("%-32s %10.2f ms %10.2f ms %7.3fx %7.2fx%s\n", "session with its line claim",
-                    (sessionNanoseconds + perModule) / 1e6, sessionNanoseconds / 1e6, ratio, 1.02, met ? "" : "  MISSED");
-    } else {
-        std::printf("%-32s %s\n", "session with its line claim", "not measured");
+        met = met && ratio <= 1.02;
+        std::printf("%-32s %10.2f ms %10.2f ms %7.3fx %7.2fx%s\n", label.c_str(), (sessionNanoseconds + perModule) / 1e6,
+                    sessionNanoseconds / 1e6, ratio, 1.02, ratio <= 1.02 ? "" : "  MISSED");
     }
     const double rate = claimsPerSecond();
     const bool fast = rate >= 500;

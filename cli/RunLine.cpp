@@ -64,7 +64,8 @@ int runLine(const LineRequest& request)
 int LeavingAbandonedCalls(int status)
 {
     if (RecordDatabase::AnyCallAbandoned()) {
-        std::fflush(nullptr);
+        std::fflush(stdout);
+        std::fflush(stderr);
         std::_Exit(status);
     }
     return status;

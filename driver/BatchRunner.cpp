@@ -81,6 +81,7 @@ void BatchRunner::take(Fixture& fixture)
         return;
     fixture.waiting = false;
     fixture.unit = unit;
+    fixture.claimed = false;
     fixture.total = static_cast<int>(commandsOf_(*unit).commands.size());
     if (!settings_.askModuleAddress && !claimed(fixture, {}))
         return;
@@ -110,14 +111,32 @@ void BatchRunner::portUnopened(Fixture& fixture, const std::string& why)
 
 bool BatchRunner::claimed(Fixture& fixture, const std::string& module)
 {
+    // A claim may wait for the record's server, the event loop answering meanwhile: the
+    // session may end (a stop) before it is answered.
+    fixture.claiming = true;
     const Claim claim = claim_(fixture.port, module);
+    fixture.claiming = false;
+    const bool sessionGone = !fixture.unit || (settings_.askModuleAddress && !fixture.driver->running());
     if (claim.answer == Claim::Go) {
         fixture.unit = claim.unit;
+        fixture.claimed = true;
         fixture.total = static_cast<int>(commandsOf_(claim.unit).commands.size());
         emit event(batchevent::ModuleStarted{fixture.port, claim.unit});
         if (!claim.words.empty())
             emit event(batchevent::ModuleNote{fixture.port, claim.words});
-        return true;
+        if (!sessionGone)
+            return true;
+        // Its unit was claimed, and its module sent nothing: the record ends the unit.
+        emit event(batchevent::ModuleEnded{fixture.port, claim.unit,
+                                           {serial::Ending::Stopped, 0, fixture.total, "Stopped before the list was sent"}});
+        fixture.unit.reset();
+        fixture.claimed = false;
+        finishIfDone();
+        return false;
+    }
+    if (sessionGone) {
+        finishIfDone();
+        return false;
     }
     fixture.known = claim.answer == Claim::KnownModule || claim.answer == Claim::Held ? claim.words : std::string();
     if (fixture.driver->running())
@@ -161,7 +180,8 @@ void BatchRunner::sessionEnded(Fixture& fixture, const serial::Verdict& verdict)
 {
     if (!fixture.unit)
         return;
-    if (verdict.ending == serial::Ending::Withdrawn) {
+    // A session that ended before its unit was claimed reached no list: no row, no unit used.
+    if (verdict.ending == serial::Ending::Withdrawn || !fixture.claimed) {
         withdrawn(fixture);
         return;
     }
@@ -188,6 +208,7 @@ void BatchRunner::moduleDone(Fixture& fixture, const serial::Verdict& verdict)
 {
     const std::size_t unit = *fixture.unit;
     fixture.unit.reset();
+    fixture.claimed = false;
     batch_.SessionEnded(fixture.port, verdict.succeeded(), verdict.sent);
     emit event(batchevent::ModuleEnded{fixture.port, unit, verdict});
     if (batch_.StoppedForFailures() && !stopping_) {
@@ -344,7 +365,8 @@ void BatchRunner::heard(const air::Verdict& verdict)
 
 void BatchRunner::finishIfDone()
 {
-    if (finished_ || !batch_.Finished())
+    const bool claiming = std::any_of(fixtures_.begin(), fixtures_.end(), [](const auto& fixture) { return fixture->claiming; });
+    if (finished_ || claiming || !batch_.Finished())
         return;
     finished_ = true;
     emit event(batchevent::Finished{});

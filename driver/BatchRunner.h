@@ -91,6 +91,8 @@ private:
         std::string device; // what the port names now; empty while it is not there
         bool waiting = false; // for a new module
         bool ready = false;   // a new module is there, held while the radio is away
+        bool claiming = false; // its unit is being claimed now
+        bool claimed = false;  // its unit is its own: how its session ends goes into the record
         std::optional<serial::Verdict> taken; // its list was taken; it waits to be heard
     };
     struct AirSettings {

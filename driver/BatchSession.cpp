@@ -286,6 +286,9 @@ BatchRunner::Claim BatchSession::claimShared(const std::string& port, const std:
         return {BatchRunner::Claim::NotRecorded, 0, claimed.why};
     }
     batch_->Withdrawn(port);
+    // A claim given up since a stop was asked: the stop says all there is to say.
+    if (batch_->StopAsked())
+        return {BatchRunner::Claim::Held, 0, {}};
     if (order_.onRecordLoss == RadioLoss::Pause) {
         waitForRecord(claimed.why);
         return {BatchRunner::Claim::Held, 0, {}};

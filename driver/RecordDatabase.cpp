@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -29,6 +30,11 @@ constexpr int schemaVersion = 2;
 // Held while tables are made or a batch defined, so that benches starting together agree.
 constexpr qint64 definingLock = 0x4B41565245; // "KAVRE"
 constexpr int unitsPerInsert = 500;
+// The server's SQLSTATEs: a right the user lacks; a lock or a statement that took too long.
+constexpr const char* insufficientPrivilege = "42501";
+constexpr const char* lockNotAvailable = "55P03";
+constexpr const char* queryCanceled = "57014";
+constexpr const char* undefinedColumn = "42703";
 // How long the record waits for the server: a connection (with its tables checked), one
 // claim or end, a batch defined (a million units may take a while).
 constexpr int connectBoundMs = ConnectSeconds * 1000 + 3000;
@@ -91,6 +97,26 @@ std::string serverWords(const QSqlError& error)
     return bytes(words);
 }
 
+// Qt's SQL classes warn on stderr ("QPSQLDriver::rollbackTransaction: Database not open")
+// of what the record says in words of its own.
+void KeepDriverWarningsToThemselves()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        static QtMessageHandler previous = nullptr;
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            for (const char* from : {"QPSQL", "QSqlDatabase", "QSqlQuery"}) {
+                if (message.startsWith(QLatin1String(from)))
+                    return;
+            }
+            if (previous != nullptr)
+                previous(type, context, message);
+            else
+                std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        });
+    });
+}
+
 std::string connectionName()
 {
     static std::atomic<int> made{0};
@@ -107,10 +133,12 @@ struct Link {
     bool retryFailed = false;
     QString name = text(connectionName());
     bool added = false;
+    QString lastCode; // the SQLSTATE of the last statement that failed
 
     Link(DatabaseAddress address, std::string bench, bool retryFailed)
         : address(std::move(address)), bench(std::move(bench)), retryFailed(retryFailed)
     {
+        KeepDriverWarningsToThemselves();
     }
     ~Link()
     {
@@ -184,7 +212,14 @@ struct Link {
                 query.addBindValue(value);
             done = query.exec();
         }
+        lastCode = done ? QString() : query.lastError().nativeErrorCode();
         return done ? std::string() : failure(query.lastError());
+    }
+
+    // The last statement waited too long for a lock, or ran too long: the rows are held.
+    bool heldTooLong() const
+    {
+        return lastCode == QLatin1String(lockNotAvailable) || lastCode == QLatin1String(queryCanceled);
     }
 
     // A lost connection names the server; anything else is the server's refusal.
@@ -192,6 +227,11 @@ struct Link {
     {
         if (error.type() == QSqlError::ConnectionError || !stillThere())
             return unreachable(error);
+        if (error.nativeErrorCode() == QLatin1String(insufficientPrivilege))
+            return "the record's database at " + server() + " does not let "
+                + (address.user.empty() ? std::string("this user") : "user " + address.user)
+                + " do what a bench does (" + serverWords(error)
+                + "): a bench's user must read and change the qz_ tables (and, the first time, create them)";
         return "the record's database refused it: " + serverWords(error);
     }
 
@@ -214,6 +254,8 @@ struct Link {
         added = true;
     }
 
+    // Makes the tables, or brings older ones up to this version; tables of this version are
+    // only checked, so that a bench whose user may not change them works on them all the same.
     std::string makeTables()
     {
         QSqlDatabase database = db();
@@ -221,14 +263,22 @@ struct Link {
         QSqlQuery query(database);
         if (std::string why = run(query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {definingLock}); !why.empty())
             return database.rollback(), why;
-        for (const char* statement : schema) {
-            if (std::string why = run(query, QLatin1String(statement)); !why.empty())
-                return database.rollback(), why;
-        }
-        if (std::string why = run(query, QStringLiteral("SELECT max(version) FROM qz_schema")); !why.empty())
+        if (std::string why = run(query, QStringLiteral("SELECT to_regclass('qz_schema') IS NOT NULL")); !why.empty())
             return database.rollback(), why;
-        const QVariant version = query.next() ? query.value(0) : QVariant();
+        QVariant version;
+        if (query.next() && query.value(0).toBool()) {
+            if (std::string why = run(query, QStringLiteral("SELECT max(version) FROM qz_schema")); !why.empty())
+                return database.rollback(), why;
+            version = query.next() ? query.value(0) : QVariant();
+        }
         if (version.isNull() || version.toInt() < schemaVersion) {
+            // A qz_unit of someone else's is not changed: its columns are not ours.
+            if (std::string why = foreignTable(query); !why.empty())
+                return database.rollback(), why;
+            for (const char* statement : schema) {
+                if (std::string why = run(query, QLatin1String(statement)); !why.empty())
+                    return database.rollback(), why;
+            }
             if (std::string why = run(query, QStringLiteral("INSERT INTO qz_schema VALUES (?)"), {schemaVersion});
                 !why.empty())
                 return database.rollback(), why;
@@ -238,7 +288,31 @@ struct Link {
                 "version " + std::to_string(version.toInt()) + ", this one knows " + std::to_string(schemaVersion)
                 + "): update this bench";
         }
+        if (std::string why = foreignTable(query); !why.empty())
+            return database.rollback(), why;
         return database.commit() ? std::string() : unreachable(database.lastError());
+    }
+
+    // Why the tables named as ours are not ours, or empty.
+    std::string foreignTable(QSqlQuery& query)
+    {
+        for (const char* table : {"qz_batch", "qz_unit"}) {
+            if (!run(query, QStringLiteral("SELECT to_regclass('%1') IS NOT NULL").arg(QLatin1String(table))).empty()
+                || !query.next() || !query.value(0).toBool())
+                continue;
+            const QString columns = QLatin1String(table) == QLatin1String("qz_batch")
+                ? QStringLiteral("name, page, definition, total")
+                : QStringLiteral("batch, unit, vals, identity, state, carries, bench, port, module, claimed, ended, sent, "
+                                 "taken, total, message");
+            const std::string why = run(query, QStringLiteral("SELECT %1 FROM %2 LIMIT 0").arg(columns, QLatin1String(table)));
+            if (lastCode == QLatin1String(undefinedColumn))
+                return "the record's database at " + server() + " has a table " + table
+                    + " that this program did not make (" + serverWords(query.lastError())
+                    + "): give the line a database of its own";
+            if (!why.empty())
+                return why;
+        }
+        return {};
     }
 };
 
@@ -253,8 +327,11 @@ BatchRecord::Taken Link::take(std::string& words)
         return BatchRecord::Taken::Unreachable;
     }
     if (std::string why = makeTables(); !why.empty()) {
-        words = why;
-        return stillThere() ? BatchRecord::Taken::Broken : BatchRecord::Taken::Unreachable;
+        const bool held = heldTooLong();
+        words = held ? "the record's database at " + server() + " holds its tables locked for another session (" + why
+                + ")"
+                     : why;
+        return held || !stillThere() ? BatchRecord::Taken::Unreachable : BatchRecord::Taken::Broken;
     }
     return BatchRecord::Taken::Yes;
 }
@@ -362,9 +439,14 @@ RecordDatabase::Claimed Link::claimUnit(const std::string& port, const std::stri
         return claimed;
     };
     const auto failed = [&](std::string why) {
+        const bool held = heldTooLong();
         database.rollback();
-        claimed.kind = stillThere() ? RecordDatabase::Claimed::Refused : RecordDatabase::Claimed::Unreachable;
-        claimed.why = std::move(why);
+        claimed.kind = held          ? RecordDatabase::Claimed::Busy
+            : stillThere()           ? RecordDatabase::Claimed::Refused
+                                     : RecordDatabase::Claimed::Unreachable;
+        claimed.why = held ? "the record's database at " + server() + " holds batch " + address.batch
+                + "'s units locked for another session (" + why + "): waiting for it"
+                           : std::move(why);
         return claimed;
     };
     const QVariant batchName = text(address.batch);

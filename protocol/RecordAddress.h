@@ -39,8 +39,8 @@ std::string ShownAddress(std::string_view record);
 // How long a connection may take to be made, unless the address says (connect_timeout).
 inline constexpr int ConnectSeconds = 5;
 // How long one statement, or the wait for one lock, may take on the server.
-inline constexpr int StatementMs = 15000;
-inline constexpr int LockMs = 10000;
+inline constexpr int StatementMs = 6000;
+inline constexpr int LockMs = 4000;
 
 // The address's parameters as the driver's connection options, each value quoted as
 // libpq's connection strings require, so that no value adds a parameter of its own; with

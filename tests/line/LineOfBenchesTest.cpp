@@ -20,6 +20,11 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 using qz::test::FakeModule;
@@ -267,6 +272,79 @@ TEST(LineOfBenches, AFailedModulesValuesWaitForRetryFailed)
     EXPECT_NE(again.output().find("is left: 3 of 3 claimed, 3 set up, 0 failed"), std::string::npos) << again.output();
     EXPECT_EQ(minorsSent(module), (std::vector<std::string>{"0x0001", "0x0002", "0x0003"}));
     EXPECT_EQ(minorsSent(back), (std::vector<std::string>{"0x0001"}));
+}
+
+// Seconds since start.
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Nothing waits on the server without a bound: a listener that accepts and never answers,
+// and rows another session holds locked, each end the bench with exit 3 within seconds;
+// Ctrl-C while a claim waits on the lock ends it within 3 s.
+TEST(LineOfBenches, AServerThatDoesNotAnswerEndsTheBenchWithinItsBound)
+{
+    const int hole = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(hole, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    ASSERT_EQ(::listen(hole, 8), 0); // the kernel accepts; nobody ever answers
+    socklen_t length = sizeof local;
+    ::getsockname(hole, reinterpret_cast<sockaddr*>(&local), &length);
+    FakeModule module(beacons(13));
+    std::vector<std::string> args = beaconBatch(module, "hole", 2);
+    args[6] = "--record=postgresql://postgres@127.0.0.1:" + std::to_string(ntohs(local.sin_port)) + "/postgres?batch=hole";
+    auto start = std::chrono::steady_clock::now();
+    Bench silent(args);
+    EXPECT_EQ(silent.wait(), 3) << silent.output();
+    EXPECT_LT(secondsSince(start), 9.0);
+    EXPECT_NE(silent.output().find("cannot reach the record's database at 127.0.0.1:"), std::string::npos) << silent.output();
+    EXPECT_TRUE(module.commands().empty());
+    ::close(hole);
+
+    Bench first(beaconBatch(module, "locked", 3));
+    ASSERT_TRUE(first.waitFor("Waiting for the next module")) << first.output();
+    first.signal(SIGINT);
+    first.wait();
+    // Another session holds the table against every claim (as CREATE INDEX does), then
+    // holds the free rows themselves (a transaction left open by hand).
+    const auto holdFor60s = [](const std::string& statement) {
+        ASSERT_EQ(std::system(("psql -X -q -c \"BEGIN; " + statement + "; SELECT pg_sleep(60)\" >/dev/null 2>&1 &").c_str()), 0);
+        std::this_thread::sleep_for(milliseconds(1000));
+    };
+    const auto release = [] {
+        psql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(60)%' AND pid <> "
+             "pg_backend_pid()");
+    };
+    holdFor60s("LOCK TABLE qz_unit IN EXCLUSIVE MODE");
+    start = std::chrono::steady_clock::now();
+    Bench locked(beaconBatch(module, "locked", 3));
+    ASSERT_TRUE(locked.waitFor("Waiting for the next module")) << locked.output();
+    locked.pressEnter(); // its port held the module set up first
+    EXPECT_EQ(locked.wait(), 3) << locked.output();
+    EXPECT_LT(secondsSince(start), 10.0);
+    EXPECT_NE(locked.output().find("units locked for another session"), std::string::npos) << locked.output();
+    Bench interrupted(beaconBatch(module, "locked", 3));
+    ASSERT_TRUE(interrupted.waitFor("Waiting for the next module")) << interrupted.output();
+    interrupted.pressEnter();
+    ASSERT_TRUE(interrupted.waitFor("> AT+ADDR?")) << interrupted.output();
+    std::this_thread::sleep_for(milliseconds(300)); // its claim waits on the lock
+    interrupted.signal(SIGINT);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(interrupted.wait(), 130) << interrupted.output();
+    EXPECT_LT(secondsSince(start), 3.0);
+    release();
+    holdFor60s("SELECT unit FROM qz_unit WHERE batch = 'locked' AND state = 'free' FOR UPDATE");
+    Bench busy(beaconBatch(module, "locked", 3));
+    ASSERT_TRUE(busy.waitFor("Waiting for the next module")) << busy.output();
+    busy.pressEnter();
+    EXPECT_EQ(busy.wait(), 3) << busy.output();
+    EXPECT_NE(busy.output().find("free units are held by another connection"), std::string::npos) << busy.output();
+    EXPECT_EQ(busy.output().find("is left"), std::string::npos) << busy.output();
+    release();
+    EXPECT_EQ(minorsSent(module), (std::vector<std::string>{"0x0001"}));
 }
 
 TEST(LineOfBenches, LineShowsTheBatchPerBenchAndPort)

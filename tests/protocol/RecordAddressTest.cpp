@@ -82,11 +82,11 @@ TEST(RecordAddress, ConnectOptionsQuoteValuesAndBoundEveryWait)
     };
     EXPECT_EQ(optionsOf("postgresql://db/l?batch=x"),
               "connect_timeout='5';keepalives='1';keepalives_idle='2';keepalives_interval='1';keepalives_count='3';"
-              "tcp_user_timeout='15000';options='-c statement_timeout=15000 -c lock_timeout=10000'");
+              "tcp_user_timeout='6000';options='-c statement_timeout=6000 -c lock_timeout=4000'");
     EXPECT_EQ(optionsOf("postgresql://db/l?batch=x&connect_timeout=9&application_name=bench%201&options=-c%20x%3D'y\\"),
-              "keepalives='1';keepalives_idle='2';keepalives_interval='1';keepalives_count='3';tcp_user_timeout='15000';"
+              "keepalives='1';keepalives_idle='2';keepalives_interval='1';keepalives_count='3';tcp_user_timeout='6000';"
               "connect_timeout='9';application_name='bench 1';"
-              "options='-c statement_timeout=15000 -c lock_timeout=10000 -c x=\\'y\\\\'");
+              "options='-c statement_timeout=6000 -c lock_timeout=4000 -c x=\\'y\\\\'");
 }
 
 } // namespace
