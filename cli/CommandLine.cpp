@@ -17,7 +17,7 @@ const std::vector<std::pair<std::string_view, Subcommand>>& otherSubcommands()
     static const std::vector<std::pair<std::string_view, Subcommand>> table = {
         {"decode", RunDecode},         {"ports", RunPortsCommand},       {"verify", RunVerifyCommand},
         {"scan", RunScanCommand},      {"console", RunConsoleCommand},   {"discover", RunDiscoverCommand},
-        {"connect", RunConnectCommand}, {"line", RunLineCommand},
+        {"connect", RunConnectCommand}, {"line", RunLineCommand},         {"report", RunReportCommand},
     };
     return table;
 }

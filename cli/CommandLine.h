@@ -98,14 +98,20 @@ struct ConnectRequest {
 
 // What a run of the command line is: words to print, or something still to run, whose
 // own output and outcome decide the rest.
-// qzconfig line: the state of a batch that benches share.
+// qzconfig line: the state of a batch that benches share, or of every batch of a database.
 struct LineRequest {
     std::string record; // its database address
     bool json = false;
 };
 
+// qzconfig report: one row per module of a batch, from its record file or its database.
+struct ReportRequest {
+    std::string record;
+    bool json = false;
+};
+
 using Outcome = std::variant<Printed, SendRequest, BatchRequest, ListPorts, VerifyRequest, ScanRequest, ConsoleRequest,
-                             DiscoverRequest, ConnectRequest, LineRequest>;
+                             DiscoverRequest, ConnectRequest, LineRequest, ReportRequest>;
 
 // A batch refused before any port opened, in qzconfig's words: a refusal or a usage error.
 Printed BatchRefusalWords(const BatchRequest& request, const batch::Refusal& refusal);

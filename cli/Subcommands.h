@@ -18,6 +18,7 @@ Outcome RunConsoleCommand(const std::vector<std::string_view>& args);
 Outcome RunDiscoverCommand(const std::vector<std::string_view>& args);
 Outcome RunConnectCommand(const std::vector<std::string_view>& args);
 Outcome RunLineCommand(const std::vector<std::string_view>& args);
+Outcome RunReportCommand(const std::vector<std::string_view>& args);
 
 std::string AirHelp();
 std::string PortsHelp();

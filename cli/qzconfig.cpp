@@ -131,6 +131,7 @@ struct Run {
         return RunConnect(argc, argv, request);
     }
     int operator()(const LineRequest& request) const { return RunLine(argc, argv, request); }
+    int operator()(const ReportRequest& request) const { return RunReport(argc, argv, request); }
 };
 
 } // namespace

@@ -1,9 +1,13 @@
 #include "BatchFiles.h"
 
+#include "RecordAddress.h"
+#include "RecordDatabase.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace qz {
 
@@ -28,6 +32,31 @@ std::string BatchFileProblem(const std::string& path, BatchFile kind)
     if (kind == BatchFile::Record && !std::ifstream(path, std::ios::binary))
         return "cannot read it: " + std::string(std::strerror(errno));
     return {};
+}
+
+std::string ReadBatchReport(const std::string& record, batch::Report& report)
+{
+    if (IsDatabaseAddress(record)) {
+        auto address = ReadDatabaseAddress(record);
+        if (const auto* why = std::get_if<std::string>(&address))
+            return *why;
+        RecordDatabase database(std::get<DatabaseAddress>(std::move(address)), BenchName(), false);
+        std::string why;
+        if (database.take(why) != BatchRecord::Taken::Yes)
+            return why;
+        return database.report(report);
+    }
+    // Rows are only ever added: a record a batch is writing reads as far as it is written.
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::path(record), error))
+        return "no such file";
+    if (const std::string problem = BatchFileProblem(record, BatchFile::Record); !problem.empty())
+        return problem;
+    std::ifstream file(record, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (file.bad())
+        return "cannot read it: " + std::string(std::strerror(errno));
+    return batch::ReadReport(text, report);
 }
 
 } // namespace qz

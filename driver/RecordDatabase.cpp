@@ -160,6 +160,8 @@ struct Link {
     std::map<std::size_t, std::string> carriers();
     std::vector<batch::HeldPort> heldPorts();
     std::string line(RecordDatabase::Line& state);
+    std::string batches(std::vector<RecordDatabase::BatchLine>& batches);
+    std::string report(batch::Report& report);
 
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
 
@@ -630,6 +632,71 @@ std::string Link::line(RecordDatabase::Line& state)
 }
 
 
+std::string Link::batches(std::vector<RecordDatabase::BatchLine>& batches)
+{
+    if (std::string why = connect(); !why.empty())
+        return why;
+    QSqlQuery query(db());
+    if (std::string why = run(query, QStringLiteral("SELECT to_regclass('qz_batch') IS NOT NULL")); !why.empty())
+        return why;
+    if (!query.next() || !query.value(0).toBool())
+        return {}; // no batch was ever begun here
+    if (std::string why = run(query, QStringLiteral(
+                                          "SELECT b.name, b.page, to_char(b.created AT TIME ZONE 'UTC', "
+                                          "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), b.total, count(u.unit) FILTER (WHERE u.state "
+                                          "<> 'free'), count(u.unit) FILTER (WHERE u.state = 'set up'), count(u.unit) "
+                                          "FILTER (WHERE u.state = 'failed') FROM qz_batch b LEFT JOIN qz_unit u ON "
+                                          "u.batch = b.name GROUP BY b.name, b.page, b.created, b.total ORDER BY b.created"));
+        !why.empty())
+        return why;
+    while (query.next()) {
+        RecordDatabase::BatchLine line{bytes(query.value(0).toString()), bytes(query.value(1).toString()),
+                                       bytes(query.value(2).toString()), query.value(3).toInt(), query.value(4).toInt(),
+                                       query.value(5).toInt(), query.value(6).toInt(), 0};
+        line.left = line.total - line.claimed;
+        batches.push_back(line);
+    }
+    return {};
+}
+
+std::string Link::report(batch::Report& report)
+{
+    if (std::string why = connect(); !why.empty())
+        return why;
+    QSqlQuery query(db());
+    if (std::string why = run(query, QStringLiteral("SELECT page FROM qz_batch WHERE name = ?"), {text(address.batch)});
+        !why.empty())
+        return why;
+    const PageSpec* page = query.next() ? FindPage(bytes(query.value(0).toString())) : nullptr;
+    if (page == nullptr)
+        return "the database at " + server() + " holds no batch " + address.batch;
+    for (const FieldSpec& field : page->fields)
+        report.fields.emplace_back(field.option);
+    const QString time = QStringLiteral("to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')");
+    if (std::string why = run(query, QStringLiteral("SELECT vals, coalesce(module, ''), coalesce(bench, ''), "
+                                                    "coalesce(port, ''), %1, %2, state, coalesce(message, '') FROM qz_unit "
+                                                    "WHERE batch = ? AND state <> 'free' ORDER BY claimed, unit")
+                                         .arg(time.arg(QStringLiteral("claimed")), time.arg(QStringLiteral("ended"))),
+                             {text(address.batch)});
+        !why.empty())
+        return why;
+    while (query.next()) {
+        batch::ReportRow row;
+        const std::string vals = bytes(query.value(0).toString());
+        std::size_t offset = 0;
+        batch::ReadCsvRecord(vals, offset, row.values);
+        row.module = bytes(query.value(1).toString());
+        row.bench = bytes(query.value(2).toString());
+        row.port = bytes(query.value(3).toString());
+        row.started = bytes(query.value(4).toString());
+        row.ended = bytes(query.value(5).toString());
+        row.result = bytes(query.value(6).toString());
+        batch::SplitMessage(bytes(query.value(7).toString()), row);
+        report.rows.push_back(std::move(row));
+    }
+    return {};
+}
+
 namespace {
 
 // The thread that owns one Link, running what it is given in order. A worker given up on (a
@@ -920,6 +987,36 @@ std::string RecordDatabase::line(Line& state)
     if (!read)
         return impl_->silent(callBoundMs);
     state = read->second;
+    return read->first;
+}
+
+std::string RecordDatabase::batches(std::vector<BatchLine>& batches)
+{
+    const auto read = impl_->call<std::pair<std::string, std::vector<BatchLine>>>(
+        [](Link& link) {
+            std::vector<BatchLine> lines;
+            std::string why = link.batches(lines);
+            return std::make_pair(why, lines);
+        },
+        callBoundMs);
+    if (!read)
+        return impl_->silent(callBoundMs);
+    batches = read->second;
+    return read->first;
+}
+
+std::string RecordDatabase::report(batch::Report& report)
+{
+    const auto read = impl_->call<std::pair<std::string, batch::Report>>(
+        [](Link& link) {
+            batch::Report made;
+            std::string why = link.report(made);
+            return std::make_pair(why, made);
+        },
+        defineBoundMs);
+    if (!read)
+        return impl_->silent(defineBoundMs);
+    report = read->second;
     return read->first;
 }
 

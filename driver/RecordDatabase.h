@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BatchRecord.h"
+#include "BatchReport.h"
 #include "RecordAddress.h"
 
 #include <functional>
@@ -74,6 +75,14 @@ public:
     };
     // The line's state, or why it cannot be read.
     std::string line(Line& state);
+    // Every batch of the database and where it stands (an address that names none).
+    struct BatchLine {
+        std::string name, page, created;
+        int total = 0, claimed = 0, setUp = 0, failed = 0, left = 0;
+    };
+    std::string batches(std::vector<BatchLine>& batches);
+    // The batch, one row per unit a module took; why not, in words.
+    std::string report(batch::Report& report);
     // The units of the batch carried by a module, and by which (where the record knows it).
     std::map<std::size_t, std::string> carriers();
 

@@ -36,6 +36,8 @@ std::vector<batch::Recorded> RecordDatabase::recordedUnits(std::size_t units)
     return std::vector<batch::Recorded>(units, batch::Recorded::Nothing);
 }
 std::string RecordDatabase::counts() { return {}; }
+std::string RecordDatabase::batches(std::vector<BatchLine>&) { return "no PostgreSQL driver in this build"; }
+std::string RecordDatabase::report(batch::Report&) { return "no PostgreSQL driver in this build"; }
 std::string RecordDatabase::line(Line&) { return "no PostgreSQL driver in this build"; }
 
 void RecordDatabase::stopWhen(std::function<bool()>) {}

@@ -794,6 +794,20 @@ std::string VerdictSummary(const Verdict& verdict)
     return std::string(SilentWords);
 }
 
+std::size_t VerdictLineIn(std::string_view message)
+{
+    // How each summary begins, and the words of a radio lost while listening.
+    static constexpr std::string_view beginnings[] = {"heard as set: ", "heard otherwise: ", "heard, not confirmed: ",
+                                                      "not heard: ", "stopped: listening", "the study list makes",
+                                                      "cannot listen over the air: "};
+    std::size_t first = std::string_view::npos;
+    for (std::string_view beginning : beginnings) {
+        const std::size_t at = message.find("; " + std::string(beginning));
+        first = std::min(first, at);
+    }
+    return first;
+}
+
 std::string VerdictLine(const Verdict& verdict)
 {
     std::string line = VerdictSummary(verdict);

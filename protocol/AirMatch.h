@@ -187,6 +187,9 @@ std::string OutcomeName(Outcome outcome);
 std::string VerdictSummary(const Verdict& verdict);
 // One line for a record: the summary, then each difference, "set X; heard Y".
 std::string VerdictLine(const Verdict& verdict);
+// Where a record's message ("8 of 8 commands were taken; heard as set: ...") goes on with
+// what listening found, at its "; "; npos when it holds none.
+std::size_t VerdictLineIn(std::string_view message);
 
 // What the study page's module does instead of advertising.
 inline constexpr std::string_view SilentWords =

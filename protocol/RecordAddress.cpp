@@ -67,7 +67,7 @@ bool IsDatabaseAddress(std::string_view record)
                        [&](std::string_view scheme) { return record.substr(0, scheme.size()) == scheme; });
 }
 
-std::variant<DatabaseAddress, std::string> ReadDatabaseAddress(std::string_view text)
+std::variant<DatabaseAddress, std::string> ReadDatabaseAddress(std::string_view text, BatchName batchName)
 {
     std::string_view rest = text;
     for (std::string_view scheme : schemes) {
@@ -141,7 +141,7 @@ std::variant<DatabaseAddress, std::string> ReadDatabaseAddress(std::string_view 
             address.options.emplace_back(key, value);
         }
     }
-    if (!batchGiven)
+    if (!batchGiven && batchName == BatchName::Required)
         return std::string("the address names no batch: add ?batch=NAME, the name every bench of the line gives");
     return address;
 }

@@ -26,8 +26,12 @@ inline constexpr std::size_t LongestBatchName = 63;
 
 // Whether a record names a database rather than a file.
 bool IsDatabaseAddress(std::string_view record);
+// Whether an address must name a batch: a batch's record must; a look at every batch of a
+// database need not.
+enum class BatchName { Required, Optional };
 // The address read, or why it cannot be one, in words.
-std::variant<DatabaseAddress, std::string> ReadDatabaseAddress(std::string_view text);
+std::variant<DatabaseAddress, std::string> ReadDatabaseAddress(std::string_view text,
+                                                               BatchName batchName = BatchName::Required);
 // "db.line1:5432", or the socket folder: the server as messages name it.
 std::string ServerName(const DatabaseAddress& address);
 

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -67,6 +68,7 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, T
     , btnStartBatch(named(new QPushButton(QStringLiteral("Set up modules"), this), "btnStartBatch"))
     , btnNextModule(named(new QPushButton(QStringLiteral("Next module"), this), "btnNextModule"))
     , btnStopBatch(named(new QPushButton(QStringLiteral("Stop"), this), "btnStopBatch"))
+    , btnSaveReport(named(new QPushButton(QStringLiteral("Save report..."), this), "btnSaveReport"))
     , page_(std::move(page))
     , takeLink_(std::move(takeLink))
     , canListen_(cannotListen.isEmpty())
@@ -133,7 +135,10 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, T
     described(btnStopBatch, QStringLiteral("Stop"),
               QStringLiteral("Stop after the reply to the current command; the same batch with the same record "
                              "finishes it later"));
-    for (QPushButton* button : {btnStartBatch, btnNextModule, btnStopBatch, chooseValues, chooseRecord})
+    described(btnSaveReport, QStringLiteral("Save report"),
+              QStringLiteral("Save what the record shows of each module (its values, address, port, times, result and "
+                             "what listening found) as a CSV file"));
+    for (QPushButton* button : {btnStartBatch, btnNextModule, btnStopBatch, btnSaveReport, chooseValues, chooseRecord})
         button->setAutoDefault(false);
     qz::showsWords(lbVerdict, 3);
     described(lbLine, QStringLiteral("The line"), QStringLiteral("The shared batch over every bench of the line"));
@@ -173,11 +178,21 @@ TSeveralModules::TSeveralModules(PageValues page, const QString& cannotListen, T
     column->addWidget(pbBatch);
     column->addWidget(tvTranscript, 1);
     column->addWidget(lbVerdict);
-    column->addLayout(tvTranscript->buttonRow({btnNextModule, btnStartBatch, btnStopBatch}));
+    column->addLayout(tvTranscript->buttonRow({btnSaveReport, btnNextModule, btnStartBatch, btnStopBatch}));
 
     connect(cbEachGets, qOverload<int>(&QComboBox::currentIndexChanged), this, &TSeveralModules::changed);
     connect(btnStartBatch, &QPushButton::clicked, this, &TSeveralModules::start);
     connect(btnStopBatch, &QPushButton::clicked, this, &TSeveralModules::stop);
+    connect(btnSaveReport, &QPushButton::clicked, this, [this] {
+        const QString record = edtRecordFile->text().trimmed();
+        const QString suggested = qz::IsDatabaseAddress(qz::toBytes(record))
+            ? QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(QStringLiteral("report.csv"))
+            : record.section(QLatin1Char('.'), 0, -2, QString::SectionIncludeLeadingSep) + QStringLiteral("-report.csv");
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save report"), suggested,
+                                                          QStringLiteral("CSV files (*.csv)"));
+        if (!path.isEmpty())
+            saveReport(path);
+    });
     connect(btnNextModule, &QPushButton::clicked, this, [this] {
         if (const std::optional<std::string> port = onlyWaitingPort())
             nextModule(*port);
@@ -211,6 +226,30 @@ QLayout* TSeveralModules::layOutChoices(QPushButton* chooseValues, QPushButton* 
 }
 
 TSeveralModules::~TSeveralModules() = default;
+
+bool TSeveralModules::saveReport(const QString& path)
+{
+    const QString record = edtRecordFile->text().trimmed();
+    if (record.isEmpty()) {
+        lbVerdict->setText(QStringLiteral("Choose the record file first: the report is what it shows."));
+        return false;
+    }
+    const QString shownRecord = qz::fromBytes(qz::ShownAddress(qz::toBytes(record)));
+    qz::batch::Report report;
+    if (const std::string why = qz::ReadBatchReport(qz::toBytes(record), report); !why.empty()) {
+        lbVerdict->setText(QStringLiteral("Cannot read the record %1: %2.").arg(shownRecord, shown(why)));
+        return false;
+    }
+    QFile file(path);
+    const std::string csv = qz::batch::ReportCsv(report);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) || !file.flush()) {
+        lbVerdict->setText(QStringLiteral("Cannot write the report %1: %2.").arg(path, file.errorString()));
+        return false;
+    }
+    lbVerdict->setText(QStringLiteral("The report of %1 modules is in %2.").arg(report.rows.size()).arg(path));
+    return true;
+}
 
 void TSeveralModules::setCannotListen(const QString& cannotListen)
 {

@@ -65,6 +65,11 @@ public:
     QPushButton* btnStartBatch;
     QPushButton* btnNextModule;
     QPushButton* btnStopBatch;
+    QPushButton* btnSaveReport;
+
+    // Writes what the record named in the record field shows, one row per module, to path
+    // as CSV; false (and the verdict says why) when it cannot.
+    bool saveReport(const QString& path);
 
 signals:
     // The batch began or ended, or a port began or ended waiting: what the dialog lets be

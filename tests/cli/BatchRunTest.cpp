@@ -333,6 +333,53 @@ TEST(QzconfigBatch, APortThatCannotBeOpenedUsesNoUnitAndTriesAgain)
     EXPECT_EQ(readFile(notAPort), "");
 }
 
+// One row per module, its last word, as a CSV reader takes it: a retried module once, what
+// listening found apart, a module cut short by a crash as started, a line a crash cut dropped.
+TEST(QzconfigBatch, AReportGivesEachModuleItsLastWordAsCsv)
+{
+    const std::string record = recordFile("qz-record-report.csv");
+    const std::string beacon = "0000FFF0-0000-1000-8000-00805F9B34FB,10123,";
+    std::ofstream(record) << "time,port,module,uuid,major,minor,sent,taken,total,result,message\n"
+                          << "2026-12-09T10:00:00Z,p1,000E0B12345E," << beacon << "00FE,0,0,8,started,\n"
+                          << "2026-12-09T10:00:02Z,p1,000E0B12345E," << beacon
+                          << "00FE,8,8,8,set up,\"8 of 8 commands were taken; heard as set: 00:0E:0B:12:34:5E, \"\"L,1\"\"\"\n"
+                          << "2026-12-09T10:00:03Z,p1,000E0B12345F," << beacon << "00FF,0,0,8,started,\n"
+                          << "2026-12-09T10:00:04Z,p1,000E0B12345F," << beacon << "00FF,8,7,8,failed,ERROR to AT+MINO\n"
+                          << "2026-12-09T10:00:05Z,p2,," << beacon << "0100,0,0,8,started,\n"
+                          << "2026-12-09T10:00:06Z,p2,," << beacon << "0100,1,0,8,failed,ERROR to AT+RENEW\n"
+                          << "2026-12-09T10:01:00Z,p1,000E0B12345F," << beacon << "00FF,0,0,8,started,\n"
+                          << "2026-12-09T10:01:02Z,p1,000E0B12345F," << beacon << "00FF,8,8,8,set up,8 of 8 commands were taken\n"
+                          << "2026-12-09T10:01:03Z,p2,000E0B123460," << beacon << "0101,0,0,8,started,\n"
+                          << "2026-12-09T10:01:04Z,p2,000E0B123460," << beacon << "0101,3,3";
+    Batch report({"report", "--record=" + record});
+    EXPECT_EQ(report.wait(), 0) << report.output();
+    const std::string csv = testing::TempDir() + "qz-report.csv";
+    std::ofstream(csv) << report.output();
+    const std::string read = "python3 -c \"import csv,sys; [print('|'.join(r)) for r in csv.reader(open(sys.argv[1], "
+                             "newline=''))]\" " + csv;
+    std::string rows;
+    FILE* python = popen(read.c_str(), "r");
+    ASSERT_NE(python, nullptr);
+    for (int c = std::fgetc(python); c != EOF; c = std::fgetc(python))
+        rows += static_cast<char>(c);
+    EXPECT_EQ(pclose(python), 0);
+    const std::string lead = "0000FFF0-0000-1000-8000-00805F9B34FB|10123|";
+    EXPECT_EQ(lines(rows),
+              (std::vector<std::string>{
+                  "uuid|major|minor|module|bench|port|started|ended|result|message|air",
+                  lead + "00FE|000E0B12345E||p1|2026-12-09T10:00:00Z|2026-12-09T10:00:02Z|set up|8 of 8 commands were "
+                         "taken|heard as set: 00:0E:0B:12:34:5E, \"L,1\"",
+                  lead + "0100|||p2|2026-12-09T10:00:05Z|2026-12-09T10:00:06Z|failed|ERROR to AT+RENEW|",
+                  lead + "00FF|000E0B12345F||p1|2026-12-09T10:01:00Z|2026-12-09T10:01:02Z|set up|8 of 8 commands were taken|",
+                  lead + "0101|000E0B123460||p2|2026-12-09T10:01:03Z||started||",
+              }));
+    Batch json({"report", "--record=" + record, "--json"});
+    EXPECT_EQ(json.wait(), 0);
+    EXPECT_NE(json.output().find("\"minor\": \"0101\""), std::string::npos) << json.output();
+    Batch missing({"report", "--record=" + testing::TempDir() + "qz-no-record.csv"});
+    EXPECT_EQ(missing.wait(), 3);
+}
+
 TEST(QzconfigBatch, APortNotThereYetIsAwaitedByName)
 {
     const std::string absent = testing::TempDir() + "qz-absent-adapter";

@@ -373,6 +373,18 @@ TEST(LineOfBenches, LineShowsTheBatchPerBenchAndPort)
     Bench none({"line", record("never-begun")});
     EXPECT_EQ(none.wait(), 3);
     EXPECT_NE(none.output().find("holds no batch never-begun"), std::string::npos) << none.output();
+    // The database's batches, and this one's modules one row each.
+    Bench batches({"line", "--record=postgresql:///postgres"});
+    EXPECT_EQ(batches.wait(), 0) << batches.output();
+    EXPECT_NE(("\n" + batches.output()).find("\nshown  ibeacon  "), std::string::npos) << batches.output();
+    EXPECT_NE(batches.output().find("  2 of 2 claimed, 2 set up, 0 failed, 0 left\n"), std::string::npos)
+        << batches.output();
+    Bench report({"report", record("shown")});
+    EXPECT_EQ(report.wait(), 0) << report.output();
+    EXPECT_EQ(report.output().rfind("uuid,major,minor,module,bench,port,started,ended,result,message,air\n", 0), 0u)
+        << report.output();
+    EXPECT_NE(report.output().find(uuid + ",0030,0002,00170A000002,"), std::string::npos) << report.output();
+    EXPECT_NE(report.output().find(",set up,8 of 8 commands were taken,\n"), std::string::npos) << report.output();
 }
 
 } // namespace
