@@ -112,6 +112,16 @@ public:
         return output_;
     }
 
+    // How often the output holds text by now.
+    int occurrences(const std::string& text)
+    {
+        const std::string all = output();
+        int count = 0;
+        for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
     // Standard error, when it was kept apart.
     std::string errors()
     {
@@ -136,15 +146,6 @@ private:
             if (reader->joinable())
                 reader->join();
         }
-    }
-
-    int occurrences(const std::string& text)
-    {
-        const std::string all = output();
-        int count = 0;
-        for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
-            ++count;
-        return count;
     }
 
     pid_t pid_ = -1;

@@ -387,4 +387,173 @@ TEST(LineOfBenches, LineShowsTheBatchPerBenchAndPort)
     EXPECT_NE(report.output().find(",set up,8 of 8 commands were taken,\n"), std::string::npos) << report.output();
 }
 
+// The ledger's rules, one table, run against a record file and against the line's server:
+// each row puts modules on a bench, run after run, and says which identity each physical
+// module received over all of them.
+namespace ledger {
+
+struct Physical {
+    std::string address; // what it answers to AT+ADDR?; a broadcast list changes it
+    std::vector<std::string> identities; // AT+MINO... or AT+ADDR<12 digits>, as received
+};
+
+struct Put {
+    std::size_t module;        // which physical module is put on the bench
+    std::string refuses = {};  // it answers ERROR to the command that begins so
+    std::string killAt = {};   // the bench is killed once the transcript shows this
+};
+
+struct Pass {
+    std::vector<Put> modules;
+    bool retry = false;
+    std::string batch = {}; // beside the row's own name
+};
+
+struct Fixture {
+    std::vector<Physical> modules;
+    std::vector<Put> line; // what goes on, in order, this run
+    std::size_t asked = 0;
+    std::mutex mutex;
+};
+
+FakeModule::Script script(const std::shared_ptr<Fixture>& bench)
+{
+    return [bench](const std::string& command) {
+        std::lock_guard<std::mutex> lock(bench->mutex);
+        if (command == "AT+ADDR?") {
+            if (bench->asked < bench->line.size())
+                ++bench->asked;
+            return FakeModule::ok("OK+ADDR:" + bench->modules[bench->line[bench->asked - 1].module].address);
+        }
+        if (bench->asked == 0)
+            return FakeModule::ok();
+        const Put& put = bench->line[bench->asked - 1];
+        Physical& module = bench->modules[put.module];
+        const bool identity = command.rfind("AT+MINO", 0) == 0 || (command.rfind("AT+ADDR", 0) == 0 && command.size() == 19);
+        if (identity)
+            module.identities.push_back(command);
+        if (command.rfind("AT+ADDR", 0) == 0 && command.size() == 19)
+            module.address = command.substr(7);
+        if (!put.refuses.empty() && command.rfind(put.refuses, 0) == 0)
+            return FakeModule::ok("ERROR");
+        return FakeModule::ok();
+    };
+}
+
+// Runs a bench until every module of the run has been put on and the bench waits again
+// (then Ctrl-C), it ends, or the run's kill point shows.
+std::string runBench(const std::vector<std::string>& args, const std::shared_ptr<Fixture>& bench)
+{
+    qz::test::QzconfigProcess process(args);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int waitsSeen = 0;
+    while (std::chrono::steady_clock::now() < deadline && !process.exited()) {
+        std::size_t asked = 0;
+        std::string killAt;
+        {
+            std::lock_guard<std::mutex> lock(bench->mutex);
+            asked = bench->asked;
+            killAt = asked > 0 ? bench->line[asked - 1].killAt : std::string();
+        }
+        if (!killAt.empty() && process.occurrences(killAt) > 0) {
+            process.signal(SIGKILL);
+            break;
+        }
+        const int waits = process.occurrences("Waiting for the next module");
+        if (waits > waitsSeen) {
+            waitsSeen = waits;
+            if (asked < bench->line.size())
+                process.pressEnter();
+            else
+                process.signal(SIGINT);
+        }
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    process.wait();
+    return process.output();
+}
+
+struct Row {
+    std::string name;
+    bool broadcast;
+    int units;
+    std::vector<std::string> addresses; // of the physical modules, before anything is sent
+    std::vector<Pass> runs;
+    std::vector<std::vector<std::string>> identities; // per physical module, all runs together
+    bool sharedOnly;
+};
+
+// Every batch of the table has identities of its own: the server refuses a batch that
+// would give one that another batch of its database gives.
+std::vector<std::string> benchArgs(const Row& row, std::size_t rowIndex, const Pass& run, const std::string& store,
+                                   const std::string& port)
+{
+    const std::string batch = row.name + run.batch;
+    char major[5];
+    std::snprintf(major, sizeof major, "%04X", static_cast<unsigned>(0x0700 + rowIndex * 2 + (run.batch.empty() ? 0 : 1)));
+    std::vector<std::string> args =
+        row.broadcast ? std::vector<std::string>{"broadcast", "--address=000E0B000001", "--advert=0201060302F0FF", "--scan=0201060302F0FF",
+                                                 "--count=address"}
+                      : std::vector<std::string>{"ibeacon", "--uuid=" + uuid, "--major=" + std::string(major),
+                                                 "--minor=0001", "--count=minor"};
+    args.push_back("--modules=" + std::to_string(row.units));
+    args.push_back(store == "file" ? "--record=" + testing::TempDir() + "qz-ledger-" + batch + ".csv" : record(batch));
+    args.push_back("--port=" + port);
+    if (run.retry)
+        args.push_back("--retry-failed");
+    return args;
+}
+
+} // namespace ledger
+
+TEST(LineOfBenches, TheLedgersRulesHoldForAFileAndForTheServer)
+{
+    using namespace ledger;
+    const std::string m1 = "AT+MINO0x0001", m2 = "AT+MINO0x0002", m3 = "AT+MINO0x0003";
+    const Row rows[] = {
+        // A module set up is known by its own address: sent nothing again.
+        {"known", false, 3, {"0017EE000001", "0017EE000002"}, {{{{0}}}, {{{0}, {1}}}}, {{m1}, {m2}}, false},
+        // A broadcast module is known by the address its list gave it.
+        {"renamed", true, 3, {"0017EE000011"}, {{{{0}}}, {{{0}}}}, {{"AT+ADDR000E0B000001"}}, false},
+        // Carried values go back to their own module only, and stay carried when that module
+        // fails again before its identity: no other module gets them.
+        {"carried", false, 3, {"0017EE000021", "0017EE000022", "0017EE000023"},
+         {{{{0, "AT+MINO"}}}, {{{1}, {0, "AT+RENEW"}, {2}, {0}}, true}},
+         {{m1, m1}, {m2}, {m3}}, false},
+        // A bench killed mid-module leaves its unit carried; retried, only its module gets it.
+        {"killed", false, 3, {"0017EE000031", "0017EE000032", "0017EE000033"},
+         {{{{0, "", "> AT+IBE1"}}}, {{{1}}}, {{{2}, {0}}, true}},
+         {{m1}, {m2}, {m3}}, false},
+        // Every unit taken: a module put on is sent nothing.
+        {"none", false, 1, {"0017EE000041", "0017EE000042"}, {{{{0}}}, {{{1}}}}, {{m1}, {}}, false},
+        // A module another batch of the database set up is sent nothing.
+        {"other", false, 3, {"0017EE000051", "0017EE000052"}, {{{{0}}}, {{{0}, {1}}, false, "-next"}},
+         {{m1}, {m1}}, true},
+    };
+    for (const std::string store : {"file", "server"}) {
+        for (std::size_t index = 0; index < std::size(rows); ++index) {
+            const Row& row = rows[index];
+            if (row.sharedOnly && store == "file")
+                continue;
+            auto bench = std::make_shared<Fixture>();
+            for (const std::string& address : row.addresses)
+                bench->modules.push_back({address, {}});
+            FakeModule port(script(bench));
+            std::string outputs;
+            for (const Pass& run : row.runs) {
+                {
+                    std::lock_guard<std::mutex> lock(bench->mutex);
+                    bench->line = run.modules;
+                    bench->asked = 0;
+                }
+                outputs += runBench(benchArgs(row, index, run, store, port.path()), bench);
+            }
+            std::vector<std::vector<std::string>> received;
+            for (const Physical& module : bench->modules)
+                received.push_back(module.identities);
+            EXPECT_EQ(received, row.identities) << store << " " << row.name << "\n" << outputs;
+        }
+    }
+}
+
 } // namespace
