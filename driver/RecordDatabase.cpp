@@ -613,14 +613,18 @@ std::string Link::line(RecordDatabase::Line& state)
     state.setUp = query.value(2).toInt();
     state.failed = query.value(3).toInt();
     state.left = state.total - state.claimed;
+    // A started unit is in progress while its bench's connection lives; else its module may
+    // carry its values.
     if (std::string why = run(query, QStringLiteral(
-                                                "SELECT bench, port, count(*), count(*) FILTER (WHERE state = 'set up'), "
-                                                "count(*) FILTER (WHERE state = 'failed'), (array_agg(vals ORDER BY "
-                                                "claimed DESC))[1], (array_agg(state ORDER BY claimed DESC))[1], "
-                                                "to_char(max(claimed) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"') "
-                                                "FROM qz_unit WHERE batch = ? AND state <> 'free' GROUP BY bench, port "
-                                                "ORDER BY bench, port"),
-                                     {text(address.batch)});
+                                         "SELECT bench, port, count(*), count(*) FILTER (WHERE state = 'set up'), "
+                                         "count(*) FILTER (WHERE state = 'failed'), (array_agg(vals ORDER BY "
+                                         "claimed DESC))[1], (array_agg(CASE WHEN state <> 'started' THEN state WHEN %1 "
+                                         "THEN 'carried' ELSE 'in progress' END ORDER BY claimed DESC))[1], "
+                                         "to_char(max(claimed) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"') "
+                                         "FROM qz_unit WHERE batch = ? AND state <> 'free' GROUP BY bench, port "
+                                         "ORDER BY bench, port")
+                                         .arg(QLatin1String(claimerGone)),
+                              {text(address.batch)});
         !why.empty())
         return why;
     while (query.next()) {

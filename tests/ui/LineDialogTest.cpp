@@ -7,6 +7,10 @@
 #include "SeveralModules.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +23,11 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -82,6 +91,52 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(several->lbVerdict->text().startsWith(QStringLiteral("3 of 3 modules were set up")),
                                  15000);
         QCOMPARE(several->lbLine->text(), QStringLiteral("The line: 3 of 3 claimed, 3 set up, 0 failed"));
+        // The report: one row per module, from the line's server.
+        const QString report = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath(QStringLiteral("window-report.csv"));
+        QVERIFY(several->saveReport(report));
+        QFile saved(report);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(saved.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 4);
+        QVERIFY2(rows[3].contains(QStringLiteral(",0050,0003,00170C")) && rows[3].contains(QStringLiteral(",set up,")),
+                 qPrintable(rows[3]));
+    }
+
+    // A server that accepts and never answers: the batch does not begin, and the window's
+    // event loop answers all the while.
+    void aServerThatDoesNotAnswerLeavesTheWindowAnswering()
+    {
+        const int hole = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::bind(hole, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+        QCOMPARE(::listen(hole, 8), 0); // the kernel accepts; nobody ever answers
+        socklen_t length = sizeof local;
+        ::getsockname(hole, reinterpret_cast<sockaddr*>(&local), &length);
+        FakeModule module(beacons());
+        const PageValues page{qz::FindPage("ibeacon"), {{qz::Field::BeaconMajor, "0060"}, {qz::Field::BeaconMinor, "0001"}}, {}};
+        TfrmSend dialog({"AT+IBEA1"}, nullptr, page);
+        dialog.show();
+        TSeveralModules* several = dialog.several;
+        dialog.tabTools->setCurrentWidget(several);
+        several->cbEachGets->setCurrentIndex(1);
+        several->edtRecordFile->setText(
+            QStringLiteral("postgresql://postgres@127.0.0.1:%1/postgres?batch=hole").arg(ntohs(local.sin_port)));
+        dialog.cbPort->setEditText(QString::fromStdString(module.path()));
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+        tick.start(100);
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(several->btnStartBatch, Qt::LeftButton);
+        QVERIFY2(several->lbVerdict->text().startsWith(QStringLiteral("The record: cannot reach the record's database at 127.0.0.1:")),
+                 qPrintable(several->lbVerdict->text()));
+        QVERIFY(clock.elapsed() < 9000);
+        QVERIFY2(ticks >= clock.elapsed() / 100 - 10, qPrintable(QString::number(ticks))); // the loop ran throughout
+        QVERIFY(module.commands().empty());
+        ::close(hole);
     }
 };
 
