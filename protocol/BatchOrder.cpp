@@ -17,7 +17,7 @@ const std::vector<BatchOptionSpec>& BatchOptions()
          "What makes each module differ: a field counted up, or a row of a CSV file", nullptr, nullptr, nullptr},
         {"values", K::File, true, 0, 0, "each module's values from this CSV file", "Values file",
          "A CSV file: a header of options (name,address), then a row per module", nullptr, &O::valuesFile, nullptr},
-        {"record", K::File, true, 0, 0, "append each module's result to this CSV file", "Record file",
+        {"record", K::File, true, 0, 0, "append each module's result to this CSV file (or postgresql://...)", "Record file",
          "Each module's result is added to this CSV file; run the same batch again to finish it. A line of benches "
          "gives all its benches one postgresql://HOST/DBNAME?batch=NAME instead", nullptr,
          &O::recordFile, nullptr},
