@@ -1,6 +1,7 @@
 #include "RunBatch.h"
 
 #include "BatchSession.h"
+#include "BatchWords.h"
 #include "Output.h"
 #include "PageCommand.h"
 #include "RecordAddress.h"
@@ -71,19 +72,6 @@ bool printDryRun(const PageSpec& page, const BatchSession& session, bool retryFa
     return true;
 }
 
-// "a module set up on /dev/ttyUSB0": what the record shows of the module on a port.
-std::string heldWords(const batchevent::HeldFromRecord& held)
-{
-    const std::string port = serial::EscapedBytes(held.port);
-    switch (held.state) {
-    case batch::KnownModules::State::Carrying: return "a module on " + port + " that failed, carrying its values";
-    case batch::KnownModules::State::Started:
-        return "a module on " + port + " that was being set up when the batch stopped, carrying its values";
-    case batch::KnownModules::State::SetUp: break;
-    }
-    return "a module set up on " + port;
-}
-
 // The batch's name in a shared record's address.
 std::string sharedBatchName(const BatchRequest& request)
 {
@@ -142,12 +130,9 @@ int runBatch(const BatchRequest& request)
         WriteOut("The record shows " + std::to_string(batch.Resumed()) + " of " + std::to_string(batch.Total())
                  + " modules set up already\n");
     if (batch.Carried() > 0)
-        WriteOut("The record shows " + std::to_string(batch.Carried())
-                 + " more taken by modules that failed or were cut short: they are left out, as those modules may "
-                   "carry them; once they are back on the bench, --retry-failed sets them up again\n");
+        WriteOut(batch::LeftOutWords(batch.Carried(), "--retry-failed") + "\n");
     if (batch.InProgress() > 0)
-        WriteOut("The record shows " + std::to_string(batch.InProgress())
-                 + " more being set up on other benches now\n");
+        WriteOut(batch::InProgressWords(batch.InProgress()) + "\n");
     if (batch.Finished()) {
         // A bench that joins a line whose units are all taken has nothing to do.
         const std::string lineCounts = session.lineCounts();
@@ -176,21 +161,18 @@ int runBatch(const BatchRequest& request)
         std::visit(
             Overloaded{
                 [&](const e::ModuleStarted& started) {
-                    said(started.port, "Module on " + serial::EscapedBytes(started.port) + ": "
-                                           + unitWords(session, started.unit));
+                    said(started.port, serial::EscapedBytes(batch::ModuleOnWords(started.port, unitWords(session, started.unit))));
                 },
                 [&](const e::Exchanged& exchanged) { said(exchanged.port, serial::TranscriptLine(exchanged.exchange)); },
                 [&](const e::ModuleUntold& untold) {
-                    said(untold.port, "The module did not tell its own address (" + serial::EscapedBytes(untold.why)
-                                          + "): the record cannot tell it from another");
+                    said(untold.port, serial::EscapedBytes(batch::UntoldWords(untold.why)));
                 },
                 [&](const e::ModuleNote& note) { said(note.port, serial::EscapedBytes(note.words)); },
                 [&](const e::PortUnopened& unopened) {
-                    said(unopened.port, "Cannot open " + serial::EscapedBytes(unopened.port) + ": "
-                                            + serial::EscapedBytes(unopened.why) + "; trying again every second");
+                    said(unopened.port, serial::EscapedBytes(batch::PortUnopenedWords(unopened.port, unopened.why)));
                 },
                 [&](const e::ModuleKnown& known) {
-                    said(known.port, "Sent nothing: " + serial::EscapedBytes(known.words));
+                    said(known.port, serial::EscapedBytes(batch::SentNothingWords(known.words)));
                 },
                 [&](const e::ModuleEnded& ended) {
                     const std::string words = verdictWords(ended.verdict, request.settings.baudRate);
@@ -205,7 +187,8 @@ int runBatch(const BatchRequest& request)
                              + serial::EscapedBytes(failed.why) + "\n");
                 },
                 [&](const e::HeldFromRecord& held) {
-                    said(held.port, "The record shows " + heldWords(held) + ": put the next one on, then press Enter");
+                    said(held.port, serial::EscapedBytes(batch::HeldWords(held.port, held.state))
+                                        + ": put the next one on, then press Enter");
                 },
                 [&](const e::WaitingForModule& waiting) {
                     const std::string name = serial::EscapedBytes(waiting.port);

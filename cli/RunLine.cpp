@@ -31,7 +31,8 @@ nlohmann::json lineJson(const std::string& batch, const RecordDatabase::Line& li
                          {"failed", port.failed},
                          {"last", {{"values", port.lastUnitValues}, {"state", port.lastState}, {"time", port.lastTime}}}});
     return {{"batch", batch}, {"total", line.total}, {"claimed", line.claimed}, {"set_up", line.setUp},
-            {"failed", line.failed}, {"left", line.left}, {"ports", ports}};
+            {"failed", line.failed}, {"cut_short", line.cutShort}, {"in_progress", line.inProgress},
+            {"left", line.left}, {"ports", ports}};
 }
 
 } // namespace
@@ -79,9 +80,7 @@ int runLine(const LineRequest& request)
     }
     if (request.json)
         return WriteOut(lineJson(address.batch, line).dump(2) + "\n") ? Listed : CannotWriteOutput();
-    std::string text = "batch " + address.batch + ": " + std::to_string(line.claimed) + " of "
-        + std::to_string(line.total) + " claimed, " + std::to_string(line.setUp) + " set up, "
-        + std::to_string(line.failed) + " failed, " + std::to_string(line.left) + " left\n";
+    std::string text = "batch " + address.batch + ": " + LineCounts(line) + ", " + std::to_string(line.left) + " left\n";
     for (const RecordDatabase::PortLine& port : line.ports)
         text += portLine(port);
     return WriteOut(text) ? Listed : CannotWriteOutput();

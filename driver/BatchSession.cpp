@@ -2,6 +2,7 @@
 
 #include "AirScanner.h"
 #include "BatchFiles.h"
+#include "BatchWords.h"
 #include "RecordDatabase.h"
 #include "RecordAddress.h"
 
@@ -266,11 +267,7 @@ BatchRunner::Claim BatchSession::claimShared(const std::string& port, const std:
     }
     case Claimed::Known:
         batch_->Withdrawn(port);
-        return {BatchRunner::Claim::KnownModule, 0,
-                batch::KnownModules::Words(module, claimed.known,
-                                           claimed.knownBatch == std::get<DatabaseAddress>(ReadDatabaseAddress(order_.recordFile)).batch
-                                               ? std::string()
-                                               : claimed.knownBatch)};
+        return {BatchRunner::Claim::KnownModule, 0, batch::KnownModules::Words(module, claimed.known, claimed.knownBatch)};
     case Claimed::CarriedElsewhere:
         batch_->Withdrawn(port);
         return {BatchRunner::Claim::Held, 0, passedOverWords(claimed.choice)};
@@ -322,8 +319,7 @@ std::string BatchSession::passedOverWords(const batch::Choice& choice) const
 
 std::string BatchSession::unknownCarrierWords(std::size_t unit) const
 {
-    return unitNamed(unit) + " was left carried by a module that did not tell its address: this module takes it, as "
-                             "retrying the failed modules asks";
+    return batch::UnknownCarrierWords(unitNamed(unit));
 }
 
 std::string BatchSession::lineCounts()

@@ -1,5 +1,8 @@
 #include "RecordDatabase.h"
 
+#include "BatchWords.h"
+
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -94,7 +97,9 @@ std::string serverWords(const QSqlError& error)
 {
     QString words = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     words = words.section(QLatin1Char('\n'), 0, 0).trimmed();
-    return bytes(words);
+    // libpq's severity ("ERROR:  ") says nothing the sentence around it does not.
+    static const QRegularExpression severity(QStringLiteral("^(ERROR|FATAL|PANIC):\\s+"));
+    return bytes(words.remove(severity));
 }
 
 // Qt's SQL classes warn on stderr ("QPSQLDriver::rollbackTransaction: Database not open")
@@ -466,14 +471,15 @@ RecordDatabase::Claimed Link::claimUnit(const std::string& port, const std::stri
         if (query.next()) {
             using State = batch::KnownModules::State;
             const QString state = query.value(2).toString();
-            claimed.knownBatch = bytes(query.value(0).toString());
+            const std::string knownBatch = bytes(query.value(0).toString());
+            claimed.knownBatch = knownBatch == address.batch ? std::string() : knownBatch;
             claimed.known = {static_cast<std::size_t>(query.value(1).toLongLong()), bytes(query.value(3).toString()),
                              state == QLatin1String("set up") ? State::SetUp
                              : state == QLatin1String("failed") ? State::Carrying
                                                                 : State::Started};
             // Only the module that carries values of this very batch is set up again, and only
             // when the failed modules are back.
-            if (claimed.known.state == State::SetUp || !retryFailed || claimed.knownBatch != address.batch)
+            if (claimed.known.state == State::SetUp || !retryFailed || !claimed.knownBatch.empty())
                 return answer(RecordDatabase::Claimed::Known);
         }
     }
@@ -601,9 +607,11 @@ std::string Link::line(RecordDatabase::Line& state)
         return why;
     QSqlQuery query(db());
     if (std::string why = run(query, QStringLiteral("SELECT count(*), count(*) FILTER (WHERE state <> 'free'), "
-                                                           "count(*) FILTER (WHERE state = 'set up'), count(*) FILTER "
-                                                           "(WHERE state = 'failed') FROM qz_unit WHERE batch = ?"),
-                                     {text(address.batch)});
+                                                    "count(*) FILTER (WHERE state = 'set up'), count(*) FILTER "
+                                                    "(WHERE state = 'failed'), count(*) FILTER (WHERE state = 'started' "
+                                                    "AND %1) FROM qz_unit WHERE batch = ?")
+                                         .arg(QLatin1String(claimerGone)),
+                              {text(address.batch)});
         !why.empty())
         return why;
     if (!query.next() || query.value(0).toInt() == 0)
@@ -612,6 +620,8 @@ std::string Link::line(RecordDatabase::Line& state)
     state.claimed = query.value(1).toInt();
     state.setUp = query.value(2).toInt();
     state.failed = query.value(3).toInt();
+    state.cutShort = query.value(4).toInt();
+    state.inProgress = state.claimed - state.setUp - state.failed - state.cutShort;
     state.left = state.total - state.claimed;
     // A started unit is in progress while its bench's connection lives; else its module may
     // carry its values.
@@ -1029,13 +1039,17 @@ std::string RecordDatabase::counts()
     Line state;
     if (!line(state).empty())
         return {};
-    return std::to_string(state.claimed) + " of " + std::to_string(state.total) + " claimed, "
-        + std::to_string(state.setUp) + " set up, " + std::to_string(state.failed) + " failed";
+    return LineCounts(state);
 }
 
 void RecordDatabase::release()
 {
     impl_->worker.reset();
+}
+
+std::string LineCounts(const RecordDatabase::Line& line)
+{
+    return batch::LineCountsWords(line.claimed, line.total, line.setUp, line.failed, line.cutShort, line.inProgress);
 }
 
 std::string BenchName()

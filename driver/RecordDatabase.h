@@ -39,7 +39,7 @@ public:
         Kind kind = Unreachable;
         batch::Choice choice;                   // Unit, CarriedElsewhere
         batch::KnownModules::Module known{};    // Known
-        std::string knownBatch;                 // Known: the batch that set it up or left it carrying values
+        std::string knownBatch;                 // Known: the other batch that set it up or left it carrying values
         std::string why;                        // Busy, Unreachable, Refused
     };
     // In one transaction, committed before the module is sent anything: the module looked
@@ -71,6 +71,8 @@ public:
     };
     struct Line {
         int total = 0, claimed = 0, setUp = 0, failed = 0, left = 0;
+        int inProgress = 0; // started on a bench that is setting its module up now
+        int cutShort = 0;   // started on a bench that stopped meanwhile: its module may carry them
         std::vector<PortLine> ports;
     };
     // The line's state, or why it cannot be read.
@@ -90,6 +92,9 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// "40 of 40 claimed, 38 set up, 1 failed, 1 cut short (their modules may carry them)"
+std::string LineCounts(const RecordDatabase::Line& line);
 
 // This computer's name, as a bench of the line.
 std::string BenchName();

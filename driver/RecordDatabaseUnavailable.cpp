@@ -44,6 +44,11 @@ void RecordDatabase::stopWhen(std::function<bool()>) {}
 std::string RecordDatabase::probe() { return {}; }
 bool RecordDatabase::AnyCallAbandoned() { return false; }
 
+std::string LineCounts(const RecordDatabase::Line&)
+{
+    return {};
+}
+
 std::string BenchName()
 {
     return QSysInfo::machineHostName().toStdString();

@@ -265,11 +265,6 @@ Choice ChooseUnit(const std::vector<Candidate>& candidates, std::string_view mod
     return choice;
 }
 
-std::string CarriedElsewhereWords(std::string_view values, std::string_view carrier)
-{
-    return std::string(values) + " is carried by " + std::string(carrier) + ": put it on to finish it";
-}
-
 Batch::Batch(std::size_t units, const std::vector<Recorded>& recorded, Carrying carrying)
     : total_(units)
     , takenToCarry_(std::move(carrying.takenToCarry))

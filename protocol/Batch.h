@@ -109,9 +109,6 @@ struct Choice {
 };
 Choice ChooseUnit(const std::vector<Candidate>& candidates, std::string_view module);
 
-// "minor 10127 is carried by 000E0B12345E: put it on to finish it"
-std::string CarriedElsewhereWords(std::string_view values, std::string_view carrier);
-
 // Which values identify a module, so that no two modules get them. A unit's identity is
 // carried by a module once it was sent the command that sets it, whatever came back.
 struct Carrying {

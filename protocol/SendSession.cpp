@@ -248,10 +248,16 @@ Actions SendSession::Start(Micros now)
     return actions;
 }
 
+Exchange SendSession::exchange(Exchange::Kind kind, std::string bytes, bool taken) const
+{
+    const Exchange::Role role = probing() ? Exchange::Probe : asking() ? Exchange::Question : Exchange::ListCommand;
+    return {kind, std::move(bytes), taken, role};
+}
+
 void SendSession::send(Actions& actions, Micros now, const std::string& command)
 {
     actions.write = command + std::string(LineEndingBytes(settings_.lineEnding));
-    actions.transcript.push_back({Exchange::Sent, command});
+    actions.transcript.push_back(exchange(Exchange::Sent, command));
     if (current_ >= 0)
         sent_ = current_ + 1;
     reply_.clear();
@@ -307,7 +313,7 @@ Actions SendSession::TimePassed(Micros now)
     }
     switch (phase_) {
     case Phase::AwaitingReply:
-        actions.transcript.push_back({Exchange::NoReply, {}});
+        actions.transcript.push_back(exchange(Exchange::NoReply));
         if (asking())
             addressTold(actions, {{}, "it did not answer " + std::string(AddressQuestion) + " within "
                                           + milliseconds(settings_.replyTimeout)});
@@ -339,7 +345,7 @@ void SendSession::completeReply(Actions& actions, Micros now)
 {
     if (asking()) {
         const std::optional<std::string> address = toldAddress(reply_);
-        actions.transcript.push_back({Exchange::Replied, reply_, address.has_value()});
+        actions.transcript.push_back(exchange(Exchange::Replied, reply_, address.has_value()));
         if (address)
             addressTold(actions, {*address, {}});
         else
@@ -349,7 +355,7 @@ void SendSession::completeReply(Actions& actions, Micros now)
         return;
     }
     const bool taken = ReplyMeansYes(currentCommand(), reply_);
-    actions.transcript.push_back({Exchange::Replied, reply_, taken});
+    actions.transcript.push_back(exchange(Exchange::Replied, reply_, taken));
     if (!taken) {
         if (probing())
             finish(actions, Ending::ProbeFailed,
@@ -408,7 +414,7 @@ void SendSession::finishKeptSending(Actions& actions, Micros now)
 void SendSession::reportPartialReply(Actions& actions)
 {
     if (phase_ == Phase::Collecting)
-        actions.transcript.push_back({Exchange::Replied, reply_, false});
+        actions.transcript.push_back(exchange(Exchange::Replied, reply_, false));
 }
 
 void SendSession::sendNext(Actions& actions, Micros now)

@@ -71,9 +71,13 @@ bool ReplyMeansYes(std::string_view command, std::string_view reply);
 // One line of the transcript: a command sent, or what came back for it.
 struct Exchange {
     enum Kind { Sent, Replied, NoReply };
+    // What the command is to the session: the AT that finds the module, the question for
+    // its own address, or a command of the list.
+    enum Role { Probe, Question, ListCommand };
     Kind kind;
     std::string bytes; // the command without its line ending, or the whole reply
     bool taken = false; // a reply that says yes to its command
+    Role role = ListCommand;
 };
 
 // "> COMMAND", "< REPLY" or "< (no reply)", escaped as EscapedBytes does.
@@ -156,6 +160,8 @@ private:
 
     bool probing() const { return current_ == -1; }
     bool asking() const { return current_ == askingAddress; }
+    // An exchange of the command in flight, with its role.
+    Exchange exchange(Exchange::Kind kind, std::string bytes = {}, bool taken = false) const;
     const std::string& currentCommand() const;
     void send(Actions& actions, Micros now, const std::string& command);
     void completeReply(Actions& actions, Micros now);

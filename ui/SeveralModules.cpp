@@ -1,6 +1,7 @@
 #include "SeveralModules.h"
 
 #include "BatchFiles.h"
+#include "BatchWords.h"
 #include "RecordAddress.h"
 #include "Transcript.h"
 #include "WindowStyle.h"
@@ -556,17 +557,15 @@ void TSeveralModules::follow(const qz::BatchEvent& happened)
                    },
                    [this](const e::Exchanged& exchanged) { showExchange(exchanged.port, exchanged.exchange); },
                    [this](const e::ModuleUntold& untold) {
-                       showLines(untold.port, {QStringLiteral("The module did not tell its own address (%1): the "
-                                                              "record cannot tell it from another.")
-                                                   .arg(shown(untold.why))});
+                       showLines(untold.port, {shown(qz::batch::UntoldWords(untold.why)) + QLatin1Char('.')});
                    },
                    [this](const e::ModuleKnown& known) {
-                       showLines(known.port, {QStringLiteral("Sent nothing: %1.").arg(shown(known.words))});
+                       showLines(known.port, {shown(qz::batch::SentNothingWords(known.words)) + QLatin1Char('.')});
                    },
                    [this](const e::ModuleNote& note) { showLines(note.port, {shown(note.words) + QLatin1Char('.')}); },
                    [this](const e::PortUnopened& unopened) {
-                       showLines(unopened.port, {QStringLiteral("Cannot open %1: %2. Trying again every second.")
-                                                     .arg(shown(unopened.port), shown(unopened.why))});
+                       showLines(unopened.port,
+                                 {shown(qz::batch::PortUnopenedWords(unopened.port, unopened.why)) + QLatin1Char('.')});
                    },
                    [this](const e::ModuleEnded& ended) { showModuleEnded(ended.port, ended.unit, ended.verdict); },
                    [this](const e::RecordNotWritten& failed) {
@@ -614,8 +613,7 @@ void TSeveralModules::showExchange(const std::string& port, const qz::serial::Ex
     // module's address): the commands taken so far.
     constexpr int SentOfList = Qt::UserRole + 1;
     if (exchange.kind == qz::serial::Exchange::Sent)
-        row->second->setData(ProgressColumn, SentOfList,
-                             exchange.bytes != "AT" && exchange.bytes != qz::serial::AddressQuestion);
+        row->second->setData(ProgressColumn, SentOfList, exchange.role == qz::serial::Exchange::ListCommand);
     if (!exchange.taken || !row->second->data(ProgressColumn, SentOfList).toBool())
         return;
     const int taken = row->second->data(ProgressColumn, Qt::UserRole).toInt() + 1;
@@ -637,8 +635,8 @@ void TSeveralModules::showModuleStarted(const std::string& port, std::size_t uni
     const std::vector<qz::Field>& fields = session_->planned().varying;
     QStringList values;
     for (std::size_t at = 0; at < varying.size(); ++at)
-        values << label(fields[at]) + QLatin1Char(' ') + shown(varying[at]);
-    tvTranscript->showLines({QStringLiteral("Module on %1: %2").arg(shown(port), values.join(QStringLiteral(", ")))});
+        values << label(fields[at]) + QLatin1Char(' ') + qz::fromBytes(varying[at]);
+    tvTranscript->showLines({shown(qz::batch::ModuleOnWords(port, qz::toBytes(values.join(QStringLiteral(", ")))))});
     emit changed(); // the port waits no more
 }
 
@@ -682,14 +680,7 @@ void TSeveralModules::showWaiting(const std::string& port, bool present)
     QString words = (paused_.isEmpty() ? QString() : paused_ + QLatin1Char(' '))
         + QStringLiteral("%1 of %2 modules set up.").arg(session_->batch().SetUpCount()).arg(session_->batch().Total());
     for (const auto& [held, state] : heldFromRecord_) {
-        using State = qz::batch::KnownModules::State;
-        const QString port = shown(held);
-        words += state == State::SetUp ? QStringLiteral(" The record shows a module set up on %1").arg(port)
-            : state == State::Carrying
-            ? QStringLiteral(" The record shows a module on %1 that failed, carrying its values").arg(port)
-            : QStringLiteral(" The record shows a module on %1 that was being set up when the batch stopped, "
-                             "carrying its values").arg(port);
-        words += QStringLiteral(": put the next one on first.");
+        words += QLatin1Char(' ') + shown(qz::batch::HeldWords(held, state)) + QStringLiteral(": put the next one on first.");
     }
     if (!swapped.isEmpty())
         words += QStringLiteral(" Waiting for the next module on %1: plug it in, or press Next module once it is "

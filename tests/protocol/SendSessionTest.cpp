@@ -488,10 +488,12 @@ TEST(SendSession, AModuleIsAskedItsAddressBeforeItsList)
     };
     for (const Case& c : cases) {
         SendSession session({"AT+IBEA1"}, asking);
-        EXPECT_EQ(session.Start(Micros(0)).write, "AT");
+        EXPECT_EQ(session.Start(Micros(0)).transcript.at(0).role, Exchange::Probe);
         session.BytesArrived(Micros(5000), "OK");
         EXPECT_EQ(session.TimePassed(Micros(60000)).write, "");
-        EXPECT_EQ(session.TimePassed(Micros(60000)).write, "AT+ADDR?");
+        const Actions question = session.TimePassed(Micros(60000));
+        EXPECT_EQ(question.write, "AT+ADDR?");
+        EXPECT_EQ(question.transcript.at(0).role, Exchange::Question);
         session.BytesArrived(Micros(70000), c.reply);
         const Actions told = session.TimePassed(Micros(130000));
         ASSERT_TRUE(told.identified) << c.reply;
@@ -500,7 +502,9 @@ TEST(SendSession, AModuleIsAskedItsAddressBeforeItsList)
         EXPECT_FALSE(told.wakeAt);
         EXPECT_EQ(session.TimePassed(Micros(900000)).write, ""); // it waits for its owner
         // The owner may give the list it chose once it knew the module.
-        EXPECT_EQ(session.Proceed(Micros(900000), {{"AT+MINO0x0002", "AT+RESET"}}).write, "AT+MINO0x0002");
+        const Actions listed = session.Proceed(Micros(900000), {{"AT+MINO0x0002", "AT+RESET"}});
+        EXPECT_EQ(listed.write, "AT+MINO0x0002");
+        EXPECT_EQ(listed.transcript.at(0).role, Exchange::ListCommand);
         EXPECT_EQ(session.total(), 2);
     }
     SendSession known({"AT+IBEA1"}, asking);
