@@ -61,8 +61,8 @@ double claimAndEndNanoseconds(std::size_t units, const std::string& batch, const
     for (int module = 0; module < modules; ++module) {
         char address[13];
         std::snprintf(address, sizeof address, "0017%08X", module);
-        const qz::RecordDatabase::Claimed claimed = record.claimUnit("/dev/ttyUSB0", address, {}, 8);
-        if (claimed.kind != qz::RecordDatabase::Claimed::Unit)
+        const qz::batch::Claimed claimed = record.claimUnit("/dev/ttyUSB0", address, {}, 8);
+        if (claimed.kind != qz::batch::Claimed::Unit)
             return 0;
         qz::batch::RecordRow row{"", "/dev/ttyUSB0", address, plan.units[*claimed.choice.unit], 0, 0, 8,
                                  qz::batch::StartedResult, {}};
@@ -90,7 +90,7 @@ double claimsPerSecond()
             std::string why;
             if (record.take(why) != qz::BatchRecord::Taken::Yes)
                 return;
-            while (record.claimUnit("/dev/ttyUSB0", {}, {}, 8).kind == qz::RecordDatabase::Claimed::Unit)
+            while (record.claimUnit("/dev/ttyUSB0", {}, {}, 8).kind == qz::batch::Claimed::Unit)
                 ++claimed[static_cast<std::size_t>(bench)];
         });
     }

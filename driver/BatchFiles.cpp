@@ -34,6 +34,14 @@ std::string BatchFileProblem(const std::string& path, BatchFile kind)
     return {};
 }
 
+std::unique_ptr<BatchRecord> MakeRecord(const std::string& record, bool retryFailed)
+{
+    if (!IsDatabaseAddress(record))
+        return std::make_unique<RecordFile>(record);
+    return std::make_unique<RecordDatabase>(std::get<DatabaseAddress>(ReadDatabaseAddress(record)), BenchName(),
+                                            retryFailed);
+}
+
 std::string ReadBatchReport(const std::string& record, batch::Report& report)
 {
     if (IsDatabaseAddress(record)) {

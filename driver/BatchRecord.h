@@ -2,11 +2,13 @@
 
 // Where a batch keeps what it did with each module: read back before it begins, a unit
 // claimed (on the disk) before its module is sent anything, and the unit ended once its
-// module is done. One batch holds a record at a time. The batch does not know what kind of
-// record it has.
+// module is done. One batch holds a record at a time. The record is the ledger: it alone
+// decides which unit a module gets, by one rule for every store; the batch does not know
+// what kind of record it has.
 
 #include "BatchPlan.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,17 +30,38 @@ public:
     virtual std::string read(std::string& text) = 0;
     // Ready to add rows, after opening (a header, a line break a cut line lacks).
     virtual std::string open(const std::string& opening) = 0;
-    // Claims a unit for a module about to get it (row's result is "started"): once the
-    // answer is empty, the record carries the unit's values, durably; else why not, in
-    // the system's words. Nothing is sent to the module before.
-    virtual std::string claim(const batch::RecordRow& row) = 0;
+    // Once planned, the record's own view of the batch goes into the plan: a record that
+    // benches share defines the batch there (or checks it against the one defined; not on a
+    // dry run) and tells what its server shows of each unit now. Why not, in words; lost
+    // when the server was lost meanwhile rather than refusing.
+    virtual std::string adopt(const PageSpec& /*page*/, batch::Plan& /*plan*/, const std::string& /*definition*/,
+                              bool /*dryRun*/, bool& /*lost*/)
+    {
+        return {}; // a file's rows were planned from already
+    }
+
+    // What a module that told its address (module; empty when it did not) is given, by the
+    // ledger's rule: a unit, claimed durably before the module is sent anything of its
+    // list, or why none. batch holds the unit its port was offered, and learns the answer.
+    struct ClaimAsk {
+        std::string port;
+        std::string module;
+        std::string moduleIdentity; // its address as the page's identity, where the page's identity is an address
+        bool retry = false;
+        // The started row of a unit, should it be the module's.
+        std::function<batch::RecordRow(std::size_t unit)> startedRow;
+    };
+    virtual batch::Claimed claim(const ClaimAsk& ask, batch::Batch& batch, const batch::Plan& plan) = 0;
     // Ends a claimed unit as its module ended (set up or failed), or why it could not.
     virtual std::string end(const batch::RecordRow& row) = 0;
     virtual void release() = 0;
 
-    // A record several benches share keeps the batch itself: once planned, the batch is
-    // defined there (or checked against the one defined); why not, in words.
-    virtual std::string define(const PageSpec&, const batch::Plan&, const std::string& /*definition*/) { return {}; }
+    // Whether the record can be had now (a server answers): why not, or empty.
+    virtual std::string probe() { return {}; }
+    // Where a batch that benches share stands ("12 of 60 claimed, ..."), or empty.
+    virtual std::string counts() { return {}; }
+    // Once stopAsked says so, a wait for the record gives up soon.
+    virtual void stopWhen(std::function<bool()> /*stopAsked*/) {}
 };
 
 // The record as a CSV file, one row a line, each flushed to the disk as it is added. It is
@@ -52,7 +75,7 @@ public:
     Taken take(std::string& words) override;
     std::string read(std::string& text) override;
     std::string open(const std::string& opening) override;
-    std::string claim(const batch::RecordRow& row) override;
+    batch::Claimed claim(const ClaimAsk& ask, batch::Batch& batch, const batch::Plan& plan) override;
     std::string end(const batch::RecordRow& row) override;
     void release() override;
 
@@ -62,5 +85,9 @@ private:
     std::string lockPath_;
     std::unique_ptr<Impl> impl_;
 };
+
+// The record a batch's --record names: a file, or a batch in PostgreSQL (an address that
+// reads as one), claimed for this computer as a bench of the line.
+std::unique_ptr<BatchRecord> MakeRecord(const std::string& record, bool retryFailed);
 
 } // namespace qz

@@ -3,7 +3,6 @@
 #include "AirScanner.h"
 #include "BatchFiles.h"
 #include "BatchWords.h"
-#include "RecordDatabase.h"
 #include "RecordAddress.h"
 
 #include <QFile>
@@ -83,20 +82,19 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
     const bool withRecord = !order_.recordFile.empty();
     const bool shared = IsDatabaseAddress(order_.recordFile);
     if (shared) {
-        auto address = ReadDatabaseAddress(order_.recordFile);
-        if (const auto* why = std::get_if<std::string>(&address))
-            return BatchProblem{BatchProblem::RecordFile, *why};
-        // A dry run reads it too, to show what it says of each module.
-        database_ = new RecordDatabase(std::get<DatabaseAddress>(std::move(address)), BenchName(), order_.retryFailed);
-        record_.reset(database_);
-        // Stop and Ctrl-C are not held up by a server that stopped answering.
-        database_->stopWhen([this] { return batch_ && batch_->StopAsked(); });
+        if (const auto address = ReadDatabaseAddress(order_.recordFile); std::holds_alternative<std::string>(address))
+            return BatchProblem{BatchProblem::RecordFile, std::get<std::string>(address)};
     } else if (withRecord) {
         if (const std::string problem = BatchFileProblem(order_.recordFile, BatchFile::Record); !problem.empty())
             return BatchProblem{BatchProblem::RecordFile, problem};
     }
-    if (withRecord && !dryRun && !shared)
-        record_ = std::make_unique<RecordFile>(order_.recordFile);
+    // A dry run reads a shared record too, to show what it says of each module; a file it
+    // reads without taking it.
+    if (withRecord && (shared || !dryRun)) {
+        record_ = MakeRecord(order_.recordFile, order_.retryFailed);
+        // Stop and Ctrl-C are not held up by a server that stopped answering.
+        record_->stopWhen([this] { return batch_ && batch_->StopAsked(); });
+    }
     if (record_) {
         std::string words;
         switch (record_->take(words)) {
@@ -137,19 +135,14 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
         planned = std::get<batch::Plan>(std::move(result));
     }
     plan_ = std::move(*planned);
-    if (database_ != nullptr) {
-        if (!dryRun) {
-            if (const std::string why = record_->define(*order_.page, plan_, definitionOf(order_, plan_)); !why.empty()) {
-                // A server lost meanwhile is no refusal of the batch.
-                const bool lost = !database_->probe().empty();
-                record_->release();
-                return BatchProblem{lost ? BatchProblem::RecordUnreachable : BatchProblem::RecordBroken, why};
-            }
+    if (record_) {
+        bool lost = false;
+        if (const std::string why = record_->adopt(*order_.page, plan_, definitionOf(order_, plan_), dryRun, lost);
+            !why.empty()) {
+            record_->release();
+            // A server lost meanwhile is no refusal of the batch.
+            return BatchProblem{lost ? BatchProblem::RecordUnreachable : BatchProblem::RecordBroken, why};
         }
-        // Where the line stands: units set up or carried are no bench's to offer.
-        plan_.recorded = database_->recordedUnits(plan_.units.size());
-        plan_.portsHoldingAModule = database_->heldPorts();
-        plan_.carriers = database_->carriers();
     }
     batch_ = std::make_unique<batch::Batch>(plan_.units.size(), plan_.recorded,
                                             batch::Carrying{plan_.takenToCarry, order_.retryFailed, plan_.carriers});
@@ -206,8 +199,7 @@ void BatchSession::runnerEvent(const BatchEvent& happened)
     const bool recorded = ended == nullptr || moduleEnded(ended->port, ended->unit, ended->verdict);
     if (std::holds_alternative<batchevent::Finished>(happened) && record_) {
         // What the line's batch stands at, read while the record is still held.
-        if (database_ != nullptr)
-            sharedCounts_ = database_->counts();
+        sharedCounts_ = record_->counts();
         record_->release();
     }
     emit event(happened);
@@ -217,72 +209,36 @@ void BatchSession::runnerEvent(const BatchEvent& happened)
         runner_->stop();
 }
 
-// A module told its address (or did not): one the record shows set up (or carrying values,
-// unless the failed modules are back) is sent nothing; any other gets its unit by the
-// ledger's rule, and the record says first, durably, that it may carry the unit's values.
+// A module told its address (or did not): the record, the ledger, answers which unit it
+// gets (and has it on the disk or the server first), or why none; this puts the answer
+// into what the runner does.
 BatchRunner::Claim BatchSession::claim(const std::string& port, const std::string& module)
 {
-    if (database_ != nullptr)
-        return claimShared(port, module);
-    using State = batch::KnownModules::State;
-    if (const batch::KnownModules::Module* known = plan_.known.Find(module);
-        known != nullptr && (known->state == State::SetUp || !order_.retryFailed)) {
-        batch_->Withdrawn(port);
-        return {BatchRunner::Claim::KnownModule, 0, batch::KnownModules::Words(module, *known)};
-    }
-    const batch::Choice choice = batch_->ModuleTold(port, module);
-    if (!choice.unit)
-        return {BatchRunner::Claim::Held, 0, passedOverWords(choice)};
-    const std::size_t unit = *choice.unit;
-    const batch::RecordRow row{UtcTimestamp(), port, module, plan_.units[unit], 0, 0, commandCount(unit),
-                               batch::StartedResult, {}};
-    if (record_ && !recorded(record_->claim(row))) {
-        runner_->stop();
-        return {BatchRunner::Claim::NotRecorded, 0, recordFailure_};
-    }
-    moduleOn_[port] = module;
-    return {BatchRunner::Claim::Go, unit, choice.unknownCarrier ? unknownCarrierWords(unit) : std::string()};
-}
-
-// The shared record decides in one transaction; the batch here follows what it chose.
-BatchRunner::Claim BatchSession::claimShared(const std::string& port, const std::string& module)
-{
-    using Claimed = RecordDatabase::Claimed;
-    const Identity& identity = order_.page->identity;
-    std::string moduleIdentity;
-    if (identity.isModuleAddress && !module.empty()) {
-        batch::Values values = plan_.units[0];
-        const FieldSpec* address = FindField(*order_.page, identity.fields.front());
-        values[static_cast<std::size_t>(address - order_.page->fields.data())] = module;
-        moduleIdentity = batch::IdentityOf(*order_.page, batch::CommandsOf(*order_.page, values));
-    }
-    const std::size_t held = batch_->InFlight(port).value_or(0);
-    const Claimed claimed = database_->claimUnit(port, module, moduleIdentity, commandCount(held));
-    switch (claimed.kind) {
-    case Claimed::Unit: {
+    using Claimed = batch::Claimed;
+    BatchRecord::ClaimAsk ask{port, module, moduleIdentity(module), order_.retryFailed, [this, &port, &module](std::size_t unit) {
+                                  return batch::RecordRow{UtcTimestamp(), port, module, plan_.units[unit], 0, 0,
+                                                          commandCount(unit), batch::StartedResult, {}};
+                              }};
+    const Claimed claimed = record_->claim(ask, *batch_, plan_);
+    if (claimed.kind == Claimed::Unit) {
         const std::size_t unit = *claimed.choice.unit;
-        batch_->Reassign(port, unit);
         moduleOn_[port] = module;
         return {BatchRunner::Claim::Go, unit, claimed.choice.unknownCarrier ? unknownCarrierWords(unit) : std::string()};
     }
+    batch_->Withdrawn(port); // its unit, if it held one, waits for the next module
+    switch (claimed.kind) {
+    case Claimed::Unit: break;
     case Claimed::Known:
-        batch_->Withdrawn(port);
         return {BatchRunner::Claim::KnownModule, 0, batch::KnownModules::Words(module, claimed.known, claimed.knownBatch)};
-    case Claimed::CarriedElsewhere:
-        batch_->Withdrawn(port);
-        return {BatchRunner::Claim::Held, 0, passedOverWords(claimed.choice)};
-    case Claimed::NoneLeft:
-        batch_->Exhausted(port);
-        return {BatchRunner::Claim::NoneLeft, 0, {}};
-    case Claimed::Busy:
-    case Claimed::Unreachable: break;
+    case Claimed::CarriedElsewhere: return {BatchRunner::Claim::Held, 0, passedOverWords(claimed.choice)};
+    case Claimed::NoneLeft: return {BatchRunner::Claim::NoneLeft, 0, {}};
     case Claimed::Refused:
-        batch_->Withdrawn(port);
         recorded(claimed.why);
         runner_->stop();
         return {BatchRunner::Claim::NotRecorded, 0, claimed.why};
+    case Claimed::Busy:
+    case Claimed::Unreachable: break;
     }
-    batch_->Withdrawn(port);
     // A claim given up since a stop was asked: the stop says all there is to say.
     if (batch_->StopAsked())
         return {BatchRunner::Claim::Held, 0, {}};
@@ -293,6 +249,19 @@ BatchRunner::Claim BatchSession::claimShared(const std::string& port, const std:
     recorded(claimed.why);
     runner_->stop();
     return {BatchRunner::Claim::NotRecorded, 0, claimed.why};
+}
+
+// Where the page's identity is the module's own address, that address as an identity: a
+// module known by the address its list gave it.
+std::string BatchSession::moduleIdentity(const std::string& module) const
+{
+    const Identity& identity = order_.page->identity;
+    if (!identity.isModuleAddress || module.empty())
+        return {};
+    batch::Values values = plan_.units[0];
+    const FieldSpec* address = FindField(*order_.page, identity.fields.front());
+    values[static_cast<std::size_t>(address - order_.page->fields.data())] = module;
+    return batch::IdentityOf(*order_.page, batch::CommandsOf(*order_.page, values));
 }
 
 int BatchSession::commandCount(std::size_t unit) const
@@ -324,7 +293,7 @@ std::string BatchSession::unknownCarrierWords(std::size_t unit) const
 
 std::string BatchSession::lineCounts()
 {
-    return database_ != nullptr && !recordPaused_ ? database_->counts() : std::string();
+    return record_ && !recordPaused_ ? record_->counts() : std::string();
 }
 
 // The window's batch waits for the record's server: asked every few seconds, and the batch
@@ -344,7 +313,7 @@ void BatchSession::askRecord()
     if (batch_->Finished())
         return; // stopped meanwhile
     // The record waits for its server within a bound, the event loop answering meanwhile.
-    if (!database_->probe().empty()) {
+    if (!record_->probe().empty()) {
         QTimer::singleShot(recordPollMs, this, &BatchSession::askRecord);
         return;
     }
@@ -384,7 +353,7 @@ bool BatchSession::moduleEnded(const std::string& port, std::size_t unit, const 
     const std::string why = record_->end(row);
     // The window's batch waits for a lost server: the claim carries the values meanwhile,
     // and the module's end is written once the server answers.
-    if (!why.empty() && database_ != nullptr && order_.onRecordLoss == RadioLoss::Pause) {
+    if (!why.empty() && order_.onRecordLoss == RadioLoss::Pause && !record_->probe().empty()) {
         pendingEnds_.push_back(row);
         waitForRecord(why);
         return true;

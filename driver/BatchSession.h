@@ -38,8 +38,6 @@ struct BatchProblem {
     batch::Refusal refusal{};
 };
 
-class RecordDatabase;
-
 class BatchSession : public QObject {
     Q_OBJECT
 public:
@@ -79,7 +77,7 @@ signals:
 
 private:
     BatchRunner::Claim claim(const std::string& port, const std::string& module);
-    BatchRunner::Claim claimShared(const std::string& port, const std::string& module);
+    std::string moduleIdentity(const std::string& module) const;
     int commandCount(std::size_t unit) const;
     std::string unitNamed(std::size_t unit) const;
     std::string passedOverWords(const batch::Choice& choice) const;
@@ -94,7 +92,6 @@ private:
 
     BatchOrder order_;
     std::unique_ptr<BatchRecord> record_;
-    RecordDatabase* database_ = nullptr; // record_, when benches share it
     batch::Plan plan_;
     std::unique_ptr<batch::Batch> batch_;
     std::unique_ptr<BatchRunner> runner_;

@@ -158,7 +158,7 @@ struct Link {
 
     BatchRecord::Taken take(std::string& words);
     std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition);
-    RecordDatabase::Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity,
+    batch::Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity,
                                       int total);
     std::string end(std::size_t unit, const batch::RecordRow& row);
     std::vector<batch::Recorded> recordedUnits(std::size_t units);
@@ -427,17 +427,17 @@ std::string Link::define(const PageSpec& page, const batch::Plan& plan, const st
     return database.commit() ? std::string() : unreachable(database.lastError());
 }
 
-RecordDatabase::Claimed Link::claimUnit(const std::string& port, const std::string& module, const std::string& identity,
+batch::Claimed Link::claimUnit(const std::string& port, const std::string& module, const std::string& identity,
                                           int total)
 {
-    RecordDatabase::Claimed claimed;
+    batch::Claimed claimed;
     if (claimed.why = connect(); !claimed.why.empty())
         return claimed;
     QSqlDatabase database = db();
     database.transaction();
-    const auto answer = [&](RecordDatabase::Claimed::Kind kind, std::string why = {}) {
-        if (kind == RecordDatabase::Claimed::Unit ? !database.commit() : !database.rollback()) {
-            claimed.kind = RecordDatabase::Claimed::Unreachable;
+    const auto answer = [&](batch::Claimed::Kind kind, std::string why = {}) {
+        if (kind == batch::Claimed::Unit ? !database.commit() : !database.rollback()) {
+            claimed.kind = batch::Claimed::Unreachable;
             claimed.why = unreachable(database.lastError());
             return claimed;
         }
@@ -448,9 +448,9 @@ RecordDatabase::Claimed Link::claimUnit(const std::string& port, const std::stri
     const auto failed = [&](std::string why) {
         const bool held = heldTooLong();
         database.rollback();
-        claimed.kind = held          ? RecordDatabase::Claimed::Busy
-            : stillThere()           ? RecordDatabase::Claimed::Refused
-                                     : RecordDatabase::Claimed::Unreachable;
+        claimed.kind = held          ? batch::Claimed::Busy
+            : stillThere()           ? batch::Claimed::Refused
+                                     : batch::Claimed::Unreachable;
         claimed.why = held ? "the record's database at " + server() + " holds batch " + address.batch
                 + "'s units locked for another session (" + why + "): waiting for it"
                            : std::move(why);
@@ -480,7 +480,7 @@ RecordDatabase::Claimed Link::claimUnit(const std::string& port, const std::stri
             // Only the module that carries values of this very batch is set up again, and only
             // when the failed modules are back.
             if (claimed.known.state == State::SetUp || !retryFailed || !claimed.knownBatch.empty())
-                return answer(RecordDatabase::Claimed::Known);
+                return answer(batch::Claimed::Known);
         }
     }
     std::vector<batch::Candidate> candidates;
@@ -504,16 +504,16 @@ RecordDatabase::Claimed Link::claimUnit(const std::string& port, const std::stri
     claimed.choice = batch::ChooseUnit(candidates, module);
     if (!claimed.choice.unit) {
         if (claimed.choice.passedOver)
-            return answer(RecordDatabase::Claimed::CarriedElsewhere);
+            return answer(batch::Claimed::CarriedElsewhere);
         if (std::string why = run(query, QStringLiteral("SELECT EXISTS (SELECT 1 FROM qz_unit WHERE batch = ? AND "
                                                                "state = 'free')"),
                                          {batchName});
             !why.empty())
             return failed(why);
         if (query.next() && query.value(0).toBool())
-            return answer(RecordDatabase::Claimed::Busy, "batch " + address.batch + "'s free units are held by another "
+            return answer(batch::Claimed::Busy, "batch " + address.batch + "'s free units are held by another "
                                          "connection to the database (a transaction left open?): waiting for them");
-        return answer(RecordDatabase::Claimed::NoneLeft);
+        return answer(batch::Claimed::NoneLeft);
     }
     // A carried unit keeps naming the module that carries it until another takes its values.
     if (std::string why = run(
@@ -527,7 +527,7 @@ RecordDatabase::Claimed Link::claimUnit(const std::string& port, const std::stri
              static_cast<qlonglong>(*claimed.choice.unit)});
         !why.empty())
         return failed(why);
-    return answer(RecordDatabase::Claimed::Unit);
+    return answer(batch::Claimed::Unit);
 }
 
 std::string Link::end(std::size_t unit, const batch::RecordRow& row)
@@ -930,9 +930,10 @@ std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan
         .value_or(impl_->silent(defineBoundMs));
 }
 
-RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const std::string& module,
-                                                  const std::string& identity, int total)
+batch::Claimed RecordDatabase::claimUnit(const std::string& port, const std::string& module, const std::string& identity,
+                                         int total)
 {
+    using Claimed = batch::Claimed;
     std::optional<Claimed> claimed = impl_->call<Claimed>(
         [port, module, identity, total](Link& link) { return link.claimUnit(port, module, identity, total); }, callBoundMs);
     if (!claimed) {
@@ -947,9 +948,32 @@ RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string& port, const
     return *claimed;
 }
 
-std::string RecordDatabase::claim(const batch::RecordRow&)
+batch::Claimed RecordDatabase::claim(const ClaimAsk& ask, batch::Batch& batch, const batch::Plan&)
 {
-    return {}; // claimUnit marked the unit started already
+    const std::size_t held = batch.InFlight(ask.port).value_or(0);
+    const batch::Claimed claimed = claimUnit(ask.port, ask.module, ask.moduleIdentity, ask.startedRow(held).total);
+    // The batch here follows what the line chose.
+    if (claimed.kind == batch::Claimed::Unit)
+        batch.Reassign(ask.port, *claimed.choice.unit);
+    else if (claimed.kind == batch::Claimed::NoneLeft)
+        batch.Exhausted(ask.port);
+    return claimed;
+}
+
+std::string RecordDatabase::adopt(const PageSpec& page, batch::Plan& plan, const std::string& definition, bool dryRun,
+                                  bool& lost)
+{
+    if (!dryRun) {
+        if (std::string why = define(page, plan, definition); !why.empty()) {
+            lost = !probe().empty();
+            return why;
+        }
+    }
+    // Where the line stands: units set up or carried are no bench's to offer.
+    plan.recorded = recordedUnits(plan.units.size());
+    plan.portsHoldingAModule = heldPorts();
+    plan.carriers = carriers();
+    return {};
 }
 
 std::string RecordDatabase::end(const batch::RecordRow& row)

@@ -27,31 +27,24 @@ public:
     Taken take(std::string& words) override;
     std::string read(std::string& text) override;
     std::string open(const std::string& opening) override;
-    std::string claim(const batch::RecordRow& row) override;
-    std::string end(const batch::RecordRow& row) override;
-    void release() override;
-    std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition) override;
-
-    // What the line answers a module that told its address (module, empty when it did not;
-    // identity: what its address is as an identity on this page, or empty).
-    struct Claimed {
-        enum Kind { Unit, Known, CarriedElsewhere, NoneLeft, Busy, Unreachable, Refused };
-        Kind kind = Unreachable;
-        batch::Choice choice;                   // Unit, CarriedElsewhere
-        batch::KnownModules::Module known{};    // Known
-        std::string knownBatch;                 // Known: the other batch that set it up or left it carrying values
-        std::string why;                        // Busy, Unreachable, Refused
-    };
+    std::string adopt(const PageSpec& page, batch::Plan& plan, const std::string& definition, bool dryRun,
+                      bool& lost) override;
     // In one transaction, committed before the module is sent anything: the module looked
     // up by every address the database has seen it with, in every batch; its unit chosen
     // by the ledger's rule (rows other benches hold passed over); the unit marked started
     // on this bench and port.
-    Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity, int total);
+    batch::Claimed claim(const ClaimAsk& ask, batch::Batch& batch, const batch::Plan& plan) override;
+    std::string end(const batch::RecordRow& row) override;
+    void release() override;
+    std::string probe() override;
+    // "40 of 40 claimed, 38 set up, 2 failed"
+    std::string counts() override;
+    void stopWhen(std::function<bool()> stopAsked) override;
 
-    // Once stopAsked says so, a call waits a moment more for the server, then gives up.
-    void stopWhen(std::function<bool()> stopAsked);
-    // Whether the server answers now: why not, in words, or empty.
-    std::string probe();
+    // The batch defined (or checked against the one defined); why not, in words.
+    std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition);
+    batch::Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity, int total);
+
     // Whether any call of this process was given up while the server kept it: its thread
     // may still wait, so the process ends without waiting for it.
     static bool AnyCallAbandoned();
@@ -60,8 +53,6 @@ public:
     std::vector<batch::Recorded> recordedUnits(std::size_t units);
     // The ports of this bench whose last claimed module may still be on them.
     std::vector<batch::HeldPort> heldPorts();
-    // "40 of 40 claimed, 38 set up, 2 failed"
-    std::string counts();
 
     // The batch's state for qzconfig line: per bench and port, and the last module of each.
     struct PortLine {

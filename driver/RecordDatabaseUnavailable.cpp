@@ -21,11 +21,12 @@ BatchRecord::Taken RecordDatabase::take(std::string& words)
 
 std::string RecordDatabase::read(std::string&) { return {}; }
 std::string RecordDatabase::open(const std::string&) { return {}; }
-std::string RecordDatabase::claim(const batch::RecordRow&) { return {}; }
+batch::Claimed RecordDatabase::claim(const ClaimAsk&, batch::Batch&, const batch::Plan&) { return {}; }
+std::string RecordDatabase::adopt(const PageSpec&, batch::Plan&, const std::string&, bool, bool&) { return {}; }
 std::string RecordDatabase::end(const batch::RecordRow&) { return {}; }
 void RecordDatabase::release() {}
 std::string RecordDatabase::define(const PageSpec&, const batch::Plan&, const std::string&) { return {}; }
-RecordDatabase::Claimed RecordDatabase::claimUnit(const std::string&, const std::string&, const std::string&, int)
+batch::Claimed RecordDatabase::claimUnit(const std::string&, const std::string&, const std::string&, int)
 {
     return {};
 }

@@ -104,12 +104,22 @@ std::string RecordFile::open(const std::string& opening)
     return opening.empty() ? std::string() : impl_->file.append(opening);
 }
 
-// Both are one line added to the file, on the disk before the answer.
-std::string RecordFile::claim(const batch::RecordRow& row)
+// The unit chosen by what the record's rows show, then its started row on the disk before
+// the answer.
+batch::Claimed RecordFile::claim(const ClaimAsk& ask, batch::Batch& batch, const batch::Plan& plan)
 {
-    return impl_->file.append(batch::RecordLine(row));
+    batch::Claimed claimed = batch::ClaimFromRecord(batch, plan.known, ask.port, ask.module, ask.retry);
+    if (claimed.kind != batch::Claimed::Unit)
+        return claimed;
+    if (std::string why = impl_->file.append(batch::RecordLine(ask.startedRow(*claimed.choice.unit))); !why.empty()) {
+        batch.Withdrawn(ask.port);
+        claimed.kind = batch::Claimed::Refused;
+        claimed.why = std::move(why);
+    }
+    return claimed;
 }
 
+// One line added to the file, on the disk before the answer.
 std::string RecordFile::end(const batch::RecordRow& row)
 {
     return impl_->file.append(batch::RecordLine(row));

@@ -265,6 +265,21 @@ Choice ChooseUnit(const std::vector<Candidate>& candidates, std::string_view mod
     return choice;
 }
 
+Claimed ClaimFromRecord(Batch& batch, const KnownModules& known, const std::string& port, std::string_view module,
+                        bool retry)
+{
+    Claimed claimed;
+    if (const KnownModules::Module* shown = known.Find(module);
+        shown != nullptr && (shown->state == KnownModules::State::SetUp || !retry)) {
+        claimed.kind = Claimed::Known;
+        claimed.known = *shown;
+        return claimed;
+    }
+    claimed.choice = batch.ModuleTold(port, module);
+    claimed.kind = claimed.choice.unit ? Claimed::Unit : Claimed::CarriedElsewhere;
+    return claimed;
+}
+
 Batch::Batch(std::size_t units, const std::vector<Recorded>& recorded, Carrying carrying)
     : total_(units)
     , takenToCarry_(std::move(carrying.takenToCarry))

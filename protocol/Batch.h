@@ -147,6 +147,32 @@ private:
     std::map<std::string, Module, std::less<>> modules_;
 };
 
+class Batch;
+
+// A ledger's answer to a module that told its address (or did not), whatever keeps it.
+struct Claimed {
+    enum Kind {
+        Unit,             // choice.unit is the module's, recorded as started
+        Known,            // the module is one the ledger shows set up or carrying values: known, knownBatch
+        CarriedElsewhere, // only units that wait for their own modules are left: choice.passedOver
+        NoneLeft,         // every unit is taken
+        Busy,             // free units are held by another session now: why
+        Unreachable,      // the ledger's server cannot be had: why
+        Refused,          // the ledger will not take the claim (a right, a full disk): why
+    };
+    Kind kind = Unreachable;
+    Choice choice;
+    KnownModules::Module known{};
+    std::string knownBatch; // Known: another batch of the ledger's, or empty for this one
+    std::string why;
+};
+
+// The ledger's rule over what a record shows: a module the record shows set up is sent
+// nothing again, nor one carrying values unless retry; any other gets its unit by
+// ChooseUnit, held for it in batch.
+Claimed ClaimFromRecord(Batch& batch, const KnownModules& known, const std::string& port, std::string_view module,
+                        bool retry);
+
 class Batch {
 public:
     // units: how many modules the batch sets up, each with a unit of values of its own.
