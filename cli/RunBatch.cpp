@@ -174,6 +174,9 @@ int runBatch(const BatchRequest& request)
                 [&](const e::ModuleKnown& known) {
                     said(known.port, serial::EscapedBytes(batch::SentNothingWords(known.words)));
                 },
+                [&](const e::ModuleUnreached& unreached) {
+                    said(unreached.port, serial::EscapedBytes("failed: " + verdictWords(unreached.verdict, request.settings.baudRate)));
+                },
                 [&](const e::ModuleEnded& ended) {
                     const std::string words = verdictWords(ended.verdict, request.settings.baudRate);
                     said(ended.port, serial::EscapedBytes(ended.verdict.succeeded() ? words : "failed: " + words));

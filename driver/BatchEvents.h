@@ -32,6 +32,12 @@ struct ModuleNote {
     std::string port;
     std::string words;
 };
+// The module on port failed before it was given its values (it did not answer AT, or its
+// port failed meanwhile): nothing is recorded, its values go to the next module.
+struct ModuleUnreached {
+    std::string port;
+    serial::Verdict verdict;
+};
 // The port could not be opened (why): no module was reached, and it tries again.
 struct PortUnopened {
     std::string port;
@@ -95,6 +101,7 @@ namespace qz {
 
 using BatchEvent = std::variant<batchevent::ModuleStarted, batchevent::Exchanged, batchevent::ModuleUntold,
                                 batchevent::ModuleKnown, batchevent::ModuleNote, batchevent::PortUnopened,
+                                batchevent::ModuleUnreached,
                                 batchevent::ModuleEnded, batchevent::WaitingForModule,
                                 batchevent::HeldFromRecord, batchevent::Listening, batchevent::Heard,
                                 batchevent::RadioPaused, batchevent::RadioBack, batchevent::RecordNotWritten,

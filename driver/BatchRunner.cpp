@@ -181,7 +181,20 @@ void BatchRunner::sessionEnded(Fixture& fixture, const serial::Verdict& verdict)
     if (!fixture.unit)
         return;
     // A session that ended before its unit was claimed reached no list: no row, no unit used.
-    if (verdict.ending == serial::Ending::Withdrawn || !fixture.claimed) {
+    if (verdict.ending == serial::Ending::Withdrawn || verdict.ending == serial::Ending::Stopped) {
+        if (!fixture.claimed) {
+            withdrawn(fixture);
+            return;
+        }
+    } else if (!fixture.claimed) {
+        batch_.ModuleUnreached(fixture.port);
+        emit event(batchevent::ModuleUnreached{fixture.port, verdict});
+        if (batch_.StoppedForFailures() && !stopping_)
+            stop();
+        withdrawn(fixture);
+        return;
+    }
+    if (verdict.ending == serial::Ending::Withdrawn) {
         withdrawn(fixture);
         return;
     }

@@ -394,7 +394,24 @@ void Batch::SessionEnded(const std::string& port, bool setUp, int sent)
     else
         putBack(unit);
     inFlight_.erase(found);
-    failuresInARow_ = setUp ? 0 : failuresInARow_ + 1;
+    if (setUp)
+        failuresInARow_ = 0;
+    else
+        failed();
+}
+
+void Batch::ModuleUnreached(const std::string& port)
+{
+    if (!Busy(port))
+        return;
+    Withdrawn(port);
+    ++failedCount_;
+    failed();
+}
+
+void Batch::failed()
+{
+    ++failuresInARow_;
     if (maxFailuresInARow_ != 0 && failuresInARow_ >= maxFailuresInARow_ && !stopped_) {
         stoppedForFailures_ = true;
         stopped_ = true;

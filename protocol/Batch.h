@@ -190,6 +190,9 @@ public:
     // set up goes to the next module first, unless its failed module carries its identity:
     // then it is left out, a gap.
     void SessionEnded(const std::string& port, bool setUp, int sent = 0);
+    // The module on port failed before it was given its unit (it did not answer AT, its
+    // port failed): the unit goes to the next module, and the module counts as failed.
+    void ModuleUnreached(const std::string& port);
     // The module on port was sent none of its list (it is one set up before): its unit
     // goes to the next module, and nothing failed.
     void Withdrawn(const std::string& port);
@@ -230,6 +233,7 @@ private:
     std::size_t total_;
     bool Retried(std::size_t unit) const;
     void putBack(std::size_t unit);
+    void failed();
 
     std::deque<std::size_t> waiting_;  // fresh units
     std::deque<std::size_t> retrying_; // carried units handed out again, each to its own module

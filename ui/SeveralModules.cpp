@@ -567,6 +567,10 @@ void TSeveralModules::follow(const qz::BatchEvent& happened)
                        showLines(unopened.port,
                                  {shown(qz::batch::PortUnopenedWords(unopened.port, unopened.why)) + QLatin1Char('.')});
                    },
+                   [this](const e::ModuleUnreached& unreached) {
+                       tvTranscript->markUnanswered(unreached.port, unreached.verdict.ending);
+                       showLines(unreached.port, {QStringLiteral("failed: ") + qz::fromBytes(unreached.verdict.message)});
+                   },
                    [this](const e::ModuleEnded& ended) { showModuleEnded(ended.port, ended.unit, ended.verdict); },
                    [this](const e::RecordNotWritten& failed) {
                        lbVerdict->setText(QStringLiteral("Cannot write the record %1: %2. Stopping.")

@@ -248,6 +248,19 @@ TEST(QzconfigBatch, MaxFailuresStopsABadLot)
     EXPECT_NE(batch.output().find("0 of 5 modules were set up\n"), std::string::npos);
     EXPECT_EQ(rowsWithoutTime(readFile(record)).size(), 3u); // the header and the two that failed
 
+    // Modules that never answer AT fail before any values are theirs: they count, and
+    // nothing is recorded.
+    FakeModule silent([](const std::string&) { return FakeModule::Reply{}; });
+    const std::string deadRecord = recordFile("qz-record-dead-lot.csv");
+    Batch dead({"ibeacon", "--minor=00FE", "--port=" + silent.path(), "--modules=5", "--count=minor", "--max-failures=2",
+                "--timeout=200", "--record=" + deadRecord});
+    ASSERT_TRUE(dead.waitFor("Waiting for the next module")) << dead.output();
+    dead.pressEnter();
+    EXPECT_EQ(dead.wait(), 3) << dead.output();
+    EXPECT_TRUE(dead.waitFor("failed: The module did not answer AT within 200 ms", 2)) << dead.output();
+    EXPECT_TRUE(dead.waitFor("Stopped: 2 modules in a row failed (--max-failures)")) << dead.output();
+    EXPECT_EQ(rowsWithoutTime(readFile(deadRecord), true).size(), 1u); // its header alone
+
     Batch wrong({"ibeacon", "--port=" + first.path(), "--modules=5", "--count=minor", "--max-failures=0",
                  "--record=" + record});
     EXPECT_EQ(wrong.wait(), 2);
