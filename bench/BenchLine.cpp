@@ -28,18 +28,30 @@ qz::batch::Plan beaconPlan(std::size_t units, const std::string& major)
     return std::get<qz::batch::Plan>(qz::batch::PlanBatch(page, values, source, {}));
 }
 
+// A batch too large for a minor to count: broadcast modules counting their address.
+qz::batch::Plan broadcastPlan(std::size_t units)
+{
+    const qz::PageSpec& page = *qz::FindPage(qz::BroadcastPage);
+    qz::FieldValues values = qz::InitialValues(page);
+    values[qz::Field::DeviceAddress] = "000E0B100000";
+    values[qz::Field::AdvertPackage] = "0201060302F0FF";
+    values[qz::Field::ScanPackage] = "0201060302F0FF";
+    const qz::batch::Source source{{qz::Field::DeviceAddress}, units, false, {}};
+    return std::get<qz::batch::Plan>(qz::batch::PlanBatch(page, values, source, {}));
+}
+
 qz::DatabaseAddress addressOf(const std::string& batch)
 {
     return std::get<qz::DatabaseAddress>(qz::ReadDatabaseAddress("postgresql:///postgres?batch=" + batch));
 }
 
 // Defines the batch; false (said) when the server will not have it.
-bool defined(const std::string& batch, const qz::batch::Plan& plan)
+bool defined(const std::string& batch, const qz::PageSpec& page, const qz::batch::Plan& plan)
 {
     qz::RecordDatabase record(addressOf(batch), "bench-0", false);
     std::string why;
     if (record.take(why) == qz::BatchRecord::Taken::Yes)
-        why = record.define(*qz::FindPage(qz::BeaconPage), plan, batch);
+        why = record.define(page, plan, batch);
     if (!why.empty())
         std::printf("%-32s %s\n", "line record", why.c_str());
     return why.empty();
@@ -47,10 +59,12 @@ bool defined(const std::string& batch, const qz::batch::Plan& plan)
 
 // One module's record work: the claim before it is sent anything, then its end; on a batch
 // of units units, of which the first 500 are claimed.
-double claimAndEndNanoseconds(std::size_t units, const std::string& batch, const std::string& major)
+double claimAndEndNanoseconds(std::size_t units, const std::string& batch)
 {
-    const qz::batch::Plan plan = beaconPlan(units, major);
-    if (!defined(batch, plan))
+    const bool large = units > 99999;
+    const qz::PageSpec& page = *qz::FindPage(large ? qz::BroadcastPage : qz::BeaconPage);
+    const qz::batch::Plan plan = large ? broadcastPlan(units) : beaconPlan(units, "4001");
+    if (!defined(batch, page, plan))
         return 0;
     qz::RecordDatabase record(addressOf(batch), "bench-1", false);
     std::string why;
@@ -59,8 +73,9 @@ double claimAndEndNanoseconds(std::size_t units, const std::string& batch, const
     constexpr int modules = 500;
     const Clock::time_point start = Clock::now();
     for (int module = 0; module < modules; ++module) {
+        // Modules of their own: one the database knows from another batch is sent nothing.
         char address[13];
-        std::snprintf(address, sizeof address, "0017%08X", module);
+        std::snprintf(address, sizeof address, "%04X%08X", large ? 0x0018u : 0x0017u, static_cast<unsigned>(module));
         const qz::batch::Claimed claimed = record.claimUnit("/dev/ttyUSB0", address, {}, 8);
         if (claimed.kind != qz::batch::Claimed::Unit)
             return 0;
@@ -79,7 +94,7 @@ double claimAndEndNanoseconds(std::size_t units, const std::string& batch, const
 // none is left; claims per second over them all.
 double claimsPerSecond()
 {
-    if (!defined("claim-rate", beaconPlan(unitsToClaim, "4002")))
+    if (!defined("claim-rate", *qz::FindPage(qz::BeaconPage), beaconPlan(unitsToClaim, "4002")))
         return 0;
     std::vector<std::size_t> claimed(claimingBenches);
     std::vector<std::thread> benches;
@@ -114,7 +129,7 @@ bool ReportLine(double sessionNanoseconds)
     bool met = true;
     // A claim costs the same on a large batch as on a small one.
     for (const auto& [units, name] : {std::pair<std::size_t, const char*>{600, "claim-cost"}, {100000, "claim-cost-100k"}}) {
-        const double perModule = claimAndEndNanoseconds(units, name, units > 600 ? "4003" : "4001");
+        const double perModule = claimAndEndNanoseconds(units, name);
         const std::string label = "session with its line claim, " + std::to_string(units);
         if (perModule <= 0 || sessionNanoseconds <= 0) {
             std::printf("%-32s %s\n", label.c_str(), "not measured");
