@@ -167,6 +167,7 @@ TEST(LineOfBenches, ABatchThatWouldMeetAnotherIsRefusedBeforeAnyPortOpens)
         EXPECT_EQ(bench.wait(), c.status) << bench.output();
         EXPECT_NE(bench.output().find(c.said), std::string::npos) << bench.output();
         EXPECT_EQ(bench.output().find("QPSQL"), std::string::npos) << bench.output(); // no driver's own words
+        EXPECT_EQ(bench.output().find("secret"), std::string::npos) << bench.output();
     }
     EXPECT_EQ(psql("SELECT count(*) FROM information_schema.columns WHERE table_name = 'qz_unit'", "otherapp"), "1")
         << "the foreign table was left as it was";
@@ -210,6 +211,13 @@ TEST(LineOfBenches, AKilledBenchsClaimIsCarriedAndItsPortWaitsForASwap)
     });
     Bench killed(beaconBatch(module, "killed", 4, "0040"));
     ASSERT_TRUE(killed.waitFor("> AT+IBE1")) << killed.output();
+    // Meanwhile another bench sees that module in progress, not failed.
+    std::vector<std::string> look = beaconBatch(module, "killed", 4, "0040");
+    look.back() = "--commands";
+    Bench looking(look);
+    EXPECT_EQ(looking.wait(), 0) << looking.output();
+    EXPECT_NE(looking.output().find("Module 1: --minor=0001: being set up on another bench now"), std::string::npos)
+        << looking.output();
     killed.signal(SIGKILL);
     killed.wait();
     *slow = false;
