@@ -51,7 +51,7 @@ bool defined(const std::string& batch, const qz::PageSpec& page, const qz::batch
     qz::RecordDatabase record(addressOf(batch), "bench-0", false);
     std::string why;
     if (record.take(why) == qz::BatchRecord::Taken::Yes)
-        why = record.define(page, plan, batch);
+        why = record.define(page, plan, {batch, {}});
     if (!why.empty())
         std::printf("%-32s %s\n", "line record", why.c_str());
     return why.empty();

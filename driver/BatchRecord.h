@@ -34,7 +34,11 @@ public:
     // benches share defines the batch there (or checks it against the one defined; not on a
     // dry run) and tells what its server shows of each unit now. Why not, in words; lost
     // when the server was lost meanwhile rather than refusing.
-    virtual std::string adopt(const PageSpec& /*page*/, batch::Plan& /*plan*/, const std::string& /*definition*/,
+    struct Definition {
+        std::string text;
+        std::string earlier; // as the version before this one wrote it, for a batch it began
+    };
+    virtual std::string adopt(const PageSpec& /*page*/, batch::Plan& /*plan*/, const Definition& /*definition*/,
                               bool /*dryRun*/, bool& /*lost*/)
     {
         return {}; // a file's rows were planned from already

@@ -36,19 +36,39 @@ std::optional<std::string> readWhole(const std::string& path, std::string& text)
     return std::nullopt;
 }
 
-// What makes a batch the same on every bench: its page, the first module's commands (which
-// say each value as the page means it: 00FE and 00254 are one minor), what counts, in the
-// page's order, or which rows, and how many modules. A line each, so that the first that
-// differs can be named.
-std::string definitionOf(const BatchOrder& order, const batch::Plan& plan)
+// How a batch is written down for every bench to give the same.
+enum class DefinitionForm {
+    Commands, // the first module's commands: they say each value as the page means it
+    Values,   // each value as it was typed, as the version before this one wrote it
+};
+
+// What makes a batch the same on every bench: its page, the first module's commands (00FE
+// and 00254 are one minor), what counts, in the page's order, or which rows, and how many
+// modules. A line each, so that the first that differs can be named.
+std::string definitionOf(const BatchOrder& order, const batch::Plan& plan, DefinitionForm form = DefinitionForm::Commands)
 {
-    std::string definition = "page " + std::string(order.page->name) + "\n";
-    for (const std::string& command : batch::CommandsOf(*order.page, plan.units[0]))
-        definition += command + "\n";
+    const PageSpec& page = *order.page;
+    const batch::Values first = plan.units[0];
+    std::string definition = "page " + std::string(page.name) + "\n";
+    if (form == DefinitionForm::Commands) {
+        for (const std::string& command : batch::CommandsOf(page, first))
+            definition += command + "\n";
+    } else {
+        for (const FieldSpec& field : page.fields) {
+            if (!batch::Counts(plan.varying, field.field))
+                definition += std::string(field.option) + " " + batch::ValueOf(page, first, field.field) + "\n";
+        }
+    }
     if (!order.counted.empty()) {
-        for (const FieldSpec& field : order.page->fields) {
-            if (batch::Counts(order.counted, field.field))
-                definition += "counting " + std::string(field.option) + "\n";
+        if (form == DefinitionForm::Commands) {
+            for (const FieldSpec& field : page.fields) {
+                if (batch::Counts(order.counted, field.field))
+                    definition += "counting " + std::string(field.option) + "\n";
+            }
+        } else {
+            for (Field field : order.counted)
+                definition += "counting " + std::string(FindField(page, field)->option) + " from "
+                    + batch::ValueOf(page, first, field) + "\n";
         }
         return definition + "modules " + std::to_string(plan.units.size()) + "\n";
     }
@@ -137,8 +157,10 @@ std::optional<BatchProblem> BatchSession::plan(bool dryRun)
     plan_ = std::move(*planned);
     if (record_) {
         bool lost = false;
-        if (const std::string why = record_->adopt(*order_.page, plan_, definitionOf(order_, plan_), dryRun, lost);
-            !why.empty()) {
+        // A batch the version before this one began goes on as the same, once it is the same.
+        const BatchRecord::Definition definition{definitionOf(order_, plan_),
+                                                 definitionOf(order_, plan_, DefinitionForm::Values)};
+        if (const std::string why = record_->adopt(*order_.page, plan_, definition, dryRun, lost); !why.empty()) {
             record_->release();
             // A server lost meanwhile is no refusal of the batch.
             return BatchProblem{lost ? BatchProblem::RecordUnreachable : BatchProblem::RecordBroken, why};

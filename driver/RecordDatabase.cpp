@@ -157,7 +157,7 @@ struct Link {
     }
 
     BatchRecord::Taken take(std::string& words);
-    std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition);
+    std::string define(const PageSpec& page, const batch::Plan& plan, const BatchRecord::Definition& definitions);
     batch::Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity,
                                       int total);
     std::string end(std::size_t unit, const batch::RecordRow& row);
@@ -343,8 +343,9 @@ BatchRecord::Taken Link::take(std::string& words)
     return BatchRecord::Taken::Yes;
 }
 
-std::string Link::define(const PageSpec& page, const batch::Plan& plan, const std::string& definition)
+std::string Link::define(const PageSpec& page, const batch::Plan& plan, const BatchRecord::Definition& definitions)
 {
+    const std::string& definition = definitions.text;
     if (std::string why = connect(); !why.empty())
         return why;
     QSqlDatabase database = db();
@@ -365,6 +366,15 @@ std::string Link::define(const PageSpec& page, const batch::Plan& plan, const st
         return failed(why);
     if (query.next()) {
         const std::string defined = bytes(query.value(0).toString());
+        // Begun by the version before this one with the same options: written anew, the
+        // batch goes on.
+        if (defined == definitions.earlier && !definitions.earlier.empty()) {
+            if (std::string why = run(query, QStringLiteral("UPDATE qz_batch SET definition = ? WHERE name = ?"),
+                                      {text(definition), text(address.batch)});
+                !why.empty())
+                return failed(why);
+            return database.commit() ? std::string() : unreachable(database.lastError());
+        }
         database.rollback();
         if (defined == definition)
             return {};
@@ -920,7 +930,7 @@ std::string RecordDatabase::open(const std::string&)
     return {};
 }
 
-std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan, const std::string& definition)
+std::string RecordDatabase::define(const PageSpec& page, const batch::Plan& plan, const Definition& definition)
 {
     // A plan may hold a million units: the call takes its own copy, whatever becomes of it.
     auto owned = std::make_shared<batch::Plan>(plan);
@@ -960,7 +970,7 @@ batch::Claimed RecordDatabase::claim(const ClaimAsk& ask, batch::Batch& batch, c
     return claimed;
 }
 
-std::string RecordDatabase::adopt(const PageSpec& page, batch::Plan& plan, const std::string& definition, bool dryRun,
+std::string RecordDatabase::adopt(const PageSpec& page, batch::Plan& plan, const Definition& definition, bool dryRun,
                                   bool& lost)
 {
     if (!dryRun) {

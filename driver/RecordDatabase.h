@@ -27,7 +27,7 @@ public:
     Taken take(std::string& words) override;
     std::string read(std::string& text) override;
     std::string open(const std::string& opening) override;
-    std::string adopt(const PageSpec& page, batch::Plan& plan, const std::string& definition, bool dryRun,
+    std::string adopt(const PageSpec& page, batch::Plan& plan, const Definition& definition, bool dryRun,
                       bool& lost) override;
     // In one transaction, committed before the module is sent anything: the module looked
     // up by every address the database has seen it with, in every batch; its unit chosen
@@ -42,7 +42,7 @@ public:
     void stopWhen(std::function<bool()> stopAsked) override;
 
     // The batch defined (or checked against the one defined); why not, in words.
-    std::string define(const PageSpec& page, const batch::Plan& plan, const std::string& definition);
+    std::string define(const PageSpec& page, const batch::Plan& plan, const Definition& definition);
     batch::Claimed claimUnit(const std::string& port, const std::string& module, const std::string& identity, int total);
 
     // Whether any call of this process was given up while the server kept it: its thread

@@ -22,10 +22,10 @@ BatchRecord::Taken RecordDatabase::take(std::string& words)
 std::string RecordDatabase::read(std::string&) { return {}; }
 std::string RecordDatabase::open(const std::string&) { return {}; }
 batch::Claimed RecordDatabase::claim(const ClaimAsk&, batch::Batch&, const batch::Plan&) { return {}; }
-std::string RecordDatabase::adopt(const PageSpec&, batch::Plan&, const std::string&, bool, bool&) { return {}; }
+std::string RecordDatabase::adopt(const PageSpec&, batch::Plan&, const Definition&, bool, bool&) { return {}; }
 std::string RecordDatabase::end(const batch::RecordRow&) { return {}; }
 void RecordDatabase::release() {}
-std::string RecordDatabase::define(const PageSpec&, const batch::Plan&, const std::string&) { return {}; }
+std::string RecordDatabase::define(const PageSpec&, const batch::Plan&, const Definition&) { return {}; }
 batch::Claimed RecordDatabase::claimUnit(const std::string&, const std::string&, const std::string&, int)
 {
     return {};

@@ -382,12 +382,18 @@ TEST(LineOfBenches, LineShowsTheBatchPerBenchAndPort)
     EXPECT_EQ(dry.wait(), 0) << dry.output();
     EXPECT_NE(dry.output().find("Module 2: --minor=0002: set up already, as the record shows"), std::string::npos)
         << dry.output();
-    // The same options in another form the page takes as equal: the same batch.
-    Bench late(beaconBatch(module, "shown", 2, "00048", "00001"));
+    // A batch the version before this one began, written down as its values were typed,
+    // goes on as the same; the same options in another form the page takes as equal too.
+    psql("UPDATE qz_batch SET definition = E'page ibeacon\\nuuid " + uuid
+         + "\\nmajor 0030\\ncounting minor from 0001\\nmodules 2\\n' WHERE name = 'shown'");
+    Bench late(beaconBatch(module, "shown", 2, "0030"));
     EXPECT_EQ(late.wait(), 0) << late.output();
     EXPECT_NE(late.output().find("no module of batch shown is left: 2 of 2 claimed, 2 set up, 0 failed"),
               std::string::npos)
         << late.output();
+    EXPECT_EQ(psql("SELECT definition LIKE '%AT+MARJ0x0030%' FROM qz_batch WHERE name = 'shown'"), "t");
+    Bench equal(beaconBatch(module, "shown", 2, "00048", "00001"));
+    EXPECT_EQ(equal.wait(), 0) << equal.output();
     Bench none({"line", record("never-begun")});
     EXPECT_EQ(none.wait(), 3);
     EXPECT_NE(none.output().find("holds no batch never-begun"), std::string::npos) << none.output();
