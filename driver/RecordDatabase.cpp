@@ -232,9 +232,15 @@ struct Link {
     // A lost connection names the server; anything else is the server's refusal.
     std::string failure(const QSqlError& error)
     {
-        if (error.type() == QSqlError::ConnectionError || !stillThere())
+        // A server that answers with its own code is there, even where the transaction the
+        // statement was in cannot go on (and a question asked now would fail too); only
+        // codes of a lost or closing connection say otherwise.
+        const QString code = error.nativeErrorCode();
+        const bool answered = error.type() != QSqlError::ConnectionError && code.size() == 5
+            && !code.startsWith(QLatin1String("08")) && !code.startsWith(QLatin1String("57P"));
+        if (!answered && !stillThere())
             return unreachable(error);
-        if (error.nativeErrorCode() == QLatin1String(insufficientPrivilege))
+        if (code == QLatin1String(insufficientPrivilege))
             return "the record's database at " + server() + " does not let "
                 + (address.user.empty() ? std::string("this user") : "user " + address.user)
                 + " do what a bench does (" + serverWords(error)

@@ -161,8 +161,15 @@ TEST(LineOfBenches, ABatchThatWouldMeetAnotherIsRefusedBeforeAnyPortOpens)
     psql("CREATE TABLE qz_unit (x integer)", "otherapp");
     std::vector<std::string> foreign = beaconBatch(module, "x", 3, "0012");
     foreign[6] = "--record=postgresql:///otherapp?batch=x";
+    // A user that may log in and do nothing else (the password is the one the server was
+    // made with, which the bench finds in PGPASSWORD).
+    const char* password = std::getenv("PGPASSWORD");
+    psql("CREATE ROLE reader LOGIN PASSWORD '" + std::string(password != nullptr ? password : "") + "'");
+    std::vector<std::string> reader = beaconBatch(module, "lot-a", 3, "0010");
+    reader[6] = "--record=postgresql://reader@/postgres?batch=lot-a";
     for (const Case& c : {cases[0], cases[1], cases[2],
-                          Case{foreign, 2, "has a table qz_unit that this program did not make (column \"batch\" does not exist)"}}) {
+                          Case{foreign, 2, "has a table qz_unit that this program did not make (column \"batch\" does not exist)"},
+                          Case{reader, 2, "does not let user reader do what a bench does (permission denied for table "}}) {
         Bench bench(c.args);
         EXPECT_EQ(bench.wait(), c.status) << bench.output();
         EXPECT_NE(bench.output().find(c.said), std::string::npos) << bench.output();
