@@ -878,6 +878,23 @@ struct RecordDatabase::Impl {
         return std::nullopt;
     }
 
+    // A reading that the link fills in (into), or why not, in words.
+    template <class Value>
+    std::string read(std::string (Link::*reading)(Value&), Value& into, int boundMs)
+    {
+        const auto read = call<std::pair<std::string, Value>>(
+            [reading](Link& link) {
+                Value value{};
+                std::string why = (link.*reading)(value);
+                return std::make_pair(why, value);
+            },
+            boundMs);
+        if (!read)
+            return silent(boundMs);
+        into = read->second;
+        return read->first;
+    }
+
     static constexpr std::chrono::milliseconds stopPoll{100};
     static constexpr std::chrono::milliseconds stopGrace{2000};
 };
@@ -1031,47 +1048,17 @@ std::vector<batch::HeldPort> RecordDatabase::heldPorts()
 
 std::string RecordDatabase::line(Line& state)
 {
-    const auto read = impl_->call<std::pair<std::string, Line>>(
-        [](Link& link) {
-            Line line;
-            std::string why = link.line(line);
-            return std::make_pair(why, line);
-        },
-        callBoundMs);
-    if (!read)
-        return impl_->silent(callBoundMs);
-    state = read->second;
-    return read->first;
+    return impl_->read(&Link::line, state, callBoundMs);
 }
 
 std::string RecordDatabase::batches(std::vector<BatchLine>& batches)
 {
-    const auto read = impl_->call<std::pair<std::string, std::vector<BatchLine>>>(
-        [](Link& link) {
-            std::vector<BatchLine> lines;
-            std::string why = link.batches(lines);
-            return std::make_pair(why, lines);
-        },
-        callBoundMs);
-    if (!read)
-        return impl_->silent(callBoundMs);
-    batches = read->second;
-    return read->first;
+    return impl_->read(&Link::batches, batches, callBoundMs);
 }
 
 std::string RecordDatabase::report(batch::Report& report)
 {
-    const auto read = impl_->call<std::pair<std::string, batch::Report>>(
-        [](Link& link) {
-            batch::Report made;
-            std::string why = link.report(made);
-            return std::make_pair(why, made);
-        },
-        defineBoundMs);
-    if (!read)
-        return impl_->silent(defineBoundMs);
-    report = read->second;
-    return read->first;
+    return impl_->read(&Link::report, report, defineBoundMs);
 }
 
 std::string RecordDatabase::counts()

@@ -4,6 +4,7 @@
 
 #include "FakeModule.h"
 #include "QzconfigProcess.h"
+#include "SilentServer.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +21,6 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -309,24 +306,18 @@ double secondsSince(std::chrono::steady_clock::time_point start)
 // Ctrl-C while a claim waits on the lock ends it within 3 s.
 TEST(LineOfBenches, AServerThatDoesNotAnswerEndsTheBenchWithinItsBound)
 {
-    const int hole = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(hole, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
-    ASSERT_EQ(::listen(hole, 8), 0); // the kernel accepts; nobody ever answers
-    socklen_t length = sizeof local;
-    ::getsockname(hole, reinterpret_cast<sockaddr*>(&local), &length);
+    auto hole = std::make_unique<qz::test::SilentServer>();
+    ASSERT_NE(hole->port(), 0);
     FakeModule module(beacons(13));
     std::vector<std::string> args = beaconBatch(module, "hole", 2);
-    args[6] = "--record=postgresql://postgres@127.0.0.1:" + std::to_string(ntohs(local.sin_port)) + "/postgres?batch=hole";
+    args[6] = "--record=postgresql://postgres@127.0.0.1:" + std::to_string(hole->port()) + "/postgres?batch=hole";
     auto start = std::chrono::steady_clock::now();
     Bench silent(args);
     EXPECT_EQ(silent.wait(), 3) << silent.output();
     EXPECT_LT(secondsSince(start), 9.0);
     EXPECT_NE(silent.output().find("cannot reach the record's database at 127.0.0.1:"), std::string::npos) << silent.output();
     EXPECT_TRUE(module.commands().empty());
-    ::close(hole);
+    hole.reset();
 
     Bench first(beaconBatch(module, "locked", 3));
     ASSERT_TRUE(first.waitFor("Waiting for the next module")) << first.output();

@@ -5,6 +5,7 @@
 #include "FakeModule.h"
 #include "SendToModule.h"
 #include "SeveralModules.h"
+#include "SilentServer.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -24,10 +25,6 @@
 #include <memory>
 #include <string>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -106,14 +103,8 @@ private slots:
     // event loop answers all the while.
     void aServerThatDoesNotAnswerLeavesTheWindowAnswering()
     {
-        const int hole = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::bind(hole, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
-        QCOMPARE(::listen(hole, 8), 0); // the kernel accepts; nobody ever answers
-        socklen_t length = sizeof local;
-        ::getsockname(hole, reinterpret_cast<sockaddr*>(&local), &length);
+        const qz::test::SilentServer hole;
+        QVERIFY(hole.port() != 0);
         FakeModule module(beacons());
         const PageValues page{qz::FindPage("ibeacon"), {{qz::Field::BeaconMajor, "0060"}, {qz::Field::BeaconMinor, "0001"}}, {}};
         TfrmSend dialog({"AT+IBEA1"}, nullptr, page);
@@ -122,7 +113,7 @@ private slots:
         dialog.tabTools->setCurrentWidget(several);
         several->cbEachGets->setCurrentIndex(1);
         several->edtRecordFile->setText(
-            QStringLiteral("postgresql://postgres@127.0.0.1:%1/postgres?batch=hole").arg(ntohs(local.sin_port)));
+            QStringLiteral("postgresql://postgres@127.0.0.1:%1/postgres?batch=hole").arg(hole.port()));
         dialog.cbPort->setEditText(QString::fromStdString(module.path()));
         int ticks = 0;
         QTimer tick;
@@ -136,7 +127,6 @@ private slots:
         QVERIFY(clock.elapsed() < 9000);
         QVERIFY2(ticks >= clock.elapsed() / 100 - 10, qPrintable(QString::number(ticks))); // the loop ran throughout
         QVERIFY(module.commands().empty());
-        ::close(hole);
     }
 };
 
