@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace qz::cli {
@@ -114,6 +115,22 @@ int runBatch(const BatchRequest& request)
 {
     const PageSpec& page = *request.order.page;
     BatchSession session(request.order);
+    // Ctrl-C while the record is taken and planned (a server may be slow to answer) ends the
+    // run at once: no module was sent anything yet. Once modules are being set up, it stops
+    // them after the reply in flight.
+    int interruptedStatus = 0;
+    BatchRunner* running = nullptr;
+    WatchInterruptions([&](int exitStatus) {
+        interruptedStatus = exitStatus;
+        if (running != nullptr) {
+            running->stop();
+            return;
+        }
+        WriteErr("qzconfig: interrupted before any module was sent anything\n");
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(exitStatus);
+    });
     if (std::optional<BatchProblem> problem = session.plan(request.dryRun))
         return problemStatus(request, *problem);
     if (request.dryRun)
@@ -147,11 +164,7 @@ int runBatch(const BatchRequest& request)
     const auto prefix = [several](const std::string& port) {
         return several ? "[" + serial::EscapedBytes(port) + "] " : std::string();
     };
-    int interruptedStatus = 0;
-    WatchInterruptions([&](int exitStatus) {
-        interruptedStatus = exitStatus;
-        runner.stop();
-    });
+    running = &runner;
     const auto said = [&](const std::string& port, const std::string& line) {
         if (!WriteOut(prefix(port) + line + "\n"))
             runner.stop();

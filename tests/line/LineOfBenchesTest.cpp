@@ -316,6 +316,13 @@ TEST(LineOfBenches, AServerThatDoesNotAnswerEndsTheBenchWithinItsBound)
     EXPECT_EQ(silent.wait(), 3) << silent.output();
     EXPECT_LT(secondsSince(start), 9.0);
     EXPECT_NE(silent.output().find("cannot reach the record's database at 127.0.0.1:"), std::string::npos) << silent.output();
+    // Ctrl-C while it waits to connect ends it at once.
+    Bench connecting(args);
+    std::this_thread::sleep_for(milliseconds(500));
+    connecting.signal(SIGINT);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(connecting.wait(), 130) << connecting.output();
+    EXPECT_LT(secondsSince(start), 3.0);
     EXPECT_TRUE(module.commands().empty());
     hole.reset();
 
