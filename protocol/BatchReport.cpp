@@ -9,8 +9,6 @@ namespace qz::batch {
 
 namespace {
 
-constexpr std::string_view leadColumns[] = {"time", "port", "module"};
-constexpr std::string_view trailColumns[] = {"sent", "taken", "total", "result", "message"};
 const std::vector<std::string> reportColumns = {"module", "bench", "port", "started", "ended", "result", "message", "air"};
 
 } // namespace
@@ -35,7 +33,7 @@ std::string ReadReport(std::string_view text, Report& report)
     const std::size_t moduleAt = column("module");
     const std::size_t firstField = moduleAt < header.size() ? moduleAt + 1 : 2;
     const std::size_t sentAt = std::min(column("sent"), column("taken"));
-    if (header.size() < 6 || header[0] != leadColumns[0] || header[1] != leadColumns[1] || sentAt >= header.size()
+    if (header.size() < 6 || header[0] != "time" || header[1] != "port" || sentAt >= header.size()
         || sentAt <= firstField || column("result") >= header.size())
         return "its first line is no record's header (time,port,module,... ,result,message)";
     report.fields.assign(header.begin() + static_cast<std::ptrdiff_t>(firstField),
